@@ -1,0 +1,253 @@
+#include "communication.h"
+
+#include "platform.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+
+namespace {
+
+// Milliseconds since a tick; the unsigned subtraction absorbs the 32-bit wrap-around.
+qint32 msSince(quint32 start)
+{
+    return qint32(Platform::tickCount() - start);
+}
+
+} // namespace
+
+Communication::Communication() : checker(std::make_unique<BusinessLogic::LrcChecker>())
+{
+    connect(&port, &QSerialPort::errorOccurred, this, &Communication::onPortError);
+}
+
+Communication::~Communication()
+{
+    port.close();
+}
+
+void Communication::setCommPort(const QSerialPortInfo& info)
+{
+    portInfo = info;
+    openPort(info.isNull() ? QString() : info.systemLocation());
+}
+
+void Communication::setCommPortPath(const QString& path)
+{
+    portInfo = QSerialPortInfo();
+    openPort(path);
+}
+
+void Communication::openPort(const QString& path)
+{
+    port.close();
+    deviceLost = false;
+    port.setPortName(path);
+    open = false;
+    if (port.isOpen())
+        port.close();
+    open = !path.isEmpty() && port.open(QIODevice::ReadWrite);
+
+    port.setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setReadBufferSize(0);
+    // Bytes left in the device by a previous owner must not open the first answer.
+    if (open)
+        port.clear(QSerialPort::AllDirections);
+    receiveBuffer.clear();
+
+    // The "unused LRC" option survives a port change, so a frame may still end in "U":
+    // the sent check byte is valid only while neither test option is on.
+    invalidLrc = false;
+    sentLrcValid = !unusedLrc;
+    answerRecognised = true;
+    nakReceived = false;
+    ackReceived = false;
+    addressOnlyAnswer = false;
+}
+
+QByteArray Communication::addressText() const
+{
+    QByteArray text = QByteArray::number(address);
+    if (text.size() < 2)
+        text.prepend(QByteArray(2 - text.size(), '0'));
+    return text;
+}
+
+bool Communication::sendFrame(QByteArray& frame)
+{
+    const quint8 lrc = checker->calculate(frame);
+    if (invalidLrc)
+        frame.append(char(lrc ^ Protocol::InvalidLrcMask));
+    else if (unusedLrc)
+        frame.append(Protocol::UnusedLrc);
+    else
+        frame.append(char(lrc));
+    lastSentFrame = frame;
+    lastSentLength = quint32(frame.size());
+
+    if (!open)
+        return false;
+    const qint64 written = port.write(frame);
+    const bool flushed = port.waitForBytesWritten(WriteTimeoutMs);
+    closeIfDeviceLost();
+    return written == frame.size() && flushed;
+}
+
+void Communication::appendAvailable()
+{
+    if (!port.isOpen())
+        return;
+    const QByteArray chunk = port.read(ChunkBytes);
+    // A zero byte cannot be carried: the chunk counts up to it, the rest is dropped.
+    const qsizetype zero = chunk.indexOf('\0');
+    receiveBuffer.append(zero < 0 ? chunk : chunk.left(zero));
+}
+
+void Communication::waitAndAppend()
+{
+    if (!port.isOpen())
+        return;
+    // Bytes already buffered count as readable at once.
+    if (port.bytesAvailable() > 0 || port.waitForReadyRead(ReadinessWaitMs))
+        appendAvailable();
+    closeIfDeviceLost();
+}
+
+bool Communication::waitForAcknowledge()
+{
+    tickStart = Platform::tickCount();
+    tickElapsed = 0;
+    if (!open)
+        return true;
+    appendAvailable();
+    for (;;) {
+        if (receiveBuffer.contains(Protocol::ACK))
+            break;
+        if (receiveBuffer.contains(Protocol::NAK) || tickElapsed > AnswerTimeoutMs || !protocolAnswer)
+            break;
+        waitAndAppend();
+        tickElapsed = msSince(tickStart);
+        Platform::sleepMs(PollPauseMs);
+    }
+    return true;
+}
+
+bool Communication::waitForFrame()
+{
+    tickStart = Platform::tickCount();
+    tickElapsed = 0;
+    if (!open)
+        return true;
+    appendAvailable();
+    auto nakEnds = [this] { return protocolAnswer && receiveBuffer.contains(Protocol::NAK); };
+    for (;;) {
+        if (receiveBuffer.contains(Protocol::ETX) || nakEnds() || tickElapsed > AnswerTimeoutMs)
+            break;
+        const qsizetype before = receiveBuffer.size();
+        waitAndAppend();
+        // Every arrival of bytes restarts the silence timer.
+        if (receiveBuffer.size() == before)
+            tickElapsed = msSince(tickStart);
+        else
+            tickStart = Platform::tickCount();
+        Platform::sleepMs(PollPauseMs);
+    }
+    return receiveBuffer.contains(Protocol::ETX) || nakEnds() || tickElapsed > AnswerTimeoutMs + 1;
+}
+
+QByteArray Communication::readAnswer()
+{
+    tickStart = Platform::tickCount();
+    tickElapsed = 0;
+    const qsizetype stx = receiveBuffer.indexOf(Protocol::STX);
+    const qsizetype etx = receiveBuffer.indexOf(Protocol::ETX);
+    if (stx >= 0 && etx >= 0 && etx == receiveBuffer.size() - 1) {
+        if (checker->calculate(receiveBuffer.mid(stx)) == 0) {
+            // The check byte 0 could not be read (chunks end at a zero byte): restore it.
+            receiveBuffer.append('\0');
+        } else if (open) {
+            waitAndAppend();
+            while (receiveBuffer.size() - 1 == etx) {
+                if (tickElapsed > AnswerTimeoutMs)
+                    break;
+                waitAndAppend();
+                Platform::sleepMs(PollPauseMs);
+                tickElapsed = msSince(tickStart);
+            }
+        }
+    }
+    judgeAnswer();
+    return lastAnswerData;
+}
+
+void Communication::judgeAnswer()
+{
+    QByteArray data;
+    lastRawAnswer = receiveBuffer;
+    answerRecognised = false;
+    nakReceived = false;
+    ackReceived = false;
+    noAnswer = false;
+
+    const qsizetype stx = receiveBuffer.indexOf(Protocol::STX);
+    const qsizetype etx = receiveBuffer.indexOf(Protocol::ETX);
+    if (stx < 0 || etx < 0 || etx < stx) {
+        if (receiveBuffer.startsWith(Protocol::ACK)) {
+            answerRecognised = true;
+            ackReceived = true;
+        } else if (receiveBuffer.startsWith(Protocol::NAK)) {
+            answerRecognised = true;
+            nakReceived = true;
+        } else {
+            noAnswer = true;
+            addressOnlyAnswer = false;
+        }
+    } else {
+        const qsizetype length = std::min(receiveBuffer.size() - stx, etx - stx + 2);
+        const QByteArray frame = receiveBuffer.mid(stx, length);
+        lastAnswerLength = quint32(length);
+        if (checker->calculate(frame) == 0)
+            answerRecognised = true;
+        // Without STX and the last two bytes: a frame cut at ETX loses its last data byte.
+        data = frame.mid(1, std::max<qsizetype>(0, length - 3));
+        const QByteArray addressOnly = Protocol::STX + addressText() + Protocol::ETX;
+        if (lastRawAnswer.contains(addressOnly))
+            addressOnlyAnswer = true;
+    }
+    lastAnswerData = data;
+    receiveBuffer.clear();
+}
+
+void Communication::onPortError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        // The device is gone (adapter unplugged, peer closed). Qt keeps reporting this in a
+        // tight loop, so the port is closed as soon as Qt's own call has returned.
+        if (!deviceLost) {
+            deviceLost = true;
+            QMetaObject::invokeMethod(this, &Communication::closeIfDeviceLost, Qt::QueuedConnection);
+        }
+        break;
+    default:
+        // Time-outs of the 1 ms readiness wait, clearError() and modem-line calls that a
+        // pseudo-terminal does not support are not line faults.
+        break;
+    }
+}
+
+void Communication::closeIfDeviceLost()
+{
+    if (!deviceLost)
+        return;
+    deviceLost = false;
+    if (port.isOpen())
+        port.close();
+    open = false;
+}

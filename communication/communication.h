@@ -1,0 +1,89 @@
+#pragma once
+
+#include "lrcchecker.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+#include <memory>
+
+// Control characters of the pump protocol.
+namespace Protocol {
+constexpr char STX = 0x02;
+constexpr char ETX = 0x03;
+constexpr char ACK = 0x06;
+constexpr char NAK = 0x15;
+constexpr char UnusedLrc = 'U'; // stands in for the check byte while the "unused LRC" test option is on
+constexpr quint8 InvalidLrcMask = 0x55; // falsifies the check byte while "incorrect LRC" is on
+} // namespace Protocol
+
+// The serial line to the pump and everything about its last exchange.
+class Communication : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Time limits of one exchange, in milliseconds unless the name says otherwise.
+    static constexpr int WriteTimeoutMs = 20;
+    static constexpr int ReadinessWaitMs = 1;
+    static constexpr int AnswerTimeoutMs = 119; // a wait ends once more than this has passed
+    static constexpr int PollPauseMs = 0;       // 500 µs pause: whole-millisecond sleep, i.e. a yield
+    static constexpr int ChunkBytes = 20;
+
+    Communication();
+    ~Communication() override;
+
+    QByteArray addressText() const;
+    bool sendFrame(QByteArray& frame);
+    bool waitForAcknowledge();
+    bool waitForFrame();
+    QByteArray readAnswer();
+
+    bool isOpen() const { return open; }
+    // The device behind the line, as last opened (system location or device path).
+    QString portPath() const { return port.portName(); }
+
+public slots:
+    void setCommPort(const QSerialPortInfo& info);
+    // Opens a device by its path: pseudo-terminals and /dev/serial/by-id links are not reported
+    // by the system's port list, so no QSerialPortInfo can describe them.
+    void setCommPortPath(const QString& path);
+
+public:
+    // Results of the last exchange, read by the commands, the command stack and the window;
+    // the link options are written by the link commands.
+    bool open = false;
+    QByteArray receiveBuffer;
+    QByteArray lastAnswerData;
+    QByteArray lastRawAnswer;
+    QByteArray lastSentFrame;
+    bool protocolAnswer = true;
+    qint32 address = 0;
+    bool sentLrcValid = true;
+    bool answerRecognised = true;
+    bool nakReceived = false;
+    bool ackReceived = false;
+    bool noAnswer = false;
+    bool addressOnlyAnswer = false;
+    bool invalidLrc = false;
+    bool unusedLrc = false;
+    quint32 lastAnswerLength = 0;
+    quint32 lastSentLength = 0;
+
+private:
+    void openPort(const QString& path);
+    void appendAvailable();
+    void waitAndAppend();
+    void judgeAnswer();
+    void onPortError(QSerialPort::SerialPortError error);
+    void closeIfDeviceLost();
+
+    QSerialPort port;
+    QSerialPortInfo portInfo;
+    std::unique_ptr<BusinessLogic::LrcChecker> checker;
+    quint32 tickStart = 0;
+    qint32 tickElapsed = 0;
+    bool deviceLost = false;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QtGlobal>
+#include <QString>
+
+// The few operating-system services the panel needs, behind one small interface.
+namespace Platform {
+
+// Calendar time with milliseconds, as the system clock reports it (UTC).
+struct SystemTime
+{
+    quint16 year = 0;
+    quint16 month = 0;
+    quint16 dayOfWeek = 0;
+    quint16 day = 0;
+    quint16 hour = 0;
+    quint16 minute = 0;
+    quint16 second = 0;
+    quint16 milliseconds = 0;
+};
+
+// Monotonic millisecond tick; wraps after about 49 days, so compare ticks by unsigned subtraction.
+quint32 tickCount();
+
+// Current UTC system time with milliseconds.
+SystemTime systemTimeUtc();
+
+// Sleeps for whole milliseconds; 0 only yields the processor.
+void sleepMs(quint32 milliseconds);
+
+// Creates (or opens) a system-wide named object that stays held until this process exits.
+// Returns true when the name already existed, held by this or another running process.
+bool createNamedObject(const QString& name);
+
+} // namespace Platform

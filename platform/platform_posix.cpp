@@ -1,0 +1,112 @@
+#include <QtGlobal>
+#ifndef Q_OS_WIN
+#include "platform.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Platform {
+
+quint32 tickCount()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const quint64 ms = quint64(ts.tv_sec) * 1000u + quint64(ts.tv_nsec) / 1000000u;
+    return static_cast<quint32>(ms);
+}
+
+SystemTime systemTimeUtc()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm utc{};
+    gmtime_r(&ts.tv_sec, &utc);
+    SystemTime t;
+    t.year = quint16(utc.tm_year + 1900);
+    t.month = quint16(utc.tm_mon + 1);
+    t.dayOfWeek = quint16(utc.tm_wday);
+    t.day = quint16(utc.tm_mday);
+    t.hour = quint16(utc.tm_hour);
+    t.minute = quint16(utc.tm_min);
+    t.second = quint16(utc.tm_sec);
+    t.milliseconds = quint16(ts.tv_nsec / 1000000);
+    return t;
+}
+
+void sleepMs(quint32 milliseconds)
+{
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    timespec ts{};
+    ts.tv_sec = milliseconds / 1000;
+    ts.tv_nsec = long(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
+    }
+}
+
+namespace {
+
+// Lock files live in one folder per user; DOSEDESK_LOCK_DIR moves them (tests use their own).
+QByteArray lockDirectory()
+{
+    QByteArray dir = qgetenv("DOSEDESK_LOCK_DIR");
+    if (dir.isEmpty()) {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        dir = (runtime.isEmpty() ? QByteArray("/tmp") : runtime) + "/dosedesk-locks-"
+              + QByteArray::number(uint(getuid()));
+    }
+    QDir().mkpath(QString::fromLocal8Bit(dir));
+    return dir;
+}
+
+int openLockFile(const QByteArray& path)
+{
+    return ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
+bool lockRetrying(int fd, int operation)
+{
+    while (flock(fd, operation) == -1) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool createNamedObject(const QString& name)
+{
+    // A name "exists" while some process holds a shared lock on its file. The guard lock makes
+    // the test-then-hold step atomic between processes; a crashed process drops its locks.
+    const QByteArray dir = lockDirectory();
+    const int guard = openLockFile(dir + "/.guard");
+    if (guard >= 0)
+        lockRetrying(guard, LOCK_EX);
+
+    QByteArray safe = name.toUtf8().toPercentEncoding();
+    const int fd = openLockFile(dir + '/' + safe + ".lock");
+    bool existed = true;
+    if (fd >= 0) {
+        existed = flock(fd, LOCK_EX | LOCK_NB) == -1;
+        // Hold the name for the rest of the process; the descriptor is deliberately never closed.
+        lockRetrying(fd, LOCK_SH);
+    }
+    if (guard >= 0)
+        ::close(guard);
+    return existed;
+}
+
+} // namespace Platform
+#endif

@@ -1,0 +1,36 @@
+#ifdef Q_OS_WIN
+#include "platform.h"
+
+#include <windows.h>
+
+namespace Platform {
+
+quint32 tickCount()
+{
+    return static_cast<quint32>(GetTickCount());
+}
+
+SystemTime systemTimeUtc()
+{
+    SYSTEMTIME st;
+    GetSystemTime(&st);
+    return SystemTime{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay,
+                      st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+void sleepMs(quint32 milliseconds)
+{
+    Sleep(milliseconds);
+}
+
+bool createNamedObject(const QString& name)
+{
+    // The handle is never closed: the name stays taken until the process exits.
+    HANDLE handle = CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(name.utf16()));
+    const DWORD error = GetLastError();
+    Q_UNUSED(handle);
+    return error != 0;
+}
+
+} // namespace Platform
+#endif
