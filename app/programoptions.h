@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks of the program, beyond the factory-mode key.
+struct ProgramOptions
+{
+    bool factoryMode = false;   // first argument is the factory-mode key
+    QStringList portPaths;      // --port PATH, in order; the first becomes the chosen port
+    bool simulate = false;      // --simulate: start the simulated pump on a fresh pseudo-terminal
+    QString screenshotPath;     // --screenshot PATH: save the connected window there and exit
+    bool showHelp = false;
+    bool showVersion = false;
+    QStringList ignored;        // arguments not understood; the program starts anyway
+    QString error;              // set when an option lacks its value
+
+    static ProgramOptions parse(const QStringList& arguments);
+    static QString helpText();
+};
