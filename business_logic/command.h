@@ -34,6 +34,9 @@ public:
     virtual void setParameter(int value);
     virtual void setTextParameter(QByteArray text);
 
+    // The link this command talks through; the logging stack reads the last exchange's flags.
+    Communication* link() const { return communication; }
+
 protected:
     Communication* communication;
 };
