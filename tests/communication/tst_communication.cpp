@@ -1,0 +1,295 @@
+#include "communication.h"
+#include "ptypeer.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <sys/resource.h>
+
+using Chunks = QList<PtyPeer::Chunk>;
+Q_DECLARE_METATYPE(Chunks)
+
+namespace {
+
+const QByteArray Stx(1, Protocol::STX);
+const QByteArray Etx(1, Protocol::ETX);
+const QByteArray Ack(1, Protocol::ACK);
+const QByteArray Nak(1, Protocol::NAK);
+
+enum class Wait { Acknowledge, Frame };
+
+// One exchange as a command runs it: frame out, wait until done, judge the answer.
+QByteArray exchange(Communication& link, const QByteArray& body, Wait wait)
+{
+    QByteArray frame = Stx + link.addressText() + body + Etx;
+    link.sendFrame(frame);
+    if (wait == Wait::Acknowledge) {
+        while (!link.waitForAcknowledge()) {
+        }
+    } else {
+        while (!link.waitForFrame()) {
+        }
+    }
+    return link.readAnswer();
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+// The serial link against a scripted peer on a real pseudo-terminal.
+class TestCommunication : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void sentFrame_data();
+    void sentFrame();
+    void addressText_data();
+    void addressText();
+    void judging_data();
+    void judging();
+    void ackEndsWaitAtOnce();
+    void lateCheckByteOpensNextBuffer();
+    void addressOnlyAnswerStaysUntilNothingArrives();
+    void closedPortCompletesAtOnce();
+    void portChangeResetsFlags();
+    void protocolAnswersOff();
+    void vanishedDeviceClosesWithoutSpinning();
+
+private:
+    std::unique_ptr<PtyPeer> peer;
+    std::unique_ptr<Communication> link;
+};
+
+void TestCommunication::init()
+{
+    peer = std::make_unique<PtyPeer>();
+    QVERIFY(peer->isValid());
+    link = std::make_unique<Communication>();
+    link->setCommPortPath(peer->devicePath());
+    QVERIFY(link->isOpen());
+}
+
+void TestCommunication::cleanup()
+{
+    link.reset();
+    peer.reset();
+}
+
+void TestCommunication::sentFrame_data()
+{
+    QTest::addColumn<bool>("invalidLrc");
+    QTest::addColumn<bool>("unusedLrc");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("Start to address 1") << false << false << QByteArray::fromHex("0230314B59310323");
+    QTest::newRow("incorrect LRC") << true << false << QByteArray::fromHex("0230314B59310376");
+    QTest::newRow("incorrect and unused LRC") << true << true << QByteArray::fromHex("0230314B59310376");
+    QTest::newRow("unused LRC") << false << true << QByteArray::fromHex("0230314B59310355");
+}
+
+void TestCommunication::sentFrame()
+{
+    QFETCH(bool, invalidLrc);
+    QFETCH(bool, unusedLrc);
+    QFETCH(QByteArray, expected);
+    peer->answerWith(Ack);
+    link->address = 1;
+    link->invalidLrc = invalidLrc;
+    link->unusedLrc = unusedLrc;
+    exchange(*link, "KY1", Wait::Acknowledge);
+    QCOMPARE(link->lastSentFrame, expected);
+    QCOMPARE(link->lastSentLength, 8u);
+    QVERIFY(peer->waitForFrames(1, 1000));
+    QCOMPARE(peer->receivedFrames().first(), expected);
+}
+
+void TestCommunication::addressText_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("0") << 0 << QByteArray("00");
+    QTest::newRow("7") << 7 << QByteArray("07");
+    QTest::newRow("99") << 99 << QByteArray("99");
+    QTest::newRow("three digits") << 123 << QByteArray("123");
+}
+
+void TestCommunication::addressText()
+{
+    QFETCH(int, address);
+    link->address = address;
+    QTEST(link->addressText(), "text");
+}
+
+void TestCommunication::judging_data()
+{
+    QTest::addColumn<Chunks>("answer");
+    QTest::addColumn<int>("wait");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("flags"); // ack nak noAnswer recognised
+    QTest::addColumn<int>("answerLength");
+
+    const QByteArray good = PtyPeer::withLrc(Stx + "12500" + Etx);
+    const int frame = int(Wait::Frame);
+    const int ackWait = int(Wait::Acknowledge);
+    QTest::newRow("ACK") << Chunks{{Ack, 2}} << ackWait << QByteArray() << "1001" << 0;
+    QTest::newRow("NAK") << Chunks{{Nak, 2}} << ackWait << QByteArray() << "0101" << 0;
+    QTest::newRow("NAK ends frame wait") << Chunks{{Nak, 2}} << frame << QByteArray() << "0101" << 0;
+    QTest::newRow("ACK then bytes") << Chunks{{Ack + "xy", 2}} << ackWait << QByteArray() << "1001" << 0;
+    QTest::newRow("bytes then ACK") << Chunks{{"xy" + Ack, 2}} << ackWait << QByteArray() << "0010" << 0;
+    QTest::newRow("silent") << Chunks{} << frame << QByteArray() << "0010" << 0;
+    QTest::newRow("answer frame") << Chunks{{good, 2}} << frame << QByteArray("12500") << "0001" << 8;
+    QTest::newRow("answer in chunks")
+        << Chunks{{good.left(2), 2}, {good.mid(2, 3), 60}, {good.mid(5), 60}} << frame
+        << QByteArray("12500") << "0001" << 8;
+    QByteArray bad = good;
+    bad[bad.size() - 1] = char(bad.back() ^ 0x01);
+    QTest::newRow("wrong check byte") << Chunks{{bad, 2}} << frame << QByteArray("12500") << "0000" << 8;
+    QTest::newRow("cut at ETX") << Chunks{{good.chopped(1), 2}} << frame << QByteArray("1250") << "0000" << 7;
+    // "0" ^ STX ^ ETX ^ "1" makes the check byte 0, which the link cannot read but restores.
+    QTest::newRow("zero check byte")
+        << Chunks{{Stx + "01" + Etx + QByteArray(1, '\0'), 2}} << frame << QByteArray("01") << "0001" << 5;
+    QTest::newRow("ETX before STX")
+        << Chunks{{Etx + "garbage", 2}} << frame << QByteArray() << "0010" << 0;
+    QTest::newRow("zero byte cuts chunk")
+        << Chunks{{QByteArray("ab") + '\0' + "cd", 2}} << frame << QByteArray() << "0010" << 0;
+    QTest::newRow("two frames, first counts")
+        << Chunks{{good + PtyPeer::withLrc(Stx + "7" + Etx), 2}} << frame << QByteArray("12500") << "0001" << 8;
+}
+
+void TestCommunication::judging()
+{
+    QFETCH(Chunks, answer);
+    QFETCH(int, wait);
+    QFETCH(QString, flags);
+    peer->setResponder([answer](const QByteArray&) { return answer; });
+    const QByteArray data = exchange(*link, wait == int(Wait::Frame) ? "?DV" : "KY1", Wait(wait));
+    QTEST(data, "data");
+    QCOMPARE(link->lastAnswerData, data);
+    const QString actual = QString::number(link->ackReceived) + QString::number(link->nakReceived)
+                           + QString::number(link->noAnswer) + QString::number(link->answerRecognised);
+    QCOMPARE(actual, flags);
+    QTEST(int(link->lastAnswerLength), "answerLength");
+    QVERIFY(link->receiveBuffer.isEmpty());
+}
+
+void TestCommunication::ackEndsWaitAtOnce()
+{
+    peer->answerWith(Ack);
+    QElapsedTimer timer;
+    timer.start();
+    exchange(*link, "KY1", Wait::Acknowledge);
+    QVERIFY2(timer.elapsed() < 60, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(link->ackReceived);
+}
+
+void TestCommunication::lateCheckByteOpensNextBuffer()
+{
+    const QByteArray frame = PtyPeer::withLrc(Stx + "12500" + Etx);
+    peer->setResponder([frame](const QByteArray&) {
+        return Chunks{{frame.chopped(1), 2}, {frame.right(1), 250}};
+    });
+    QCOMPARE(exchange(*link, "?DV", Wait::Frame), QByteArray("1250"));
+    QVERIFY(!link->answerRecognised);
+    // The late byte belongs to nothing; it opens the buffer of the next exchange.
+    peer->stayQuiet();
+    QTest::qWait(250);
+    exchange(*link, "?DV", Wait::Frame);
+    QCOMPARE(link->lastRawAnswer, frame.right(1));
+    QVERIFY(link->noAnswer);
+}
+
+void TestCommunication::addressOnlyAnswerStaysUntilNothingArrives()
+{
+    link->address = 1;
+    peer->answerWith(PtyPeer::withLrc(Stx + "01" + Etx));
+    exchange(*link, "?SI", Wait::Frame);
+    QVERIFY(link->addressOnlyAnswer);
+    peer->answerWith(Ack);
+    exchange(*link, "KY1", Wait::Acknowledge);
+    QVERIFY(link->addressOnlyAnswer);
+    peer->stayQuiet();
+    exchange(*link, "KY1", Wait::Acknowledge);
+    QVERIFY(!link->addressOnlyAnswer);
+}
+
+void TestCommunication::closedPortCompletesAtOnce()
+{
+    Communication closed;
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray frame = Stx + closed.addressText() + "KY1" + Etx;
+    QVERIFY(!closed.sendFrame(frame));
+    QVERIFY(closed.waitForAcknowledge());
+    QVERIFY(closed.waitForFrame());
+    QCOMPARE(closed.readAnswer(), QByteArray());
+    QVERIFY(closed.noAnswer);
+    QVERIFY(timer.elapsed() < 20);
+    closed.setCommPortPath(QStringLiteral("/dev/does-not-exist"));
+    QVERIFY(!closed.isOpen());
+}
+
+void TestCommunication::portChangeResetsFlags()
+{
+    peer->answerWith(Nak);
+    link->invalidLrc = true;
+    link->unusedLrc = true;
+    link->sentLrcValid = false;
+    exchange(*link, "KY1", Wait::Acknowledge);
+    QVERIFY(link->nakReceived);
+    link->setCommPortPath(peer->devicePath());
+    QVERIFY(link->isOpen());
+    QVERIFY(!link->invalidLrc);
+    QVERIFY(!link->nakReceived);
+    QVERIFY(link->answerRecognised);
+    // "Unused LRC" stays on, so the frames still end in "U" and are not reported as valid.
+    QVERIFY(link->unusedLrc);
+    QVERIFY(!link->sentLrcValid);
+    link->unusedLrc = false;
+    link->setCommPortPath(peer->devicePath());
+    QVERIFY(link->sentLrcValid);
+}
+
+void TestCommunication::protocolAnswersOff()
+{
+    peer->stayQuiet();
+    link->protocolAnswer = false;
+    QElapsedTimer timer;
+    timer.start();
+    exchange(*link, "KY1", Wait::Acknowledge);
+    QVERIFY(timer.elapsed() < 60);
+    QVERIFY(link->noAnswer);
+}
+
+void TestCommunication::vanishedDeviceClosesWithoutSpinning()
+{
+    peer->answerWith(Ack);
+    exchange(*link, "KY1", Wait::Acknowledge);
+    QVERIFY(link->ackReceived);
+    peer->unplug();
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    // The event loop and the next exchanges both meet the vanished device.
+    QTest::qWait(300);
+    for (int i = 0; i < 3; ++i)
+        exchange(*link, "?DV", Wait::Frame);
+    QTRY_VERIFY_WITH_TIMEOUT(!link->isOpen(), 2000);
+    QTest::qWait(500);
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double wall = timer.elapsed() / 1000.0;
+    QVERIFY2(cpu < 0.5 * wall, qPrintable(QStringLiteral("cpu %1 s in %2 s").arg(cpu).arg(wall)));
+    QVERIFY(link->noAnswer);
+}
+
+QTEST_GUILESS_MAIN(TestCommunication)
+#include "tst_communication.moc"
