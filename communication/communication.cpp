@@ -184,41 +184,51 @@ QByteArray Communication::readAnswer()
     return lastAnswerData;
 }
 
+Communication::Verdict Communication::judge(const QByteArray& buffer, const QByteArray& addressText)
+{
+    static const BusinessLogic::LrcChecker checker;
+    Verdict verdict;
+    const qsizetype stx = buffer.indexOf(Protocol::STX);
+    const qsizetype etx = buffer.indexOf(Protocol::ETX);
+    if (stx < 0 || etx < 0 || etx < stx) {
+        // ACK or NAK count only as the first byte received.
+        if (buffer.startsWith(Protocol::ACK)) {
+            verdict.recognised = true;
+            verdict.ack = true;
+        } else if (buffer.startsWith(Protocol::NAK)) {
+            verdict.recognised = true;
+            verdict.nak = true;
+        } else {
+            verdict.nothing = true;
+        }
+        return verdict;
+    }
+    const qsizetype length = std::min(buffer.size() - stx, etx - stx + 2);
+    const QByteArray frame = buffer.mid(stx, length);
+    verdict.frameLength = quint32(length);
+    verdict.recognised = checker.calculate(frame) == 0;
+    // Without STX and the last two bytes: a frame cut at ETX loses its last data byte.
+    verdict.data = frame.mid(1, std::max<qsizetype>(0, length - 3));
+    verdict.addressOnly = buffer.contains(QByteArray(Protocol::STX + addressText + Protocol::ETX));
+    return verdict;
+}
+
 void Communication::judgeAnswer()
 {
-    QByteArray data;
+    const Verdict verdict = judge(receiveBuffer, addressText());
     lastRawAnswer = receiveBuffer;
-    answerRecognised = false;
-    nakReceived = false;
-    ackReceived = false;
-    noAnswer = false;
-
-    const qsizetype stx = receiveBuffer.indexOf(Protocol::STX);
-    const qsizetype etx = receiveBuffer.indexOf(Protocol::ETX);
-    if (stx < 0 || etx < 0 || etx < stx) {
-        if (receiveBuffer.startsWith(Protocol::ACK)) {
-            answerRecognised = true;
-            ackReceived = true;
-        } else if (receiveBuffer.startsWith(Protocol::NAK)) {
-            answerRecognised = true;
-            nakReceived = true;
-        } else {
-            noAnswer = true;
-            addressOnlyAnswer = false;
-        }
-    } else {
-        const qsizetype length = std::min(receiveBuffer.size() - stx, etx - stx + 2);
-        const QByteArray frame = receiveBuffer.mid(stx, length);
-        lastAnswerLength = quint32(length);
-        if (checker->calculate(frame) == 0)
-            answerRecognised = true;
-        // Without STX and the last two bytes: a frame cut at ETX loses its last data byte.
-        data = frame.mid(1, std::max<qsizetype>(0, length - 3));
-        const QByteArray addressOnly = Protocol::STX + addressText() + Protocol::ETX;
-        if (lastRawAnswer.contains(addressOnly))
-            addressOnlyAnswer = true;
-    }
-    lastAnswerData = data;
+    answerRecognised = verdict.recognised;
+    ackReceived = verdict.ack;
+    nakReceived = verdict.nak;
+    noAnswer = verdict.nothing;
+    if (verdict.nothing)
+        addressOnlyAnswer = false;
+    if (verdict.frameLength > 0)
+        lastAnswerLength = verdict.frameLength;
+    // An address-only frame is remembered until an answer with nothing recognisable.
+    if (verdict.addressOnly)
+        addressOnlyAnswer = true;
+    lastAnswerData = verdict.data;
     receiveBuffer.clear();
 }
 

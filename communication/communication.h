@@ -41,6 +41,19 @@ public:
     bool waitForFrame();
     QByteArray readAnswer();
 
+    // How the bytes received for one exchange read: the pure half of readAnswer.
+    struct Verdict
+    {
+        QByteArray data;
+        bool recognised = false;
+        bool ack = false;
+        bool nak = false;
+        bool nothing = false;     // nothing recognisable arrived
+        bool addressOnly = false; // the bytes hold STX, the address, ETX
+        quint32 frameLength = 0;  // length of the frame cut out; 0 when there was none
+    };
+    static Verdict judge(const QByteArray& buffer, const QByteArray& addressText);
+
     bool isOpen() const { return open; }
     // The device behind the line, as last opened (system location or device path).
     QString portPath() const { return port.portName(); }
