@@ -1,0 +1,7 @@
+#include "refresher.h"
+
+namespace GUI {
+
+Refresher::~Refresher() = default;
+
+} // namespace GUI
