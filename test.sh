@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds DoseDesk and runs every test.
+# Installs what is missing, builds DoseDesk and runs every test: the normal build, the whole
+# suite again under AddressSanitizer/UndefinedBehaviorSanitizer, and short fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -10,6 +11,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-if [ -x scripts/extra-checks.sh ]; then
-    ./scripts/extra-checks.sh
+if [ "${DOSEDESK_QUICK:-0}" != "1" ]; then
+    ./scripts/sanitize.sh
+    ./scripts/fuzz.sh 50000
 fi
