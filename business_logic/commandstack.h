@@ -10,7 +10,6 @@
 #include <QTimer>
 
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +22,10 @@ class CommandStack : public QObject
 
 public:
     static constexpr int TickMs = 10;
+    // Pause between the exchange and taking its answer (500 µs; a whole-millisecond sleep yields).
+    static constexpr quint32 AnswerPauseMs = 0;
+    // Raw-frame command: the only one queued with a text instead of a number.
+    static constexpr CommandSpezifier TextCommandSpezifier = 53;
 
     CommandStack();
     ~CommandStack() override;
@@ -60,7 +63,32 @@ protected:
     std::string lastCommandText;
     std::string lastAnswerText;
     Command* current = nullptr;
-    // (remaining fields are the implementer's, see the command stack's .cpp)
+    qint32 currentParameter = 0;
+    CommandSpezifier lastSpezifier = BaseCommandSpezifier;
+    QByteArray lastAnswer;
+
+private:
+    // One queued command with what it is to be given when its turn comes. Each raw-frame entry
+    // carries its own text, so two frames typed in quick succession are both sent as typed.
+    struct Entry
+    {
+        quint64 serial = 0;
+        Command* command = nullptr;
+        qint32 parameter = 0;
+        QByteArray text;
+        bool hasText = false;
+        bool logFlag = false;
+    };
+
+    void enqueue(Entry entry);
+
+    std::deque<Entry> queue;
+    quint64 nextSerial = 0;
+    bool executing = false;
+    QTimer* timer = nullptr;
+    QRecursiveMutex lock;
+    Platform::SystemTime sendTime;
+    Platform::SystemTime answerTime;
 };
 
 } // namespace BusinessLogic

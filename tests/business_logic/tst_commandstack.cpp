@@ -1,0 +1,251 @@
+#include "commandstack.h"
+#include "loggingcommandstack.h"
+#include "ptypeer.h"
+#include "stackprobe.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <thread>
+
+using BusinessLogic::CommandStack;
+using BusinessLogic::LoggingCommandStack;
+
+namespace {
+
+// Spezifiers the probes answer with; 53 is the raw-frame command the stack hands texts to.
+constexpr BusinessLogic::CommandSpezifier SetVolumeId = 10;
+constexpr BusinessLogic::CommandSpezifier GetVolumeId = 9;
+constexpr BusinessLogic::CommandSpezifier RawFrameId = CommandStack::TextCommandSpezifier;
+
+} // namespace
+
+class TestCommandStack : public QObject
+{
+    Q_OBJECT
+
+    // No port is opened: every exchange ends at once, so the queue alone is under test.
+    Communication link;
+    ProbeCommand setVolume{&link, SetVolumeId, "DV", ProbeCommand::Writing, 5};
+    ProbeCommand getVolume{&link, GetVolumeId, "?DV", ProbeCommand::Reading, 0, "10000"};
+    ProbeCommand rawFrame{&link, RawFrameId, {}, ProbeCommand::RawFrame};
+
+    void resetProbes()
+    {
+        setVolume.given.clear();
+        getVolume.given.clear();
+        rawFrame.given.clear();
+    }
+
+private slots:
+    void init() { resetProbes(); }
+
+    void oneCommandPerTick()
+    {
+        ProbeStack<CommandStack> stack;
+        QList<BusinessLogic::CommandSpezifier> answered;
+        connect(&stack, &CommandStack::sendAnswer, this,
+                [&](const Answer& answer) { answered.append(answer.spezifier); });
+
+        stack.ExecuteCommand();
+        QVERIFY(answered.isEmpty());
+
+        stack.addCommand(&setVolume, 500, false);
+        stack.addCommand(&getVolume, 0, false);
+        stack.addCommand(&setVolume, 700, false);
+        QCOMPARE(stack.queuedCount(), 3);
+
+        stack.ExecuteCommand();
+        QCOMPARE(answered, QList<BusinessLogic::CommandSpezifier>{SetVolumeId});
+        QCOMPARE(stack.queuedCount(), 2);
+
+        // The stack's own timer drains the rest, in queue order.
+        QTRY_COMPARE(answered.size(), 3);
+        QCOMPARE(answered,
+                 (QList<BusinessLogic::CommandSpezifier>{SetVolumeId, GetVolumeId, SetVolumeId}));
+        QCOMPARE(stack.queuedCount(), 0);
+        QCOMPARE(stack.lastRunAnswer(), QByteArray());
+    }
+
+    void parametersReachTheirCommands_data()
+    {
+        // Script entries: "V=<n>" SetVolume with n, "G=<n>" GetVolume with n, "R:<text>" raw frame.
+        QTest::addColumn<QStringList>("script");
+        QTest::addColumn<QByteArrayList>("toSetVolume");
+        QTest::addColumn<QByteArrayList>("toGetVolume");
+        QTest::addColumn<QByteArrayList>("toRawFrame");
+
+        QTest::newRow("set then get") << QStringList{"V=500", "G=0"} << QByteArrayList{"500"}
+                                      << QByteArrayList{"0"} << QByteArrayList{};
+        QTest::newRow("text then number") << QStringList{"R:x", "V=500"} << QByteArrayList{"500"}
+                                          << QByteArrayList{} << QByteArrayList{"text:x"};
+        QTest::newRow("number then text") << QStringList{"V=500", "R:x", "G=7"}
+                                          << QByteArrayList{"500"} << QByteArrayList{"7"}
+                                          << QByteArrayList{"text:x"};
+        QTest::newRow("interleaved")
+            << QStringList{"V=1", "R:a", "G=2", "R:b", "R:c", "V=3"} << QByteArrayList{"1", "3"}
+            << QByteArrayList{"2"} << QByteArrayList{"text:a", "text:b", "text:c"};
+    }
+
+    void parametersReachTheirCommands()
+    {
+        QFETCH(QStringList, script);
+        QFETCH(QByteArrayList, toSetVolume);
+        QFETCH(QByteArrayList, toGetVolume);
+        QFETCH(QByteArrayList, toRawFrame);
+
+        ProbeStack<CommandStack> stack;
+        QList<BusinessLogic::CommandSpezifier> expectedOrder;
+        for (const QString& entry : script) {
+            const QByteArray value = entry.mid(2).toUtf8();
+            if (entry.startsWith('R')) {
+                stack.addCommand(&rawFrame, value);
+                expectedOrder.append(RawFrameId);
+            } else {
+                ProbeCommand* command = entry.startsWith('V') ? &setVolume : &getVolume;
+                stack.addCommand(command, value.toInt(), false);
+                expectedOrder.append(command->getCommandSpezifier());
+            }
+        }
+        QList<BusinessLogic::CommandSpezifier> answered;
+        connect(&stack, &CommandStack::sendAnswer, this,
+                [&](const Answer& answer) { answered.append(answer.spezifier); });
+
+        QTRY_COMPARE(answered.size(), script.size());
+        QCOMPARE(answered, expectedOrder);
+        QCOMPARE(setVolume.given, toSetVolume);
+        QCOMPARE(getVolume.given, toGetVolume);
+        QCOMPARE(rawFrame.given, toRawFrame);
+    }
+
+    void answerCarriesDefaultWhenSilent()
+    {
+        ProbeStack<CommandStack> stack;
+        QList<Answer> answers;
+        connect(&stack, &CommandStack::sendAnswer, this,
+                [&](const Answer& answer) { answers.append(answer); });
+        stack.addCommand(&getVolume, 0, false);
+        stack.ExecuteCommand();
+        QCOMPARE(answers.size(), 1);
+        QCOMPARE(answers.first().spezifier, GetVolumeId);
+        QCOMPARE(answers.first().data, QByteArray("10000"));
+    }
+
+    void clearDropsWaitingEntries()
+    {
+        ProbeStack<CommandStack> stack;
+        int answers = 0;
+        connect(&stack, &CommandStack::sendAnswer, this, [&] { ++answers; });
+        stack.addCommand(&getVolume, 0, false);
+        stack.addCommand(&setVolume, 1, false);
+        stack.addCommand(&rawFrame, QByteArray("KY1"));
+        stack.ExecuteCommand();
+        QCOMPARE(stack.lastRunSpezifier(), GetVolumeId);
+        QCOMPARE(stack.lastRunAnswer(), QByteArray("10000"));
+
+        stack.clear();
+        QCOMPARE(stack.queuedCount(), 0);
+        QCOMPARE(stack.lastRunSpezifier(), BusinessLogic::BaseCommandSpezifier);
+        QCOMPARE(stack.lastRunAnswer(), QByteArray());
+        stack.ExecuteCommand();
+        QTest::qWait(3 * CommandStack::TickMs);
+        QCOMPARE(answers, 1);
+        QCOMPARE(stack.lastRunSpezifier(), BusinessLogic::BaseCommandSpezifier);
+        QVERIFY(setVolume.given.isEmpty());
+        QVERIFY(rawFrame.given.isEmpty());
+
+        // The queue works again after being cleared.
+        stack.addCommand(&setVolume, 9, false);
+        QTRY_COMPARE(answers, 2);
+        QCOMPARE(setVolume.given, QByteArrayList{"9"});
+    }
+
+    void clearWhileReportingKeepsLaterEntries()
+    {
+        // The window may clear and re-queue from a slot of the log signals while the entry that
+        // is being reported is still at the head; the re-queued entry must survive.
+        ProbeStack<LoggingCommandStack> stack;
+        bool requeued = false;
+        connect(&stack, &CommandStack::sendLastCommand, this, [&] {
+            if (requeued)
+                return;
+            requeued = true;
+            stack.clear();
+            stack.addCommand(&setVolume, 42, false);
+        });
+        QList<BusinessLogic::CommandSpezifier> answered;
+        connect(&stack, &CommandStack::sendAnswer, this,
+                [&](const Answer& answer) { answered.append(answer.spezifier); });
+
+        stack.addCommand(&getVolume, 0, true);
+        stack.addCommand(&getVolume, 0, true);
+        stack.ExecuteCommand();
+        QCOMPARE(stack.queuedCount(), 1);
+        stack.ExecuteCommand();
+        QCOMPARE(answered, (QList<BusinessLogic::CommandSpezifier>{GetVolumeId, SetVolumeId}));
+        QCOMPARE(setVolume.given, QByteArrayList{"42"});
+        QCOMPARE(stack.queuedCount(), 0);
+    }
+
+    void emptySlotOfTheTableIsNotQueued()
+    {
+        ProbeStack<CommandStack> stack;
+        stack.addCommand(nullptr, 1, true);
+        stack.addCommand(nullptr, QByteArray("x"));
+        QCOMPARE(stack.queuedCount(), 0);
+    }
+
+    void queueingFromAnotherThread()
+    {
+        constexpr int Count = 200;
+        ProbeStack<CommandStack> stack;
+        int answers = 0;
+        connect(&stack, &CommandStack::sendAnswer, this, [&] { ++answers; });
+        std::atomic<bool> done{false};
+        std::thread producer([&] {
+            for (int i = 0; i < Count; ++i)
+                stack.addCommand(&setVolume, i, false);
+            done = true;
+        });
+        QElapsedTimer clock;
+        clock.start();
+        while ((!done || stack.queuedCount() > 0) && clock.elapsed() < 10000)
+            stack.ExecuteCommand();
+        producer.join();
+        QCOMPARE(answers, Count);
+        QByteArrayList expected;
+        for (int i = 0; i < Count; ++i)
+            expected.append(QByteArray::number(i));
+        QCOMPARE(setVolume.given, expected);
+    }
+
+    void rawFramesSendTheirOwnText()
+    {
+        // Two frames typed before the first went out: each must go out as it was typed.
+        PtyPeer peer;
+        QVERIFY(peer.isValid());
+        peer.answerWith(PtyPeer::withLrc("\x02"
+                                         "OK\x03"));
+        link.setCommPortPath(peer.devicePath());
+        QVERIFY(link.isOpen());
+
+        ProbeStack<CommandStack> stack;
+        int answers = 0;
+        connect(&stack, &CommandStack::sendAnswer, this, [&] { ++answers; });
+        stack.addCommand(&rawFrame, QByteArray("?TV"));
+        stack.addCommand(&rawFrame, QByteArray("KY1"));
+        QTRY_COMPARE(answers, 2);
+
+        const QList<QByteArray> expected{PtyPeer::withLrc("\x02"
+                                                          "00?TV\x03"),
+                                         PtyPeer::withLrc("\x02"
+                                                          "00KY1\x03")};
+        QCOMPARE(peer.receivedFrames(), expected);
+        link.setCommPortPath(QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandStack)
+#include "tst_commandstack.moc"

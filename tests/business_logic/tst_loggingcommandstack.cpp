@@ -1,0 +1,334 @@
+#include "loggingcommandstack.h"
+#include "ptypeer.h"
+#include "stackprobe.h"
+
+#include <QtTest>
+
+using BusinessLogic::CommandStack;
+using BusinessLogic::InvalidReason;
+using BusinessLogic::LoggingCommandStack;
+using Reasons = std::vector<InvalidReason>;
+using Positions = std::vector<int>;
+
+Q_DECLARE_METATYPE(Positions)
+
+namespace {
+
+// Everything one logged command reports, in the order the signals arrived.
+struct Report
+{
+    QStringList order;
+    Positions txPositions, rxPositions;
+    Reasons txReasons, rxReasons;
+    QByteArray txLine, rxLine;
+    QList<Answer> answers;
+};
+
+void store(Positions& to, const Positions& from) { to = from; }
+void store(Reasons& to, const Reasons& from) { to = from; }
+void store(QByteArray& to, std::string* from) { to = QByteArray::fromStdString(*from); }
+void store(QList<Answer>& to, const Answer& from) { to << from; }
+
+template <typename Arg, typename Field>
+void note(LoggingCommandStack& stack, void (CommandStack::*signal)(Arg), Report& report,
+          Field Report::*field, const char* name, QObject* context)
+{
+    QObject::connect(&stack, signal, context, [&report, field, name](Arg value) {
+        report.order << QString::fromLatin1(name);
+        store(report.*field, value);
+    });
+}
+
+void record(LoggingCommandStack& stack, Report& report, QObject* context)
+{
+    note(stack, &CommandStack::sendLastCommandInvalidPositions, report, &Report::txPositions,
+         "txPositions", context);
+    note(stack, &CommandStack::sendLastCommandInvalidReasons, report, &Report::txReasons,
+         "txReasons", context);
+    note(stack, &CommandStack::sendLastCommand, report, &Report::txLine, "txLine", context);
+    note(stack, &CommandStack::sendLastAnswerInvalidPositions, report, &Report::rxPositions,
+         "rxPositions", context);
+    note(stack, &CommandStack::sendLastAnswerInvalidReasons, report, &Report::rxReasons,
+         "rxReasons", context);
+    note(stack, &CommandStack::sendLastAnswer, report, &Report::rxLine, "rxLine", context);
+    note(stack, &CommandStack::sendAnswer, report, &Report::answers, "answer", context);
+}
+
+// Reverses the line escaping: every "'/NNN'" token back to its byte.
+QByteArray unescape(const QByteArray& text)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size();) {
+        if (text.mid(i, 2) == "'/" && i + 5 < text.size() && text.at(i + 5) == '\'') {
+            bytes.append(char(text.mid(i + 2, 3).toInt()));
+            i += 6;
+        } else {
+            bytes.append(text.at(i++));
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+class TestLoggingCommandStack : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void escape_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("escaped");
+
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+        QTest::newRow("control characters")
+            << QByteArray("\x02\x03\x06\x15") << QByteArray("'/002''/003''/006''/021'");
+        QTest::newRow("range ends stay") << QByteArray("0z:?_AZaz09") << QByteArray("0z:?_AZaz09");
+        QTest::newRow("just outside the range") << QByteArray("/{") << QByteArray("'/047''/123'");
+        QTest::newRow("blank and exclamation") << QByteArray(" !") << QByteArray("'/032''/033'");
+        QTest::newRow("token characters themselves")
+            << QByteArray("'/") << QByteArray("'/039''/047'");
+        QTest::newRow("zero and high bytes")
+            << QByteArray("\x00\xc8\xff", 3) << QByteArray("'/000''/200''/255'");
+        QTest::newRow("mixed") << QByteArray("\x02"
+                                             "01KY1\x03#")
+                               << QByteArray("'/002'01KY1'/003''/035'");
+    }
+
+    void escape()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, escaped);
+        const std::string text = LoggingCommandStack::escape(body);
+        QCOMPARE(QByteArray::fromStdString(text), escaped);
+        QCOMPARE(unescape(escaped), body);
+    }
+
+    void formatLine_data()
+    {
+        QTest::addColumn<int>("hour");
+        QTest::addColumn<int>("minute");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<int>("millisecond");
+        QTest::addColumn<bool>("commandGap");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("line");
+
+        QTest::newRow("command") << 9 << 5 << 3 << 7 << true << QByteArray("\x02" "01KY1\x03#")
+                                 << QByteArray("09:05:03:007  '/002'01KY1'/003''/035'");
+        QTest::newRow("answer") << 9 << 5 << 3 << 120 << false << QByteArray("\x06")
+                                << QByteArray("09:05:03:120 '/006'");
+        QTest::newRow("empty answer") << 23 << 59 << 59 << 999 << false << QByteArray()
+                                      << QByteArray("23:59:59:999 ");
+        QTest::newRow("midnight") << 0 << 0 << 0 << 0 << true << QByteArray("A")
+                                  << QByteArray("00:00:00:000  A");
+    }
+
+    void formatLine()
+    {
+        QFETCH(int, hour);
+        QFETCH(int, minute);
+        QFETCH(int, second);
+        QFETCH(int, millisecond);
+        QFETCH(bool, commandGap);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, line);
+
+        std::size_t prefix = 0;
+        const std::string text = LoggingCommandStack::formatLine(
+            clockAt(hour, minute, second, millisecond),
+            commandGap ? LoggingCommandStack::CommandGap : LoggingCommandStack::AnswerGap, body,
+            &prefix);
+        QCOMPARE(QByteArray::fromStdString(text), line);
+        QCOMPARE(prefix, std::size_t(commandGap ? 14 : 13));
+    }
+
+    void marks_data()
+    {
+        QTest::addColumn<bool>("sentLrcValid");
+        QTest::addColumn<bool>("ack");
+        QTest::addColumn<bool>("nak");
+        QTest::addColumn<bool>("recognised");
+        QTest::addColumn<Positions>("txPositions");
+        QTest::addColumn<Reasons>("txReasons");
+        QTest::addColumn<Positions>("rxPositions");
+        QTest::addColumn<Reasons>("rxReasons");
+
+        using namespace BusinessLogic;
+        // The link's lengths: last frame sent 8 bytes, last answer frame cut out 5 bytes.
+        QTest::newRow("good frame, good answer") << true << false << false << true << Positions{}
+                                                 << Reasons{} << Positions{} << Reasons{};
+        QTest::newRow("falsified check byte") << false << true << false << true << Positions{8}
+                                              << Reasons{InvalidLrc} << Positions{0}
+                                              << Reasons{Acknowledged};
+        QTest::newRow("nak") << true << false << true << true << Positions{} << Reasons{}
+                             << Positions{0} << Reasons{NotAcknowledged};
+        QTest::newRow("bad answer check byte") << true << false << false << false << Positions{}
+                                               << Reasons{} << Positions{5} << Reasons{InvalidLrc};
+        QTest::newRow("all at once") << false << true << true << false << Positions{8}
+                                     << Reasons{InvalidLrc} << Positions{0, 0, 5}
+                                     << Reasons{Acknowledged, NotAcknowledged, InvalidLrc};
+    }
+
+    void marks()
+    {
+        QFETCH(bool, sentLrcValid);
+        QFETCH(bool, ack);
+        QFETCH(bool, nak);
+        QFETCH(bool, recognised);
+
+        Communication link;
+        link.sentLrcValid = sentLrcValid;
+        link.ackReceived = ack;
+        link.nakReceived = nak;
+        link.answerRecognised = recognised;
+        link.lastSentLength = 8;
+        link.lastAnswerLength = 5;
+        const LoggingCommandStack::Marks tx = LoggingCommandStack::sentFrameMarks(link);
+        const LoggingCommandStack::Marks rx = LoggingCommandStack::answerMarks(link);
+        QTEST(tx.positions, "txPositions");
+        QTEST(tx.reasons, "txReasons");
+        QTEST(rx.positions, "rxPositions");
+        QTEST(rx.reasons, "rxReasons");
+    }
+
+    void loggedExchange_data()
+    {
+        QTest::addColumn<bool>("reading");
+        QTest::addColumn<QByteArray>("code");
+        QTest::addColumn<bool>("falsify");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("txLine");
+        QTest::addColumn<Positions>("txPositions");
+        QTest::addColumn<Reasons>("txReasons");
+        QTest::addColumn<QByteArray>("rxLine");
+        QTest::addColumn<Positions>("rxPositions");
+        QTest::addColumn<Reasons>("rxReasons");
+
+        using namespace BusinessLogic;
+        const QByteArray start("09:05:03:007  '/002'01KY1'/003''/035'");
+        const QByteArray query("09:05:03:007  '/002'01?DV'/003''/045'");
+        // Columns: reading?, code, falsified check byte?, the peer's reply; then the command
+        // line and its marks, the answer line and its marks.
+        QTest::newRow("start acknowledged")
+            << false << QByteArray("KY1") << false << QByteArray("\x06") << start << Positions{}
+            << Reasons{} << QByteArray("09:05:03:120 '/006'") << Positions{0}
+            << Reasons{Acknowledged};
+        QTest::newRow("start refused")
+            << false << QByteArray("KY1") << false << QByteArray("\x15") << start << Positions{}
+            << Reasons{} << QByteArray("09:05:03:120 '/021'") << Positions{0}
+            << Reasons{NotAcknowledged};
+        QTest::newRow("falsified check byte")
+            << false << QByteArray("KY1") << true << QByteArray("\x06")
+            << QByteArray("09:05:03:007  '/002'01KY1'/003'v") << Positions{8}
+            << Reasons{InvalidLrc} << QByteArray("09:05:03:120 '/006'") << Positions{0}
+            << Reasons{Acknowledged};
+        QTest::newRow("nothing received")
+            << false << QByteArray("KY1") << false << QByteArray() << start << Positions{}
+            << Reasons{} << QByteArray("09:05:03:120 ") << Positions{0} << Reasons{InvalidLrc};
+        QTest::newRow("good answer frame")
+            << true << QByteArray("?DV") << false << QByteArray("\x02" "12\x03\x02") << query
+            << Positions{} << Reasons{} << QByteArray("09:05:03:120 '/002'12'/003''/002'")
+            << Positions{} << Reasons{};
+        QTest::newRow("answer check byte 0xC8")
+            << true << QByteArray("?DV") << false << QByteArray("\x02" "12\x03\xc8") << query
+            << Positions{} << Reasons{} << QByteArray("09:05:03:120 '/002'12'/003''/200'")
+            << Positions{5} << Reasons{InvalidLrc};
+    }
+
+    void loggedExchange()
+    {
+        QFETCH(bool, reading);
+        QFETCH(QByteArray, code);
+        QFETCH(bool, falsify);
+        QFETCH(QByteArray, reply);
+
+        PtyPeer peer;
+        QVERIFY(peer.isValid());
+        peer.answerWith(reply);
+        Communication link;
+        link.setCommPortPath(peer.devicePath());
+        QVERIFY(link.isOpen());
+        link.address = 1;
+        if (falsify) {
+            link.invalidLrc = true;
+            link.sentLrcValid = false;
+        }
+        ProbeCommand command(&link, 4, code,
+                             reading ? ProbeCommand::Reading : ProbeCommand::Writing);
+
+        ProbeStack<LoggingCommandStack> stack;
+        stack.times = {clockAt(9, 5, 3, 7), clockAt(9, 5, 3, 120)};
+        Report report;
+        record(stack, report, this);
+        stack.addCommand(&command, 0, true);
+        stack.ExecuteCommand();
+
+        QCOMPARE(report.order, (QStringList{"txPositions", "txReasons", "txLine", "rxPositions",
+                                            "rxReasons", "rxLine", "answer"}));
+        QTEST(report.txLine, "txLine");
+        QTEST(report.txPositions, "txPositions");
+        QTEST(report.txReasons, "txReasons");
+        QTEST(report.rxLine, "rxLine");
+        QTEST(report.rxPositions, "rxPositions");
+        QTEST(report.rxReasons, "rxReasons");
+        QCOMPARE(stack.commandTextOffset(), 13);
+        QCOMPARE(stack.answerTextOffset(), 12);
+        // The panel splits at the offset: the rest starts with the last blank of the gap.
+        QCOMPARE(report.txLine.at(stack.commandTextOffset()), ' ');
+        QCOMPARE(report.rxLine.at(stack.answerTextOffset()), ' ');
+        QCOMPARE(peer.receivedFrames().size(), 1);
+        QCOMPARE(unescape(report.txLine.mid(14)), peer.receivedFrames().first());
+    }
+
+    void logFlagDecidesReporting_data()
+    {
+        QTest::addColumn<bool>("logFlag");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("logged") << true
+                                << QStringList{"txPositions", "txReasons", "txLine", "rxPositions",
+                                               "rxReasons", "rxLine", "answer"};
+        QTest::newRow("not logged") << false << QStringList{"answer"};
+    }
+
+    void logFlagDecidesReporting()
+    {
+        QFETCH(bool, logFlag);
+        QFETCH(QStringList, order);
+
+        Communication link;
+        ProbeCommand command(&link, 4, "KY1", ProbeCommand::Writing);
+        ProbeStack<LoggingCommandStack> stack;
+        Report report;
+        record(stack, report, this);
+        stack.addCommand(&command, 0, logFlag);
+        stack.ExecuteCommand();
+        QCOMPARE(report.order, order);
+        QCOMPARE(report.answers.size(), 1);
+        QCOMPARE(report.answers.first().spezifier, 4);
+    }
+
+    void timeStampsAreTakenAroundTheExchange()
+    {
+        // Without a scripted clock the lines carry the system's UTC time.
+        Communication link;
+        ProbeCommand command(&link, 4, "KY1", ProbeCommand::Writing);
+        ProbeStack<LoggingCommandStack> stack;
+        Report report;
+        record(stack, report, this);
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        stack.addCommand(&command, 0, true);
+        stack.ExecuteCommand();
+        const QDateTime after = QDateTime::currentDateTimeUtc();
+        const QTime logged =
+            QTime::fromString(QString::fromLatin1(report.txLine.left(12)), "hh:mm:ss:zzz");
+        QVERIFY(logged.isValid());
+        // Allow for a midnight between the two readings.
+        QVERIFY(before.time() <= logged || before.date() != after.date());
+        QVERIFY(logged <= after.time() || before.date() != after.date());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoggingCommandStack)
+#include "tst_loggingcommandstack.moc"
