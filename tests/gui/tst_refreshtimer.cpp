@@ -1,0 +1,401 @@
+#include "commandstack.h"
+#include "operationitems.h"
+#include "refreshtimer.h"
+
+#include <QSemaphore>
+#include <QTest>
+#include <QThread>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// One executed command: which reading command and the parameter it was given.
+struct Executed
+{
+    BusinessLogic::CommandSpezifier spezifier;
+    qint32 parameter;
+};
+
+// Stands in for a reading command: notes each execution and answers with a fixed text.
+class ProbeCommand : public BusinessLogic::Command
+{
+public:
+    ProbeCommand(BusinessLogic::CommandSpezifier spezifier, std::vector<Executed>* journal)
+        : Command(nullptr), spezifier(spezifier), journal(journal)
+    {
+    }
+
+    BusinessLogic::CommandSpezifier getCommandSpezifier() override { return spezifier; }
+    void setParameter(int value) override { parameter = value; }
+    void execute() override { journal->push_back({spezifier, parameter}); }
+    QByteArray getAnswer() override { return QByteArray::number(spezifier * 10); }
+
+private:
+    BusinessLogic::CommandSpezifier spezifier;
+    std::vector<Executed>* journal;
+    qint32 parameter = 0;
+};
+
+// Notes which commands the stack reported to the messages panel.
+class RecordingStack : public BusinessLogic::CommandStack
+{
+public:
+    void logCommand(Platform::SystemTime* time) override
+    {
+        Q_UNUSED(time);
+        logged.push_back(current->getCommandSpezifier());
+    }
+
+    std::vector<BusinessLogic::CommandSpezifier> logged;
+};
+
+// Opens the refresh cycle's state to the checks below.
+class OpenRefreshTimer : public GUI::RefreshTimer
+{
+public:
+    using RefreshTimer::RefreshTimer;
+    using RefreshTimer::listMutex;
+    using RefreshTimer::pendingCount;
+    using RefreshTimer::statusPage;
+    using RefreshTimer::timer;
+};
+
+} // namespace
+
+// Rotation, answer matching, locking and switches of the refresh cycle, against probe commands.
+class TestRefreshTimer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void ticksQueueTheRotations_data();
+    void ticksQueueTheRotations();
+    void detachRestartsTheRotations();
+    void answersReachTheWaitingItemsInOrder();
+    void pendingListIsMatchedAtItsHeadOnly_data();
+    void pendingListIsMatchedAtItsHeadOnly();
+    void busyListLockSkipsTheTick();
+    void tableEntryWithoutCommandQueuesNothing();
+    void itemBeyondTheTableThrowsAndReleasesTheLock();
+    void noCyclicDataUpdateSwitchesTheTimer();
+    void displayProtocolAnswerSetsTheLogFlag_data();
+    void displayProtocolAnswerSetsTheLogFlag();
+
+private:
+    // Runs one tick and everything it queued; returns "A1 S2 …" per executed command.
+    QString tick();
+    QString drain();
+    GUI::OperationData* item(QChar name);
+
+    std::vector<Executed> journal;
+    std::vector<std::unique_ptr<BusinessLogic::Command>> probes;
+    std::vector<BusinessLogic::Command*> table;
+    std::unique_ptr<RecordingStack> stack;
+    std::unique_ptr<OpenRefreshTimer> refresher;
+
+    // Fresh items for every test, as the window holds them.
+    struct Items
+    {
+        OperationItemAutostart autostart;
+        OperationItemLanguage language;
+        OperationItemContrast contrast;
+        OperationItemStatus status;
+        OperationItemVolumeActual volumeActual;
+        OperationItemFlowrate flowrate;
+    };
+    std::unique_ptr<Items> items;
+    // Names used in the tables: letters for ordinary items, S for the status item, 0 for none.
+    std::map<QChar, GUI::OperationData*> names;
+};
+
+void TestRefreshTimer::init()
+{
+    journal.clear();
+    probes.clear();
+    table.assign(BusinessLogic::CommandTableSize, nullptr);
+    for (int n = 0; n < BusinessLogic::CommandTableSize; ++n) {
+        probes.push_back(std::make_unique<ProbeCommand>(n, &journal));
+        table[std::size_t(n)] = probes.back().get();
+    }
+    items = std::make_unique<Items>();
+    names = {{'A', &items->autostart}, {'B', &items->language}, {'C', &items->contrast},
+             {'S', &items->status},    {'E', &items->volumeActual}, {'F', &items->flowrate},
+             {'0', nullptr}};
+    stack = std::make_unique<RecordingStack>();
+    refresher = std::make_unique<OpenRefreshTimer>(stack.get(), &table);
+    OpenRefreshTimer::statusPage = 0;
+}
+
+void TestRefreshTimer::cleanup()
+{
+    refresher.reset();
+    stack.reset();
+    items.reset();
+}
+
+GUI::OperationData* TestRefreshTimer::item(QChar name)
+{
+    return names.at(name);
+}
+
+QString TestRefreshTimer::drain()
+{
+    journal.clear();
+    while (stack->queuedCount() > 0)
+        stack->ExecuteCommand();
+    QStringList executed;
+    for (const Executed& entry : journal) {
+        const auto named = std::find_if(names.begin(), names.end(), [&](const auto& pair) {
+            return pair.second && pair.second->getCommandSpezifier() == entry.spezifier;
+        });
+        const QChar name = named == names.end() ? QChar('?') : named->first;
+        executed << name + QString::number(entry.parameter);
+    }
+    return executed.join(' ');
+}
+
+QString TestRefreshTimer::tick()
+{
+    refresher->execute();
+    return drain();
+}
+
+void TestRefreshTimer::ticksQueueTheRotations_data()
+{
+    QTest::addColumn<QString>("attach"); // item name and list number per entry
+    QTest::addColumn<int>("startPage");
+    QTest::addColumn<QStringList>("ticks");
+
+    QTest::newRow("status alone in the fast list")
+        << "S1" << 0 << QStringList{"S1 S2", "S3 S4", "S5 S6", "S0", "S1 S2"};
+    QTest::newRow("slow list wraps after a turn of its own")
+        << "A2 B2" << 0 << QStringList{"A0", "B0", "", "A0", "B0", ""};
+    QTest::newRow("same item twice is polled twice")
+        << "A2 A2 B2" << 0 << QStringList{"A0", "A0", "B0", "", "A0"};
+    QTest::newRow("fast list moves past status after page 0")
+        << "A1 S1 B1" << 0 << QStringList{"A0 S1", "S2 S3", "S4 S5", "S6 S0", "B0", "A0 S1"};
+    QTest::newRow("slow items take the current page")
+        << "S1 A2" << 0 << QStringList{"S1 S2 A2", "S3 S4", "S5 S6 A6", "S0", "S1 S2 A2"};
+    QTest::newRow("every-tick list in order, status page 1")
+        << "E0 S0 F0 C7" << 3 << QStringList{"E1 S1 F1", "E1 S1 F1"};
+    QTest::newRow("empty entries queue nothing")
+        << "00 E0 02 A2" << 0 << QStringList{"E1", "E1 A0", "E1", "E1"};
+    // After a restart in the middle of the status pages the other entries still move on.
+    QTest::newRow("rotation restarted between status pages")
+        << "A1 S1 B1" << 3 << QStringList{"A3 S4", "S5 S6", "S0 B0", "A0", "S1 S2"};
+    QTest::newRow("empty fast entry moves on")
+        << "01 A1" << 2 << QStringList{"A2", "", "A2"};
+}
+
+void TestRefreshTimer::ticksQueueTheRotations()
+{
+    QFETCH(QString, attach);
+    QFETCH(int, startPage);
+    QFETCH(QStringList, ticks);
+
+    for (const QString& entry : attach.split(' '))
+        refresher->attach(item(entry.at(0)), entry.mid(1).toInt());
+    OpenRefreshTimer::statusPage = startPage;
+    for (const QString& expected : ticks)
+        QCOMPARE(tick(), expected);
+}
+
+void TestRefreshTimer::detachRestartsTheRotations()
+{
+    for (QChar name : {'A', 'B', 'C'})
+        refresher->attach(item(name), 2);
+    refresher->attach(&items->autostart, 1);
+    refresher->attach(&items->language, 1);
+    QCOMPARE(tick(), "A0 B0 A0");
+    QCOMPARE(tick(), "A0 B0");
+    // Not attached: the lists stay as they are, both rotations start again.
+    refresher->detach(&items->status);
+    QCOMPARE(tick(), "A0 B0 A0");
+    refresher->detach(&items->autostart);
+    QCOMPARE(tick(), "B0 B0");
+    QCOMPARE(tick(), "B0 C0");
+    refresher->detach(&items->language);
+    refresher->detach(&items->contrast);
+    QCOMPARE(tick(), "");
+    refresher->attach(&items->contrast, 2);
+    QCOMPARE(tick(), "C0");
+}
+
+void TestRefreshTimer::answersReachTheWaitingItemsInOrder()
+{
+    refresher->attach(&items->volumeActual, 0);
+    refresher->attach(&items->flowrate, 0);
+    // A user command queued first answers before the cyclic ones and matches nothing.
+    stack->addCommand(table.at(9), 0, true);
+    refresher->execute();
+    QCOMPARE(refresher->pendingCount, 2);
+    stack->ExecuteCommand();
+    QCOMPARE(refresher->pendingCount, 2);
+    QCOMPARE(items->volumeActual.getValue(), 0);
+    stack->ExecuteCommand();
+    QCOMPARE(items->volumeActual.getValue(), 20);
+    QCOMPARE(items->flowrate.getValue(), 10);
+    stack->ExecuteCommand();
+    QCOMPARE(items->flowrate.getValue(), 120);
+    QCOMPARE(refresher->pendingCount, 0);
+    // Detached items still take the answers already on their way.
+    refresher->execute();
+    refresher->detach(&items->volumeActual);
+    refresher->detach(&items->flowrate);
+    items->volumeActual.setValue(0);
+    drain();
+    QCOMPARE(items->volumeActual.getValue(), 20);
+    QCOMPARE(refresher->pendingCount, 0);
+}
+
+void TestRefreshTimer::pendingListIsMatchedAtItsHeadOnly_data()
+{
+    QTest::addColumn<int>("waiting");
+    QTest::addColumn<int>("answered"); // spezifier of the answer
+    QTest::addColumn<bool>("delivered");
+    QTest::addColumn<int>("left");
+
+    QTest::newRow("102, matching") << 102 << 2 << true << 0;
+    QTest::newRow("101, matching") << 101 << 2 << true << 100;
+    QTest::newRow("101, not matching") << 101 << 9 << false << 0;
+    QTest::newRow("100, not matching") << 100 << 9 << false << 100;
+    QTest::newRow("one, not matching") << 1 << 9 << false << 1;
+    QTest::newRow("one, matching") << 1 << 2 << true << 0;
+    QTest::newRow("none") << 0 << 2 << false << 0;
+}
+
+void TestRefreshTimer::pendingListIsMatchedAtItsHeadOnly()
+{
+    QFETCH(int, waiting);
+    QFETCH(int, answered);
+    QFETCH(bool, delivered);
+    QFETCH(int, left);
+
+    for (int n = 0; n < waiting; ++n)
+        refresher->attach(&items->volumeActual, 0);
+    refresher->execute();
+    QCOMPARE(refresher->pendingCount, waiting);
+    refresher->notify(Answer{answered, "4711"});
+    QCOMPARE(items->volumeActual.getValue(), delivered ? 4711 : 0);
+    QCOMPARE(refresher->pendingCount, left);
+    // Whatever is left still lines up with the answers to come.
+    refresher->notify(Answer{2, "815"});
+    QCOMPARE(items->volumeActual.getValue(), left > 0 ? 815 : (delivered ? 4711 : 0));
+    QCOMPARE(refresher->pendingCount, qMax(left - 1, 0));
+}
+
+void TestRefreshTimer::busyListLockSkipsTheTick()
+{
+    refresher->attach(&items->volumeActual, 0);
+    refresher->attach(&items->autostart, 2);
+    QSemaphore locked;
+    QSemaphore release;
+    std::unique_ptr<QThread> holder(QThread::create([&] {
+        refresher->listMutex.lock();
+        locked.release();
+        release.acquire();
+        refresher->listMutex.unlock();
+    }));
+    holder->start();
+    locked.acquire();
+    QCOMPARE(tick(), "");
+    QCOMPARE(refresher->pendingCount, 0);
+    release.release();
+    QVERIFY(holder->wait(5000));
+    // The skipped tick did not move the rotation on.
+    QCOMPARE(tick(), "E1 A0");
+}
+
+void TestRefreshTimer::tableEntryWithoutCommandQueuesNothing()
+{
+    table[2] = nullptr;
+    refresher->attach(&items->volumeActual, 0);
+    refresher->attach(&items->flowrate, 0);
+    QCOMPARE(tick(), "F1");
+    QCOMPARE(refresher->pendingCount, 0);
+    QCOMPARE(items->flowrate.getValue(), 120);
+}
+
+void TestRefreshTimer::itemBeyondTheTableThrowsAndReleasesTheLock()
+{
+    GUI::OperationItem bare;
+    refresher->attach(&bare, 0);
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, refresher->execute());
+    bool free = false;
+    std::unique_ptr<QThread> other(QThread::create([&] {
+        free = refresher->listMutex.try_lock();
+        if (free)
+            refresher->listMutex.unlock();
+    }));
+    other->start();
+    QVERIFY(other->wait(5000));
+    QVERIFY(free);
+}
+
+void TestRefreshTimer::noCyclicDataUpdateSwitchesTheTimer()
+{
+    for (QChar name : {'A', 'B', 'C', 'E'})
+        refresher->attach(item(name), 2);
+    QVERIFY(refresher->timer.isActive());
+    QCOMPARE(refresher->timer.interval(), 500);
+    const auto timeout = [this] {
+        QVERIFY(QMetaObject::invokeMethod(&refresher->timer, "timeout", Qt::DirectConnection));
+    };
+
+    // Already on after construction: switching on again must not poll twice per tick.
+    refresher->noCyclicDataUpdate(false);
+    timeout();
+    QCOMPARE(drain(), "A0");
+    refresher->noCyclicDataUpdate(true);
+    timeout();
+    QCOMPARE(drain(), "");
+    QVERIFY(refresher->timer.isActive());
+    // Switched on again: the rotation goes on where it stood, and only once per tick.
+    refresher->noCyclicDataUpdate(false);
+    refresher->noCyclicDataUpdate(false);
+    timeout();
+    QCOMPARE(drain(), "B0");
+    timeout();
+    QCOMPARE(drain(), "C0");
+    refresher->noCyclicDataUpdate(true);
+    timeout();
+    QCOMPARE(drain(), "");
+}
+
+void TestRefreshTimer::displayProtocolAnswerSetsTheLogFlag_data()
+{
+    QTest::addColumn<QList<bool>>("switches"); // notDisplayed, in order
+    QTest::addColumn<bool>("cyclicLogged");
+
+    QTest::newRow("after construction") << QList<bool>{} << false;
+    QTest::newRow("displayed") << QList<bool>{false} << true;
+    QTest::newRow("displayed, then not") << QList<bool>{false, true} << false;
+    QTest::newRow("not displayed") << QList<bool>{true} << false;
+}
+
+void TestRefreshTimer::displayProtocolAnswerSetsTheLogFlag()
+{
+    QFETCH(QList<bool>, switches);
+    QFETCH(bool, cyclicLogged);
+
+    for (bool notDisplayed : switches)
+        refresher->displayProtocolAnswer(notDisplayed);
+    refresher->attach(&items->volumeActual, 0);
+    refresher->execute();
+    stack->addCommand(table.at(4), 0, true);
+    drain();
+    std::vector<BusinessLogic::CommandSpezifier> expected;
+    if (cyclicLogged)
+        expected.push_back(2);
+    expected.push_back(4);
+    QCOMPARE(stack->logged, expected);
+}
+
+QTEST_GUILESS_MAIN(TestRefreshTimer)
+#include "tst_refreshtimer.moc"
