@@ -1,6 +1,6 @@
 #include "commandstack.h"
+#include "openrefreshtimer.h"
 #include "operationitems.h"
-#include "refreshtimer.h"
 
 #include <QSemaphore>
 #include <QTest>
@@ -50,17 +50,6 @@ public:
     }
 
     std::vector<BusinessLogic::CommandSpezifier> logged;
-};
-
-// Opens the refresh cycle's state to the checks below.
-class OpenRefreshTimer : public GUI::RefreshTimer
-{
-public:
-    using RefreshTimer::RefreshTimer;
-    using RefreshTimer::listMutex;
-    using RefreshTimer::pendingCount;
-    using RefreshTimer::statusPage;
-    using RefreshTimer::timer;
 };
 
 } // namespace
