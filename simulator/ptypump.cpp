@@ -1,0 +1,571 @@
+#include "ptypump.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace Simulator {
+
+namespace {
+
+// After a hang-up or read error on the master the pump looks again this much later, so that a
+// terminal nobody holds does not make it spin.
+constexpr qint64 hangupRetryUs = 50000;
+constexpr int readChunk = 256;
+// The log keeps the latest frames only, so that a long session does not grow without end.
+constexpr int maxRecords = 100000;
+
+qint64 steadyUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Removes the link only when it is a symbolic link: a real file of the same name stays.
+bool removeLink(const QString& path)
+{
+    if (path.isEmpty())
+        return true;
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return ::unlink(QFile::encodeName(path).constData()) == 0;
+    return !info.exists();
+}
+
+QString faultNames(const Faults& faults)
+{
+    QStringList names;
+    const std::pair<bool, const char*> flags[] = {
+        {faults.badCheckByte, "bad check byte"},
+        {faults.lateCheckByteMs > 0, "late check byte"},
+        {faults.chunkSize > 0, "chunked"},
+        {faults.zeroCheckByte, "zero check byte"},
+        {faults.cutAtEtx, "cut at ETX"},
+        {faults.corruptFraction > 0.0, "corrupting"},
+    };
+    for (const auto& [on, name] : flags) {
+        if (on)
+            names << QLatin1String(name);
+    }
+    return names.isEmpty() ? QString() : QStringLiteral("  [%1]").arg(names.join(QLatin1String(", ")));
+}
+
+} // namespace
+
+PtyPump::PtyPump()
+    : PtyPump(Options())
+{
+}
+
+PtyPump::PtyPump(const Options& chosen)
+    : options(chosen)
+    , startUs(steadyUs())
+    , engine(std::make_unique<PumpEngine>(chosen.modelCode, chosen.address))
+    , shaper(chosen.randomSeed)
+{
+}
+
+PtyPump::~PtyPump()
+{
+    stop();
+}
+
+qint64 PtyPump::nowUs() const
+{
+    return steadyUs() - startUs;
+}
+
+bool PtyPump::start()
+{
+    if (thread.joinable())
+        return true;
+    wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) {
+        std::lock_guard lock(mutex);
+        error = QStringLiteral("eventfd: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (!openTerminal()) {
+        closeFd(wakeFd);
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex);
+        stopping = false;
+    }
+    thread = std::thread(&PtyPump::run, this);
+    return true;
+}
+
+void PtyPump::stop()
+{
+    if (thread.joinable()) {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake();
+        changed.notify_all();
+        thread.join();
+    }
+    closeTerminal();
+    closeFd(wakeFd);
+}
+
+bool PtyPump::isRunning() const
+{
+    std::lock_guard lock(mutex);
+    return thread.joinable() && !stopping;
+}
+
+QString PtyPump::errorString() const
+{
+    std::lock_guard lock(mutex);
+    return error;
+}
+
+QString PtyPump::devicePath() const
+{
+    std::lock_guard lock(mutex);
+    return device;
+}
+
+QString PtyPump::linkPath() const
+{
+    return options.linkPath;
+}
+
+QString PtyPump::portPath() const
+{
+    return options.linkPath.isEmpty() ? devicePath() : options.linkPath;
+}
+
+bool PtyPump::openTerminal()
+{
+    const auto fail = [this](const QString& what) {
+        std::lock_guard lock(mutex);
+        error = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+        closeFd(master);
+        closeFd(slaveKeepAlive);
+        return false;
+    };
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0)
+        return fail(QStringLiteral("posix_openpt"));
+    char name[128] = {};
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0)
+        return fail(QStringLiteral("pseudo-terminal set-up"));
+    // Held open for the pump's whole life, so that the master sees no hang-up while nobody else
+    // has the port open; it is never read.
+    slaveKeepAlive = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slaveKeepAlive < 0)
+        return fail(QStringLiteral("open %1").arg(QString::fromLocal8Bit(name)));
+    termios settings{};
+    if (::tcgetattr(slaveKeepAlive, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::cfsetispeed(&settings, B9600);
+        ::cfsetospeed(&settings, B9600);
+        ::tcsetattr(slaveKeepAlive, TCSANOW, &settings);
+    }
+    const QString path = QString::fromLocal8Bit(name);
+    if (!options.linkPath.isEmpty()) {
+        const QByteArray link = QFile::encodeName(options.linkPath);
+        if (!removeLink(options.linkPath) || ::symlink(name, link.constData()) != 0)
+            return fail(QStringLiteral("link %1").arg(options.linkPath));
+    }
+    std::lock_guard lock(mutex);
+    device = path;
+    error.clear();
+    return true;
+}
+
+void PtyPump::closeTerminal()
+{
+    const bool wasOpen = master >= 0;
+    closeFd(master);
+    closeFd(slaveKeepAlive);
+    output.clear();
+    lineFreeUs = 0;
+    hangupUntilUs = 0;
+    if (wasOpen)
+        removeLink(options.linkPath);
+    std::lock_guard lock(mutex);
+    device.clear();
+    engine->dropPartialFrame();
+}
+
+void PtyPump::wake()
+{
+    if (wakeFd >= 0) {
+        const quint64 one = 1;
+        [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
+    }
+}
+
+void PtyPump::runOnPumpThread(const std::function<void()>& task)
+{
+    if (!thread.joinable() || std::this_thread::get_id() == thread.get_id()) {
+        task();
+        return;
+    }
+    auto done = std::make_shared<bool>(false);
+    {
+        std::lock_guard lock(mutex);
+        tasks.push_back([this, task, done] {
+            task();
+            std::lock_guard inner(mutex);
+            *done = true;
+            changed.notify_all();
+        });
+    }
+    wake();
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return *done || stopping; });
+}
+
+void PtyPump::run()
+{
+    for (;;) {
+        std::deque<std::function<void()>> due;
+        {
+            std::lock_guard lock(mutex);
+            if (stopping)
+                break;
+            due.swap(tasks);
+        }
+        for (const auto& task : due)
+            task();
+
+        writeDueOutput();
+
+        const qint64 now = nowUs();
+        qint64 waitUs = -1;
+        if (!output.empty())
+            waitUs = std::max<qint64>(0, output.front().dueUs - now);
+        const bool resting = hangupUntilUs > now;
+        if (resting)
+            waitUs = waitUs < 0 ? hangupUntilUs - now : std::min(waitUs, hangupUntilUs - now);
+
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {master, POLLIN, 0}};
+        const nfds_t count = master >= 0 && !resting ? 2 : 1;
+        timespec timeout{waitUs / 1000000, long(waitUs % 1000000) * 1000};
+        if (::ppoll(fds, count, waitUs < 0 ? nullptr : &timeout, nullptr) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            quint64 counter = 0;
+            [[maybe_unused]] const auto got = ::read(wakeFd, &counter, sizeof counter);
+        }
+        if (count < 2 || fds[1].revents == 0)
+            continue;
+        if (fds[1].revents & POLLIN) {
+            char buffer[readChunk];
+            const ssize_t got = ::read(master, buffer, sizeof buffer);
+            if (got > 0) {
+                handleInput(QByteArray(buffer, int(got)));
+                continue;
+            }
+            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+        }
+        // Hang-up, error, end of file or EIO: nobody holds the other side; look again later.
+        hangupUntilUs = nowUs() + hangupRetryUs;
+    }
+}
+
+void PtyPump::handleInput(const QByteArray& bytes)
+{
+    const qint64 receivedUs = nowUs();
+    QStringList lines;
+    QList<Segment> segments;
+    int turnaroundMs = 0;
+    std::function<void(const QString&)> sink;
+    {
+        std::lock_guard lock(mutex);
+        engine->setRefuseAll(currentFaults.nakAll);
+        const QList<ReceivedFrame> frames = engine->receive(bytes, receivedUs / 1000);
+        for (const ReceivedFrame& received : frames) {
+            const QByteArray body = received.frame.mid(3, received.frame.size() - 5);
+            const QList<Segment> shaped =
+                shaper.shape(body, received.reply, currentFaults, garbageBeforeAnswer);
+            QByteArray answer;
+            for (const Segment& segment : shaped)
+                answer += segment.bytes;
+            if (!shaped.isEmpty()) {
+                answer.remove(0, garbageBeforeAnswer);
+                garbageBeforeAnswer = 0;
+            }
+            segments += shaped;
+            ExchangeRecord record{receivedUs / 1000, received.frame, answer, {}};
+            record.text = describe(received, answer);
+            records.append(record);
+            if (records.size() > maxRecords)
+                records.removeFirst();
+            ++framesTotal;
+            lines << record.text;
+        }
+        turnaroundMs = options.turnaroundMs;
+        sink = logSink;
+        changed.notify_all();
+    }
+    if (!segments.isEmpty())
+        schedule(segments, receivedUs + qint64(turnaroundMs) * 1000);
+    if (sink) {
+        for (const QString& line : std::as_const(lines))
+            sink(line);
+    }
+}
+
+void PtyPump::schedule(const QList<Segment>& segments, qint64 earliestUs)
+{
+    bool pacing = true;
+    {
+        std::lock_guard lock(mutex);
+        pacing = options.pacing;
+    }
+    // The line sends one byte after the other: a new answer waits until the last one is out.
+    qint64 at = std::max(earliestUs, lineFreeUs);
+    for (const Segment& segment : segments) {
+        at += qint64(segment.gapBeforeMs) * 1000;
+        if (!pacing) {
+            output.push_back({at, segment.bytes});
+            continue;
+        }
+        for (const char byte : segment.bytes) {
+            output.push_back({at, QByteArray(1, byte)});
+            at += byteTimeUs;
+        }
+    }
+    lineFreeUs = at;
+}
+
+void PtyPump::writeDueOutput()
+{
+    const qint64 now = nowUs();
+    QByteArray due;
+    while (!output.empty() && output.front().dueUs <= now) {
+        due += output.front().bytes;
+        output.pop_front();
+    }
+    // Bytes nobody can take are lost, as on a real line without a listener.
+    if (!due.isEmpty() && master >= 0)
+        [[maybe_unused]] const auto written = ::write(master, due.constData(), size_t(due.size()));
+}
+
+QString PtyPump::describe(const ReceivedFrame& received, const QByteArray& answer) const
+{
+    using Outcome = ReceivedFrame::Outcome;
+    QString what;
+    if (received.outcome == Outcome::OtherAddress) {
+        what = QStringLiteral("(not for this pump, ignored)");
+    } else if (currentFaults.silent) {
+        what = QStringLiteral("nothing (silent)");
+    } else if (answer.isEmpty()) {
+        what = received.quietByProtocol ? QStringLiteral("nothing (protocol answers off)")
+                                        : QStringLiteral("nothing");
+    } else if (answer.size() == 1 && (answer[0] == PumpEngine::ACK || answer[0] == PumpEngine::NAK)) {
+        what = answer[0] == PumpEngine::ACK ? QStringLiteral("ACK") : QStringLiteral("NAK");
+    } else {
+        what = PumpEngine::readable(answer);
+    }
+    if (received.outcome == Outcome::BadCheckByte)
+        what += QStringLiteral(" (wrong check byte)");
+    if (received.outcome == Outcome::Refused)
+        what += QStringLiteral(" (refusing everything)");
+    if (!answer.isEmpty())
+        what += faultNames(currentFaults);
+    const qint64 ms = nowUs() / 1000;
+    return QStringLiteral("[%1.%2] %3  -> %4")
+        .arg(ms / 1000, 6)
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'))
+        .arg(PumpEngine::readable(received.frame), what);
+}
+
+bool PtyPump::unplug()
+{
+    bool wasPlugged = false;
+    runOnPumpThread([this, &wasPlugged] {
+        wasPlugged = master >= 0;
+        closeTerminal();
+    });
+    return wasPlugged;
+}
+
+bool PtyPump::replug()
+{
+    bool opened = false;
+    runOnPumpThread([this, &opened] {
+        closeTerminal();
+        opened = openTerminal();
+    });
+    return opened;
+}
+
+bool PtyPump::isPlugged() const
+{
+    return !devicePath().isEmpty();
+}
+
+void PtyPump::setPacing(bool on)
+{
+    std::lock_guard lock(mutex);
+    options.pacing = on;
+}
+
+void PtyPump::setTurnaroundMs(int milliseconds)
+{
+    std::lock_guard lock(mutex);
+    options.turnaroundMs = std::max(0, milliseconds);
+}
+
+Faults PtyPump::faults() const
+{
+    std::lock_guard lock(mutex);
+    return currentFaults;
+}
+
+void PtyPump::setFaults(const Faults& faults)
+{
+    modifyFaults([&faults](Faults& current) { current = faults; });
+}
+
+void PtyPump::modifyFaults(const std::function<void(Faults&)>& change)
+{
+    std::lock_guard lock(mutex);
+    change(currentFaults);
+}
+
+void PtyPump::injectGarbage(int count, bool beforeNextAnswer)
+{
+    if (count <= 0)
+        return;
+    if (beforeNextAnswer) {
+        std::lock_guard lock(mutex);
+        garbageBeforeAnswer += count;
+        return;
+    }
+    runOnPumpThread([this, count] {
+        QByteArray noise;
+        {
+            std::lock_guard lock(mutex);
+            noise = shaper.garbage(count);
+        }
+        schedule({Segment{0, noise}}, nowUs());
+    });
+}
+
+template<typename Result>
+Result PtyPump::withModel(const std::function<Result(PumpModel&)>& use) const
+{
+    std::lock_guard lock(mutex);
+    PumpModel& model = engine->model();
+    model.advanceTo(nowUs() / 1000);
+    return use(model);
+}
+
+bool PtyPump::setValue(const QByteArray& code, qint64 value)
+{
+    return withModel<bool>([&](PumpModel& model) { return model.setValue(code, value); });
+}
+
+std::optional<qint64> PtyPump::value(const QByteArray& code) const
+{
+    return withModel<std::optional<qint64>>([&](PumpModel& model) { return model.value(code); });
+}
+
+QByteArray PtyPump::query(const QByteArray& body)
+{
+    return withModel<QByteArray>([&](PumpModel& model) {
+        const Reply reply = model.handle(body, nowUs() / 1000);
+        return reply.kind == Reply::Kind::Data ? reply.data : QByteArray();
+    });
+}
+
+void PtyPump::raiseErrorBits(quint8 bits)
+{
+    withModel<bool>([bits](PumpModel& model) { model.raiseErrorBits(bits); return true; });
+}
+
+void PtyPump::clearErrorBits(quint8 bits)
+{
+    withModel<bool>([bits](PumpModel& model) { model.clearErrorBits(bits); return true; });
+}
+
+void PtyPump::setErrorBits(quint8 bits)
+{
+    withModel<bool>([bits](PumpModel& model) { return model.setValue("SS6", bits); });
+}
+
+void PtyPump::setMasterStop(bool active)
+{
+    withModel<bool>([active](PumpModel& model) { model.setMasterStop(active); return true; });
+}
+
+int PtyPump::address() const
+{
+    return withModel<int>([](PumpModel& model) { return model.address(); });
+}
+
+QList<QByteArray> PtyPump::receivedFrames() const
+{
+    std::lock_guard lock(mutex);
+    QList<QByteArray> frames;
+    for (const ExchangeRecord& record : records)
+        frames << record.frame;
+    return frames;
+}
+
+QList<ExchangeRecord> PtyPump::exchanges() const
+{
+    std::lock_guard lock(mutex);
+    return records;
+}
+
+int PtyPump::frameCount() const
+{
+    std::lock_guard lock(mutex);
+    return framesTotal;
+}
+
+bool PtyPump::waitForFrames(int count, int timeoutMs) const
+{
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return framesTotal >= count; });
+}
+
+void PtyPump::clearLog()
+{
+    std::lock_guard lock(mutex);
+    records.clear();
+    framesTotal = 0;
+}
+
+void PtyPump::setLogSink(std::function<void(const QString&)> sink)
+{
+    std::lock_guard lock(mutex);
+    logSink = std::move(sink);
+}
+
+} // namespace Simulator

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "answershaper.h"
+#include "pumpengine.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace Simulator {
+
+// One received frame and what the pump sent back for it.
+struct ExchangeRecord
+{
+    qint64 timeMs = 0;        // since the pump was started
+    QByteArray frame;         // STX .. ETX and the check byte, as received
+    QByteArray answer;        // the bytes sent back, faults applied (garbage excluded)
+    QString text;             // one readable log line
+};
+
+// A simulated pump on a pseudo-terminal, served by its own thread so that it answers even while
+// the thread using the port is blocked waiting for it.
+class PtyPump
+{
+public:
+    struct Options
+    {
+        int address = 0;
+        int modelCode = 110;        // 110 or 102
+        bool pacing = true;         // answer bytes paced at 9600 baud 8N1
+        int turnaroundMs = 2;       // silence between a received frame and its answer
+        QString linkPath;           // when set: a symbolic link to the device, kept up to date
+        quint32 randomSeed = 1;     // for corruption and garbage
+    };
+
+    static constexpr int byteTimeUs = 1042; // 10 bits at 9600 baud
+
+    PtyPump();
+    explicit PtyPump(const Options& options);
+    ~PtyPump();
+    PtyPump(const PtyPump&) = delete;
+    PtyPump& operator=(const PtyPump&) = delete;
+
+    // Opens the pseudo-terminal and starts serving; false (see errorString) when that failed.
+    bool start();
+    void stop();
+    bool isRunning() const;
+    QString errorString() const;
+
+    QString devicePath() const;   // the slave device, e.g. /dev/pts/3; empty while unplugged
+    QString linkPath() const;     // the symbolic link, empty when none was asked for
+    QString portPath() const;     // the link when there is one, else the device
+
+    // Unplug closes the pseudo-terminal (a user of the port sees a line error) and removes the
+    // link; replug opens a new one and points the link at it.
+    bool unplug();
+    bool replug();
+    bool isPlugged() const;
+
+    void setPacing(bool on);
+    void setTurnaroundMs(int milliseconds);
+
+    Faults faults() const;
+    void setFaults(const Faults& faults);
+    void modifyFaults(const std::function<void(Faults&)>& change);
+    // Noise bytes: written at once, or sent once in front of the next answer.
+    void injectGarbage(int count, bool beforeNextAnswer = false);
+
+    // The model, thread-safe; values by code as PumpModel::setValue / value take them.
+    bool setValue(const QByteArray& code, qint64 value);
+    std::optional<qint64> value(const QByteArray& code) const;
+    // The answer data the pump gives to a reading command body such as "?DV" (no line traffic).
+    QByteArray query(const QByteArray& body);
+    void raiseErrorBits(quint8 bits);
+    void clearErrorBits(quint8 bits);
+    void setErrorBits(quint8 bits);
+    void setMasterStop(bool active);
+    int address() const;
+
+    // The log of received frames (the latest 100000) and the number received since the last
+    // clearLog.
+    QList<QByteArray> receivedFrames() const;
+    QList<ExchangeRecord> exchanges() const;
+    int frameCount() const;
+    // Waits until frameCount() reaches count; false on time-out.
+    bool waitForFrames(int count, int timeoutMs) const;
+    void clearLog();
+    // Called on the pump's thread with each log line.
+    void setLogSink(std::function<void(const QString&)> sink);
+
+private:
+    struct Output
+    {
+        qint64 dueUs;
+        QByteArray bytes;
+    };
+
+    void run();
+    bool openTerminal();
+    void closeTerminal();
+    void runOnPumpThread(const std::function<void()>& task);
+    void wake();
+    qint64 nowUs() const;
+    void handleInput(const QByteArray& bytes);
+    void schedule(const QList<Segment>& segments, qint64 startUs);
+    void writeDueOutput();
+    QString describe(const ReceivedFrame& received, const QByteArray& answer) const;
+    template<typename Result>
+    Result withModel(const std::function<Result(PumpModel&)>& use) const;
+
+    Options options;
+    qint64 startUs = 0;
+
+    // Owned by the pump's thread once it runs (touched elsewhere only through runOnPumpThread).
+    int master = -1;
+    int slaveKeepAlive = -1;
+    int wakeFd = -1;
+    std::deque<Output> output;
+    qint64 lineFreeUs = 0;
+    qint64 hangupUntilUs = 0;
+
+    std::thread thread;
+    bool stopping = false;
+    std::deque<std::function<void()>> tasks;
+
+    // Guards everything below and the task queue above.
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::unique_ptr<PumpEngine> engine;
+    AnswerShaper shaper;
+    Faults currentFaults;
+    int garbageBeforeAnswer = 0;
+    QString device;
+    QString error;
+    QList<ExchangeRecord> records;
+    int framesTotal = 0;
+    std::function<void(const QString&)> logSink;
+};
+
+} // namespace Simulator
