@@ -1,0 +1,59 @@
+#include "helptab.h"
+
+#include "helpbrowser.h"
+
+#include <QBoxLayout>
+#include <QFileInfo>
+#include <QHelpContentWidget>
+#include <QHelpEngine>
+
+HelpTab HelpTab::build(QWidget* tab, const QString& collectionPath, QObject* engineParent)
+{
+    HelpTab parts;
+    parts.helpEngine = new QHelpEngine(QFileInfo(collectionPath).absoluteFilePath(), engineParent);
+    parts.helpEngine->setupData();
+    // A missing or unreadable collection only leaves the help empty; nobody is told.
+    (void)parts.helpEngine->error();
+
+    parts.helpContentWidget = parts.helpEngine->contentWidget();
+    parts.helpContentWidget->setObjectName(QStringLiteral("helpContentWidget"));
+    parts.helpContentWidget->setFont(QFont(QStringLiteral("Arial"), 10));
+    parts.helpContentWidget->setMinimumSize(0, 0);
+    parts.helpContentWidget->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+
+    parts.helpBrowser = new HelpBrowser(parts.helpEngine, tab);
+    parts.helpBrowser->setObjectName(QStringLiteral("helpBrowser"));
+    parts.helpBrowser->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+
+    auto* layout = qobject_cast<QBoxLayout*>(tab->layout());
+    if (layout)
+        layout->setDirection(QBoxLayout::LeftToRight);
+    else if (!tab->layout())
+        layout = new QHBoxLayout(tab);
+    if (layout) {
+        layout->addWidget(parts.helpContentWidget);
+        layout->addWidget(parts.helpBrowser);
+    } else {
+        tab->layout()->addWidget(parts.helpContentWidget);
+        tab->layout()->addWidget(parts.helpBrowser);
+    }
+
+    QObject::connect(parts.helpContentWidget, &QHelpContentWidget::linkActivated, parts.helpBrowser,
+                     &HelpBrowser::setSource);
+    return parts;
+}
+
+void HelpTab::showPage(const QUrl& url) const
+{
+    if (!helpContentWidget || !helpBrowser)
+        return;
+    const QModelIndex index = helpContentWidget->indexOf(url);
+    if (!index.isValid()) {
+        helpBrowser->setSource(url);
+        return;
+    }
+    helpContentWidget->setCurrentIndex(index);
+    helpContentWidget->expand(index);
+    helpContentWidget->scrollTo(index);
+    emit helpContentWidget->activated(index);
+}
