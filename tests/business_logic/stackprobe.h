@@ -96,3 +96,18 @@ inline Platform::SystemTime clockAt(int hour, int minute, int second, int millis
     time.milliseconds = quint16(milliseconds);
     return time;
 }
+
+// Reverses the escaping of a logged line: every "'/NNN'" token back to its byte.
+inline QByteArray unescape(const QByteArray& text)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size();) {
+        if (text.mid(i, 2) == "'/" && i + 5 < text.size() && text.at(i + 5) == '\'') {
+            bytes.append(char(text.mid(i + 2, 3).toInt()));
+            i += 6;
+        } else {
+            bytes.append(text.at(i++));
+        }
+    }
+    return bytes;
+}

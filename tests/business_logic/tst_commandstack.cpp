@@ -1,3 +1,4 @@
+#include "allcommands.h"
 #include "commandstack.h"
 #include "loggingcommandstack.h"
 #include "ptypeer.h"
@@ -120,19 +121,6 @@ private slots:
         QCOMPARE(rawFrame.given, toRawFrame);
     }
 
-    void answerCarriesDefaultWhenSilent()
-    {
-        ProbeStack<CommandStack> stack;
-        QList<Answer> answers;
-        connect(&stack, &CommandStack::sendAnswer, this,
-                [&](const Answer& answer) { answers.append(answer); });
-        stack.addCommand(&getVolume, 0, false);
-        stack.ExecuteCommand();
-        QCOMPARE(answers.size(), 1);
-        QCOMPARE(answers.first().spezifier, GetVolumeId);
-        QCOMPARE(answers.first().data, QByteArray("10000"));
-    }
-
     void clearDropsWaitingEntries()
     {
         ProbeStack<CommandStack> stack;
@@ -231,11 +219,12 @@ private slots:
         link.setCommPortPath(peer.devicePath());
         QVERIFY(link.isOpen());
 
+        BusinessLogic::Communicate::SetDiscreteCommand typedFrame(&link);
         ProbeStack<CommandStack> stack;
         int answers = 0;
         connect(&stack, &CommandStack::sendAnswer, this, [&] { ++answers; });
-        stack.addCommand(&rawFrame, QByteArray("?TV"));
-        stack.addCommand(&rawFrame, QByteArray("KY1"));
+        stack.addCommand(&typedFrame, QByteArray("?TV"));
+        stack.addCommand(&typedFrame, QByteArray("KY1"));
         QTRY_COMPARE(answers, 2);
 
         const QList<QByteArray> expected{PtyPeer::withLrc("\x02"

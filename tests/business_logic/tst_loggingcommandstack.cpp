@@ -1,8 +1,11 @@
+#include "allcommands.h"
 #include "loggingcommandstack.h"
 #include "ptypeer.h"
 #include "stackprobe.h"
 
 #include <QtTest>
+
+#include <ctime>
 
 using BusinessLogic::CommandStack;
 using BusinessLogic::InvalidReason;
@@ -13,6 +16,8 @@ using Positions = std::vector<int>;
 Q_DECLARE_METATYPE(Positions)
 
 namespace {
+
+constexpr int SetCommAddressId = 50;
 
 // Everything one logged command reports, in the order the signals arrived.
 struct Report
@@ -52,21 +57,6 @@ void record(LoggingCommandStack& stack, Report& report, QObject* context)
          "rxReasons", context);
     note(stack, &CommandStack::sendLastAnswer, report, &Report::rxLine, "rxLine", context);
     note(stack, &CommandStack::sendAnswer, report, &Report::answers, "answer", context);
-}
-
-// Reverses the line escaping: every "'/NNN'" token back to its byte.
-QByteArray unescape(const QByteArray& text)
-{
-    QByteArray bytes;
-    for (qsizetype i = 0; i < text.size();) {
-        if (text.mid(i, 2) == "'/" && i + 5 < text.size() && text.at(i + 5) == '\'') {
-            bytes.append(char(text.mid(i + 2, 3).toInt()));
-            i += 6;
-        } else {
-            bytes.append(text.at(i++));
-        }
-    }
-    return bytes;
 }
 
 } // namespace
@@ -144,60 +134,10 @@ private slots:
         QCOMPARE(prefix, std::size_t(commandGap ? 14 : 13));
     }
 
-    void marks_data()
-    {
-        QTest::addColumn<bool>("sentLrcValid");
-        QTest::addColumn<bool>("ack");
-        QTest::addColumn<bool>("nak");
-        QTest::addColumn<bool>("recognised");
-        QTest::addColumn<Positions>("txPositions");
-        QTest::addColumn<Reasons>("txReasons");
-        QTest::addColumn<Positions>("rxPositions");
-        QTest::addColumn<Reasons>("rxReasons");
-
-        using namespace BusinessLogic;
-        // The link's lengths: last frame sent 8 bytes, last answer frame cut out 5 bytes.
-        QTest::newRow("good frame, good answer") << true << false << false << true << Positions{}
-                                                 << Reasons{} << Positions{} << Reasons{};
-        QTest::newRow("falsified check byte") << false << true << false << true << Positions{8}
-                                              << Reasons{InvalidLrc} << Positions{0}
-                                              << Reasons{Acknowledged};
-        QTest::newRow("nak") << true << false << true << true << Positions{} << Reasons{}
-                             << Positions{0} << Reasons{NotAcknowledged};
-        QTest::newRow("bad answer check byte") << true << false << false << false << Positions{}
-                                               << Reasons{} << Positions{5} << Reasons{InvalidLrc};
-        QTest::newRow("all at once") << false << true << true << false << Positions{8}
-                                     << Reasons{InvalidLrc} << Positions{0, 0, 5}
-                                     << Reasons{Acknowledged, NotAcknowledged, InvalidLrc};
-    }
-
-    void marks()
-    {
-        QFETCH(bool, sentLrcValid);
-        QFETCH(bool, ack);
-        QFETCH(bool, nak);
-        QFETCH(bool, recognised);
-
-        Communication link;
-        link.sentLrcValid = sentLrcValid;
-        link.ackReceived = ack;
-        link.nakReceived = nak;
-        link.answerRecognised = recognised;
-        link.lastSentLength = 8;
-        link.lastAnswerLength = 5;
-        const LoggingCommandStack::Marks tx = LoggingCommandStack::sentFrameMarks(link);
-        const LoggingCommandStack::Marks rx = LoggingCommandStack::answerMarks(link);
-        QTEST(tx.positions, "txPositions");
-        QTEST(tx.reasons, "txReasons");
-        QTEST(rx.positions, "rxPositions");
-        QTEST(rx.reasons, "rxReasons");
-    }
-
     void loggedExchange_data()
     {
-        QTest::addColumn<bool>("reading");
-        QTest::addColumn<QByteArray>("code");
-        QTest::addColumn<bool>("falsify");
+        QTest::addColumn<int>("spezifier");
+        QTest::addColumn<int>("testOption");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QByteArray>("txLine");
         QTest::addColumn<Positions>("txPositions");
@@ -207,41 +147,44 @@ private slots:
         QTest::addColumn<Reasons>("rxReasons");
 
         using namespace BusinessLogic;
+        constexpr int Start = 4, GetVolume = 9, None = 0, InvalidLrcOption = 51, UnusedLrc = 52;
         const QByteArray start("09:05:03:007  '/002'01KY1'/003''/035'");
         const QByteArray query("09:05:03:007  '/002'01?DV'/003''/045'");
-        // Columns: reading?, code, falsified check byte?, the peer's reply; then the command
-        // line and its marks, the answer line and its marks.
+        // Columns: the command, the check-byte test option switched on before it, the peer's
+        // reply; then the command line and its marks, the answer line and its marks.
         QTest::newRow("start acknowledged")
-            << false << QByteArray("KY1") << false << QByteArray("\x06") << start << Positions{}
-            << Reasons{} << QByteArray("09:05:03:120 '/006'") << Positions{0}
-            << Reasons{Acknowledged};
+            << Start << None << QByteArray("\x06") << start << Positions{} << Reasons{}
+            << QByteArray("09:05:03:120 '/006'") << Positions{0} << Reasons{Acknowledged};
         QTest::newRow("start refused")
-            << false << QByteArray("KY1") << false << QByteArray("\x15") << start << Positions{}
-            << Reasons{} << QByteArray("09:05:03:120 '/021'") << Positions{0}
-            << Reasons{NotAcknowledged};
+            << Start << None << QByteArray("\x15") << start << Positions{} << Reasons{}
+            << QByteArray("09:05:03:120 '/021'") << Positions{0} << Reasons{NotAcknowledged};
         QTest::newRow("falsified check byte")
-            << false << QByteArray("KY1") << true << QByteArray("\x06")
+            << Start << InvalidLrcOption << QByteArray("\x06")
             << QByteArray("09:05:03:007  '/002'01KY1'/003'v") << Positions{8}
             << Reasons{InvalidLrc} << QByteArray("09:05:03:120 '/006'") << Positions{0}
             << Reasons{Acknowledged};
+        QTest::newRow("unused check byte")
+            << Start << UnusedLrc << QByteArray("\x06")
+            << QByteArray("09:05:03:007  '/002'01KY1'/003'U") << Positions{8}
+            << Reasons{InvalidLrc} << QByteArray("09:05:03:120 '/006'") << Positions{0}
+            << Reasons{Acknowledged};
         QTest::newRow("nothing received")
-            << false << QByteArray("KY1") << false << QByteArray() << start << Positions{}
-            << Reasons{} << QByteArray("09:05:03:120 ") << Positions{0} << Reasons{InvalidLrc};
+            << Start << None << QByteArray() << start << Positions{} << Reasons{}
+            << QByteArray("09:05:03:120 ") << Positions{0} << Reasons{InvalidLrc};
         QTest::newRow("good answer frame")
-            << true << QByteArray("?DV") << false << QByteArray("\x02" "12\x03\x02") << query
-            << Positions{} << Reasons{} << QByteArray("09:05:03:120 '/002'12'/003''/002'")
-            << Positions{} << Reasons{};
+            << GetVolume << None << QByteArray("\x02" "12\x03\x02") << query << Positions{}
+            << Reasons{} << QByteArray("09:05:03:120 '/002'12'/003''/002'") << Positions{}
+            << Reasons{};
         QTest::newRow("answer check byte 0xC8")
-            << true << QByteArray("?DV") << false << QByteArray("\x02" "12\x03\xc8") << query
-            << Positions{} << Reasons{} << QByteArray("09:05:03:120 '/002'12'/003''/200'")
-            << Positions{5} << Reasons{InvalidLrc};
+            << GetVolume << None << QByteArray("\x02" "12\x03\xc8") << query << Positions{}
+            << Reasons{} << QByteArray("09:05:03:120 '/002'12'/003''/200'") << Positions{5}
+            << Reasons{InvalidLrc};
     }
 
     void loggedExchange()
     {
-        QFETCH(bool, reading);
-        QFETCH(QByteArray, code);
-        QFETCH(bool, falsify);
+        QFETCH(int, spezifier);
+        QFETCH(int, testOption);
         QFETCH(QByteArray, reply);
 
         PtyPeer peer;
@@ -250,19 +193,28 @@ private slots:
         Communication link;
         link.setCommPortPath(peer.devicePath());
         QVERIFY(link.isOpen());
-        link.address = 1;
-        if (falsify) {
-            link.invalidLrc = true;
-            link.sentLrcValid = false;
+        const auto commands = BusinessLogic::createAllCommands(&link);
+        auto command = [&](int wanted) {
+            for (const auto& c : commands) {
+                if (c->getCommandSpezifier() == wanted)
+                    return c.get();
+            }
+            return static_cast<BusinessLogic::Command*>(nullptr);
+        };
+        // The link commands only set the link's options (pump address 1, a check-byte test
+        // option); they send nothing.
+        for (const int option : {SetCommAddressId, testOption}) {
+            if (option == 0)
+                continue;
+            command(option)->setParameter(1);
+            command(option)->execute();
         }
-        ProbeCommand command(&link, 4, code,
-                             reading ? ProbeCommand::Reading : ProbeCommand::Writing);
 
         ProbeStack<LoggingCommandStack> stack;
         stack.times = {clockAt(9, 5, 3, 7), clockAt(9, 5, 3, 120)};
         Report report;
         record(stack, report, this);
-        stack.addCommand(&command, 0, true);
+        stack.addCommand(command(spezifier), 0, true);
         stack.ExecuteCommand();
 
         QCOMPARE(report.order, (QStringList{"txPositions", "txReasons", "txLine", "rxPositions",
@@ -311,7 +263,10 @@ private slots:
 
     void timeStampsAreTakenAroundTheExchange()
     {
-        // Without a scripted clock the lines carry the system's UTC time.
+        // Without a scripted clock the lines carry the system's UTC time, also where the local
+        // time differs from it.
+        qputenv("TZ", "IST-5:30");
+        tzset();
         Communication link;
         ProbeCommand command(&link, 4, "KY1", ProbeCommand::Writing);
         ProbeStack<LoggingCommandStack> stack;
