@@ -114,7 +114,7 @@ private slots:
         QCOMPARE(command->getAnswer(), answerOf(row, row.defaultAnswer));
     }
 
-    // ACK at once, a data frame 30 ms later: a writing command stops at the ACK and reports its
+    // ACK at once, a data frame 60 ms later: a writing command stops at the ACK and reports its
     // default answer, a reading command waits on for the frame and reports its data.
     void waitOperation_data() { commandTable(true); }
     void waitOperation()
@@ -122,9 +122,9 @@ private slots:
         QFETCH(int, index);
         const Expected& row = rows[index];
         peer.setResponder([](const QByteArray&) {
-            return QList<PtyPeer::Chunk>{{Ack, 0}, {frameOf("4711"), 30}};
+            return QList<PtyPeer::Chunk>{{Ack, 0}, {frameOf("4711"), 60}};
         });
-        settleMs = 50;
+        settleMs = row.wait == Expect::Acknowledge ? 80 : 0;
         const auto command = row.create(&link);
         prepare(*command, row);
         command->execute();
@@ -400,8 +400,8 @@ private slots:
         QFETCH(qint32, value);
         QFETCH(bool, before);
         QFETCH(bool, after);
-        peer.setResponder([](const QByteArray&) { return QList<PtyPeer::Chunk>{{Ack, 20}}; });
-        settleMs = 40;
+        peer.setResponder([](const QByteArray&) { return QList<PtyPeer::Chunk>{{Ack, 60}}; });
+        settleMs = 80;
         link.protocolAnswer = before;
         SetProtocolAnswer setProtocol(&link);
         setProtocol.setParameter(value);
