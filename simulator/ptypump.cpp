@@ -189,7 +189,11 @@ bool PtyPump::openTerminal()
     const QString path = QString::fromLocal8Bit(name);
     if (!options.linkPath.isEmpty()) {
         const QByteArray link = QFile::encodeName(options.linkPath);
-        if (!removeLink(options.linkPath) || ::symlink(name, link.constData()) != 0)
+        if (!removeLink(options.linkPath)) {
+            errno = EEXIST; // a file that is no link is left alone
+            return fail(QStringLiteral("link %1").arg(options.linkPath));
+        }
+        if (::symlink(name, link.constData()) != 0)
             return fail(QStringLiteral("link %1").arg(options.linkPath));
     }
     std::lock_guard lock(mutex);

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace Simulator {
 
 namespace {
@@ -59,7 +61,10 @@ bool SimulatorProcess::start(const QStringList& arguments, int timeoutMs)
     // The simulator ends when our end of its input closes, also if this process dies.
     QStringList options{QStringLiteral("--quit-on-eof")};
     // The log goes to a file rather than a pipe that nobody might drain while the caller blocks.
-    if (!arguments.contains(QStringLiteral("--log"))) {
+    const bool ownLog = std::any_of(arguments.begin(), arguments.end(), [](const QString& argument) {
+        return argument == QLatin1String("--log") || argument.startsWith(QLatin1String("--log="));
+    });
+    if (!ownLog) {
         logFile.close();
         if (!logFile.open()) {
             error = logFile.errorString();

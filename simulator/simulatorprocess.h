@@ -38,6 +38,8 @@ public:
     // The frame log written so far (unless the arguments named their own --log file); the
     // simulator's error messages go to this process's standard error.
     QByteArray readLog();
+    // Where that log is written (a temporary file, removed with this object).
+    QString logPath() const { return logFile.fileName(); }
     QString errorString() const { return error; }
 
 private:

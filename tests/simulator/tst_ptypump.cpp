@@ -2,6 +2,7 @@
 #include "rawport.h"
 
 #include <QFileInfo>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,6 +43,7 @@ private slots:
     void lateCheckByte();
     void garbageNow();
     void unplugAndReplug();
+    void serialPortWorksAndSeesUnplug();
     void pacing_data();
     void pacing();
     void idlePumpDoesNotSpin();
@@ -161,6 +163,26 @@ void TestPtyPump::unplugAndReplug()
     QVERIFY(!QFileInfo(options.linkPath).isSymLink());
 }
 
+void TestPtyPump::serialPortWorksAndSeesUnplug()
+{
+    PtyPump pump(fastOptions());
+    QVERIFY(pump.start());
+    QSerialPort port(pump.devicePath());
+    for (int round = 0; round < 2; ++round) { // opening again after a close works as well
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        port.setBaudRate(QSerialPort::Baud9600);
+        port.write(commandFrame("00KY1"));
+        QVERIFY(port.waitForBytesWritten(1000));
+        QVERIFY(port.waitForReadyRead(1000));
+        QCOMPARE(port.readAll(), QByteArray("\x06"));
+        if (round == 0)
+            port.close();
+    }
+    pump.unplug();
+    port.waitForReadyRead(200);
+    QVERIFY(port.error() != QSerialPort::NoError);
+}
+
 void TestPtyPump::pacing_data()
 {
     QTest::addColumn<bool>("paced");
@@ -205,5 +227,5 @@ void TestPtyPump::idlePumpDoesNotSpin()
     QVERIFY2(cpuSeconds() - before < 0.1, "the pump's thread is busy while nothing happens");
 }
 
-QTEST_APPLESS_MAIN(TestPtyPump)
+QTEST_GUILESS_MAIN(TestPtyPump)
 #include "tst_ptypump.moc"

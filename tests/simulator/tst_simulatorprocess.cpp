@@ -46,18 +46,14 @@ void TestSimulatorProcess::controlLines_data()
     QTest::addColumn<bool>("silent");
 
     QTest::newRow("silent on") << "silent on" << true << 0 << 0 << true;
-    QTest::newRow("silent maybe") << "silent maybe" << false << 0 << 0 << false;
     QTest::newRow("late default") << "late-lrc on" << true << 200 << 0 << false;
     QTest::newRow("late 350") << "  late-lrc   350 " << true << 350 << 0 << false;
-    QTest::newRow("late zero") << "late-lrc 0" << false << 0 << 0 << false;
     QTest::newRow("chunked default") << "chunked on" << true << 0 << 3 << false;
     QTest::newRow("chunked 5 10") << "chunked 5 10" << true << 0 << 5 << false;
     QTest::newRow("chunked 5") << "chunked 5" << false << 0 << 0 << false;
-    QTest::newRow("corrupt over 1") << "corrupt 1.5" << false << 0 << 0 << false;
     QTest::newRow("error bits 256") << "error-bits 256" << false << 0 << 0 << false;
     QTest::newRow("garbage later") << "garbage 5 later" << false << 0 << 0 << false;
     QTest::newRow("set unknown") << "set XY 5" << false << 0 << 0 << false;
-    QTest::newRow("set negative") << "set DV -5" << false << 0 << 0 << false;
     QTest::newRow("unknown") << "explode" << false << 0 << 0 << false;
     QTest::newRow("empty") << "   " << false << 0 << 0 << false;
 }
