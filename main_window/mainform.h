@@ -1,0 +1,230 @@
+#pragma once
+
+#include "helphost.h"
+#include "invalidreason.h"
+#include "operationitems.h"
+#include "ui_mainscreen.h"
+
+#include <QDialog>
+#include <QFileInfo>
+#include <QIcon>
+#include <QPixmap>
+#include <QSerialPortInfo>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QAction;
+class QApplication;
+class QHelpContentWidget;
+class QHelpEngine;
+class QSettings;
+class Communication;
+class HelpBrowser;
+struct Answer;
+
+namespace BusinessLogic {
+class Command;
+class LoggingCommandStack;
+} // namespace BusinessLogic
+
+namespace GUI {
+class RefreshTimer;
+} // namespace GUI
+
+// The program's only window: targets, run buttons, live values, settings, traffic and help.
+class mainForm : public QDialog, public HelpHost
+{
+    Q_OBJECT
+
+public:
+    // extraPorts: device paths the system does not list (pseudo-terminals, by-id links); when
+    // given, the first of them is chosen at start instead of the stored port.
+    mainForm(BusinessLogic::LoggingCommandStack* commandStack,
+             std::vector<BusinessLogic::Command*>* commands, QApplication* application,
+             GUI::RefreshTimer* refresher, Communication* communication,
+             const QStringList& extraPorts = {});
+    ~mainForm() override;
+
+    void attachCommand(BusinessLogic::Command* command);
+    void startCommunication();
+    QString storedPortName() const;
+
+    // Interval rule of the display timer: stopped while "No cyclic data" is checked, else
+    // 500 ms while the pump is silent and 100 ms while it answers.
+    void restartDisplayTimer();
+
+    // HelpHost
+    QByteArray helpFileData(const QUrl& url) override;
+    void showHelpPage(const QUrl& url) override;
+    QWidget* hostWidget() override { return this; }
+
+    // Read access for the entry point and the tests.
+    Ui::mainScreen& form() { return ui; }
+    QTimer& timer() { return displayTimer; }
+    bool isConnectionLost() const { return connectionLost; }
+    const QString& settingsPrefix() const { return instanceKey; }
+    // Hands an answer straight to the operation item that takes it, as the refresh cycle does
+    // when the answer is due; lets the tests and the benchmark set what the display shows.
+    void feedAnswer(const Answer& answer);
+
+public slots:
+    void showMainWindow();
+    void toggleAdvancedScreen();
+    void activateHelp() override;
+    void triggerUpdateValues();
+    void displayRawDataTx(std::string* data);
+    void displayRawDataRx(std::string* data);
+    void setComPort(const QSerialPortInfo& info);
+    void setComPortPath(const QString& path);
+
+    void launchCmdStart();
+    void launchCmdStop();
+    void launchCmdPrime();
+    void launchCmdPause();
+    void launchCmdSetVolume();
+    void launchCmdSetDispenseTime();
+    void launchCmdSetDispenseBreakTime();
+    void launchCmdSetDispenseNumber();
+    void launchCmdSetCustomCalibrationVolume();
+    void launchCmdSetFactoryMeasuredCalVolume();
+    void launchCmdSetFactoryMeasuredPumpStrokeVolume();
+    void launchCmdSetAnalogIn(int index);
+    void launchCmdSetDigitalIn1(int index);
+    void launchCmdSetDigitalIn2(int index);
+    void launchCmdSetDigitalOut(int index);
+    void launchCmdSetLanguage(int index);
+    void launchCmdSetCustomCalibrationPercentage(int index);
+    void launchCmdSetAutostart(int state);
+    void launchCmdSetPumpProfileCharacteristics(int index);
+    void launchCmdSetDisplayContrast(int index);
+    void launchCmdSetProtocolAnswer(int state);
+    void launchCmdSetFactoryMode(int state);
+    void launchCmdSetPumpModel(int index);
+    void launchCmdSetFactoryDefaults();
+    void launchCmdSetMaintenancePos();
+    void launchCmdSetRunMode();
+    void launchCmdSetDispenseVolume();
+    void launchCmdSetDispenseFlowRate();
+    void launchCmdSetCommAddress(int index);
+    void setDiscreteCommand();
+    void launchCmdExecuteCommCheck();
+    void launchCmdSetPumpAddress(int index);
+    void launchCmdSetInvalidLRC(int state);
+    void launchCmdSetUnusedLRC(int state);
+    void setDataUpdate();
+    void launchCmdToggleStressTest();
+    void updateAttachAll();
+    void updateDetachAll();
+    void changeTime();
+    void modeSelect(QAction* action);
+    void modeReleased();
+    void formatRawDataRxPos(std::vector<int> positions);
+    void formatRawDataRxReasons(std::vector<BusinessLogic::InvalidReason> reasons);
+    void formatRawDataTxPos(std::vector<int> positions);
+    void formatRawDataTxReasons(std::vector<BusinessLogic::InvalidReason> reasons);
+    void launchCmdSearchPump();
+    void searchAddress(Answer answer);
+
+private:
+    BusinessLogic::Command* command(int spezifier) const;
+    void queue(int spezifier, qint32 parameter);
+    void centreWindow();
+
+    // How the text of a typed field becomes (part of) the number the pump is sent.
+    enum class TypedField { Whole, Thousandths, SingleThousandths, SingleTenths };
+    struct TypedPart
+    {
+        const QLineEdit* field;
+        TypedField kind;
+        qint32 weight;
+    };
+    // Sum of the weighted values typed into the fields; nothing, and a note in labelUserAction,
+    // when a field holds no number or the result does not fit the pump's 32-bit value.
+    std::optional<qint32> typedValue(std::initializer_list<TypedPart> parts);
+    // Every polled item with the refresh list it is attached to, in attach order.
+    std::vector<std::pair<GUI::OperationData*, int>> pollingPlan();
+
+    // Writes a line of the messages panel (Tx or Rx) with its coloured check byte.
+    void appendRawLine(QTextEdit* edit, const std::string& line, int offset,
+                       const std::vector<BusinessLogic::InvalidReason>& reasons, bool answer);
+
+    QString helpCollectionPath;
+    QFileInfo helpFile;
+    QIcon iconExpand;
+    QIcon iconCollapse;
+    QAction* actionFlowRate = nullptr;
+    QAction* actionVolume = nullptr;
+    quint8 dispenseMode = 0;
+    qint32 instanceNumber = 0;
+    QString instanceKey;
+    Ui::mainScreen ui;
+    BusinessLogic::LoggingCommandStack* commandStack;
+    std::vector<BusinessLogic::Command*>* commands;
+    QTimer displayTimer;
+    QApplication* application;
+    GUI::RefreshTimer* refresher;
+    Communication* communication;
+    QPixmap bulletGrey;
+    QPixmap bulletGreen;
+    bool motorInMotion = false;
+    bool masterStopActive = true;
+    bool motionStarted = false;
+    bool digitalIn1Exclusive = false;
+    bool digitalIn2Exclusive = false;
+    bool connectionLost = true;
+    bool advancedShown = true;
+    bool savedNoDataUpdate = true;
+    qint32 connectionCountdown = 10;
+    QSettings* settings = nullptr;
+    std::vector<int> rxInvalidPositions;
+    std::vector<BusinessLogic::InvalidReason> rxInvalidReasons;
+    std::vector<int> txInvalidPositions;
+    std::vector<BusinessLogic::InvalidReason> txInvalidReasons;
+    // Stored port name for the window title, read again only when the link opens another
+    // device: the display update runs ten times a second and keeps away from the settings.
+    QString titlePortName;
+    QString titlePortPath;
+    bool titlePortKnown = false;
+
+    OperationItemAnalogIn itemAnalogIn;
+    OperationItemAnalogRange itemAnalogRange;
+    OperationItemAutostart itemAutostart;
+    OperationItemCommCheck itemCommCheck;
+    OperationItemContrast itemContrast;
+    OperationItemCustomCalibrationPercentage itemCustomCalibrationPercentage;
+    OperationItemDigitalIn1 itemDigitalIn1;
+    OperationItemDigitalIn2 itemDigitalIn2;
+    OperationItemDigitalOut itemDigitalOut;
+    OperationItemDispenseTime itemDispenseTime;
+    OperationItemFactoryMode itemFactoryMode;
+    OperationItemFactoryPumpModel itemFactoryPumpModel;
+    OperationItemFactoryStrokeVolume itemFactoryStrokeVolume;
+    OperationItemFlowrate itemFlowrate;
+    OperationItemLanguage itemLanguage;
+    OperationItemMaintenancePosition itemMaintenancePosition;
+    OperationItemModelVersion itemModelVersion;
+    OperationItemProtocolAnswer itemProtocolAnswer;
+    OperationItemPumpProfileCharacteristic itemPumpProfileCharacteristic;
+    OperationItemRunMode itemRunMode;
+    OperationItemStatus itemStatus;
+    OperationItemTimeElapsed itemTimeElapsed;
+    OperationItemVolumeActual itemVolumeActual;
+    OperationItemVolumeBreakTime itemVolumeBreakTime;
+    OperationItemVolumeNumber itemVolumeNumber;
+    OperationItemVolumeTarget itemVolumeTarget;
+    OperationItemAddress itemAddress;
+
+    QHelpEngine* helpEngine = nullptr;
+    QHelpContentWidget* helpContentWidget = nullptr;
+    HelpBrowser* helpBrowser = nullptr;
+
+    // Shown in labelUserAction when a typed value is not a number; nothing is sent then.
+    static const QString InvalidValueText;
+};

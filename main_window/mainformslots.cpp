@@ -1,0 +1,571 @@
+#include "mainform.h"
+
+#include "commandtable.h"
+#include "constants.h"
+#include "loggingcommandstack.h"
+#include "refreshtimer.h"
+#include "styles.h"
+
+#include <QSettings>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace Table = BusinessLogic::CommandTable;
+
+namespace {
+
+constexpr int SearchedAddresses = 99; // 0 to 98
+constexpr int LongestDispenseTime = 99 * 3600 + 59 * 60 + 59;
+constexpr int NormalDisplayMs = 100;
+constexpr int StressDisplayMs = 10;
+
+// What a typed text stands for. Decimal fields take a comma as well as a point. Whole-number
+// fields take an empty text as 0, and the words the display itself writes into the cycle field.
+std::optional<double> readTyped(QString text, bool whole)
+{
+    text = text.trimmed();
+    bool ok = false;
+    if (whole) {
+        if (text.isEmpty() || text == Constants::OffText)
+            return 0.0;
+        if (text == Constants::InfiniteText)
+            return 1000.0;
+        const qlonglong number = text.toLongLong(&ok, 10);
+        return ok ? std::optional<double>(double(number)) : std::nullopt;
+    }
+    text.replace(u',', u'.');
+    const double number = text.toDouble(&ok);
+    return ok && std::isfinite(number) ? std::optional<double>(number) : std::nullopt;
+}
+
+bool fitsPumpValue(double value)
+{
+    return value >= double(std::numeric_limits<qint32>::min())
+        && value <= double(std::numeric_limits<qint32>::max());
+}
+
+qint32 checkedState(int state)
+{
+    return state != Qt::Unchecked ? 1 : 0;
+}
+
+// Pump function of a digital input for the entry chosen in its combo box; entries 1 and 2 are
+// the start/stop functions that only one input may hold.
+qint32 inputFunction(int index, int lastEntry)
+{
+    static constexpr std::array<qint32, 6> functions{0, 1, 6, 8, 9, 10};
+    return index >= 0 && index <= lastEntry ? functions[std::size_t(index)] : 0;
+}
+
+bool isStartStop(int index)
+{
+    return index == 1 || index == 2;
+}
+
+// The other input gives up its start/stop function on the screen; the pump is not told.
+void releaseStartStop(QComboBox* combo, GUI::OperationItem& item, bool& exclusive)
+{
+    combo->setCurrentIndex(0);
+    item.setValue(0);
+    exclusive = false;
+}
+
+// Look of one run button: the colour of the state in effect, and which corners are square.
+struct RunLook
+{
+    enum Corners { Round, SquareLeft, SquareRight };
+    bool active;
+    Corners corners;
+};
+
+void styleRunButtons(Ui::mainScreen& ui, RunLook start, RunLook pause, RunLook stop, RunLook prime)
+{
+    auto apply = [](QPushButton* button, RunLook look) {
+        QString sheet = Styles::styleButtonBase
+            + (look.active ? Styles::styleButtonActive : Styles::styleButtonIdle);
+        if (look.corners == RunLook::SquareLeft)
+            sheet += Styles::styleSquareLeft;
+        else if (look.corners == RunLook::SquareRight)
+            sheet += Styles::styleSquareRight;
+        button->setStyleSheet(sheet);
+    };
+    apply(ui.buttonStart, start);
+    apply(ui.buttonPause, pause);
+    apply(ui.buttonStop, stop);
+    apply(ui.buttonPrime, prime);
+}
+
+constexpr RunLook Active{true, RunLook::Round};
+constexpr RunLook Idle{false, RunLook::Round};
+constexpr RunLook ActiveLeft{true, RunLook::SquareLeft};
+constexpr RunLook ActiveRight{true, RunLook::SquareRight};
+constexpr RunLook IdleLeft{false, RunLook::SquareLeft};
+constexpr RunLook IdleRight{false, RunLook::SquareRight};
+
+// A change of the link: the display stands still and the queue is dropped while it is made;
+// the display timer starts again by the usual rule afterwards.
+class LinkChange
+{
+public:
+    LinkChange(mainForm& window, BusinessLogic::CommandStack* stack) : window(window)
+    {
+        window.timer().stop();
+        stack->clear();
+    }
+    ~LinkChange() { window.restartDisplayTimer(); }
+    LinkChange(const LinkChange&) = delete;
+    LinkChange& operator=(const LinkChange&) = delete;
+
+private:
+    mainForm& window;
+};
+
+} // namespace
+
+std::optional<qint32> mainForm::typedValue(std::initializer_list<TypedPart> parts)
+{
+    qint64 total = 0;
+    for (const TypedPart& part : parts) {
+        const std::optional<double> number =
+            readTyped(part.field->text(), part.kind == TypedField::Whole);
+        double scaled = 0.0;
+        if (number) {
+            // The small additions only absorb the binary representation of the typed decimals.
+            switch (part.kind) {
+            case TypedField::Whole: scaled = *number; break;
+            case TypedField::Thousandths: scaled = *number * 1000.0 + 0.0005; break;
+            case TypedField::SingleThousandths:
+                scaled = double(float(*number) * 1000.0f) + 0.0005;
+                break;
+            case TypedField::SingleTenths: scaled = double(float(*number) * 10.0f) + 0.05; break;
+            }
+        }
+        if (!number || !fitsPumpValue(scaled)) {
+            ui.labelUserAction->setText(InvalidValueText);
+            return std::nullopt;
+        }
+        total += qint64(part.weight) * qint64(scaled); // truncated toward zero
+    }
+    if (!fitsPumpValue(double(total))) {
+        ui.labelUserAction->setText(InvalidValueText);
+        return std::nullopt;
+    }
+    return qint32(total);
+}
+
+void mainForm::launchCmdStart()
+{
+    queue(Table::start.spezifier, 0);
+    styleRunButtons(ui, Active, Active, Idle, Idle);
+}
+
+void mainForm::launchCmdStop()
+{
+    queue(Table::stop.spezifier, 0);
+    styleRunButtons(ui, Idle, Idle, Active, Idle);
+}
+
+void mainForm::launchCmdPause()
+{
+    queue(Table::pause.spezifier, 0);
+    styleRunButtons(ui, ActiveRight, ActiveLeft, IdleLeft, IdleRight);
+}
+
+void mainForm::launchCmdPrime()
+{
+    queue(Table::prime.spezifier, 0);
+    styleRunButtons(ui, IdleRight, IdleLeft, IdleLeft, ActiveRight);
+}
+
+void mainForm::launchCmdSetVolume()
+{
+    const bool volumeMode = dispenseMode == 1;
+    if (dispenseMode > 1)
+        return;
+    const auto value = typedValue({{ui.lineEditVolume, TypedField::Thousandths, 1}});
+    if (!value)
+        return;
+    queue(volumeMode ? Table::setVolume.spezifier : Table::setFlowRate.spezifier, *value);
+    if (volumeMode)
+        itemVolumeTarget.setValue(*value);
+    else
+        itemFlowrate.setValue(*value);
+}
+
+void mainForm::launchCmdSetDispenseTime()
+{
+    const auto value = typedValue({{ui.lineEditTimeHour, TypedField::Whole, 1000000},
+                                   {ui.lineEditTimeMin, TypedField::Whole, 10000},
+                                   {ui.lineEditTimeSec, TypedField::Whole, 100}});
+    if (!value)
+        return;
+    queue(Table::setDispenseTime.spezifier, *value);
+    itemDispenseTime.setValue(*value);
+}
+
+void mainForm::launchCmdSetDispenseBreakTime()
+{
+    const auto value = typedValue({{ui.lineEditBreakTimeMin, TypedField::Whole, 60},
+                                   {ui.lineEditBreakTimeSec, TypedField::Whole, 1}});
+    if (!value)
+        return;
+    queue(Table::setDispenseVolumeBreakTime.spezifier, *value);
+    itemVolumeBreakTime.setValue(*value);
+}
+
+void mainForm::launchCmdSetDispenseNumber()
+{
+    const auto value = typedValue({{ui.lineEditCycles, TypedField::Whole, 1}});
+    if (!value)
+        return;
+    itemVolumeNumber.setValue(*value);
+    queue(Table::setDispenseVolumeNumber.spezifier, *value);
+}
+
+void mainForm::launchCmdSetCustomCalibrationVolume()
+{
+    const auto value = typedValue({{ui.lineEditCalVolume, TypedField::SingleThousandths, 1}});
+    if (value)
+        queue(Table::setCustCalVol.spezifier, *value);
+}
+
+void mainForm::launchCmdSetFactoryMeasuredCalVolume()
+{
+    const auto value =
+        typedValue({{ui.lineEditFactoryCalVolume, TypedField::SingleThousandths, 1}});
+    if (value)
+        queue(Table::setFactoryMeasuredCalVolume.spezifier, *value);
+}
+
+void mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume()
+{
+    const auto value =
+        typedValue({{ui.lineEditFactoryPumpStrokeVolume, TypedField::SingleTenths, 1}});
+    if (!value)
+        return;
+    queue(Table::setFactoryPumpStrokeVolume.spezifier, *value);
+    ui.lineEditFactoryPumpStrokeVolume->setModified(false);
+}
+
+void mainForm::launchCmdSetAnalogIn(int index)
+{
+    static constexpr std::array<qint32, 5> functions{9, 0, 3, 1, 2};
+    const qint32 function =
+        index >= 0 && index < int(functions.size()) ? functions[std::size_t(index)] : 9;
+    queue(Table::setAnalogInput.spezifier, function);
+    itemAnalogIn.setValue(function);
+}
+
+void mainForm::launchCmdSetDigitalIn1(int index)
+{
+    const qint32 function = inputFunction(index, 2);
+    digitalIn1Exclusive = isStartStop(index);
+    queue(Table::setDigitalIn1.spezifier, function);
+    itemDigitalIn1.setValue(function);
+    if (digitalIn1Exclusive && digitalIn2Exclusive)
+        releaseStartStop(ui.comboDigIn2, itemDigitalIn2, digitalIn2Exclusive);
+}
+
+void mainForm::launchCmdSetDigitalIn2(int index)
+{
+    const qint32 function = inputFunction(index, 5);
+    digitalIn2Exclusive = isStartStop(index);
+    queue(Table::setDigitalIn2.spezifier, function);
+    itemDigitalIn2.setValue(function);
+    if (digitalIn1Exclusive && digitalIn2Exclusive)
+        releaseStartStop(ui.comboDigIn1, itemDigitalIn1, digitalIn1Exclusive);
+}
+
+void mainForm::launchCmdSetDigitalOut(int index)
+{
+    static int lastDigitalOutIndex = -1;
+    // The first choice after start only records what the combo shows.
+    if (lastDigitalOutIndex >= 0 && index != lastDigitalOutIndex && index >= 0 && index <= 4) {
+        queue(Table::setDigitalOut.spezifier, index);
+        itemDigitalOut.setValue(index);
+    }
+    lastDigitalOutIndex = index;
+}
+
+void mainForm::launchCmdSetLanguage(int index)
+{
+    static int lastLanguageIndex = -1;
+    if (index != lastLanguageIndex)
+        queue(Table::setLanguage.spezifier, index);
+    lastLanguageIndex = index;
+    itemLanguage.setValue(index);
+}
+
+void mainForm::launchCmdSetCustomCalibrationPercentage(int index)
+{
+    static int lastCalPercentIndex = -1;
+    const qint32 hundredths = (index * 5 + 4000) * 2;
+    if (index != lastCalPercentIndex)
+        queue(Table::setCustCalPercent.spezifier, hundredths);
+    lastCalPercentIndex = index;
+    // The item holds what the pump reports, the percentage in hundredths, from which the display
+    // picks the combo entry.
+    itemCustomCalibrationPercentage.setValue(hundredths);
+}
+
+void mainForm::launchCmdSetAutostart(int state)
+{
+    queue(Table::setAutostart.spezifier, checkedState(state));
+    itemAutostart.setValue(checkedState(state));
+}
+
+void mainForm::launchCmdSetPumpProfileCharacteristics(int)
+{
+    const int index = ui.comboTypeFluid->currentIndex();
+    queue(Table::setPumpProfileCharacteristic.spezifier, index);
+    itemPumpProfileCharacteristic.setValue(index);
+}
+
+void mainForm::launchCmdSetDisplayContrast(int)
+{
+    const int index = ui.comboContrast->currentIndex();
+    queue(Table::setDisplayContrast.spezifier, index);
+    itemContrast.setValue(index);
+}
+
+void mainForm::launchCmdSetProtocolAnswer(int state)
+{
+    queue(Table::setProtocolAnswer.spezifier, checkedState(state));
+    itemProtocolAnswer.setValue(checkedState(state));
+}
+
+void mainForm::launchCmdSetFactoryMode(int state)
+{
+    queue(Table::setFactoryMode.spezifier, checkedState(state));
+    itemFactoryMode.setValue(checkedState(state));
+}
+
+void mainForm::launchCmdSetPumpModel(int index)
+{
+    queue(Table::setPumpModel.spezifier, index);
+}
+
+void mainForm::launchCmdSetFactoryDefaults()
+{
+    queue(Table::setFactoryDefaults.spezifier, 0);
+}
+
+void mainForm::launchCmdSetMaintenancePos()
+{
+    queue(Table::setMaintenancePos.spezifier, 1);
+}
+
+void mainForm::launchCmdSetRunMode()
+{
+    queue(Table::setRunMode.spezifier, 0);
+}
+
+void mainForm::launchCmdSetDispenseVolume()
+{
+    queue(Table::setDispenseModeVolume.spezifier, 0);
+}
+
+void mainForm::launchCmdSetDispenseFlowRate()
+{
+    queue(Table::setDispenseModeFlowrate.spezifier, 0);
+}
+
+void mainForm::launchCmdSetCommAddress(int index)
+{
+    queue(Table::setCommAddress.spezifier, index);
+    settings->setValue(instanceKey + u'/' + Constants::AddressSettingsKey, index);
+}
+
+void mainForm::setDiscreteCommand()
+{
+    commandStack->addCommand(command(Table::setDiscreteCommand.spezifier),
+                             ui.lineEditDiscreteCommand->text().toUtf8());
+}
+
+void mainForm::launchCmdExecuteCommCheck()
+{
+    const LinkChange change(*this, commandStack);
+    queue(Table::setCommAddress.spezifier, ui.comboCommAddress->currentIndex());
+    queue(Table::executeCommCheck.spezifier, 0);
+}
+
+void mainForm::launchCmdSetPumpAddress(int index)
+{
+    const LinkChange change(*this, commandStack);
+    queue(Table::setPumpAddress.spezifier, index);
+    itemAddress.setValue(index);
+}
+
+void mainForm::launchCmdSetInvalidLRC(int state)
+{
+    const LinkChange change(*this, commandStack);
+    queue(Table::setInvalidLrc.spezifier, checkedState(state));
+}
+
+void mainForm::launchCmdSetUnusedLRC(int state)
+{
+    const LinkChange change(*this, commandStack);
+    queue(Table::setUnusedLrc.spezifier, checkedState(state));
+}
+
+void mainForm::setDataUpdate()
+{
+    restartDisplayTimer();
+}
+
+void mainForm::launchCmdToggleStressTest()
+{
+    const bool normalPace = displayTimer.interval() == NormalDisplayMs;
+    displayTimer.stop();
+    commandStack->clear();
+    if (normalPace)
+        displayTimer.start(StressDisplayMs);
+    else
+        restartDisplayTimer();
+}
+
+std::vector<std::pair<GUI::OperationData*, int>> mainForm::pollingPlan()
+{
+    // Status is polled on every tick (page 1) and in the fast rotation (all pages); contrast
+    // stands twice in the slow rotation.
+    return {{&itemVolumeActual, 0},
+            {&itemFlowrate, 0},
+            {&itemAnalogIn, 2},
+            {&itemAnalogRange, 2},
+            {&itemAutostart, 1},
+            {&itemContrast, 2},
+            {&itemDigitalIn1, 2},
+            {&itemDigitalIn2, 2},
+            {&itemDigitalOut, 2},
+            {&itemDispenseTime, 0},
+            {&itemFactoryMode, 2},
+            {&itemFactoryPumpModel, 2},
+            {&itemLanguage, 2},
+            {&itemMaintenancePosition, 2},
+            {&itemModelVersion, 2},
+            {&itemProtocolAnswer, 1},
+            {&itemPumpProfileCharacteristic, 2},
+            {&itemRunMode, 0},
+            {&itemStatus, 1},
+            {&itemStatus, 0},
+            {&itemFactoryStrokeVolume, 2},
+            {&itemTimeElapsed, 0},
+            {&itemVolumeBreakTime, 1},
+            {&itemVolumeNumber, 1},
+            {&itemVolumeTarget, 0},
+            {&itemAddress, 2},
+            {&itemCustomCalibrationPercentage, 2},
+            {&itemContrast, 2}};
+}
+
+void mainForm::updateAttachAll()
+{
+    for (const auto& [item, list] : pollingPlan())
+        refresher->attach(item, list);
+}
+
+void mainForm::updateDetachAll()
+{
+    // Detaching removes every occurrence, so items listed twice need no second call.
+    GUI::OperationData* previous = nullptr;
+    for (const auto& entry : pollingPlan()) {
+        if (entry.first != previous)
+            refresher->detach(entry.first);
+        previous = entry.first;
+    }
+}
+
+void mainForm::changeTime()
+{
+    const std::pair<QLineEdit*, qint64> parts[] = {
+        {ui.lineEditTimeHour, 3600}, {ui.lineEditTimeMin, 60}, {ui.lineEditTimeSec, 1}};
+    qint64 total = 0;
+    for (const auto& [field, weight] : parts) {
+        const std::optional<double> number = readTyped(field->text(), true);
+        // A typo stays visible, so that sending it is refused rather than read as zero.
+        if (!number)
+            return;
+        total += weight * qint64(std::clamp(*number, -1e12, 1e12));
+    }
+    total = std::clamp<qint64>(total, 0, LongestDispenseTime);
+
+    // Rewriting the fields reports text changes of its own; they must not come back here.
+    const QSignalBlocker hourBlocker(ui.lineEditTimeHour);
+    const QSignalBlocker minuteBlocker(ui.lineEditTimeMin);
+    const QSignalBlocker secondBlocker(ui.lineEditTimeSec);
+    auto twoDigits = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    ui.lineEditTimeSec->setText(twoDigits(total % 60));
+    ui.lineEditTimeMin->setText(twoDigits(total / 60 % 60));
+    ui.lineEditTimeHour->setText(twoDigits(total / 3600));
+}
+
+void mainForm::modeSelect(QAction* action)
+{
+    if (action == actionFlowRate) {
+        ui.buttonMode->setText(QStringLiteral("   ml/min   "));
+        dispenseMode = 0;
+        queue(Table::setRunMode.spezifier, 0);
+    } else if (action == actionVolume) {
+        ui.buttonMode->setText(QStringLiteral("     ml     "));
+        dispenseMode = 1;
+        queue(Table::setDispenseModeVolume.spezifier, 0);
+    }
+    itemRunMode.setValue(dispenseMode);
+    ui.buttonMode->clearFocus();
+}
+
+void mainForm::modeReleased()
+{
+    ui.buttonMode->clearFocus();
+}
+
+void mainForm::launchCmdSearchPump()
+{
+    displayTimer.stop();
+    updateDetachAll();
+    commandStack->clear();
+    // Pending polls would never be answered now; keeping them would misplace later answers.
+    refresher->clearPending();
+
+    connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this, &mainForm::searchAddress,
+            Qt::UniqueConnection);
+    for (int address = 0; address < SearchedAddresses; ++address) {
+        queue(Table::setCommAddress.spezifier, address);
+        queue(Table::setProtocolAnswer.spezifier, 1);
+        queue(Table::executeCommCheck.spezifier, 0);
+    }
+    // Nobody answering must leave the previous address in force.
+    queue(Table::setCommAddress.spezifier, ui.comboCommAddress->currentIndex());
+    queue(Table::executeCommCheck.spezifier, 0);
+}
+
+void mainForm::searchAddress(Answer answer)
+{
+    const qint32 number = GUI::readInteger(QString::fromLatin1(answer.data));
+    if (answer.spezifier != Table::executeCommCheck.spezifier) {
+        if (number == SearchedAddresses - 1)
+            ui.labelLocatedAddressIndicator->setText(QStringLiteral("NONE"));
+        return;
+    }
+    // Only an address the frames can carry counts as found.
+    if (number < 0 || number >= ui.comboCommAddress->count()) {
+        // The last check of the search ran out without a pump: let the display go on again.
+        if (commandStack->queuedCount() == 0)
+            restartDisplayTimer();
+        return;
+    }
+
+    commandStack->clear();
+    itemCommCheck.setValue(number);
+    ui.labelLocatedAddressIndicator->setText(itemCommCheck.getText());
+    ui.comboCommAddress->setCurrentIndex(number);
+    launchCmdSetCommAddress(number);
+    disconnect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
+               &mainForm::searchAddress);
+    updateAttachAll();
+    restartDisplayTimer();
+}

@@ -1,0 +1,125 @@
+#include "ptypump.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// The dosedesk program itself, started as a process.
+class TestProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void answersQuestionsWithoutDisplay_data();
+    void answersQuestionsWithoutDisplay();
+    void checksTheLineAtOnceThenPolls();
+    void simulatedPumpScreenshot();
+
+private:
+    void prepare(QProcess& process, bool display) const;
+
+    std::unique_ptr<QTemporaryDir> home;
+};
+
+void TestProgram::init()
+{
+    home = std::make_unique<QTemporaryDir>();
+    QVERIFY(home->isValid());
+}
+
+void TestProgram::prepare(QProcess& process, bool display) const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home->path());
+    env.insert(QStringLiteral("DOSEDESK_LOCK_DIR"), home->path());
+    if (display) {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    } else {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QString::fromLatin1(name));
+    }
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(home->path());
+}
+
+void TestProgram::answersQuestionsWithoutDisplay_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("version") << "--version" << "dosedesk 1.0.4\n";
+    QTest::newRow("help") << "--help" << "Usage: dosedesk";
+}
+
+void TestProgram::answersQuestionsWithoutDisplay()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, answer);
+    QProcess program;
+    prepare(program, false);
+    program.start(QStringLiteral(DOSEDESK_PROGRAM), {option});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY2(QString::fromLocal8Bit(program.readAllStandardOutput()).startsWith(answer),
+             qPrintable(answer));
+}
+
+void TestProgram::checksTheLineAtOnceThenPolls()
+{
+    Simulator::PtyPump::Options options;
+    options.pacing = false;
+    Simulator::PtyPump pump(options);
+    QVERIFY2(pump.start(), qPrintable(pump.errorString()));
+
+    QProcess program;
+    prepare(program, true);
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    program.start(QStringLiteral(DOSEDESK_PROGRAM),
+                  {QStringLiteral("--port"), pump.devicePath(), QStringLiteral("--no-such-option")});
+    QVERIFY(program.waitForStarted(5000));
+
+    auto received = [&pump](const QByteArray& body) {
+        for (const QByteArray& frame : pump.receivedFrames()) {
+            if (frame.mid(1, frame.size() - 3) == body)
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(received("00?SI"), 1500);
+    const qint64 checkedAfterMs = sinceStart.elapsed();
+    QVERIFY2(checkedAfterMs <= 1500, qPrintable(QString::number(checkedAfterMs)));
+    // Polling follows on its own: the every-tick values and the status words.
+    QTRY_VERIFY_WITH_TIMEOUT(received("00?TV") && received("00?SS1"), 5000);
+    const QByteArray first = pump.receivedFrames().constFirst();
+    QCOMPARE(first.mid(1, first.size() - 3), QByteArray("00?SI"));
+
+    program.terminate();
+    QVERIFY(program.waitForFinished(5000));
+    QVERIFY(program.readAllStandardError().contains("--no-such-option"));
+}
+
+void TestProgram::simulatedPumpScreenshot()
+{
+    const QString shot = home->filePath(QStringLiteral("panel.png"));
+    QProcess program;
+    prepare(program, true);
+    program.start(QStringLiteral(DOSEDESK_PROGRAM),
+                  {QStringLiteral("--simulate"), QStringLiteral("--screenshot"), shot});
+    QVERIFY(program.waitForFinished(30000));
+    const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+    // Exit code 0 means the window showed the pump as connected before the picture was taken.
+    QVERIFY2(program.exitCode() == 0, qPrintable(errors));
+    QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()).trimmed(), shot);
+    const QImage image(shot);
+    QVERIFY(!image.isNull());
+    QVERIFY(image.width() > 300 && image.height() > 200);
+}
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"
