@@ -47,13 +47,14 @@ public:
         return ::write(fd, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
     }
 
-    // Reads until the line has been quiet for quietMs; remembers when the first and last bytes came.
+    // Reads until the line has been quiet for quietMs; remembers when the first and last bytes
+    // came, in microseconds from the call.
     QByteArray read(int quietMs = 60)
     {
         QByteArray bytes;
         QElapsedTimer clock;
         clock.start();
-        firstByteMs = lastByteMs = -1;
+        firstByteUs = lastByteUs = -1;
         for (;;) {
             pollfd poller{fd, POLLIN, 0};
             if (::poll(&poller, 1, quietMs) <= 0 || !(poller.revents & POLLIN)) {
@@ -66,15 +67,15 @@ public:
                 hungUp = true;
                 return bytes;
             }
-            if (firstByteMs < 0)
-                firstByteMs = clock.elapsed();
-            lastByteMs = clock.elapsed();
+            if (firstByteUs < 0)
+                firstByteUs = clock.nsecsElapsed() / 1000;
+            lastByteUs = clock.nsecsElapsed() / 1000;
             bytes.append(buffer, int(got));
         }
     }
 
-    qint64 firstByteMs = -1;
-    qint64 lastByteMs = -1;
+    qint64 firstByteUs = -1;
+    qint64 lastByteUs = -1;
     bool hungUp = false;
 
 private:

@@ -203,12 +203,14 @@ void TestPtyPump::pacing()
     QVERIFY(port.write(commandFrame("00?DV")));
     const QByteArray answer = port.read(40);
     QCOMPARE(answer.size(), 10);
-    const qint64 spreadMs = port.lastByteMs - port.firstByteMs;
     if (paced) {
-        // Nine byte times (about 9.4 ms) lie between the first and the last byte.
-        QVERIFY2(spreadMs >= 8 && spreadMs < 60, qPrintable(QString::number(spreadMs)));
+        // The last of the ten bytes cannot leave before nine byte times (about 9.4 ms) have
+        // passed since the frame came in; lateness is left to the machine's load.
+        QVERIFY2(port.lastByteUs >= 9000 && port.lastByteUs < 200000,
+                 qPrintable(QString::number(port.lastByteUs)));
     } else {
-        QVERIFY2(spreadMs <= 3, qPrintable(QString::number(spreadMs)));
+        const qint64 spreadUs = port.lastByteUs - port.firstByteUs;
+        QVERIFY2(spreadUs <= 3000, qPrintable(QString::number(spreadUs)));
     }
 }
 
