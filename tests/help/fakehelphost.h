@@ -1,8 +1,11 @@
 #pragma once
 
+#include "helpfiles.h"
 #include "helphost.h"
 
+#include <QApplication>
 #include <QHelpEngineCore>
+#include <QHelpEvent>
 #include <QList>
 #include <QStringList>
 #include <QUrl>
@@ -27,6 +30,16 @@ public:
         shownPages << url;
     }
     QWidget* hostWidget() override { return widget; }
+
+    // The text of a page of the collection, as a what's-this popup shows it.
+    QString pageText(const QString& page) { return QString::fromUtf8(engine.fileData(HelpFiles::pageUrl(page))); }
+
+    // Asks for the what's-this explanation of a widget, as a click in what's-this mode does.
+    static void requestWhatsThis(QWidget* target)
+    {
+        QHelpEvent request(QEvent::WhatsThis, QPoint(1, 1), target->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(target, &request);
+    }
 
     QWidget* widget;
     QHelpEngineCore engine;

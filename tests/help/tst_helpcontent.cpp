@@ -49,8 +49,6 @@ private:
     bool centredOn(int screenIndex) const;
     static constexpr int left = 0;
     static constexpr int right = 1;
-    QString pageText(const QString& page) const { return QString::fromUtf8(host->engine.fileData(HelpFiles::pageUrl(page))); }
-    static void requestWhatsThis(QWidget* widget);
 
     std::unique_ptr<QWidget> window;
     std::unique_ptr<FakeHelpHost> host;
@@ -91,12 +89,6 @@ void TestHelpContent::showActive()
     window->show();
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
-}
-
-void TestHelpContent::requestWhatsThis(QWidget* widget)
-{
-    QHelpEvent request(QEvent::WhatsThis, QPoint(1, 1), widget->mapToGlobal(QPoint(1, 1)));
-    QApplication::sendEvent(widget, &request);
 }
 
 bool TestHelpContent::centredOn(int screenIndex) const
@@ -184,10 +176,10 @@ void TestHelpContent::whatsThisShowsPage()
     QWidget* widget = control(name);
     QVERIFY(widget);
     widget->setWhatsThis(QStringLiteral("stale text of an earlier request"));
-    requestWhatsThis(widget);
+    FakeHelpHost::requestWhatsThis(widget);
 
-    QVERIFY(!pageText(page).isEmpty());
-    QCOMPARE(widget->whatsThis(), pageText(page));
+    QVERIFY(!host->pageText(page).isEmpty());
+    QCOMPARE(widget->whatsThis(), host->pageText(page));
 }
 
 void TestHelpContent::untaggedChildShowsPageOfItsGroup()
@@ -195,10 +187,10 @@ void TestHelpContent::untaggedChildShowsPageOfItsGroup()
     showActive();
     QWidget* group = control(QStringLiteral("groupComm"));
     auto* label = new QLabel(QStringLiteral("no page of its own"), group);
-    requestWhatsThis(label);
+    FakeHelpHost::requestWhatsThis(label);
 
     QVERIFY(label->whatsThis().isEmpty());
-    QCOMPARE(group->whatsThis(), pageText(QStringLiteral("general.html")));
+    QCOMPARE(group->whatsThis(), host->pageText(QStringLiteral("general.html")));
 }
 
 void TestHelpContent::clickedLinkOpensHelpTab_data()
