@@ -1,0 +1,183 @@
+// bench_display: what one display tick of the window costs on the GUI thread, with every value
+// the window shows changing from tick to tick, and with nothing changing.
+//
+//   bench_display [--ticks N]
+
+#include "allcommands.h"
+#include "benchtools.h"
+#include "communication.h"
+#include "loggingcommandstack.h"
+#include "mainform.h"
+#include "refreshtimer.h"
+#include "styles.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int DefaultTicks = 2000;
+constexpr int WarmUpTicks = 50;
+constexpr double TargetMedianMs = 1.0;
+
+// Two answers for every item the window shows, and the link state of the tick; feeding the
+// two sets in turn changes every value, every status mark and the fading text on every tick.
+struct TickData
+{
+    std::vector<Answer> answers;
+    bool ack = false;
+};
+
+TickData tickData(bool second)
+{
+    const auto pick = [second](const char* first, const char* other) {
+        return QByteArray(second ? other : first);
+    };
+    TickData data;
+    data.ack = !second;
+    data.answers = {
+        {1, pick("0", "1")},                  // run mode
+        {2, pick("12345", "23456")},          // volume delivered
+        {3, pick("00012345", "00023456")},    // time elapsed
+        {9, pick("12500", "25000")},          // target volume
+        {12, pick("5000", "7500")},           // target flow rate
+        {14, pick("000130", "000245")},       // dispense time
+        {18, pick("65", "130")},              // pause between cycles
+        {20, pick("5", "1000")},              // cycles
+        {22, pick("1", "2")},                 // analog input
+        {26, pick("1", "6")},                 // digital input 1
+        {28, pick("8", "9")},                 // digital input 2
+        {30, pick("1", "2")},                 // digital output
+        {32, pick("1", "2")},                 // language
+        {35, pick("9000", "11000")},          // calibration percentage
+        {37, pick("0", "1")},                 // autostart
+        {39, pick("1", "2")},                 // fluid type
+        {41, pick("30", "60")},               // contrast
+        {45, pick("0010201015", "0011001023")}, // model and firmware
+        {47, pick("1", "0")},                 // protocol answer
+        {49, pick("3", "4")},                 // pump address
+        {56, pick("0", "1")},                 // factory mode
+        {61, pick("1", "2")},                 // pump model
+        {63, pick("202", "305")},             // stroke volume
+    };
+    for (const char page : {'1', '2', '3', '4', '6'})
+        data.answers.push_back({8, pick("255 ", "000 ") + page});
+    return data;
+}
+
+// The window composed as the program composes it, without a pump on the line.
+struct Composition
+{
+    Communication communication;
+    std::vector<std::unique_ptr<BusinessLogic::Command>> commands =
+        BusinessLogic::createAllCommands(&communication);
+    BusinessLogic::LoggingCommandStack stack;
+    std::vector<BusinessLogic::Command*> table =
+        std::vector<BusinessLogic::Command*>(BusinessLogic::CommandTableSize, nullptr);
+    GUI::RefreshTimer refresher{&stack, &table};
+    std::unique_ptr<mainForm> window;
+
+    Composition()
+    {
+        window = std::make_unique<mainForm>(&stack, &table, qApp, &refresher, &communication);
+        for (const auto& command : commands)
+            window->attachCommand(command.get());
+        // Only the benchmark drives the display and the queue.
+        window->form().checkboNoDataUpdate->setChecked(true);
+        window->show();
+        window->toggleAdvancedScreen();
+    }
+    ~Composition() { window->hide(); }
+
+    void feed(const TickData& data)
+    {
+        for (const Answer& answer : data.answers)
+            window->feedAnswer(answer);
+        communication.ackReceived = data.ack;
+        communication.nakReceived = !data.ack;
+        communication.noAnswer = false;
+    }
+};
+
+struct Samples
+{
+    std::vector<double> tick;
+    std::vector<double> deferred; // layout and painting the tick left for the event loop
+};
+
+Samples measure(Composition& composition, int ticks, bool changing)
+{
+    Samples samples;
+    for (int i = -WarmUpTicks; i < ticks; ++i) {
+        composition.feed(tickData(changing && (i % 2 != 0)));
+        const qint64 start = Bench::nowUs();
+        composition.window->triggerUpdateValues();
+        const qint64 ticked = Bench::nowUs();
+        // Values shown are sent back by two check boxes; no pump is there to take them.
+        composition.stack.clear();
+        QCoreApplication::processEvents();
+        const qint64 settled = Bench::nowUs();
+        if (i >= 0) {
+            samples.tick.push_back(double(ticked - start) / 1000.0);
+            samples.deferred.push_back(double(settled - ticked) / 1000.0);
+        }
+    }
+    return samples;
+}
+
+QtMessageHandler standardHandler = nullptr;
+
+// The offscreen platform reports every size-hint change of the window; that is no result.
+void quietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (!message.contains(QLatin1String("propagateSizeHints")))
+        standardHandler(type, context, message);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window reads and writes its settings: keep them away from the user's.
+    QTemporaryDir settingsHome;
+    qputenv("XDG_CONFIG_HOME", settingsHome.path().toLocal8Bit());
+
+    standardHandler = qInstallMessageHandler(quietOffscreenNotes);
+    Styles::initResources();
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication application(argc, argv);
+    const int ticks = Bench::intOption(QCoreApplication::arguments(), QStringLiteral("--ticks"),
+                                       DefaultTicks);
+
+    Composition composition;
+    QCoreApplication::processEvents();
+
+    const Samples changing = measure(composition, ticks, true);
+    const Samples steady = measure(composition, ticks, false);
+
+    const Bench::Summary all = Bench::summarise(changing.tick);
+    Bench::printRow(QStringLiteral("Display tick (triggerUpdateValues), all items changing"),
+                    QStringLiteral("median %1, p95 %2 (n=%3)")
+                        .arg(Bench::ms(all.median, 3), Bench::ms(all.p95, 3))
+                        .arg(all.count),
+                    QStringLiteral("median < 1 ms"), all.median < TargetMedianMs);
+    const Bench::Summary none = Bench::summarise(steady.tick);
+    Bench::printInfoRow(QStringLiteral("Display tick (triggerUpdateValues), nothing changing"),
+                        QStringLiteral("median %1, p95 %2 (n=%3)")
+                            .arg(Bench::ms(none.median, 3), Bench::ms(none.p95, 3))
+                            .arg(none.count));
+    const Bench::Summary later = Bench::summarise(changing.deferred);
+    Bench::printInfoRow(QStringLiteral("Layout and paint after a changing tick (event loop)"),
+                        QStringLiteral("median %1, p95 %2 (n=%3)")
+                            .arg(Bench::ms(later.median, 3), Bench::ms(later.p95, 3))
+                            .arg(later.count));
+    return 0;
+}
