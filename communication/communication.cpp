@@ -156,7 +156,10 @@ bool Communication::waitForFrame()
             tickStart = Platform::tickCount();
         Platform::sleepMs(PollPauseMs);
     }
-    return receiveBuffer.contains(Protocol::ETX) || nakEnds() || tickElapsed > AnswerTimeoutMs + 1;
+    // A silence that ran out ends the wait for good. The loop stops as soon as more than 119 ms
+    // have passed, which on a millisecond clock is nearly always exactly 120 ms; calling that
+    // "not done" made the caller wait another 120 ms, again and again, for seconds per command.
+    return receiveBuffer.contains(Protocol::ETX) || nakEnds() || tickElapsed > AnswerTimeoutMs;
 }
 
 QByteArray Communication::readAnswer()

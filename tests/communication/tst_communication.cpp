@@ -64,6 +64,7 @@ private slots:
     void closedPortCompletesAtOnce();
     void portChangeResetsFlags();
     void protocolAnswersOff();
+    void silentPumpEndsFrameWaitAfterOneTimeout();
     void vanishedDeviceClosesWithoutSpinning();
 
 private:
@@ -268,6 +269,23 @@ void TestCommunication::protocolAnswersOff()
     exchange(*link, "KY1", Wait::Acknowledge);
     QVERIFY(timer.elapsed() < 60);
     QVERIFY(link->noAnswer);
+}
+
+void TestCommunication::silentPumpEndsFrameWaitAfterOneTimeout()
+{
+    peer->stayQuiet();
+    // The silence runs out at 120 ms on the millisecond clock nearly every time; a wait that
+    // did not count that as done sent the command into another 120 ms, over and over.
+    for (int i = 0; i < 5; ++i) {
+        QByteArray frame = Stx + link->addressText() + "?DV" + Etx;
+        link->sendFrame(frame);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(link->waitForFrame());
+        QVERIFY2(timer.elapsed() >= 119 && timer.elapsed() < 240, qPrintable(QString::number(timer.elapsed())));
+        link->readAnswer();
+        QVERIFY(link->noAnswer);
+    }
 }
 
 void TestCommunication::vanishedDeviceClosesWithoutSpinning()
