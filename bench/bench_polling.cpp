@@ -1,0 +1,241 @@
+// Steady polling with the window's attach lists against the paced simulated pump, through the
+// program's own logging command stack and refresh cycle: commands completed per second, whether
+// each 500 ms tick's commands are done before the next tick, and how long a Start queued in
+// the middle of it (from another thread, at random moments, as a click would) takes to reach
+// the pump.
+//
+// bench_polling [--seconds S] [--turnaround MS]
+
+#include "benchtools.h"
+#include "pumpline.h"
+
+#include "loggingcommandstack.h"
+#include "operationitem.h"
+#include "refreshtimer.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr BusinessLogic::CommandSpezifier StartSpezifier = 4;
+// The first seconds fill the rotations and are not counted.
+constexpr int SettleMs = 2000;
+constexpr int MinClickGapMs = 700;
+constexpr int MaxClickGapMs = 1700;
+
+// A polled quantity known only by its reading command, which is all the refresh cycle asks of
+// an item.
+class PolledItem final : public GUI::OperationItem
+{
+public:
+    explicit PolledItem(BusinessLogic::CommandSpezifier spezifier) : spezifier(spezifier) {}
+    BusinessLogic::CommandSpezifier getCommandSpezifier() override { return spezifier; }
+
+private:
+    BusinessLogic::CommandSpezifier spezifier;
+};
+
+// The window's polling lists after its updateAttachAll, by reading command: list 0 VolumeActual,
+// Flowrate, DispenseTime, RunMode, Status, TimeElapsed, VolumeTarget; list 1 Autostart,
+// ProtocolAnswer, Status, VolumeBreakTime, VolumeNumber; list 2 AnalogIn, AnalogRange, Contrast,
+// DigitalIn1, DigitalIn2, DigitalOut, FactoryMode, FactoryPumpModel, Language,
+// MaintenancePosition, ModelVersion, PumpProfileCharacteristic, FactoryStrokeVolume, Address,
+// CustomCalibrationPercentage, Contrast. One item per quantity, as in the window.
+const std::vector<std::vector<BusinessLogic::CommandSpezifier>> windowLists{
+    {2, 12, 14, 1, 8, 3, 9},
+    {37, 47, 8, 18, 20},
+    {22, 24, 41, 26, 28, 30, 56, 61, 32, 59, 45, 39, 63, 49, 35, 41},
+};
+
+void attachAll(GUI::RefreshTimer& refresher, std::map<BusinessLogic::CommandSpezifier, std::unique_ptr<PolledItem>>& items)
+{
+    for (std::size_t list = 0; list < windowLists.size(); ++list) {
+        for (const BusinessLogic::CommandSpezifier spezifier : windowLists[list]) {
+            std::unique_ptr<PolledItem>& item = items[spezifier];
+            if (!item)
+                item = std::make_unique<PolledItem>(spezifier);
+            refresher.attach(item.get(), int(list));
+        }
+    }
+}
+
+// What one polling tick found and left.
+struct Tick
+{
+    qint64 us = 0;
+    int leftOver = 0;   // entries still queued when the tick came
+    int queued = 0;     // entries queued after it
+    qint64 drainedUs = -1; // when the queue was next empty
+};
+
+// Queues Start from its own thread at random moments, as a user's click would reach the stack.
+class Clicker
+{
+public:
+    Clicker(BusinessLogic::CommandStack& stack, BusinessLogic::Command* start) : stack(stack), start(start) {}
+
+    void run(qint64 untilUs)
+    {
+        QRandomGenerator random(11);
+        while (!stopping.load()) {
+            const int gapMs = int(random.bounded(MinClickGapMs, MaxClickGapMs));
+            std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+            if (Bench::nowUs() >= untilUs || stopping.load())
+                break;
+            const qint64 at = Bench::nowUs();
+            stack.addCommand(start, 0, true);
+            std::lock_guard lock(mutex);
+            clicks.push_back(at);
+        }
+    }
+    void stop() { stopping = true; }
+    std::vector<qint64> times()
+    {
+        std::lock_guard lock(mutex);
+        return clicks;
+    }
+
+private:
+    BusinessLogic::CommandStack& stack;
+    BusinessLogic::Command* start;
+    std::atomic<bool> stopping{false};
+    std::mutex mutex;
+    std::vector<qint64> clicks;
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const int seconds = Bench::intOption(arguments, QStringLiteral("--seconds"), 60);
+    const int turnaroundMs = Bench::intOption(arguments, QStringLiteral("--turnaround"), 5);
+
+    PumpLine line(turnaroundMs);
+    QString error;
+    if (!line.start(true, &error)) {
+        std::fprintf(stderr, "bench_polling: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    BusinessLogic::LoggingCommandStack stack;
+    GUI::RefreshTimer refresher(&stack, &line.table());
+    std::map<BusinessLogic::CommandSpezifier, std::unique_ptr<PolledItem>> items;
+    attachAll(refresher, items);
+
+    // The program's 500 ms polling timer, with a look at the queue on either side of each tick.
+    refresher.noCyclicDataUpdate(true);
+    std::vector<Tick> ticks;
+    QTimer pollTimer;
+    pollTimer.setInterval(GUI::RefreshTimer::IntervalMs);
+    QObject::connect(&pollTimer, &QTimer::timeout, &refresher, [&] {
+        Tick tick;
+        tick.us = Bench::nowUs();
+        tick.leftOver = stack.queuedCount();
+        refresher.execute();
+        tick.queued = stack.queuedCount();
+        ticks.push_back(tick);
+    });
+
+    const qint64 beginUs = Bench::nowUs();
+    const qint64 countFromUs = beginUs + SettleMs * 1000;
+    const qint64 endUs = beginUs + qint64(seconds) * 1000000;
+    int completed = 0;
+    int unanswered = 0;
+    int maxQueue = 0;
+    QObject::connect(&stack, &BusinessLogic::CommandStack::sendAnswer, &refresher, [&](const Answer&) {
+        const qint64 now = Bench::nowUs();
+        const int queued = stack.queuedCount();
+        if (now >= countFromUs) {
+            ++completed;
+            if (line.link().noAnswer)
+                ++unanswered;
+        }
+        maxQueue = std::max(maxQueue, queued);
+        if (queued == 0 && !ticks.empty() && ticks.back().drainedUs < 0)
+            ticks.back().drainedUs = now;
+    });
+
+    Clicker clicker(stack, line.command(StartSpezifier));
+    std::thread clicking([&] { clicker.run(endUs); });
+
+    pollTimer.start();
+    QTimer::singleShot(seconds * 1000, &application, &QCoreApplication::quit);
+    application.exec();
+    const qint64 stoppedUs = Bench::nowUs();
+    clicker.stop();
+    clicking.join();
+
+    // Ticks inside the counted window whose next tick fell inside the run too.
+    const qint64 lastTickUs = stoppedUs - qint64(GUI::RefreshTimer::IntervalMs) * 1000;
+    std::vector<double> drainMs;
+    int leftOverTicks = 0;
+    int maxLeftOver = 0;
+    int countedTicks = 0;
+    int undrained = 0;
+    for (const Tick& tick : ticks) {
+        if (tick.us < countFromUs || tick.us > lastTickUs)
+            continue;
+        ++countedTicks;
+        maxLeftOver = std::max(maxLeftOver, tick.leftOver);
+        leftOverTicks += tick.leftOver > 0 ? 1 : 0;
+        if (tick.drainedUs >= 0)
+            drainMs.push_back(double(tick.drainedUs - tick.us) / 1000.0);
+        else
+            ++undrained;
+    }
+    const double countedSeconds = double(stoppedUs - countFromUs) / 1e6;
+    const Bench::Summary drain = Bench::summarise(drainMs);
+
+    // Each click's Start is the next Start frame the pump took.
+    std::vector<qint64> startFrames;
+    for (const PumpLine::Arrival& arrival : line.takeArrivals()) {
+        if (arrival.line.contains(QLatin1String("KY1<ETX>")))
+            startFrames.push_back(arrival.us);
+    }
+    const std::vector<qint64> clicks = clicker.times();
+    std::vector<double> latencyMs;
+    for (std::size_t i = 0; i < clicks.size() && i < startFrames.size(); ++i)
+        latencyMs.push_back(double(startFrames[i] - clicks[i]) / 1000.0);
+    const Bench::Summary latency = Bench::summarise(latencyMs);
+
+    Bench::printDetail(QStringLiteral("polling: %1 s (first %2 s not counted), pump paced at 9600 baud, "
+                                      "turnaround %3 ms, Start queued every %4 to %5 ms from another thread")
+                           .arg(seconds).arg(SettleMs / 1000).arg(turnaroundMs)
+                           .arg(MinClickGapMs).arg(MaxClickGapMs));
+    Bench::printInfoRow(QStringLiteral("Polling throughput (window's attach lists, Start clicks included)"),
+                        QStringLiteral("%1 commands/s (%2 per tick; %3 without answer)")
+                            .arg(double(completed) / countedSeconds, 0, 'f', 1)
+                            .arg(double(completed) / countedSeconds * GUI::RefreshTimer::IntervalMs / 1000.0, 0, 'f', 1)
+                            .arg(unanswered));
+    Bench::printRow(QStringLiteral("Polling keeps up: queue left over when the next 500 ms tick comes"),
+                    QStringLiteral("%1 of %2 ticks with a left-over (max %3); queue max %4; "
+                                   "tick done after median %5, worst %6")
+                        .arg(leftOverTicks).arg(countedTicks).arg(maxLeftOver).arg(maxQueue)
+                        .arg(Bench::ms(drain.median, 1), Bench::ms(drain.worst, 1)),
+                    QStringLiteral("no left-over at any tick"),
+                    leftOverTicks == 0 && undrained == 0 && countedTicks > 0);
+    Bench::printDetail(QStringLiteral("polling: a tick's commands keep the line busy for about %1 % of the "
+                                      "500 ms between ticks (median drain time)")
+                           .arg(100.0 * drain.median / GUI::RefreshTimer::IntervalMs, 0, 'f', 0));
+    Bench::printInfoRow(QStringLiteral("Start queued while polling: addCommand to frame at the pump"),
+                        QStringLiteral("median %1, worst %2 (n=%3)")
+                            .arg(Bench::ms(latency.median, 1), Bench::ms(latency.worst, 1))
+                            .arg(latency.count));
+    if (clicks.size() != startFrames.size())
+        Bench::printDetail(QStringLiteral("warning: %1 Start queued, %2 Start frames at the pump")
+                               .arg(clicks.size()).arg(startFrames.size()));
+    return 0;
+}

@@ -1,0 +1,70 @@
+#include "pumpline.h"
+
+#include "allcommands.h"
+#include "benchtools.h"
+
+namespace {
+
+Simulator::PtyPump::Options pacedOptions(int turnaroundMs)
+{
+    Simulator::PtyPump::Options options;
+    options.pacing = true;
+    options.turnaroundMs = turnaroundMs;
+    return options;
+}
+
+} // namespace
+
+PumpLine::PumpLine(int turnaroundMs)
+    : turnaround(turnaroundMs)
+    , simulated(pacedOptions(turnaroundMs))
+{
+    owned = BusinessLogic::createAllCommands(&communication);
+    commands.assign(BusinessLogic::CommandTableSize, nullptr);
+    for (const auto& command : owned)
+        commands.at(std::size_t(command->getCommandSpezifier())) = command.get();
+}
+
+PumpLine::~PumpLine()
+{
+    simulated.stop();
+}
+
+bool PumpLine::start(bool openLink, QString* error)
+{
+    simulated.setLogSink([this](const QString& line) {
+        const qint64 at = Bench::nowUs();
+        std::lock_guard lock(arrivalMutex);
+        arrivals.push_back({at, line});
+    });
+    if (!simulated.start()) {
+        *error = simulated.errorString();
+        return false;
+    }
+    if (openLink) {
+        communication.setCommPortPath(simulated.devicePath());
+        if (!communication.isOpen()) {
+            *error = QStringLiteral("the link did not open %1").arg(simulated.devicePath());
+            return false;
+        }
+    }
+    return true;
+}
+
+BusinessLogic::Command* PumpLine::command(BusinessLogic::CommandSpezifier spezifier) const
+{
+    return commands.at(std::size_t(spezifier));
+}
+
+std::vector<PumpLine::Arrival> PumpLine::takeArrivals()
+{
+    std::lock_guard lock(arrivalMutex);
+    std::vector<Arrival> taken;
+    taken.swap(arrivals);
+    return taken;
+}
+
+double PumpLine::wireUs(qsizetype bytes)
+{
+    return double(bytes) * 10.0 * 1e6 / 9600.0;
+}

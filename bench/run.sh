@@ -1,0 +1,81 @@
+#!/bin/sh
+# Builds the benchmarks (RelWithDebInfo, in their own build folder) and prints one table of
+# results: exchange overhead per command kind, polling, user-command latency, start-up, CPU use
+# of the program and the cost of the display update.
+#
+#   bench/run.sh [--quick] [--build-dir DIR]
+#
+# --quick shortens the 60 s runs (polling, CPU) to 10 s and takes fewer exchange samples; the
+# figures in docs/performance.md come from a full run.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-bench"
+quick=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --quick) quick=1 ;;
+        --build-dir) build="$2"; shift ;;
+        -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+
+if [ "$quick" = 1 ]; then
+    seconds=10; count=60; silent=10; starts=3
+else
+    seconds=60; count=300; silent=30; starts=5
+fi
+turnaround=5
+
+targets="bench_exchange bench_polling bench_program"
+if [ -f "$root/bench/bench_display.cpp" ]; then
+    targets="$targets bench_display"
+fi
+
+echo "Building $targets in $build (RelWithDebInfo) ..." >&2
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOSEDESK_BENCH=ON >/dev/null
+# shellcheck disable=SC2086
+cmake --build "$build" --target $targets -j2 >/dev/null
+
+bin="$build/bin"
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+load_before=$(load)
+started=$(date -u '+%Y-%m-%d %H:%M UTC')
+
+export QT_QPA_PLATFORM=offscreen
+echo "Exchange ..." >&2
+"$bin/bench_exchange" --turnaround "$turnaround" --count "$count" --silent-count "$silent" >"$out/exchange"
+echo "Polling ($seconds s) ..." >&2
+"$bin/bench_polling" --turnaround "$turnaround" --seconds "$seconds" >"$out/polling"
+echo "Program: start-up and CPU (2 x $seconds s) ..." >&2
+"$bin/bench_program" --turnaround "$turnaround" --seconds "$seconds" --starts "$starts" >"$out/program"
+if [ -x "$bin/bench_display" ]; then
+    echo "Display update ..." >&2
+    "$bin/bench_display" >"$out/display" || echo "| Display update | bench_display failed | median < 1 ms | MISSED |" >>"$out/display"
+else
+    echo "| Display update | bench_display not built | median < 1 ms | MISSED |" >"$out/display"
+fi
+load_after=$(load)
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+echo "# DoseDesk performance, $started"
+echo
+echo "Machine: $(nproc) cores, $cpu; load average (1/5/15 min) $load_before before, $load_after after."
+[ "$quick" = 1 ] && echo "Quick run: shortened; not the documented figures."
+echo
+echo "| Measure | Result | Target | Status |"
+echo "|---|---|---|---|"
+for part in exchange polling program display; do
+    grep '^| ' "$out/$part" || true
+done
+echo
+echo "Details:"
+for part in exchange polling program display; do
+    grep -v '^| ' "$out/$part" || true
+done
+exit 0
