@@ -242,6 +242,10 @@ void mainForm::triggerUpdateValues()
         }
     } else {
         if (connectionLost) {
+            // The pump answers again, so the disconnection text no longer holds; naming the
+            // pump as connected is left to an acknowledge or an address-only answer.
+            if (ui.labelConnectionState->text().startsWith(DisconnectedText))
+                ui.labelConnectionState->clear();
             // Drop the cyclic commands that piled up while the pump was silent.
             commandStack->clear();
             refresher->clearPending();

@@ -189,6 +189,18 @@ void DisplayUpdateTest::disconnectsAfterTenSilentTicks()
     tick();
     QCOMPARE(rig->stack.queuedCount(), 2);
     QCOMPARE(ui().labelConnectionState->text(), disconnected);
+
+    // A plain answer ends the lost state and the disconnection text, and drops the queue once;
+    // only an acknowledge or an address-only frame names the pump as connected.
+    setLinkState("0000");
+    tick();
+    QVERIFY(!rig->window->isConnectionLost());
+    QCOMPARE(ui().labelConnectionState->text(), QString());
+    QCOMPARE(rig->stack.queuedCount(), 0);
+    QCOMPARE(rig->window->timer().interval(), 100);
+    setLinkState("0001");
+    tick();
+    QCOMPARE(ui().labelConnectionState->text(), QStringLiteral("PUMP CONNECTED"));
 }
 
 void DisplayUpdateTest::recoversOnTheProbesAnswer()
@@ -211,6 +223,7 @@ void DisplayUpdateTest::recoversOnTheProbesAnswer()
     rig->pump.modifyFaults([](Simulator::Faults& faults) { faults.silent = false; });
     QTRY_VERIFY_WITH_TIMEOUT(!rig->window->isConnectionLost(), 3000);
     QCOMPARE(rig->window->timer().interval(), 100);
+    QVERIFY(!ui().labelConnectionState->text().startsWith(QLatin1String("PUMP DISCONNECTED")));
 
     // The countdown starts afresh: nine silent ticks do not yet count as lost.
     ui().checkboNoDataUpdate->setChecked(true);
