@@ -1,3 +1,4 @@
+#include "styles.h"
 #include "windowrig.h"
 
 #include <QMenu>
@@ -73,6 +74,10 @@ private slots:
     void commandTableIsRangeChecked();
     void startsCompactAndExpandsKeepingNoDataUpdate();
     void calibrationChoiceStaysShown();
+    void runButtonsShowTheStateInEffect_data();
+    void runButtonsShowTheStateInEffect();
+    void stressModeOnlyFromTheNormalPace();
+    void firstExtraPortIsChosenAndStored();
 };
 
 void TestMainForm::commandsReachThePump_data()
@@ -430,6 +435,74 @@ void TestMainForm::calibrationChoiceStaysShown()
     // The display shows the choice from the window's own record until the pump is polled.
     rig.window->triggerUpdateValues();
     QCOMPARE(rig.ui().comboCalPercent->currentIndex(), 57);
+}
+
+void TestMainForm::runButtonsShowTheStateInEffect_data()
+{
+    // Expected look per button (start, pause, stop, prime): A active, I idle, then the square
+    // side if any (L or R).
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("looks");
+    QTest::newRow("start") << "buttonStart" << QStringList{"A", "A", "I", "I"};
+    QTest::newRow("stop") << "buttonStop" << QStringList{"I", "I", "A", "I"};
+    QTest::newRow("pause") << "buttonPause" << QStringList{"AR", "AL", "IL", "IR"};
+    QTest::newRow("prime") << "buttonPrime" << QStringList{"IR", "IL", "IL", "AR"};
+}
+
+void TestMainForm::runButtonsShowTheStateInEffect()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, looks);
+
+    WindowRig rig(WindowRig::withoutPump());
+    rig.window->findChild<QPushButton*>(button)->click();
+    const QPushButton* buttons[] = {rig.ui().buttonStart, rig.ui().buttonPause,
+                                    rig.ui().buttonStop, rig.ui().buttonPrime};
+    for (int i = 0; i < 4; ++i) {
+        const QString look = looks.at(i);
+        QString expected = Styles::styleButtonBase
+            + (look.startsWith(u'A') ? Styles::styleButtonActive : Styles::styleButtonIdle);
+        if (look.endsWith(u'L'))
+            expected += Styles::styleSquareLeft;
+        if (look.endsWith(u'R'))
+            expected += Styles::styleSquareRight;
+        QVERIFY2(buttons[i]->styleSheet() == expected, qPrintable(buttons[i]->objectName()));
+    }
+}
+
+void TestMainForm::stressModeOnlyFromTheNormalPace()
+{
+    {
+        // While the pump is silent the display runs at 500 ms; the stress mode stays out.
+        WindowRig silent(WindowRig::withoutPump());
+        silent.ui().checkboNoDataUpdate->setChecked(false);
+        silent.ui().buttonStressTest->click();
+        QCOMPARE(silent.window->timer().interval(), 500);
+        QVERIFY(silent.window->timer().isActive());
+    }
+    WindowRig::Options options;
+    options.polling = true;
+    WindowRig rig(options);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.window->isConnectionLost(), 10000);
+    QTRY_COMPARE(rig.window->timer().interval(), 100);
+    rig.ui().buttonStressTest->click();
+    QCOMPARE(rig.window->timer().interval(), 10);
+    QVERIFY(rig.window->timer().isActive());
+    rig.ui().buttonStressTest->click();
+    QCOMPARE(rig.window->timer().interval(), 100);
+}
+
+void TestMainForm::firstExtraPortIsChosenAndStored()
+{
+    WindowRig::Options options;
+    options.extraPorts = {QStringLiteral("/nonexistent/ttyOther")};
+    WindowRig rig(options);
+    // The rig puts its pump's device first; the other extra path is listed but not chosen.
+    QVERIFY(rig.communication.isOpen());
+    QVERIFY(!rig.communication.portPath().isEmpty());
+    QVERIFY(rig.pump.devicePath().endsWith(rig.communication.portPath()));
+    QCOMPARE(rig.window->storedPortName(), rig.pump.devicePath());
+    QVERIFY(!rig.ui().listWidgetComPorts->findItems("/nonexistent/ttyOther", Qt::MatchExactly).isEmpty());
 }
 
 QTEST_MAIN(TestMainForm)
