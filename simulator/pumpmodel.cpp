@@ -139,8 +139,12 @@ Reply PumpModel::handleRead(const QByteArray& code) const
     if (code == "SV")
         return Reply::answer(QByteArray::number(model).rightJustified(5, '0')
                              + QByteArray::number(firmwareVersion).rightJustified(5, '0'));
-    if (code == "TV" || code == "SI")
+    if (code == "TV")
         return Reply::answer(QByteArray::number(*value(code)));
+    // The communication check answers the pump's own address in the two digits of a frame
+    // address, which is what tells the panel that a pump sits at the address it calls.
+    if (code == "SI")
+        return Reply::answer(QByteArray::number(address()).rightJustified(2, '0'));
     if (code.size() == 3 && code.startsWith("SS") && code[2] >= '0' && code[2] <= '6')
         return Reply::answer(QByteArray::number(statusWord(code[2] - '0')).rightJustified(3, '0'));
     const Setting* setting = findSetting(code);

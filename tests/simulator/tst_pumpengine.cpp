@@ -148,7 +148,7 @@ void TestPumpEngine::newAddressAfterAcknowledge()
     PumpEngine engine(110, 0);
     QCOMPARE(onLine(engine.receive(commandFrame("00AD05"), 0)), QByteArray("\x06"));
     QCOMPARE(onLine(engine.receive(commandFrame("00?SI"), 0)), QByteArray());
-    QCOMPARE(onLine(engine.receive(commandFrame("05?SI"), 0)), QByteArray("\x02" "5\x03" "4"));
+    QCOMPARE(onLine(engine.receive(commandFrame("05?SI"), 0)), QByteArray("\x02" "05\x03" "\x04"));
 }
 
 void TestPumpEngine::refuseAllLeavesModelAlone()

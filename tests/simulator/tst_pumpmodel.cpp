@@ -107,7 +107,7 @@ void TestPumpModel::readingAnswers_data()
     QTest::newRow("version 110") << 110 << 0 << QByteArray("?SV") << Kind::Data << QByteArray("0011001023");
     QTest::newRow("version 102") << 102 << 0 << QByteArray("?SV") << Kind::Data << QByteArray("0010201023");
     QTest::newRow("model index 102") << 102 << 0 << QByteArray("?PM!") << Kind::Data << QByteArray("3");
-    QTest::newRow("comm check") << 110 << 7 << QByteArray("?SI") << Kind::Data << QByteArray("7");
+    QTest::newRow("comm check") << 110 << 7 << QByteArray("?SI") << Kind::Data << QByteArray("07");
     QTest::newRow("address-only") << 110 << 7 << QByteArray() << Kind::Data << QByteArray("07");
     QTest::newRow("stroke volume") << 110 << 0 << QByteArray("?ZF!") << Kind::Data << QByteArray("202");
     QTest::newRow("status 2") << 110 << 0 << QByteArray("?SS2") << Kind::Data << QByteArray("001");
