@@ -409,10 +409,6 @@ void DisplayUpdateTest::statusMarks_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QStringList>("lit"); // the marks of the page that light
-    const QStringList errorMarks = {"labelErrorNoneIcon", "labelErrorOverpressureIcon",
-                                    "labelError4_20mATooLowIcon", "labelErrorPowerSupplyFailureIcon",
-                                    "labelErrorMotorNotAdjIcon", "labelErrorMaxTempExceededIcon",
-                                    "labelErrorNoEncoderSignalIcon"};
     QTest::newRow("no error") << QByteArray("000 6") << QStringList{"labelErrorNoneIcon"};
     QTest::newRow("overpressure") << QByteArray("001 6") << QStringList{"labelErrorOverpressureIcon"};
     QTest::newRow("4-20 mA") << QByteArray("008 6") << QStringList{"labelError4_20mATooLowIcon"};
