@@ -24,8 +24,8 @@ const QString Connected = QStringLiteral("PUMP CONNECTED");
 const QString Unavailable = QStringLiteral("PUMP DISCONNECTED (PORT unavailable)");
 
 constexpr int ConnectTimeoutMs = 10000;
-// The pump answers the communication check with its address; at a two-digit address that
-// answer is a frame holding only the address, which shows the pump as connected.
+// Not the address the window starts with, so that the user has to find the pump. Its answer to
+// the communication check is a frame holding only the address, which names it as connected.
 constexpr int PumpAddress = 12;
 constexpr int LossLimitMs = 2000;
 
