@@ -207,6 +207,11 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
 
 mainForm::~mainForm()
 {
+    // The widgets outlive this body: a field losing the focus while they are torn down would
+    // otherwise report its edit to a window whose items are already gone.
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
+    displayTimer.stop();
     delete settings;
 }
 

@@ -78,6 +78,7 @@ private slots:
     void runButtonsShowTheStateInEffect();
     void stressModeOnlyFromTheNormalPace();
     void firstExtraPortIsChosenAndStored();
+    void closingWithAFieldInEditIsSafe();
 };
 
 void TestMainForm::commandsReachThePump_data()
@@ -503,6 +504,22 @@ void TestMainForm::firstExtraPortIsChosenAndStored()
     QVERIFY(rig.pump.devicePath().endsWith(rig.communication.portPath()));
     QCOMPARE(rig.window->storedPortName(), rig.pump.devicePath());
     QVERIFY(!rig.ui().listWidgetComPorts->findItems("/nonexistent/ttyOther", Qt::MatchExactly).isEmpty());
+}
+
+void TestMainForm::closingWithAFieldInEditIsSafe()
+{
+    // Closing the program while the user is typing: the field's last edit must not reach the
+    // half-destroyed window.
+    WindowRig rig(WindowRig::withoutPump());
+    rig.window->show();
+    QApplication::setActiveWindow(rig.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    rig.ui().lineEditVolume->setFocus();
+    QTRY_VERIFY(rig.ui().lineEditVolume->hasFocus());
+    rig.ui().lineEditVolume->setText(QStringLiteral("12.5"));
+    const int queuedBefore = rig.stack.queuedCount();
+    rig.window.reset();
+    QCOMPARE(rig.stack.queuedCount(), queuedBefore);
 }
 
 QTEST_MAIN(TestMainForm)

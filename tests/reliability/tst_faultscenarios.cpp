@@ -1,0 +1,183 @@
+// Line faults against the simulated pump while the window polls it: the panel keeps running, its
+// event loop is never held longer than one exchange, the connection text tells the truth within
+// two seconds, polling comes back by itself, and every command the user queued before the fault
+// reached the pump once and in order, or was dropped by the queue clear of a lost connection.
+#include "panelrig.h"
+
+#include <QTest>
+
+namespace {
+
+enum class Fault { Garbage, Corruption, CutAtEtx, NakStorm, Silent, Unplug, ProtocolAnswersOff };
+
+// One exchange at most: the write (20 ms), the answer wait (120 ms of silence), the wait for a
+// missing check byte (120 ms) and a long answer at 9600 baud; plus the slack of a busy machine.
+constexpr qint64 OneExchangeMs = 20 + 120 + 120 + 25;
+constexpr qint64 BusyMachineSlackMs = 150;
+constexpr int TruthLimitMs = 2000;
+constexpr qint64 PumpFlowRate = 12340; // shown as 12.34 (ml/min)
+const QString FlowRateText = QStringLiteral("12.34");
+constexpr qint64 PumpVolume = 45670;   // a different number, so that a misplaced answer shows
+
+// Longer runs of the corruption row (e.g. the full minute) come from the environment.
+int corruptionMs()
+{
+    const int seconds = qEnvironmentVariableIntValue("DOSEDESK_CORRUPTION_SECONDS");
+    return seconds > 0 ? seconds * 1000 : 8000;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class FaultScenarios : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void scenario_data();
+    void scenario();
+};
+
+void FaultScenarios::scenario_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("durationMs");
+    // What the connection text must say while the fault lasts; empty: it must keep saying that
+    // the pump is connected, since the pump still answers.
+    QTest::addColumn<QString>("faultText");
+
+    QTest::newRow("garbage burst between answers") << Fault::Garbage << 5000 << QString();
+    QTest::newRow("1 % of answer bytes corrupted") << Fault::Corruption << corruptionMs() << QString();
+    QTest::newRow("answers cut at ETX") << Fault::CutAtEtx << 5000 << QString();
+    QTest::newRow("NAK storm") << Fault::NakStorm << 5000 << QString();
+    QTest::newRow("pump silent for five seconds") << Fault::Silent << 5000 << PanelRig::DisconnectedOpenText;
+    QTest::newRow("unplugged mid-exchange, replugged") << Fault::Unplug << 3000
+                                                       << PanelRig::DisconnectedUnavailableText;
+    QTest::newRow("protocol answers off (SP0) and on") << Fault::ProtocolAnswersOff << 5000 << QString();
+}
+
+void FaultScenarios::scenario()
+{
+    QFETCH(Fault, fault);
+    QFETCH(int, durationMs);
+    QFETCH(QString, faultText);
+
+    PanelRig rig;
+    QVERIFY2(rig.pump.isRunning(), qPrintable(rig.pump.errorString()));
+    rig.pump.setValue("RV", PumpFlowRate);
+    rig.pump.setValue("DV", PumpVolume);
+    auto showsTruth = [&] {
+        return rig.showsConnected() && !rig.window->isConnectionLost()
+            && rig.ui().lineEditVolume->text() == FlowRateText;
+    };
+    QVERIFY2(rig.waitUntil(showsTruth, 8000) >= 0,
+             qPrintable(QStringLiteral("at the start: \"%1\", line %2, %3 frames, flow rate shown %4")
+                            .arg(rig.connectionText(), rig.communication.isOpen() ? "open" : "closed")
+                            .arg(rig.pump.frameCount()).arg(rig.ui().lineEditVolume->text())));
+    rig.runFor(500);
+    rig.stalls.reset();
+    const int clearsBefore = rig.stack.clears;
+
+    // The user's commands, queued just before the fault strikes.
+    const QList<int> queued = {101, 102, 103, 104, 105, 106};
+    for (int count : queued)
+        rig.typeCycles(count);
+
+    QElapsedTimer sinceOnset;
+    switch (fault) {
+    case Fault::Garbage:
+        break; // bursts below, between the answers
+    case Fault::Corruption:
+        rig.pump.modifyFaults([](Simulator::Faults& f) { f.corruptFraction = 0.01; });
+        break;
+    case Fault::CutAtEtx:
+        rig.pump.modifyFaults([](Simulator::Faults& f) { f.cutAtEtx = true; });
+        break;
+    case Fault::NakStorm:
+        rig.pump.modifyFaults([](Simulator::Faults& f) { f.nakAll = true; });
+        break;
+    case Fault::Silent:
+        rig.pump.modifyFaults([](Simulator::Faults& f) { f.silent = true; });
+        break;
+    case Fault::Unplug:
+        // The line goes while the first of the user's frames waits for its answer: the pump's
+        // thread pulls it as soon as that frame has come in.
+        rig.pump.setLogSink([&rig, first = QString::number(queued.first())](const QString& line) {
+            if (line.contains(first))
+                rig.pump.unplug();
+        });
+        QVERIFY(rig.waitUntil([&] { return !rig.pump.isPlugged(); }, 3000) >= 0);
+        break;
+    case Fault::ProtocolAnswersOff:
+        rig.ui().checkboProtAnswer->setChecked(false);
+        break;
+    }
+    sinceOnset.start();
+
+    qint64 truthfulAfterMs = faultText.isEmpty() ? 0 : -1;
+    QString untruth;
+    int garbageBursts = 0;
+    rig.runFor(durationMs, [&] {
+        const QString text = rig.connectionText();
+        if (faultText.isEmpty() && text != PanelRig::ConnectedText && untruth.isEmpty())
+            untruth = text;
+        if (!faultText.isEmpty() && truthfulAfterMs < 0 && text == faultText)
+            truthfulAfterMs = sinceOnset.elapsed();
+        if (fault == Fault::Garbage && sinceOnset.elapsed() > garbageBursts * 250) {
+            rig.pump.injectGarbage(12);
+            ++garbageBursts;
+        }
+    });
+    QVERIFY2(untruth.isEmpty(), qPrintable(QStringLiteral("the pump answered, yet the window said ") + untruth));
+    QVERIFY2(truthfulAfterMs >= 0 && truthfulAfterMs <= TruthLimitMs,
+             qPrintable(QStringLiteral("\"%1\" after %2 ms; shown: %3")
+                            .arg(faultText).arg(truthfulAfterMs).arg(rig.connectionText())));
+
+    // The fault ends.
+    rig.pump.setFaults(Simulator::Faults());
+    rig.pump.setLogSink({});
+    if (fault == Fault::Unplug) {
+        QVERIFY(rig.pump.replug());
+        rig.choosePortAgain();
+    }
+    if (fault == Fault::ProtocolAnswersOff)
+        rig.ui().checkboProtAnswer->setChecked(true);
+    const int readingsAtRecovery = rig.readingFramesReceived();
+    const qint64 recoveredAfterMs = rig.waitUntil(showsTruth, TruthLimitMs);
+    QVERIFY2(recoveredAfterMs >= 0,
+             qPrintable(QStringLiteral("after the fault: \"%1\", flow rate shown %2")
+                            .arg(rig.connectionText(), rig.ui().lineEditVolume->text())));
+    // Polling runs again by itself (about six readings every 500 ms), and the values stay true.
+    QString misshown;
+    rig.runFor(1500, [&] {
+        if (!showsTruth() && misshown.isEmpty())
+            misshown = rig.connectionText() + u' ' + rig.ui().lineEditVolume->text();
+    });
+    QVERIFY2(misshown.isEmpty(), qPrintable(misshown));
+    QVERIFY2(rig.readingFramesReceived() - readingsAtRecovery >= 6,
+             qPrintable(QString::number(rig.readingFramesReceived() - readingsAtRecovery)));
+
+    // Each queued command reached the pump once and in order, or never ran because the queue was
+    // cleared when the connection was found lost.
+    const QList<int> received = rig.cyclesReceived();
+    QVERIFY2(received == queued.mid(0, received.size()),
+             qPrintable(QStringLiteral("received %1").arg(QDebug::toString(received))));
+    const QList<int> dropped = queued.mid(received.size());
+    for (int count : dropped) {
+        QVERIFY2(!rig.cyclesRun(false).contains(count) && !rig.cyclesRun(true).contains(count),
+                 qPrintable(QStringLiteral("%1 was run but never reached the pump").arg(count)));
+    }
+    if (!dropped.isEmpty())
+        QVERIFY(rig.stack.clears > clearsBefore);
+
+    const qint64 stall = rig.stalls.longestStallMs();
+    qInfo("MEASURED %s | stall max %lld ms | truthful after %lld ms | recovered after %lld ms | "
+          "sent %lld, dropped by the queue clear %lld, lost 0",
+          QTest::currentDataTag(), stall, truthfulAfterMs, recoveredAfterMs,
+          qlonglong(received.size()), qlonglong(dropped.size()));
+    QVERIFY2(stall <= OneExchangeMs + BusyMachineSlackMs, qPrintable(QString::number(stall)));
+}
+
+QTEST_MAIN(FaultScenarios)
+#include "tst_faultscenarios.moc"
