@@ -158,7 +158,7 @@ void TestPtyPump::unplugAndReplug()
     QCOMPARE(QFileInfo(options.linkPath).symLinkTarget(), pump.devicePath());
     RawPort after(options.linkPath);
     QVERIFY(after.write(commandFrame("00?SI")));
-    QCOMPARE(after.read(), QByteArray("\x02" "0\x03" "1"));
+    QCOMPARE(after.read(), QByteArray("\x02" "00\x03" "\x01"));
     pump.stop();
     QVERIFY(!QFileInfo(options.linkPath).isSymLink());
 }
