@@ -3,8 +3,13 @@
 #include "platform.h"
 
 #include <QMetaObject>
+#include <QThread>
 
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
 
 namespace {
 
@@ -114,6 +119,8 @@ void Communication::waitAndAppend()
     // Bytes already buffered count as readable at once.
     if (port.bytesAvailable() > 0 || port.waitForReadyRead(ReadinessWaitMs))
         appendAvailable();
+    else if (deviceHungUp())
+        deviceLost = true;
     closeIfDeviceLost();
 }
 
@@ -131,7 +138,7 @@ bool Communication::waitForAcknowledge()
             break;
         waitAndAppend();
         tickElapsed = msSince(tickStart);
-        Platform::sleepMs(PollPauseMs);
+        QThread::usleep(PollPauseUs);
     }
     return true;
 }
@@ -154,7 +161,7 @@ bool Communication::waitForFrame()
             tickElapsed = msSince(tickStart);
         else
             tickStart = Platform::tickCount();
-        Platform::sleepMs(PollPauseMs);
+        QThread::usleep(PollPauseUs);
     }
     // A silence that ran out ends the wait for good. The loop stops as soon as more than 119 ms
     // have passed, which on a millisecond clock is nearly always exactly 120 ms; calling that
@@ -178,7 +185,7 @@ QByteArray Communication::readAnswer()
                 if (tickElapsed > AnswerTimeoutMs)
                     break;
                 waitAndAppend();
-                Platform::sleepMs(PollPauseMs);
+                QThread::usleep(PollPauseUs);
                 tickElapsed = msSince(tickStart);
             }
         }
@@ -255,12 +262,29 @@ void Communication::onPortError(QSerialPort::SerialPortError error)
     }
 }
 
+bool Communication::deviceHungUp()
+{
+    // A device that went away (pseudo-terminal closed, adapter pulled) shows as a hang-up, which
+    // the serial port reports as "no data" rather than as an error until the next write fails;
+    // noticed here, the commands still waiting can be dropped before any of them is lost on it.
+#ifdef Q_OS_UNIX
+    pollfd probe{int(port.handle()), POLLIN, 0};
+    return probe.fd >= 0 && ::poll(&probe, 1, 0) > 0
+        && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return false;
+#endif
+}
+
 void Communication::closeIfDeviceLost()
 {
     if (!deviceLost)
         return;
     deviceLost = false;
+    const bool wasOpen = open;
     if (port.isOpen())
         port.close();
     open = false;
+    if (wasOpen)
+        emit lineLost();
 }

@@ -29,7 +29,9 @@ public:
     static constexpr int WriteTimeoutMs = 20;
     static constexpr int ReadinessWaitMs = 1;
     static constexpr int AnswerTimeoutMs = 119; // a wait ends once more than this has passed
-    static constexpr int PollPauseMs = 0;       // 500 µs pause: whole-millisecond sleep, i.e. a yield
+    // Pause between two polls. It sleeps rather than yields: a yield hands the processor to any
+    // busy program for its whole time slice, which put milliseconds on every exchange.
+    static constexpr unsigned long PollPauseUs = 500;
     static constexpr int ChunkBytes = 20;
 
     Communication();
@@ -57,6 +59,11 @@ public:
     bool isOpen() const { return open; }
     // The device behind the line, as last opened (system location or device path).
     QString portPath() const { return port.portName(); }
+
+signals:
+    // The device went away while it was open (adapter unplugged, peer closed); the line is
+    // closed now and stays closed until a port is chosen again.
+    void lineLost();
 
 public slots:
     void setCommPort(const QSerialPortInfo& info);
@@ -92,6 +99,7 @@ private:
     void judgeAnswer();
     void onPortError(QSerialPort::SerialPortError error);
     void closeIfDeviceLost();
+    bool deviceHungUp();
 
     QSerialPort port;
     QSerialPortInfo portInfo;

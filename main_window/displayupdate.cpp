@@ -246,14 +246,15 @@ void mainForm::triggerUpdateValues()
             // pump as connected is left to an acknowledge or an address-only answer.
             if (ui.labelConnectionState->text().startsWith(DisconnectedText))
                 ui.labelConnectionState->clear();
-            // Drop the cyclic commands that piled up while the pump was silent.
-            commandStack->clear();
             refresher->clearPending();
             setFocus(Qt::ActiveWindowFocusReason);
             connectionLost = false;
-            // Back from 500 ms to the normal interval. A running timer is left alone otherwise,
-            // so that the 10 ms stress mode survives the answers it provokes.
-            restartDisplayTimer();
+            // Drop the cyclic commands that piled up while the pump was silent and ask for the
+            // pump's address once more: when only readings follow, its address-only answer is
+            // what names it connected again. Also back from 500 ms to the normal interval; a
+            // running timer is left alone otherwise, so that the 10 ms stress mode survives the
+            // answers it provokes.
+            launchCmdExecuteCommCheck();
         }
         connectionCountdown = SilentTicksTolerated;
     }

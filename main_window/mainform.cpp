@@ -140,6 +140,12 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
             &mainForm::formatRawDataRxPos);
     connect(commandStack, &BusinessLogic::CommandStack::sendLastAnswerInvalidReasons, this,
             &mainForm::formatRawDataRxReasons);
+    // Commands still waiting when the line is found gone would run on a closed line and be lost
+    // unseen: they are dropped at once, as the lost connection's clear would a second later.
+    connect(communication, &Communication::lineLost, this, [commandStack, refresher] {
+        commandStack->clear();
+        refresher->clearPending();
+    });
     connect(ui.buttonStressTest, &QPushButton::clicked, this,
             &mainForm::launchCmdToggleStressTest);
     connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, this, &mainForm::setDataUpdate);

@@ -134,14 +134,18 @@ std::optional<qint32> mainForm::typedValue(std::initializer_list<TypedPart> part
             readTyped(part.field->text(), part.kind == TypedField::Whole);
         double scaled = 0.0;
         if (number) {
-            // The small additions only absorb the binary representation of the typed decimals.
+            // The small additions only absorb the binary representation of the typed decimals;
+            // they point away from zero, so that -5 is sent as -5000 just as 5 as 5000.
+            const double away = std::copysign(1.0, *number);
             switch (part.kind) {
             case TypedField::Whole: scaled = *number; break;
-            case TypedField::Thousandths: scaled = *number * 1000.0 + 0.0005; break;
+            case TypedField::Thousandths: scaled = *number * 1000.0 + away * 0.0005; break;
             case TypedField::SingleThousandths:
-                scaled = double(float(*number) * 1000.0f) + 0.0005;
+                scaled = double(float(*number) * 1000.0f) + away * 0.0005;
                 break;
-            case TypedField::SingleTenths: scaled = double(float(*number) * 10.0f) + 0.05; break;
+            case TypedField::SingleTenths:
+                scaled = double(float(*number) * 10.0f) + away * 0.05;
+                break;
             }
         }
         if (!number || !fitsPumpValue(scaled)) {

@@ -99,6 +99,12 @@ public:
     // The user picks the pump's port again: the port list is rebuilt and the link chosen.
     void choosePortAgain();
 
+    // The longest the event loop may be held: one exchange at most (the write, 20 ms; the
+    // answer wait, 120 ms of silence; the wait for a missing check byte, 120 ms; a long answer
+    // at 9600 baud), plus the slack of a busy machine.
+    static constexpr qint64 OneExchangeMs = 20 + 120 + 120 + 25;
+    static constexpr qint64 StallLimitMs = OneExchangeMs + 150;
+
     static const QString ConnectedText;
     static const QString DisconnectedOpenText;
     static const QString DisconnectedUnavailableText;
