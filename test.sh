@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds DoseDesk and runs every test: the normal build, the whole
-# suite again under AddressSanitizer/UndefinedBehaviorSanitizer, and short fuzzing runs.
+# suite again under AddressSanitizer/UndefinedBehaviorSanitizer, short fuzzing runs and a
+# ten-minute soak of the panel against the simulated pump.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -14,4 +15,6 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 if [ "${DOSEDESK_QUICK:-0}" != "1" ]; then
     ./scripts/sanitize.sh
     ./scripts/fuzz.sh 50000
+    # Ten minutes of polling with every frame logged: memory, descriptors and panes stay flat.
+    ./scripts/soak.sh 10
 fi
