@@ -1,7 +1,10 @@
 // Exchange time of single commands against the time the line itself needs, per kind of command:
 // a writing command answered by ACK, a reading command answered by a frame, and a silent pump.
 //
-// bench_exchange [--turnaround MS] [--count N] [--silent-count N]
+// bench_exchange [--turnaround MS] [--count N] [--silent-count N] [--busy N]
+//
+// --busy N keeps N threads spinning meanwhile: the exchange on a machine whose processors are
+// all taken by other work.
 
 #include "benchtools.h"
 #include "pumpline.h"
@@ -11,7 +14,10 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <map>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -44,7 +50,24 @@ struct Samples
     std::vector<double> realLineMs; // both directions on a real line, and the turnaround
     std::vector<double> deliveryMs; // first byte written to the frame being taken by the pump
     int failures = 0;
+    std::map<QString, int> failureKinds; // what went wrong, for the details
 };
+
+// Why an exchange did not end as the kind expects; empty when it did.
+QString failureKind(const Communication& link, qsizetype framesTaken, bool silent)
+{
+    if (framesTaken != 1)
+        return QStringLiteral("pump took %1 frames").arg(framesTaken);
+    if (silent)
+        return link.noAnswer ? QString() : QStringLiteral("answer from a silent pump");
+    if (link.noAnswer)
+        return QStringLiteral("nothing recognisable received");
+    if (link.nakReceived)
+        return QStringLiteral("NAK");
+    if (!link.answerRecognised)
+        return QStringLiteral("wrong or missing check byte");
+    return {};
+}
 
 // One exchange. Its line time is the moment the pump hands the last awaited answer byte to the
 // line: the turnaround, then one byte time per byte before it (the simulated line hands each
@@ -69,19 +92,18 @@ void measure(PumpLine& line, const Use& use, bool silent, Samples& samples)
     const double exchangeMs = double(endUs - startUs) / 1000.0;
     double lineMs = SilentTimeoutMs;
     double realLineMs = SilentTimeoutMs;
-    bool ok = records.size() == 1;
+    const QString failure = failureKind(link, records.size(), silent);
+    if (!failure.isEmpty()) {
+        ++samples.failures;
+        ++samples.failureKinds[failure];
+    }
     if (!silent) {
         const qsizetype awaited = answer.size() - (answer.size() > 1 && answer.endsWith('\0') ? 1 : 0);
         lineMs = line.turnaroundMs()
             + double(std::max<qsizetype>(0, awaited - 1)) * Simulator::PtyPump::byteTimeUs / 1000.0;
         realLineMs = line.turnaroundMs()
             + PumpLine::wireUs(qsizetype(link.lastSentLength) + answer.size()) / 1000.0;
-        ok = ok && link.answerRecognised && !link.noAnswer && !link.nakReceived;
-    } else {
-        ok = ok && link.noAnswer;
     }
-    if (!ok)
-        ++samples.failures;
     samples.exchangeMs.push_back(exchangeMs);
     samples.lineMs.push_back(lineMs);
     samples.realLineMs.push_back(realLineMs);
@@ -91,7 +113,7 @@ void measure(PumpLine& line, const Use& use, bool silent, Samples& samples)
     Platform::sleepMs(GapMs);
 }
 
-void report(const Kind& kind, const Samples& samples)
+void report(const Kind& kind, const QString& condition, const Samples& samples)
 {
     const Bench::Summary overhead = Bench::summarise(samples.overheadMs);
     const Bench::Summary exchange = Bench::summarise(samples.exchangeMs);
@@ -100,7 +122,7 @@ void report(const Kind& kind, const Samples& samples)
     const Bench::Summary delivery = Bench::summarise(samples.deliveryMs);
     const QString reference = kind.silent ? QStringLiteral("120 ms time-out")
                                           : QStringLiteral("wire + turnaround");
-    Bench::printRow(QStringLiteral("Exchange overhead, %1 (over %2)").arg(QLatin1String(kind.name), reference),
+    Bench::printRow(QStringLiteral("Exchange overhead, %1 (over %2%3)").arg(QLatin1String(kind.name), reference, condition),
                     QStringLiteral("median %1, p95 %2 (n=%3%4)")
                         .arg(Bench::ms(overhead.median), Bench::ms(overhead.p95))
                         .arg(overhead.count)
@@ -116,7 +138,35 @@ void report(const Kind& kind, const Samples& samples)
                                 Bench::ms(exchange.worst), Bench::ms(simulated.median),
                                 Bench::ms(real.median), Bench::ms(overhead.worst),
                                 Bench::ms(delivery.median, 3)));
+    for (const auto& [failure, count] : samples.failureKinds)
+        Bench::printDetail(QStringLiteral("%1: %2 x %3").arg(QLatin1String(kind.name)).arg(count).arg(failure));
 }
+
+// Threads that keep a processor busy each until the object goes.
+class BusyThreads
+{
+public:
+    explicit BusyThreads(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            threads.emplace_back([this] {
+                volatile quint64 spins = 0;
+                while (!stopping.load(std::memory_order_relaxed))
+                    spins = spins + 1;
+            });
+        }
+    }
+    ~BusyThreads()
+    {
+        stopping = true;
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+
+private:
+    std::atomic<bool> stopping{false};
+    std::vector<std::thread> threads;
+};
 
 } // namespace
 
@@ -127,6 +177,7 @@ int main(int argc, char* argv[])
     const int turnaroundMs = Bench::intOption(arguments, QStringLiteral("--turnaround"), 5);
     const int count = Bench::intOption(arguments, QStringLiteral("--count"), 300);
     const int silentCount = Bench::intOption(arguments, QStringLiteral("--silent-count"), 30);
+    const int busy = Bench::intOption(arguments, QStringLiteral("--busy"), 0);
 
     PumpLine line(turnaroundMs);
     QString error;
@@ -141,7 +192,10 @@ int main(int argc, char* argv[])
         {"writing command, silent pump", {{10, 12345}}, true},
         {"reading command, silent pump", {{2, 0}}, true},
     };
-    Bench::printDetail(QStringLiteral("exchange: pump paced at 9600 baud, turnaround %1 ms").arg(turnaroundMs));
+    const BusyThreads busyThreads(busy);
+    const QString condition = busy > 0 ? QStringLiteral(", %1 busy threads").arg(busy) : QString();
+    Bench::printDetail(QStringLiteral("exchange%1: pump paced at 9600 baud, turnaround %2 ms")
+                           .arg(condition).arg(turnaroundMs));
     for (const Kind& kind : kinds) {
         line.pump().modifyFaults([&kind](Simulator::Faults& faults) { faults.silent = kind.silent; });
         // A few unmeasured exchanges first, so that no first-use cost lands in the figures.
@@ -152,7 +206,7 @@ int main(int argc, char* argv[])
         const int n = kind.silent ? silentCount : count;
         for (int i = 0; i < n; ++i)
             measure(line, kind.uses.at(std::size_t(i) % kind.uses.size()), kind.silent, samples);
-        report(kind, samples);
+        report(kind, condition, samples);
     }
     return 0;
 }

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the benchmarks (RelWithDebInfo, in their own build folder) and prints one table of
-# results: exchange overhead per command kind, polling, user-command latency, start-up, CPU use
-# of the program and the cost of the display update.
+# results: exchange overhead per command kind (on a quiet machine and with every processor taken
+# by busy threads), polling, user-command latency, start-up, CPU use of the program and the cost
+# of the display update.
 #
 #   bench/run.sh [--quick] [--build-dir DIR]
 #
@@ -16,7 +17,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=1 ;;
         --build-dir) build="$2"; shift ;;
-        -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -50,6 +51,8 @@ started=$(date -u '+%Y-%m-%d %H:%M UTC')
 export QT_QPA_PLATFORM=offscreen
 echo "Exchange ..." >&2
 "$bin/bench_exchange" --turnaround "$turnaround" --count "$count" --silent-count "$silent" >"$out/exchange"
+echo "Exchange with both processors taken by busy threads ..." >&2
+"$bin/bench_exchange" --turnaround "$turnaround" --count "$count" --silent-count "$silent" --busy "$(nproc)" >"$out/exchange-busy"
 echo "Polling ($seconds s) ..." >&2
 "$bin/bench_polling" --turnaround "$turnaround" --seconds "$seconds" >"$out/polling"
 echo "Program: start-up and CPU (2 x $seconds s) ..." >&2
@@ -70,12 +73,12 @@ echo "Machine: $(nproc) cores, $cpu; load average (1/5/15 min) $load_before befo
 echo
 echo "| Measure | Result | Target | Status |"
 echo "|---|---|---|---|"
-for part in exchange polling program display; do
+for part in exchange exchange-busy polling program display; do
     grep '^| ' "$out/$part" || true
 done
 echo
 echo "Details:"
-for part in exchange polling program display; do
+for part in exchange exchange-busy polling program display; do
     grep -v '^| ' "$out/$part" || true
 done
 exit 0
