@@ -17,7 +17,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=1 ;;
         --build-dir) build="$2"; shift ;;
-        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
     shift
