@@ -4,6 +4,7 @@
 
 #include <QBoxLayout>
 #include <QFileInfo>
+#include <QHelpContentModel>
 #include <QHelpContentWidget>
 #include <QHelpEngine>
 
@@ -40,6 +41,11 @@ HelpTab HelpTab::build(QWidget* tab, const QString& collectionPath, QObject* eng
 
     QObject::connect(parts.helpContentWidget, &QHelpContentWidget::linkActivated, parts.helpBrowser,
                      &HelpBrowser::setSource);
+    // The contents are read in the background; once there, show the chapters under the start
+    // page rather than one closed entry.
+    QHelpContentWidget* tree = parts.helpContentWidget;
+    QObject::connect(parts.helpEngine->contentModel(), &QHelpContentModel::contentsCreated, tree,
+                     [tree] { tree->expandToDepth(0); });
     return parts;
 }
 
