@@ -7,10 +7,6 @@
 
 #include <algorithm>
 
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#endif
-
 namespace {
 
 // Milliseconds since a tick; the unsigned subtraction absorbs the 32-bit wrap-around.
@@ -119,8 +115,6 @@ void Communication::waitAndAppend()
     // Bytes already buffered count as readable at once.
     if (port.bytesAvailable() > 0 || port.waitForReadyRead(ReadinessWaitMs))
         appendAvailable();
-    else if (deviceHungUp())
-        deviceLost = true;
     closeIfDeviceLost();
 }
 
@@ -260,20 +254,6 @@ void Communication::onPortError(QSerialPort::SerialPortError error)
         // pseudo-terminal does not support are not line faults.
         break;
     }
-}
-
-bool Communication::deviceHungUp()
-{
-    // A device that went away (pseudo-terminal closed, adapter pulled) shows as a hang-up, which
-    // the serial port reports as "no data" rather than as an error until the next write fails;
-    // noticed here, the commands still waiting can be dropped before any of them is lost on it.
-#ifdef Q_OS_UNIX
-    pollfd probe{int(port.handle()), POLLIN, 0};
-    return probe.fd >= 0 && ::poll(&probe, 1, 0) > 0
-        && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-#else
-    return false;
-#endif
 }
 
 void Communication::closeIfDeviceLost()

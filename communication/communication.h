@@ -99,7 +99,6 @@ private:
     void judgeAnswer();
     void onPortError(QSerialPort::SerialPortError error);
     void closeIfDeviceLost();
-    bool deviceHungUp();
 
     QSerialPort port;
     QSerialPortInfo portInfo;
