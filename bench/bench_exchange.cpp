@@ -28,6 +28,7 @@ constexpr double MedianTargetMs = 2.0;
 constexpr double P95TargetMs = 4.0;
 // Quiet line between two exchanges, about one command-stack tick.
 constexpr quint32 GapMs = 3;
+constexpr int PumpTakesFrameLimitMs = 1000;
 
 struct Use
 {
@@ -84,6 +85,9 @@ void measure(PumpLine& line, const Use& use, bool silent, Samples& samples)
     const qint64 startUs = Bench::nowUs();
     command->execute();
     const qint64 endUs = Bench::nowUs();
+    // A silent pump's thread may take the frame only after the link gave up (when the processors
+    // are busy); the next exchange must not begin before it has.
+    line.pump().waitForFrames(1, PumpTakesFrameLimitMs);
 
     const QList<Simulator::ExchangeRecord> records = line.pump().exchanges();
     const QByteArray answer = records.isEmpty() ? QByteArray() : records.first().answer;
