@@ -92,6 +92,12 @@ bool Communication::sendFrame(QByteArray& frame)
 
     if (!open)
         return false;
+    // Whatever came in since the last answer was judged (a late check byte, noise, an answer
+    // that arrived after its wait had ended) belongs to no command. Kept, it would be taken as
+    // this command's answer, and with only readings following every later answer would stay one
+    // command late.
+    port.clear(QSerialPort::Input);
+    receiveBuffer.clear();
     const qint64 written = port.write(frame);
     const bool flushed = port.waitForBytesWritten(WriteTimeoutMs);
     closeIfDeviceLost();

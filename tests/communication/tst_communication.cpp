@@ -59,7 +59,8 @@ private slots:
     void judging_data();
     void judging();
     void ackEndsWaitAtOnce();
-    void lateCheckByteOpensNextBuffer();
+    void lateCheckByteIsDroppedBeforeNextFrame();
+    void answerAfterItsWaitIsNotTakenByNextCommand();
     void addressOnlyAnswerStaysUntilNothingArrives();
     void closedPortCompletesAtOnce();
     void portChangeResetsFlags();
@@ -193,7 +194,7 @@ void TestCommunication::ackEndsWaitAtOnce()
     QVERIFY(link->ackReceived);
 }
 
-void TestCommunication::lateCheckByteOpensNextBuffer()
+void TestCommunication::lateCheckByteIsDroppedBeforeNextFrame()
 {
     const QByteArray frame = PtyPeer::withLrc(Stx + "12500" + Etx);
     peer->setResponder([frame](const QByteArray&) {
@@ -201,12 +202,26 @@ void TestCommunication::lateCheckByteOpensNextBuffer()
     });
     QCOMPARE(exchange(*link, "?DV", Wait::Frame), QByteArray("1250"));
     QVERIFY(!link->answerRecognised);
-    // The late byte belongs to nothing; it opens the buffer of the next exchange.
+    // The late byte belongs to nothing: it must not open the next exchange's answer.
     peer->stayQuiet();
     QTest::qWait(250);
     exchange(*link, "?DV", Wait::Frame);
-    QCOMPARE(link->lastRawAnswer, frame.right(1));
+    QCOMPARE(link->lastRawAnswer, QByteArray());
     QVERIFY(link->noAnswer);
+}
+
+void TestCommunication::answerAfterItsWaitIsNotTakenByNextCommand()
+{
+    // The first answer comes only after its wait is over; the second comes in time. Each
+    // command must report its own answer, not the one before it.
+    const QByteArray late = PtyPeer::withLrc(Stx + "11111" + Etx);
+    const QByteArray onTime = PtyPeer::withLrc(Stx + "22222" + Etx);
+    peer->setResponder([late](const QByteArray&) { return Chunks{{late, 200}}; });
+    exchange(*link, "?DV", Wait::Frame);
+    QVERIFY(link->noAnswer);
+    QTest::qWait(250);
+    peer->answerWith(onTime);
+    QCOMPARE(exchange(*link, "?RV", Wait::Frame), QByteArray("22222"));
 }
 
 void TestCommunication::addressOnlyAnswerStaysUntilNothingArrives()

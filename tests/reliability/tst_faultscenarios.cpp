@@ -42,12 +42,13 @@ void FaultScenarios::scenario_data()
     // What the connection text must say while the fault lasts; empty: it must keep saying that
     // the pump is connected, since the pump still answers.
     QTest::addColumn<QString>("faultText");
-    // Whether the fault leaves the bytes of every answer intact. Foreign or changed bytes can
-    // misplace an answer (see below): then the window's texts are measured, not required.
-    QTest::addColumn<bool>("bytesIntact");
+    // Whether that text is required, or only measured: noise on the line can cost an answer its
+    // STX (the link drops the rest of a read chunk after a zero byte), and now and then enough
+    // answers in a row to show the pump as lost for a moment.
+    QTest::addColumn<bool>("textRequired");
 
     QTest::newRow("garbage burst between answers") << Fault::Garbage << 5000 << QString() << false;
-    QTest::newRow("1 % of answer bytes corrupted") << Fault::Corruption << corruptionMs() << QString() << false;
+    QTest::newRow("1 % of answer bytes corrupted") << Fault::Corruption << corruptionMs() << QString() << true;
     QTest::newRow("answers cut at ETX") << Fault::CutAtEtx << 5000 << QString() << true;
     QTest::newRow("NAK storm") << Fault::NakStorm << 5000 << QString() << true;
     QTest::newRow("pump silent for five seconds") << Fault::Silent << 5000 << PanelRig::DisconnectedOpenText << true;
@@ -61,7 +62,7 @@ void FaultScenarios::scenario()
     QFETCH(Fault, fault);
     QFETCH(int, durationMs);
     QFETCH(QString, faultText);
-    QFETCH(bool, bytesIntact);
+    QFETCH(bool, textRequired);
 
     PanelRig rig;
     QVERIFY2(rig.pump.isRunning(), qPrintable(rig.pump.errorString()));
@@ -133,7 +134,7 @@ void FaultScenarios::scenario()
             ++garbageBursts;
         }
     });
-    if (bytesIntact)
+    if (textRequired)
         QVERIFY2(untruth.isEmpty(), qPrintable(QStringLiteral("the pump answered, yet the window said ") + untruth));
     QVERIFY2(truthfulAfterMs >= 0 && truthfulAfterMs <= TruthLimitMs,
              qPrintable(QStringLiteral("\"%1\" after %2 ms; shown: %3")
@@ -153,10 +154,8 @@ void FaultScenarios::scenario()
     QVERIFY2(recoveredAfterMs >= 0,
              qPrintable(QStringLiteral("after the fault: \"%1\", flow rate shown %2")
                             .arg(rig.connectionText(), rig.ui().lineEditVolume->text())));
-    // Polling runs again by itself (about six readings every 500 ms), and the values stay true.
-    // Foreign bytes can leave an answer behind its exchange, to be taken as the next command's
-    // answer: the link keeps bytes that arrive between exchanges for the next one, so the wrong
-    // value can stand until a writing command's acknowledge brings the answers back in step.
+    // Polling runs again by itself (about six readings every 500 ms), and the values stay true:
+    // no answer left behind by the fault is taken for a later command's.
     QString misshown;
     int misshownPasses = 0;
     rig.runFor(1500, [&] {
@@ -166,8 +165,7 @@ void FaultScenarios::scenario()
         if (misshown.isEmpty())
             misshown = rig.connectionText() + u' ' + rig.ui().lineEditVolume->text();
     });
-    if (bytesIntact)
-        QVERIFY2(misshown.isEmpty(), qPrintable(misshown));
+    QVERIFY2(misshown.isEmpty(), qPrintable(misshown));
     QVERIFY2(rig.readingFramesReceived() - readingsAtRecovery >= 6,
              qPrintable(QString::number(rig.readingFramesReceived() - readingsAtRecovery)));
 
