@@ -178,23 +178,25 @@ int main(int argc, char* argv[])
     clicker.stop();
     clicking.join();
 
-    // Ticks inside the counted window whose next tick fell inside the run too.
-    const qint64 lastTickUs = stoppedUs - qint64(GUI::RefreshTimer::IntervalMs) * 1000;
+    // Ticks inside the counted window whose next tick came too. A tick is done when the queue
+    // was empty again before the next tick; a Start clicked after that may still wait then.
     std::vector<double> drainMs;
     int leftOverTicks = 0;
     int maxLeftOver = 0;
     int countedTicks = 0;
-    int undrained = 0;
-    for (const Tick& tick : ticks) {
-        if (tick.us < countFromUs || tick.us > lastTickUs)
+    int lateTicks = 0;
+    for (std::size_t i = 0; i + 1 < ticks.size(); ++i) {
+        const Tick& tick = ticks[i];
+        if (tick.us < countFromUs)
             continue;
         ++countedTicks;
-        maxLeftOver = std::max(maxLeftOver, tick.leftOver);
-        leftOverTicks += tick.leftOver > 0 ? 1 : 0;
-        if (tick.drainedUs >= 0)
+        const Tick& next = ticks[i + 1];
+        maxLeftOver = std::max(maxLeftOver, next.leftOver);
+        leftOverTicks += next.leftOver > 0 ? 1 : 0;
+        if (tick.drainedUs >= 0 && tick.drainedUs <= next.us)
             drainMs.push_back(double(tick.drainedUs - tick.us) / 1000.0);
         else
-            ++undrained;
+            ++lateTicks;
     }
     const double countedSeconds = double(stoppedUs - countFromUs) / 1e6;
     const Bench::Summary drain = Bench::summarise(drainMs);
@@ -220,13 +222,16 @@ int main(int argc, char* argv[])
                             .arg(double(completed) / countedSeconds, 0, 'f', 1)
                             .arg(double(completed) / countedSeconds * GUI::RefreshTimer::IntervalMs / 1000.0, 0, 'f', 1)
                             .arg(unanswered));
-    Bench::printRow(QStringLiteral("Polling keeps up: queue left over when the next 500 ms tick comes"),
-                    QStringLiteral("%1 of %2 ticks with a left-over (max %3); queue max %4; "
-                                   "tick done after median %5, worst %6")
-                        .arg(leftOverTicks).arg(countedTicks).arg(maxLeftOver).arg(maxQueue)
-                        .arg(Bench::ms(drain.median, 1), Bench::ms(drain.worst, 1)),
-                    QStringLiteral("no left-over at any tick"),
-                    leftOverTicks == 0 && undrained == 0 && countedTicks > 0);
+    Bench::printRow(QStringLiteral("Polling keeps up: each 500 ms tick's commands done before the next tick"),
+                    QStringLiteral("%1 of %2 ticks late; done after median %3, worst %4; queue max %5")
+                        .arg(lateTicks).arg(countedTicks)
+                        .arg(Bench::ms(drain.median, 1), Bench::ms(drain.worst, 1))
+                        .arg(maxQueue),
+                    QStringLiteral("no tick late, queue bounded"),
+                    lateTicks == 0 && countedTicks > 0);
+    Bench::printDetail(QStringLiteral("polling: %1 ticks found entries still queued, at most %2 (with no tick "
+                                      "late, these are Start clicks queued after the queue had emptied)")
+                           .arg(leftOverTicks).arg(maxLeftOver));
     Bench::printDetail(QStringLiteral("polling: a tick's commands keep the line busy for about %1 % of the "
                                       "500 ms between ticks (median drain time)")
                            .arg(100.0 * drain.median / GUI::RefreshTimer::IntervalMs, 0, 'f', 0));
