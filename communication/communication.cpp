@@ -3,7 +3,6 @@
 #include "platform.h"
 
 #include <QMetaObject>
-#include <QThread>
 
 #include <algorithm>
 
@@ -138,7 +137,7 @@ bool Communication::waitForAcknowledge()
             break;
         waitAndAppend();
         tickElapsed = msSince(tickStart);
-        QThread::usleep(PollPauseUs);
+        Platform::sleepUs(PollPauseUs);
     }
     return true;
 }
@@ -161,7 +160,7 @@ bool Communication::waitForFrame()
             tickElapsed = msSince(tickStart);
         else
             tickStart = Platform::tickCount();
-        QThread::usleep(PollPauseUs);
+        Platform::sleepUs(PollPauseUs);
     }
     // A silence that ran out ends the wait for good. The loop stops as soon as more than 119 ms
     // have passed, which on a millisecond clock is nearly always exactly 120 ms; calling that
@@ -185,7 +184,7 @@ QByteArray Communication::readAnswer()
                 if (tickElapsed > AnswerTimeoutMs)
                     break;
                 waitAndAppend();
-                QThread::usleep(PollPauseUs);
+                Platform::sleepUs(PollPauseUs);
                 tickElapsed = msSince(tickStart);
             }
         }

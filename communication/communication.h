@@ -31,7 +31,7 @@ public:
     static constexpr int AnswerTimeoutMs = 119; // a wait ends once more than this has passed
     // Pause between two polls. It sleeps rather than yields: a yield hands the processor to any
     // busy program for its whole time slice, which put milliseconds on every exchange.
-    static constexpr unsigned long PollPauseUs = 500;
+    static constexpr quint32 PollPauseUs = 500;
     static constexpr int ChunkBytes = 20;
 
     Communication();

@@ -28,6 +28,9 @@ SystemTime systemTimeUtc();
 // Sleeps for whole milliseconds; 0 only yields the processor.
 void sleepMs(quint32 milliseconds);
 
+// Sleeps for a short pause given in microseconds (the link's pause between two polls).
+void sleepUs(quint32 microseconds);
+
 // Creates (or opens) a system-wide named object that stays held until this process exits.
 // Returns true when the name already existed, held by this or another running process.
 bool createNamedObject(const QString& name);

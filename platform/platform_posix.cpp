@@ -55,6 +55,15 @@ void sleepMs(quint32 milliseconds)
     }
 }
 
+void sleepUs(quint32 microseconds)
+{
+    timespec ts{};
+    ts.tv_sec = microseconds / 1000000;
+    ts.tv_nsec = long(microseconds % 1000000) * 1000L;
+    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
+    }
+}
+
 namespace {
 
 // Lock files live in one folder per user; DOSEDESK_LOCK_DIR moves them (tests use their own).

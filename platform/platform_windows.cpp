@@ -23,6 +23,12 @@ void sleepMs(quint32 milliseconds)
     Sleep(milliseconds);
 }
 
+void sleepUs(quint32 microseconds)
+{
+    // The system sleeps in whole milliseconds; a shorter pause gives the processor away once.
+    Sleep(microseconds >= 1000 ? microseconds / 1000 : 0);
+}
+
 bool createNamedObject(const QString& name)
 {
     // The handle is never closed: the name stays taken until the process exits.
