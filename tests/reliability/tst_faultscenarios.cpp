@@ -42,9 +42,9 @@ void FaultScenarios::scenario_data()
     // What the connection text must say while the fault lasts; empty: it must keep saying that
     // the pump is connected, since the pump still answers.
     QTest::addColumn<QString>("faultText");
-    // Whether that text is required, or only measured: noise on the line can cost an answer its
-    // STX (the link drops the rest of a read chunk after a zero byte), and now and then enough
-    // answers in a row to show the pump as lost for a moment.
+    // Whether that text is required, or only measured: noise holding STX and ETX can push an
+    // answer past its exchange, and when that hits the last reading of a polling burst often
+    // enough, the display's silent-tick count shows the pump as lost for a moment.
     QTest::addColumn<bool>("textRequired");
 
     QTest::newRow("garbage burst between answers") << Fault::Garbage << 5000 << QString() << false;
