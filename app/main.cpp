@@ -1,7 +1,9 @@
 #include "allcommands.h"
 #include "communication.h"
 #include "constants.h"
+#include "controlserver.h"
 #include "helpcontent.h"
+#include "instancenumber.h"
 #include "loggingcommandstack.h"
 #include "mainform.h"
 #include "programoptions.h"
@@ -89,6 +91,12 @@ int main(int argc, char* argv[])
     // The window owns the filter; the application shows it every event of every object.
     application.installEventFilter(new WindowCaptionEventFilter(&window, &window));
     HelpContent helpContent(&window);
+
+    // Scripts reach the pump through this copy's command stack, beside the user's clicks.
+    Control::ControlServer controlServer(&commandStack, &commandTable, &communication);
+    if (!controlServer.listen(Control::ControlServer::socketPath(instanceNumber())))
+        print(stderr, QStringLiteral("dosedesk: no control socket for scripts: %1\n")
+                          .arg(controlServer.errorString()));
 
     window.startCommunication();
     window.timer().start(window.isConnectionLost() ? 500 : 100);

@@ -6,4 +6,4 @@ set_target_properties(dosedesk PROPERTIES
     WIN32_EXECUTABLE ON)
 target_link_libraries(dosedesk PRIVATE
     dd_app dd_main_window dd_help dd_gui dd_business_logic dd_communication dd_resources
-    dd_simulator)
+    dd_simulator dd_control)

@@ -4,6 +4,7 @@
 #include "constants.h"
 #include "loggingcommandstack.h"
 #include "refreshtimer.h"
+#include "valuelimits.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -290,15 +291,19 @@ void mainForm::triggerUpdateValues()
         const bool smallPump = pumpType == ModelCode02;
         if (runMode == RunModeVolume) {
             setTextIfChanged(ui.buttonMode, QStringLiteral("     ml     "));
-            ui.lineEditVolume->minimum = smallPump ? 0.03 : 1.0;
-            ui.lineEditVolume->maximum = 999.9;
+            const ValueLimits::Range limits =
+                smallPump ? ValueLimits::VolumeSmall : ValueLimits::VolumeLarge;
+            ui.lineEditVolume->minimum = limits.minimum;
+            ui.lineEditVolume->maximum = limits.maximum;
             setIfChanged(ui.groupBoxEditVolFlow, &QGroupBox::title, &QGroupBox::setTitle,
                          QStringLiteral("Volume"));
             dispenseMode = 1;
         } else if (runMode == RunModeFlowRate || runMode == RunModeDispenseFlowRate) {
             setTextIfChanged(ui.buttonMode, QStringLiteral("   ml/min   "));
-            ui.lineEditVolume->minimum = smallPump ? 0.03 : 1.0;
-            ui.lineEditVolume->maximum = smallPump ? 20.0 : 100.0;
+            const ValueLimits::Range limits =
+                smallPump ? ValueLimits::FlowSmall : ValueLimits::FlowLarge;
+            ui.lineEditVolume->minimum = limits.minimum;
+            ui.lineEditVolume->maximum = limits.maximum;
             setIfChanged(ui.groupBoxEditVolFlow, &QGroupBox::title, &QGroupBox::setTitle,
                          QStringLiteral("Flow rate"));
             dispenseMode = 0;

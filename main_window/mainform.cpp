@@ -10,6 +10,7 @@
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
 #include "refreshtimer.h"
+#include "valuelimits.h"
 #include "styles.h"
 #include "windowcaptioneventfilter.h"
 
@@ -192,15 +193,15 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     updateAttachAll();
     ui.frameEditVolume->setFocus(Qt::OtherFocusReason);
 
-    ui.lineEditVolume->minimum = 1.0;
-    ui.lineEditVolume->maximum = 999.9;
+    ui.lineEditVolume->minimum = ValueLimits::VolumeLarge.minimum;
+    ui.lineEditVolume->maximum = ValueLimits::VolumeLarge.maximum;
     for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec})
         field->minimum = -1;
-    ui.lineEditTimeHour->maximum = 99;
+    ui.lineEditTimeHour->maximum = ValueLimits::MaxHours;
     ui.lineEditTimeMin->maximum = 60;
     ui.lineEditTimeSec->maximum = 60;
     ui.lineEditCycles->minimum = 0;
-    ui.lineEditCycles->maximum = 1000;
+    ui.lineEditCycles->maximum = ValueLimits::MaxCycles;
 
     const HelpTab help = HelpTab::build(ui.tabHelp, helpFile.absoluteFilePath(), this);
     helpEngine = help.helpEngine;

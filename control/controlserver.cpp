@@ -1,0 +1,163 @@
+#include "controlserver.h"
+
+#include "pumpsession.h"
+#include "request.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QLocalSocket>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace Control {
+
+namespace {
+
+QJsonObject errorObject(const QString& error, ExitStatus status)
+{
+    return {{QStringLiteral("ok"), false},
+            {QStringLiteral("error"), error},
+            {QStringLiteral("exit"), int(status)}};
+}
+
+} // namespace
+
+ControlServer::ControlServer(BusinessLogic::CommandStack* stack,
+                             std::vector<BusinessLogic::Command*>* table,
+                             Communication* communication, QObject* parent)
+    : QObject(parent), link(stack, table, communication)
+{
+    server.setSocketOptions(QLocalServer::UserAccessOption);
+    connect(&server, &QLocalServer::newConnection, this, &ControlServer::accept);
+}
+
+ControlServer::~ControlServer()
+{
+    for (Client* client : clients) {
+        client->socket->disconnect(this);
+        delete client;
+    }
+    server.close();
+}
+
+QString ControlServer::socketPath(int copyNumber)
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
+        .filePath(QStringLiteral("dosedesk-panel-%1").arg(copyNumber));
+}
+
+bool ControlServer::listen(const QString& path)
+{
+    // Each copy number belongs to one running copy, so a socket under it is a dead copy's.
+    QLocalServer::removeServer(path);
+    if (!server.listen(path))
+        return false;
+    // Read and write for the user only, whatever the user's umask.
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    return true;
+}
+
+void ControlServer::accept()
+{
+    while (QLocalSocket* socket = server.nextPendingConnection()) {
+        socket->setParent(this);
+        if (int(clients.size()) >= MostClients) {
+            socket->write(
+                QJsonDocument(errorObject(QStringLiteral("too many clients"), PumpFailure))
+                    .toJson(QJsonDocument::Compact) +
+                '\n');
+            socket->disconnectFromServer();
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            continue;
+        }
+        auto* client = new Client;
+        client->socket = socket;
+        client->session = new PumpSession(&link, socket);
+        clients.push_back(client);
+        connect(client->session, &PumpSession::finished, this,
+                [this, client](const QJsonObject& result) {
+                    client->busy = false;
+                    answer(client, result);
+                    runNext(client);
+                });
+        connect(socket, &QLocalSocket::readyRead, this, [this, client] { read(client); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { forget(socket); });
+    }
+}
+
+void ControlServer::read(Client* client)
+{
+    client->buffer += client->socket->readAll();
+    for (qsizetype end = client->buffer.indexOf('\n'); end >= 0;
+         end = client->buffer.indexOf('\n')) {
+        if (end > LongestLine)
+            break;
+        client->lines.append(client->buffer.left(end));
+        client->buffer.remove(0, end + 1);
+    }
+    if (client->buffer.size() > LongestLine)
+        return drop(client, QStringLiteral("line longer than %1 bytes").arg(LongestLine));
+    if (client->lines.size() > MostQueuedLines)
+        return drop(client, QStringLiteral("more than %1 requests waiting").arg(MostQueuedLines));
+    runNext(client);
+}
+
+void ControlServer::runNext(Client* client)
+{
+    while (!client->busy && !client->lines.isEmpty()) {
+        const QByteArray line = client->lines.takeFirst().trimmed();
+        if (line.isEmpty())
+            continue;
+        QJsonParseError parseError{};
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+        if (!document.isObject()) {
+            answer(client,
+                   errorObject(QStringLiteral("malformed request: %1")
+                                   .arg(document.isNull() ? parseError.errorString()
+                                                          : QStringLiteral("not an object")),
+                               UsageError));
+            continue;
+        }
+        const Checked checked = checkRequest(document.object());
+        if (!checked.request) {
+            answer(client, errorObject(checked.error, UsageError));
+            continue;
+        }
+        client->busy = true;
+        client->session->run(*checked.request);
+    }
+}
+
+void ControlServer::answer(Client* client, const QJsonObject& result)
+{
+    if (client->socket->state() == QLocalSocket::ConnectedState)
+        client->socket->write(QJsonDocument(result).toJson(QJsonDocument::Compact) + '\n');
+}
+
+void ControlServer::drop(Client* client, const QString& error)
+{
+    client->lines.clear();
+    client->buffer.clear();
+    client->session->abort();
+    answer(client, errorObject(error, UsageError));
+    client->socket->disconnectFromServer();
+}
+
+void ControlServer::forget(QLocalSocket* socket)
+{
+    const auto found = std::find_if(clients.begin(), clients.end(),
+                                    [socket](const Client* c) { return c->socket == socket; });
+    if (found == clients.end())
+        return;
+    Client* client = *found;
+    clients.erase(found);
+    // What is queued on the stack still runs once; nothing more is sent for this client.
+    client->session->abort();
+    socket->deleteLater();
+    delete client;
+}
+
+} // namespace Control

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "pumplink.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+
+#include <vector>
+
+class QLocalSocket;
+
+namespace BusinessLogic {
+class CommandStack;
+}
+
+namespace Control {
+
+class PumpSession;
+
+// The panel's local socket for scripts: one JSON request per line in, one JSON result per line
+// out, each request run on the panel's own command stack. Only the user can connect.
+class ControlServer : public QObject
+{
+    Q_OBJECT
+
+  public:
+    // A line longer than this ends the connection: nobody writes requests that long.
+    static constexpr int LongestLine = 4096;
+    // Requests a client may queue behind the one running before it is dropped.
+    static constexpr int MostQueuedLines = 16;
+    static constexpr int MostClients = 32;
+
+    ControlServer(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
+                  Communication* communication, QObject* parent = nullptr);
+    ~ControlServer() override;
+
+    // Where copy N of the panel listens: in the user's runtime folder.
+    static QString socketPath(int copyNumber);
+    // Listens at the path, replacing a socket a copy that ended left behind; false with
+    // errorString() when that fails.
+    bool listen(const QString& path);
+    QString errorString() const { return server.errorString(); }
+
+  private:
+    struct Client
+    {
+        QLocalSocket* socket = nullptr;
+        PumpSession* session = nullptr;
+        QByteArray buffer;
+        QList<QByteArray> lines;
+        bool busy = false;
+    };
+
+    void accept();
+    void read(Client* client);
+    void runNext(Client* client);
+    void answer(Client* client, const QJsonObject& result);
+    void drop(Client* client, const QString& error);
+    void forget(QLocalSocket* socket);
+
+    QLocalServer server;
+    StackLink link;
+    std::vector<Client*> clients;
+};
+
+} // namespace Control

@@ -1,0 +1,209 @@
+// dosedeskctl: the pump's verbs for scripts, straight over a serial line or through a running
+// panel.
+
+#include "allcommands.h"
+#include "communication.h"
+#include "constants.h"
+#include "controlserver.h"
+#include "pumpsession.h"
+#include "request.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QLocalSocket>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+namespace {
+
+using Control::ExitStatus;
+
+// Copies of the panel looked for when no --panel is given.
+constexpr int MostPanelCopies = 16;
+constexpr int ConnectTimeoutMs = 2000;
+constexpr int LargestAddress = 99;
+
+void print(std::FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// Runs one request and gives its result object.
+using Runner = std::function<QJsonObject(const QJsonObject& request)>;
+
+// Runs the verbs in order, printing each result, until the first failure.
+int runAll(const std::vector<QJsonObject>& requests, const Runner& runner, bool json)
+{
+    for (const QJsonObject& request : requests) {
+        const QJsonObject result = runner(request);
+        if (json)
+            print(stdout,
+                  QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) + u'\n');
+        else
+            print(stdout, Control::describe(result));
+        if (!result.value(QStringLiteral("ok")).toBool()) {
+            print(stderr, QStringLiteral("dosedeskctl: %1: %2\n")
+                              .arg(request.value(QStringLiteral("verb")).toString(),
+                                   result.value(QStringLiteral("error")).toString()));
+            return result.value(QStringLiteral("exit")).toInt(Control::PumpFailure);
+        }
+    }
+    return Control::Success;
+}
+
+int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int address, bool json)
+{
+    Communication communication;
+    communication.setCommPortPath(port);
+    if (!communication.isOpen()) {
+        print(stderr, QStringLiteral("dosedeskctl: cannot open %1\n").arg(port));
+        return Control::PumpFailure;
+    }
+    communication.address = address;
+    const auto commands = BusinessLogic::createAllCommands(&communication);
+    std::vector<BusinessLogic::Command*> table(BusinessLogic::CommandTableSize, nullptr);
+    for (const auto& command : commands)
+        table.at(std::size_t(command->getCommandSpezifier())) = command.get();
+    Control::DirectLink link(&communication, table);
+    Control::PumpSession session(&link);
+    return runAll(
+        requests,
+        [&](const QJsonObject& request) {
+            QJsonObject result;
+            QEventLoop loop;
+            QObject::connect(&session, &Control::PumpSession::finished, &loop,
+                             [&](const QJsonObject& r) {
+                                 result = r;
+                                 loop.quit();
+                             });
+            session.run(*Control::checkRequest(request).request);
+            loop.exec();
+            return result;
+        },
+        json);
+}
+
+QJsonObject exchangeLine(QLocalSocket& socket, const QJsonObject& request)
+{
+    socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+    socket.flush();
+    // Waits and doses take as long as the pump does; the panel ends them when it goes.
+    while (!socket.canReadLine()) {
+        if (socket.state() != QLocalSocket::ConnectedState || !socket.waitForReadyRead(-1)) {
+            if (socket.canReadLine())
+                break;
+            return {{QStringLiteral("ok"), false},
+                    {QStringLiteral("error"), QStringLiteral("the panel closed the connection")},
+                    {QStringLiteral("exit"), int(Control::PumpFailure)}};
+        }
+    }
+    return QJsonDocument::fromJson(socket.readLine()).object();
+}
+
+int runThroughPanel(const std::vector<QJsonObject>& requests, std::optional<int> copy, bool json)
+{
+    QLocalSocket socket;
+    for (int n = copy.value_or(1); n <= copy.value_or(MostPanelCopies); ++n) {
+        socket.connectToServer(Control::ControlServer::socketPath(n));
+        if (socket.waitForConnected(ConnectTimeoutMs))
+            break;
+    }
+    if (socket.state() != QLocalSocket::ConnectedState) {
+        print(stderr, copy ? QStringLiteral("dosedeskctl: panel %1 is not running\n").arg(*copy)
+                           : QStringLiteral("dosedeskctl: no running panel found; give --port PATH "
+                                            "to use a serial line directly\n"));
+        return Control::PumpFailure;
+    }
+    return runAll(
+        requests, [&](const QJsonObject& request) { return exchangeLine(socket, request); }, json);
+}
+
+QString description()
+{
+    return QStringLiteral(
+               "Drives a Velor dosing pump from scripts: straight over a serial line (--port), or "
+               "through a running DoseDesk panel, whose window then shows and logs every command.\n"
+               "Exit status: 0 success, 1 the pump refused or did not answer, 2 usage error "
+               "(nothing is sent).\n\n") +
+           Control::verbHelp() +
+           QStringLiteral("\nExample:\n  dosedeskctl --port /dev/ttyUSB0 set-flow 2.5 start wait "
+                          "seconds 30 stop status\n");
+}
+
+int usageError(const QString& message)
+{
+    print(stderr, QStringLiteral("dosedeskctl: %1\n").arg(message));
+    return Control::UsageError;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dosedeskctl"));
+    QCoreApplication::setApplicationVersion(Constants::ProgramVersion);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description());
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Use the serial device PATH directly instead of a running panel."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption addressOption(
+        QStringLiteral("address"),
+        QStringLiteral("Pump address 0 to 99 on the serial line (default 0)."), QStringLiteral("N"),
+        QStringLiteral("0"));
+    const QCommandLineOption panelOption(
+        QStringLiteral("panel"),
+        QStringLiteral("Use running panel copy N (default: the first one found)."),
+        QStringLiteral("N"));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"), QStringLiteral("Print one JSON object per verb instead of text."));
+    parser.addOptions({portOption, addressOption, panelOption, jsonOption});
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("verbs"), QStringLiteral("What to do, in order."),
+                                 QStringLiteral("VERB [ARGUMENTS] ..."));
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        print(stdout, parser.helpText());
+        return Control::Success;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        print(stdout, QStringLiteral("dosedeskctl %1\n").arg(Constants::ProgramVersion));
+        return Control::Success;
+    }
+
+    QString error;
+    const std::vector<QJsonObject> requests =
+        Control::requestsFromArguments(parser.positionalArguments(), &error);
+    if (error.isEmpty() && requests.empty())
+        error = QStringLiteral("no verb given (see --help)");
+    for (const QJsonObject& request : requests) {
+        if (error.isEmpty())
+            error = Control::checkRequest(request).error;
+    }
+    bool ok = true;
+    const int address = parser.value(addressOption).toInt(&ok);
+    if (error.isEmpty() && (!ok || address < 0 || address > LargestAddress))
+        error = QStringLiteral("--address: accepted: 0 to %1").arg(LargestAddress);
+    const int copy = parser.isSet(panelOption) ? parser.value(panelOption).toInt(&ok) : 1;
+    if (error.isEmpty() && (!ok || copy < 1))
+        error = QStringLiteral("--panel: accepted: a copy number from 1");
+    if (!error.isEmpty())
+        return usageError(error);
+
+    const bool json = parser.isSet(jsonOption);
+    if (parser.isSet(portOption))
+        return runDirect(requests, parser.value(portOption), address, json);
+    return runThroughPanel(
+        requests, parser.isSet(panelOption) ? std::optional<int>(copy) : std::nullopt, json);
+}

@@ -1,0 +1,120 @@
+#include "pumplink.h"
+
+#include "commandstack.h"
+#include "communication.h"
+
+#include <QTimer>
+
+namespace Control {
+
+namespace {
+
+// Delivers a reply from the event loop, so that no handler runs inside a command's execution.
+void deliver(QObject* context, ReplyHandler done, const Reply& reply)
+{
+    if (context)
+        QTimer::singleShot(0, context, [done = std::move(done), reply] { done(reply); });
+}
+
+// Stands in for a table command on the stack: runs it and reports how the pump answered it.
+// It answers to the same number as the command, so the panel logs and shows it as its own.
+class Relay : public BusinessLogic::Command
+{
+  public:
+    Relay(BusinessLogic::Command* target, const BusinessLogic::CommandTraits& traits,
+          QObject* context, ReplyHandler done)
+        : Command(target->link()), target(target), traits(traits), context(context),
+          done(std::move(done))
+    {}
+
+    QByteArray getAnswer() override { return target->getAnswer(); }
+    BusinessLogic::CommandSpezifier getCommandSpezifier() override
+    {
+        return target->getCommandSpezifier();
+    }
+    void setParameter(int value) override { target->setParameter(value); }
+    void setTextParameter(QByteArray text) override { target->setTextParameter(text); }
+
+    void execute() override
+    {
+        target->execute();
+        deliver(context, std::move(done), judgeReply(*target, traits));
+        // The stack still reads this object while it logs the exchange.
+        deleteLater();
+    }
+
+  private:
+    BusinessLogic::Command* target;
+    const BusinessLogic::CommandTraits& traits;
+    QPointer<QObject> context;
+    ReplyHandler done;
+};
+
+} // namespace
+
+Reply judgeReply(BusinessLogic::Command& command, const BusinessLogic::CommandTraits& traits)
+{
+    const Communication& link = *command.link();
+    // The link options send nothing and cannot fail.
+    if (traits.body[0] == '\0' &&
+        traits.spezifier != BusinessLogic::CommandTable::setDiscreteCommand.spezifier)
+        return {Reply::Outcome::Answered, {}};
+    if (link.nakReceived)
+        return {Reply::Outcome::Refused, {}};
+    if (link.ackReceived)
+        return {Reply::Outcome::Answered, QByteArrayLiteral("ACK")};
+    const bool frame = traits.wait == BusinessLogic::Wait::Frame && link.answerRecognised &&
+                       !link.noAnswer && link.lastRawAnswer.contains(Protocol::STX);
+    return frame ? Reply{Reply::Outcome::Answered, command.getAnswer()} : Reply{};
+}
+
+PumpLink::~PumpLink() = default;
+
+DirectLink::DirectLink(Communication* communication, std::vector<BusinessLogic::Command*> table)
+    : communication(communication), table(std::move(table))
+{}
+
+void DirectLink::exchange(const Exchange& exchange, QObject* context, ReplyHandler done)
+{
+    BusinessLogic::Command* command = table.at(std::size_t(exchange.traits->spezifier));
+    if (exchange.hasText)
+        command->setTextParameter(exchange.text);
+    else
+        command->setParameter(exchange.parameter);
+    command->execute();
+    deliver(context, std::move(done), judgeReply(*command, *exchange.traits));
+}
+
+int DirectLink::address() const
+{
+    return communication->address;
+}
+
+StackLink::StackLink(BusinessLogic::CommandStack* stack,
+                     std::vector<BusinessLogic::Command*>* table, Communication* communication,
+                     QObject* parent)
+    : QObject(parent), stack(stack), table(table), communication(communication)
+{}
+
+void StackLink::exchange(const Exchange& exchange, QObject* context, ReplyHandler done)
+{
+    BusinessLogic::Command* target = table->at(std::size_t(exchange.traits->spezifier));
+    if (!target) {
+        deliver(context, std::move(done), Reply{});
+        return;
+    }
+    // Owned here until it has run; one the stack dropped unrun goes with this object.
+    auto* relay = new Relay(target, *exchange.traits, context, std::move(done));
+    relay->setParent(this);
+    if (exchange.hasText)
+        stack->addCommand(relay, exchange.text);
+    else
+        stack->addCommand(relay, exchange.parameter, true);
+}
+
+int StackLink::address() const
+{
+    return communication->address;
+}
+
+} // namespace Control

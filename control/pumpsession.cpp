@@ -1,0 +1,326 @@
+#include "pumpsession.h"
+
+#include "operationitem.h"
+#include "valuelimits.h"
+
+#include <QJsonArray>
+#include <QTimer>
+
+#include <cmath>
+
+namespace Control {
+
+namespace Table = BusinessLogic::CommandTable;
+
+namespace {
+
+Exchange command(const BusinessLogic::CommandTraits& traits, qint32 parameter = 0)
+{
+    return {&traits, parameter, {}, false};
+}
+
+Exchange rawFrame(const QString& text)
+{
+    return {&Table::setDiscreteCommand, 0, text.toLatin1(), true};
+}
+
+const QString ModeNames[] = {QStringLiteral("flow"), QStringLiteral("volume"),
+                             QStringLiteral("time")};
+constexpr int SearchedAddresses = 99;
+constexpr int StandingReadsForFinished = 2;
+constexpr int MotorInMotionBit = 0x01;
+
+// A status flag: a bit of one of the pump's status words, named as scripts read it.
+struct Flag
+{
+    int word;
+    int bit;
+    bool whenClear; // the flag holds while the bit is 0
+    const char* name;
+};
+
+const Flag Flags[] = {
+    {1, 0, false, "motor_in_motion"},
+    {1, 1, false, "pump_error"},
+    {1, 2, true, "display_on"},
+    {2, 0, false, "motor_adjusted"},
+    {2, 1, false, "input1_active"},
+    {2, 2, false, "input2_active"},
+    {2, 3, false, "motor_at_dead_centre"},
+    {3, 0, false, "run_mode_active"},
+    {4, 0, false, "dispense_mode_active"},
+    {4, 3, true, "master_stop_active"},
+    {6, 0, false, "overpressure"},
+    {6, 3, false, "signal_4_20ma_too_low"},
+    {6, 4, false, "power_supply_failure"},
+    {6, 5, false, "motor_not_adjusted"},
+    {6, 6, false, "maximum_temperature_exceeded"},
+    {6, 7, false, "no_encoder_signal"},
+};
+constexpr int StatusWords[] = {1, 2, 3, 4, 6};
+
+qint32 parsed(GUI::ParseRule rule, const Reply& reply)
+{
+    return GUI::parseAnswer(rule, QString::fromLatin1(reply.data)).value;
+}
+
+double fromThousandths(qint32 value)
+{
+    return value / ValueLimits::ThousandthsPerUnit;
+}
+
+} // namespace
+
+PumpSession::PumpSession(PumpLink* link, QObject* parent) : QObject(parent), link(link) {}
+
+void PumpSession::run(const Request& next)
+{
+    request = next;
+    done = false;
+    standingReads = 0;
+    clock.start();
+    runVerb();
+}
+
+void PumpSession::abort()
+{
+    done = true;
+    ++step;
+}
+
+void PumpSession::runVerb()
+{
+    const QString& verb = request.verb;
+    auto one = [this](const Exchange& exchange) {
+        exchangeAll({exchange}, [this](const Replies&) { succeed(); });
+    };
+    if (verb == QLatin1String("status"))
+        runStatus();
+    else if (verb == QLatin1String("set-flow"))
+        one(command(Table::setFlowRate, request.parameter));
+    else if (verb == QLatin1String("set-volume"))
+        one(command(Table::setVolume, request.parameter));
+    else if (verb == QLatin1String("set-time"))
+        one(command(Table::setDispenseTime, request.parameter));
+    else if (verb == QLatin1String("set-cycles"))
+        one(command(Table::setDispenseVolumeNumber, request.parameter));
+    else if (verb == QLatin1String("set-break"))
+        one(command(Table::setDispenseVolumeBreakTime, request.parameter));
+    else if (verb == QLatin1String("mode"))
+        one(command(request.word == ModeNames[0]   ? Table::setRunMode
+                    : request.word == ModeNames[1] ? Table::setDispenseModeVolume
+                                                   : Table::setDispenseModeFlowrate));
+    else if (verb == QLatin1String("start"))
+        one(command(Table::start));
+    else if (verb == QLatin1String("pause"))
+        one(command(Table::pause));
+    else if (verb == QLatin1String("stop"))
+        one(command(Table::stop));
+    else if (verb == QLatin1String("prime"))
+        one(command(Table::prime));
+    else if (verb == QLatin1String("wait"))
+        runWait([this] { succeed(lastValues); });
+    else if (verb == QLatin1String("dose"))
+        runDose();
+    else if (verb == QLatin1String("get") || verb == QLatin1String("send"))
+        exchangeAll(
+            {rawFrame(verb == QLatin1String("get") ? u'?' + request.word : request.word)},
+            [this](const Replies& replies) {
+                succeed({{QStringLiteral("answer"), QString::fromLatin1(replies.front().data)}});
+            });
+    else if (verb == QLatin1String("search"))
+        runSearch(0, link->address());
+    else
+        fail(QStringLiteral("unknown verb \"%1\"").arg(verb), UsageError);
+}
+
+void PumpSession::runStatus()
+{
+    std::vector<Exchange> reads{command(Table::getRunMode),
+                                command(Table::getFlowRate),
+                                command(Table::getVolume),
+                                command(Table::getDispenseTime),
+                                command(Table::getDispenseVolumeNumber),
+                                command(Table::getDispenseVolumeBreakTime),
+                                command(Table::getActualVolume),
+                                command(Table::getTimeActual)};
+    for (int word : StatusWords)
+        reads.push_back(command(Table::getPumpStatus, word));
+    exchangeAll(reads, [this](const Replies& r) {
+        using GUI::ParseRule;
+        const qint32 mode = parsed(ParseRule::Integer, r[0]);
+        QJsonArray flags;
+        for (const Flag& flag : Flags) {
+            const auto at = std::find(std::begin(StatusWords), std::end(StatusWords), flag.word);
+            const bool set =
+                (parsed(ParseRule::StatusPage, r[8 + (at - std::begin(StatusWords))]) >> flag.bit) &
+                1;
+            if (set != flag.whenClear)
+                flags.append(QLatin1String(flag.name));
+        }
+        succeed(
+            {{QStringLiteral("mode"),
+              mode >= 0 && mode <= 2 ? ModeNames[mode] : QString::number(mode)},
+             {QStringLiteral("flow_ml_min"), fromThousandths(parsed(ParseRule::Decimal, r[1]))},
+             {QStringLiteral("volume_ml"), fromThousandths(parsed(ParseRule::Decimal, r[2]))},
+             {QStringLiteral("time_s"), parsed(ParseRule::DispenseTime, r[3])},
+             {QStringLiteral("cycles"), parsed(ParseRule::Integer, r[4])},
+             {QStringLiteral("break_s"), parsed(ParseRule::Integer, r[5])},
+             {QStringLiteral("delivered_ml"), fromThousandths(parsed(ParseRule::Integer, r[6]))},
+             {QStringLiteral("elapsed_s"), parsed(ParseRule::ElapsedTime, r[7]) / 100.0},
+             {QStringLiteral("flags"), flags}});
+    });
+}
+
+void PumpSession::runWait(std::function<void()> then)
+{
+    auto delivered = [this](const Reply& reply) {
+        const double ml = fromThousandths(parsed(GUI::ParseRule::Integer, reply));
+        lastValues.insert(QStringLiteral("delivered_ml"), ml);
+        return ml;
+    };
+    if (request.word == QLatin1String("seconds")) {
+        const quint64 mine = step;
+        QTimer::singleShot(std::chrono::milliseconds(qint64(request.number * 1000)), this,
+                           [this, mine, then] {
+                               if (!done && step == mine)
+                                   then();
+                           });
+    } else if (request.word == QLatin1String("volume")) {
+        poll(
+            {command(Table::getActualVolume)},
+            [this, delivered](const Replies& r) { return delivered(r[0]) >= request.number; },
+            then);
+    } else {
+        standingReads = 0;
+        poll(
+            {command(Table::getPumpStatus, 1), command(Table::getActualVolume)},
+            [this, delivered](const Replies& r) {
+                delivered(r[1]);
+                const bool moving = parsed(GUI::ParseRule::StatusPage, r[0]) & MotorInMotionBit;
+                standingReads = moving ? 0 : standingReads + 1;
+                return standingReads >= StandingReadsForFinished;
+            },
+            then);
+    }
+}
+
+void PumpSession::runDose()
+{
+    std::vector<Exchange> exchanges{command(Table::setDispenseModeVolume),
+                                    command(Table::setDispenseVolumeNumber, 1),
+                                    command(Table::setVolume, request.parameter)};
+    if (request.flow)
+        exchanges.push_back(
+            command(Table::setFlowRate,
+                    qint32(std::llround(*request.flow * ValueLimits::ThousandthsPerUnit))));
+    exchanges.push_back(command(Table::start));
+    exchangeAll(exchanges, [this](const Replies&) {
+        request.word = QStringLiteral("finished");
+        runWait([this] { succeed(lastValues); });
+    });
+}
+
+void PumpSession::runSearch(int address, int originalAddress)
+{
+    if (address >= SearchedAddresses) {
+        exchangeOne(command(Table::setCommAddress, originalAddress), [this](const Reply&) {
+            fail(
+                QStringLiteral("no pump answered at addresses 0 to %1").arg(SearchedAddresses - 1));
+        });
+        return;
+    }
+    exchangeOne(command(Table::setCommAddress, address), [=](const Reply&) {
+        exchangeOne(command(Table::setProtocolAnswer, 1), [=](const Reply&) {
+            exchangeOne(command(Table::executeCommCheck), [=](const Reply& check) {
+                const bool found =
+                    check.outcome == Reply::Outcome::Answered &&
+                    GUI::parseAnswer(GUI::ParseRule::CheckResult, QString::fromLatin1(check.data))
+                            .value >= 0;
+                if (!found)
+                    return runSearch(address + 1, originalAddress);
+                const QJsonObject result{{QStringLiteral("address"), address}};
+                if (link->keepsFoundAddress())
+                    return succeed(result);
+                exchangeOne(command(Table::setCommAddress, originalAddress),
+                            [=](const Reply&) { succeed(result); });
+            });
+        });
+    });
+}
+
+void PumpSession::exchangeAll(std::vector<Exchange> exchanges,
+                              std::function<void(const Replies&)> then, Replies replies)
+{
+    if (replies.size() == exchanges.size())
+        return then(replies);
+    const Exchange next = exchanges[replies.size()];
+    exchangeOne(next, [=](const Reply& reply) mutable {
+        if (reply.outcome != Reply::Outcome::Answered)
+            return failOn(reply);
+        replies.push_back(reply);
+        exchangeAll(exchanges, then, replies);
+    });
+}
+
+void PumpSession::poll(std::vector<Exchange> reads, std::function<bool(const Replies&)> finished,
+                       std::function<void()> then)
+{
+    exchangeAll(reads, [=](const Replies& replies) {
+        if (finished(replies))
+            return then();
+        if (request.timeout && clock.elapsed() > *request.timeout * 1000)
+            return fail(QStringLiteral("wait: gave up after %1 s").arg(*request.timeout));
+        const quint64 mine = step;
+        QTimer::singleShot(PollIntervalMs, this, [=] {
+            if (!done && step == mine)
+                poll(reads, finished, then);
+        });
+    });
+}
+
+void PumpSession::exchangeOne(const Exchange& exchange, std::function<void(const Reply&)> then)
+{
+    if (done)
+        return;
+    const quint64 mine = ++step;
+    link->exchange(exchange, this, [this, mine, then](const Reply& reply) {
+        if (!done && step == mine)
+            then(reply);
+    });
+    QTimer::singleShot(ExchangeWatchdogMs, this, [this, mine] {
+        if (!done && step == mine)
+            fail(QStringLiteral("the command was dropped before it was sent"));
+    });
+}
+
+void PumpSession::succeed(QJsonObject values)
+{
+    if (done)
+        return;
+    done = true;
+    values.insert(QStringLiteral("verb"), request.verb);
+    values.insert(QStringLiteral("ok"), true);
+    emit finished(values);
+}
+
+void PumpSession::fail(const QString& error, ExitStatus status)
+{
+    if (done)
+        return;
+    done = true;
+    emit finished({{QStringLiteral("verb"), request.verb},
+                   {QStringLiteral("ok"), false},
+                   {QStringLiteral("error"), error},
+                   {QStringLiteral("exit"), int(status)}});
+}
+
+void PumpSession::failOn(const Reply& reply)
+{
+    if (reply.outcome == Reply::Outcome::Refused)
+        fail(QStringLiteral("refused by the pump (range)"));
+    else
+        fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()));
+}
+
+} // namespace Control

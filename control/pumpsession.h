@@ -1,0 +1,69 @@
+#pragma once
+
+#include "pumplink.h"
+#include "request.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+
+#include <functional>
+#include <vector>
+
+namespace Control {
+
+// Runs one request against the pump through a link, exchange by exchange, without blocking the
+// event loop, and reports one result object: {"verb", "ok", values...} or {"ok":false, "error",
+// "exit"}.
+class PumpSession : public QObject
+{
+    Q_OBJECT
+
+  public:
+    // Between two readings while waiting for the pump.
+    static constexpr int PollIntervalMs = 200;
+    // A queued command that has not run by then was dropped (the panel changed its port).
+    static constexpr int ExchangeWatchdogMs = 15000;
+
+    explicit PumpSession(PumpLink* link, QObject* parent = nullptr);
+
+    // Starts the request; finished() follows once, later.
+    void run(const Request& request);
+    // Sends nothing more; a command already queued still runs once, whole.
+    void abort();
+
+  signals:
+    void finished(const QJsonObject& result);
+
+  private:
+    using Replies = std::vector<Reply>;
+
+    void runVerb();
+    void runStatus();
+    void runWait(std::function<void()> then);
+    void runDose();
+    void runSearch(int address, int originalAddress);
+
+    // Runs the exchanges in order; the first one the pump refuses or leaves unanswered ends the
+    // request with its error.
+    void exchangeAll(std::vector<Exchange> exchanges, std::function<void(const Replies&)> then,
+                     Replies replies = {});
+    // Reads again every PollIntervalMs until done() says so or the request's time-out passes.
+    void poll(std::vector<Exchange> reads, std::function<bool(const Replies&)> done,
+              std::function<void()> then);
+    void exchangeOne(const Exchange& exchange, std::function<void(const Reply&)> then);
+
+    void succeed(QJsonObject values = {});
+    void fail(const QString& error, ExitStatus status = PumpFailure);
+    void failOn(const Reply& reply);
+
+    PumpLink* link;
+    Request request;
+    QJsonObject lastValues;
+    QElapsedTimer clock;
+    quint64 step = 0;
+    int standingReads = 0;
+    bool done = true;
+};
+
+} // namespace Control

@@ -1,0 +1,332 @@
+#include "request.h"
+
+#include "valuelimits.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace Control {
+
+namespace {
+
+// What follows a verb on the command line.
+enum class Takes { Nothing, Value, WaitKind, Dose };
+
+struct Verb
+{
+    const char* name;
+    Takes takes;
+    const char* synopsis;
+    const char* example;
+};
+
+const Verb Verbs[] = {
+    {"status", Takes::Nothing, "read targets, actual values and status flags", "status"},
+    {"set-flow", Takes::Value, "ML_PER_MIN  flow rate", "set-flow 2.5"},
+    {"set-volume", Takes::Value, "ML  dispense volume", "set-volume 10"},
+    {"set-time", Takes::Value, "HH:MM:SS  dispense time", "set-time 00:01:30"},
+    {"set-cycles", Takes::Value, "N  dispense cycles (1000: endless)", "set-cycles 3"},
+    {"set-break", Takes::Value, "SECONDS  pause between cycles", "set-break 20"},
+    {"mode", Takes::Value, "flow|volume|time  operating mode", "mode volume"},
+    {"start", Takes::Nothing, "start (or resume) the run", "start"},
+    {"pause", Takes::Nothing, "pause the run", "pause"},
+    {"stop", Takes::Nothing, "stop the run", "stop"},
+    {"prime", Takes::Nothing, "prime at full speed until stopped", "prime"},
+    {"wait", Takes::WaitKind, "volume ML | finished | seconds S [--timeout S]  wait for the pump",
+     "wait volume 1.5"},
+    {"dose", Takes::Dose,
+     "ML [--flow ML_PER_MIN] [--timeout S]  one dose by volume, waits, prints what was delivered",
+     "dose 1.0 --flow 60"},
+    {"get", Takes::Value, "CODE  read a value by its code (service)", "get TV"},
+    {"send", Takes::Value, "RAW  send a frame body as typed (service)", "send ?DV"},
+    {"search", Takes::Nothing, "find the pump's address on the bus (0 to 98)", "search"},
+};
+
+const Verb* findVerb(const QString& name)
+{
+    for (const Verb& verb : Verbs)
+        if (name == QLatin1String(verb.name))
+            return &verb;
+    return nullptr;
+}
+
+QString usage(const Verb& verb, const QString& problem)
+{
+    return QStringLiteral("%1: %2 (usage: %1 %3)")
+        .arg(QLatin1String(verb.name), problem, QLatin1String(verb.synopsis));
+}
+
+// Takes "--flow X" or "--timeout X" after a verb; false when words[i] is no such option.
+bool takeOption(const QStringList& words, int& i, QJsonObject& object, const QStringList& names,
+                QString* error, const Verb& verb)
+{
+    const QString word = words.at(i);
+    if (!word.startsWith(QLatin1String("--")) || !names.contains(word.mid(2)))
+        return false;
+    if (i + 1 >= words.size()) {
+        *error = usage(verb, QStringLiteral("%1 needs a value").arg(word));
+        return true;
+    }
+    object.insert(word.mid(2), words.at(++i));
+    return true;
+}
+
+QString numberText(double value)
+{
+    return QString::number(value, 'g', 10);
+}
+
+// A number from the object's field, within the range; the message names the range otherwise.
+std::optional<double> rangedNumber(const QJsonObject& object, const char* key,
+                                   ValueLimits::Range range, const QString& unit, QString* problem)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    bool ok = value.isDouble();
+    double number = value.toDouble();
+    if (value.isString())
+        number = value.toString().toDouble(&ok);
+    const QString accepted = QStringLiteral("accepted: %1 to %2%3")
+                                 .arg(numberText(range.minimum), numberText(range.maximum), unit);
+    if (value.isUndefined()) {
+        *problem = QStringLiteral("missing value; %1").arg(accepted);
+        return std::nullopt;
+    }
+    if (!ok || !std::isfinite(number)) {
+        *problem = QStringLiteral("\"%1\" is not a number; %2")
+                       .arg(value.toVariant().toString(), accepted);
+        return std::nullopt;
+    }
+    if (number < range.minimum || number > range.maximum) {
+        *problem = QStringLiteral("%1 is out of range; %2").arg(numberText(number), accepted);
+        return std::nullopt;
+    }
+    return number;
+}
+
+// A whole number within the range.
+std::optional<double> rangedWhole(const QJsonObject& object, ValueLimits::Range range,
+                                  const QString& unit, QString* problem)
+{
+    const std::optional<double> number = rangedNumber(object, "value", range, unit, problem);
+    if (number && std::trunc(*number) != *number) {
+        *problem = QStringLiteral("%1 is not a whole number").arg(numberText(*number));
+        return std::nullopt;
+    }
+    return number;
+}
+
+qint32 thousandths(double value)
+{
+    return qint32(std::llround(value * ValueLimits::ThousandthsPerUnit));
+}
+
+// "HH:MM:SS" as the eight digits hhmmsscc the pump takes.
+std::optional<qint32> dispenseTime(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,2}):(\\d{1,2}):(\\d{1,2})$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int hours = match.captured(1).toInt();
+    const int minutes = match.captured(2).toInt();
+    const int seconds = match.captured(3).toInt();
+    if (hours > ValueLimits::MaxHours || minutes > ValueLimits::MaxMinutes ||
+        seconds > ValueLimits::MaxSeconds)
+        return std::nullopt;
+    return hours * 1000000 + minutes * 10000 + seconds * 100;
+}
+
+constexpr ValueLimits::Range WaitSeconds{
+    0, ValueLimits::MaxHours * 3600.0 + ValueLimits::MaxMinutes * 60.0 + ValueLimits::MaxSeconds};
+constexpr int LongestText = 32;
+const QString MlPerMin = QStringLiteral(" ml/min");
+const QString Ml = QStringLiteral(" ml");
+const QString Seconds = QStringLiteral(" s");
+
+// Checks the arguments of one verb into the request; false with a problem when they do not do.
+bool checkArguments(const QJsonObject& object, Request& request, QString* problem)
+{
+    const QString verb = request.verb;
+    const QString text = object.value(QLatin1String("value")).toString();
+    std::optional<double> number;
+    if (verb == QLatin1String("set-flow")) {
+        number = rangedNumber(object, "value", ValueLimits::FlowAnyModel, MlPerMin, problem);
+        request.parameter = number ? thousandths(*number) : 0;
+    } else if (verb == QLatin1String("set-volume")) {
+        number = rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
+        request.parameter = number ? thousandths(*number) : 0;
+    } else if (verb == QLatin1String("set-cycles") || verb == QLatin1String("set-break")) {
+        const bool cycles = verb == QLatin1String("set-cycles");
+        number = rangedWhole(
+            object, {0, double(cycles ? ValueLimits::MaxCycles : ValueLimits::MaxBreakSeconds)},
+            cycles ? QString() : Seconds, problem);
+        request.parameter = number ? qint32(*number) : 0;
+    } else if (verb == QLatin1String("set-time")) {
+        const std::optional<qint32> time = dispenseTime(text);
+        if (!time)
+            *problem = QStringLiteral("\"%1\" is no time from 00:00:00 to %2:%3:%4")
+                           .arg(text)
+                           .arg(ValueLimits::MaxHours)
+                           .arg(ValueLimits::MaxMinutes)
+                           .arg(ValueLimits::MaxSeconds);
+        request.parameter = time.value_or(0);
+        return time.has_value();
+    } else if (verb == QLatin1String("mode")) {
+        request.word = text;
+        if (!QStringList{QStringLiteral("flow"), QStringLiteral("volume"), QStringLiteral("time")}
+                 .contains(text)) {
+            *problem = QStringLiteral("\"%1\" is no mode; accepted: flow, volume, time").arg(text);
+            return false;
+        }
+        return true;
+    } else if (verb == QLatin1String("get") || verb == QLatin1String("send")) {
+        static const QRegularExpression code(QStringLiteral("^[A-Za-z0-9!]{1,4}$"));
+        static const QRegularExpression printable(QStringLiteral("^[\\x20-\\x7e]{1,32}$"));
+        const bool get = verb == QLatin1String("get");
+        request.word = text;
+        if (!(get ? code : printable).match(text).hasMatch()) {
+            *problem =
+                get ? QStringLiteral("\"%1\" is no code; accepted: 1 to 4 letters, digits or !")
+                          .arg(text)
+                    : QStringLiteral("accepted: 1 to %1 printable ASCII characters")
+                          .arg(LongestText);
+            return false;
+        }
+        return true;
+    } else if (verb == QLatin1String("wait")) {
+        request.word = object.value(QLatin1String("for")).toString();
+        if (request.word == QLatin1String("volume"))
+            number = rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
+        else if (request.word == QLatin1String("seconds"))
+            number = rangedNumber(object, "value", WaitSeconds, Seconds, problem);
+        else if (request.word == QLatin1String("finished"))
+            number = 0.0;
+        else
+            *problem =
+                QStringLiteral("\"%1\" is nothing to wait for; accepted: volume, finished, seconds")
+                    .arg(request.word);
+    } else if (verb == QLatin1String("dose")) {
+        number = rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
+        request.parameter = number ? thousandths(*number) : 0;
+        if (number && object.contains(QLatin1String("flow"))) {
+            request.flow =
+                rangedNumber(object, "flow", ValueLimits::FlowAnyModel, MlPerMin, problem);
+            if (!request.flow)
+                return false;
+        }
+    } else {
+        return true;
+    }
+    if (!number)
+        return false;
+    request.number = *number;
+    if (object.contains(QLatin1String("timeout"))) {
+        request.timeout = rangedNumber(object, "timeout", WaitSeconds, Seconds, problem);
+        return request.timeout.has_value();
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<QJsonObject> requestsFromArguments(const QStringList& words, QString* error)
+{
+    std::vector<QJsonObject> requests;
+    for (int i = 0; i < words.size() && error->isEmpty(); ++i) {
+        const Verb* verb = findVerb(words.at(i));
+        if (!verb) {
+            *error = QStringLiteral("unknown verb \"%1\" (options go before the verbs; see --help)")
+                         .arg(words.at(i));
+            break;
+        }
+        QJsonObject object{{QStringLiteral("verb"), QLatin1String(verb->name)}};
+        auto next = [&](const char* key) {
+            if (i + 1 < words.size() && !findVerb(words.at(i + 1)))
+                object.insert(QLatin1String(key), words.at(++i));
+        };
+        if (verb->takes == Takes::Value || verb->takes == Takes::Dose)
+            next("value");
+        if (verb->takes == Takes::WaitKind) {
+            next("for");
+            if (object.value(QLatin1String("for")).toString() != QLatin1String("finished"))
+                next("value");
+        }
+        if (verb->takes == Takes::WaitKind || verb->takes == Takes::Dose) {
+            const QStringList options =
+                verb->takes == Takes::Dose
+                    ? QStringList{QStringLiteral("flow"), QStringLiteral("timeout")}
+                    : QStringList{QStringLiteral("timeout")};
+            while (i + 1 < words.size() && error->isEmpty()) {
+                int at = i + 1;
+                if (!takeOption(words, at, object, options, error, *verb))
+                    break;
+                i = at;
+            }
+        }
+        requests.push_back(object);
+    }
+    if (!error->isEmpty())
+        requests.clear();
+    return requests;
+}
+
+Checked checkRequest(const QJsonObject& object)
+{
+    Checked checked;
+    const Verb* verb = findVerb(object.value(QLatin1String("verb")).toString());
+    if (!verb) {
+        checked.error = QStringLiteral("unknown verb \"%1\"")
+                            .arg(object.value(QLatin1String("verb")).toString());
+        return checked;
+    }
+    Request request;
+    request.verb = QLatin1String(verb->name);
+    QString problem;
+    if (checkArguments(object, request, &problem))
+        checked.request = request;
+    else
+        checked.error = usage(*verb, problem);
+    return checked;
+}
+
+QString verbHelp()
+{
+    QString text = QStringLiteral("Verbs (several may follow each other; they run in order and "
+                                  "the first failure stops the rest):\n");
+    for (const Verb& verb : Verbs)
+        text += QStringLiteral("  %1 %2\n      e.g. dosedeskctl %3\n")
+                    .arg(QLatin1String(verb.name), QLatin1String(verb.synopsis),
+                         QLatin1String(verb.example));
+    return text;
+}
+
+QString describe(const QJsonObject& result)
+{
+    QString text;
+    // Fixed order, so that a script can cut the lines it wants.
+    static const char* const keys[] = {"mode",    "flow_ml_min",  "volume_ml", "time_s",  "cycles",
+                                       "break_s", "delivered_ml", "elapsed_s", "address", "answer"};
+    for (const char* key : keys) {
+        const QJsonValue value = result.value(QLatin1String(key));
+        if (value.isUndefined())
+            continue;
+        const QString shown =
+            value.isDouble()
+                ? QString::number(
+                      value.toDouble(), 'f',
+                      QByteArray(key).endsWith("_ml") || QByteArray(key).endsWith("_min") ? 3 : 0)
+                : value.toString();
+        text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), shown);
+    }
+    if (result.contains(QLatin1String("flags"))) {
+        QStringList flags;
+        for (const QJsonValue& flag : result.value(QLatin1String("flags")).toArray())
+            flags.append(flag.toString());
+        text += QStringLiteral("flags: %1\n").arg(flags.join(QLatin1Char(' ')));
+    }
+    return text;
+}
+
+} // namespace Control

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+// The verbs a script gives the pump, the same on the command line and on the panel's socket.
+namespace Control {
+
+// Exit statuses of dosedeskctl; an error answer on the socket carries one of them as "exit".
+enum ExitStatus { Success = 0, PumpFailure = 1, UsageError = 2 };
+
+// One verb with its arguments checked and turned into what the pump is sent.
+struct Request
+{
+    QString verb;
+    QString word;         // mode name, what to wait for, the code to read, the raw text to send
+    double number = 0;    // ml, ml/min, seconds or a count, in the user's units
+    qint32 parameter = 0; // the number as the pump takes it
+    std::optional<double> flow;    // dose: flow rate in ml/min
+    std::optional<double> timeout; // wait, dose: give up after this many seconds
+};
+
+// A checked request, or the message of a usage error (it names the verb and what it accepts).
+struct Checked
+{
+    std::optional<Request> request;
+    QString error;
+};
+
+// The request objects of the verbs on a command line, in order; on a usage error the list is
+// empty and error says why. Numbers stay text here: checkRequest judges them.
+std::vector<QJsonObject> requestsFromArguments(const QStringList& words, QString* error);
+// Checks one request object as read from the socket or built from the command line.
+Checked checkRequest(const QJsonObject& object);
+// The verbs, one per line with what they take and an example, for --help.
+QString verbHelp();
+// A result object as a script reads it without --json; empty for verbs that report nothing.
+QString describe(const QJsonObject& result);
+
+} // namespace Control
