@@ -51,10 +51,18 @@ QString ControlServer::socketPath(int copyNumber)
 
 bool ControlServer::listen(const QString& path)
 {
-    // Each copy number belongs to one running copy, so a socket under it is a dead copy's.
-    QLocalServer::removeServer(path);
-    if (!server.listen(path))
+    // A socket nobody answers on is left from a copy that ended; one that answers is taken.
+    QLocalSocket probe;
+    probe.connectToServer(path);
+    if (probe.waitForConnected(ProbeTimeoutMs)) {
+        error = QStringLiteral("%1 is in use by another panel").arg(path);
         return false;
+    }
+    QLocalServer::removeServer(path);
+    if (!server.listen(path)) {
+        error = server.errorString();
+        return false;
+    }
     // Read and write for the user only, whatever the user's umask.
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     return true;

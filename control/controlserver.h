@@ -33,6 +33,7 @@ class ControlServer : public QObject
     // Requests a client may queue behind the one running before it is dropped.
     static constexpr int MostQueuedLines = 16;
     static constexpr int MostClients = 32;
+    static constexpr int ProbeTimeoutMs = 200;
 
     ControlServer(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
                   Communication* communication, QObject* parent = nullptr);
@@ -43,7 +44,7 @@ class ControlServer : public QObject
     // Listens at the path, replacing a socket a copy that ended left behind; false with
     // errorString() when that fails.
     bool listen(const QString& path);
-    QString errorString() const { return server.errorString(); }
+    QString errorString() const { return error; }
 
   private:
     struct Client
@@ -63,6 +64,7 @@ class ControlServer : public QObject
     void forget(QLocalSocket* socket);
 
     QLocalServer server;
+    QString error;
     StackLink link;
     std::vector<Client*> clients;
 };

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <utility>
 
 namespace Control {
 
@@ -18,30 +19,33 @@ struct Verb
 {
     const char* name;
     Takes takes;
-    const char* synopsis;
+    const char* arguments;
+    const char* purpose;
     const char* example;
 };
 
 const Verb Verbs[] = {
-    {"status", Takes::Nothing, "read targets, actual values and status flags", "status"},
-    {"set-flow", Takes::Value, "ML_PER_MIN  flow rate", "set-flow 2.5"},
-    {"set-volume", Takes::Value, "ML  dispense volume", "set-volume 10"},
-    {"set-time", Takes::Value, "HH:MM:SS  dispense time", "set-time 00:01:30"},
-    {"set-cycles", Takes::Value, "N  dispense cycles (1000: endless)", "set-cycles 3"},
-    {"set-break", Takes::Value, "SECONDS  pause between cycles", "set-break 20"},
-    {"mode", Takes::Value, "flow|volume|time  operating mode", "mode volume"},
-    {"start", Takes::Nothing, "start (or resume) the run", "start"},
-    {"pause", Takes::Nothing, "pause the run", "pause"},
-    {"stop", Takes::Nothing, "stop the run", "stop"},
-    {"prime", Takes::Nothing, "prime at full speed until stopped", "prime"},
-    {"wait", Takes::WaitKind, "volume ML | finished | seconds S [--timeout S]  wait for the pump",
-     "wait volume 1.5"},
-    {"dose", Takes::Dose,
-     "ML [--flow ML_PER_MIN] [--timeout S]  one dose by volume, waits, prints what was delivered",
+    {"status", Takes::Nothing, "", "read targets, actual values and status flags", "status"},
+    {"set-flow", Takes::Value, "ML_PER_MIN", "set the flow rate", "set-flow 2.5"},
+    {"set-volume", Takes::Value, "ML", "set the dispense volume", "set-volume 10"},
+    {"set-time", Takes::Value, "HH:MM:SS", "set the dispense time", "set-time 00:01:30"},
+    {"set-cycles", Takes::Value, "N", "set the number of dispense cycles (1000: endless)",
+     "set-cycles 3"},
+    {"set-break", Takes::Value, "SECONDS", "set the pause between dispense cycles", "set-break 20"},
+    {"mode", Takes::Value, "flow|volume|time", "choose the operating mode", "mode volume"},
+    {"start", Takes::Nothing, "", "start the run, or resume it after a pause", "start"},
+    {"pause", Takes::Nothing, "", "pause the run", "pause"},
+    {"stop", Takes::Nothing, "", "stop the run", "stop"},
+    {"prime", Takes::Nothing, "", "prime at full speed until stopped", "prime"},
+    {"wait", Takes::WaitKind, "volume ML | finished | seconds S [--timeout S]",
+     "wait until so much was delivered, until the motor stands, or for a time",
+     "wait volume 1.5 --timeout 60"},
+    {"dose", Takes::Dose, "ML [--flow ML_PER_MIN] [--timeout S]",
+     "dose once by volume (sets mode, one cycle, volume, rate), wait, print what was delivered",
      "dose 1.0 --flow 60"},
-    {"get", Takes::Value, "CODE  read a value by its code (service)", "get TV"},
-    {"send", Takes::Value, "RAW  send a frame body as typed (service)", "send ?DV"},
-    {"search", Takes::Nothing, "find the pump's address on the bus (0 to 98)", "search"},
+    {"get", Takes::Value, "CODE", "read a value by its code (service)", "get TV"},
+    {"send", Takes::Value, "RAW", "send a frame body as typed (service)", "send ?DV"},
+    {"search", Takes::Nothing, "", "find the pump's address on the bus (0 to 98)", "search"},
 };
 
 const Verb* findVerb(const QString& name)
@@ -55,7 +59,8 @@ const Verb* findVerb(const QString& name)
 QString usage(const Verb& verb, const QString& problem)
 {
     return QStringLiteral("%1: %2 (usage: %1 %3)")
-        .arg(QLatin1String(verb.name), problem, QLatin1String(verb.synopsis));
+        .arg(QLatin1String(verb.name), problem, QLatin1String(verb.arguments))
+        .replace(QLatin1String(" )"), QLatin1String(")"));
 }
 
 // Takes "--flow X" or "--timeout X" after a verb; false when words[i] is no such option.
@@ -296,28 +301,25 @@ QString verbHelp()
     QString text = QStringLiteral("Verbs (several may follow each other; they run in order and "
                                   "the first failure stops the rest):\n");
     for (const Verb& verb : Verbs)
-        text += QStringLiteral("  %1 %2\n      e.g. dosedeskctl %3\n")
-                    .arg(QLatin1String(verb.name), QLatin1String(verb.synopsis),
-                         QLatin1String(verb.example));
+        text += QStringLiteral("  %1 %2\n      %3\n      e.g. dosedeskctl %4\n")
+                    .arg(QLatin1String(verb.name), QLatin1String(verb.arguments),
+                         QLatin1String(verb.purpose), QLatin1String(verb.example));
     return text;
 }
 
 QString describe(const QJsonObject& result)
 {
     QString text;
-    // Fixed order, so that a script can cut the lines it wants.
-    static const char* const keys[] = {"mode",    "flow_ml_min",  "volume_ml", "time_s",  "cycles",
-                                       "break_s", "delivered_ml", "elapsed_s", "address", "answer"};
-    for (const char* key : keys) {
+    // Fixed order, so that a script can cut the lines it wants; each with its decimals.
+    static const std::pair<const char*, int> keys[] = {
+        {"mode", 0},    {"flow_ml_min", 3},  {"volume_ml", 3}, {"time_s", 0},  {"cycles", 0},
+        {"break_s", 0}, {"delivered_ml", 3}, {"elapsed_s", 2}, {"address", 0}, {"answer", 0}};
+    for (const auto& [key, decimals] : keys) {
         const QJsonValue value = result.value(QLatin1String(key));
         if (value.isUndefined())
             continue;
         const QString shown =
-            value.isDouble()
-                ? QString::number(
-                      value.toDouble(), 'f',
-                      QByteArray(key).endsWith("_ml") || QByteArray(key).endsWith("_min") ? 3 : 0)
-                : value.toString();
+            value.isDouble() ? QString::number(value.toDouble(), 'f', decimals) : value.toString();
         text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), shown);
     }
     if (result.contains(QLatin1String("flags"))) {

@@ -1,0 +1,355 @@
+#include "controlserver.h"
+#include "pumpsession.h"
+#include "windowrig.h"
+
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// dosedeskctl run as a process against a simulated pump: straight over the line, and through a
+// panel (the real window on the real command stack) listening on its control socket.
+class TestDosedeskctl : public QObject
+{
+    Q_OBJECT
+
+    enum class Pump { Normal, Small, Silent };
+
+  private slots:
+    void initTestCase();
+    void verbs_data();
+    void verbs();
+    void hostileLines_data();
+    void hostileLines();
+    void crowdAndDeserter();
+
+  private:
+    QList<QByteArray> bodies(Simulator::PtyPump& pump) const;
+    QByteArray request(QLocalSocket& socket, const QByteArray& line);
+
+    QTemporaryDir runtime;
+    std::unique_ptr<WindowRig> rig;
+    std::unique_ptr<Control::ControlServer> server;
+    std::unique_ptr<Simulator::PtyPump> direct;
+};
+
+void TestDosedeskctl::initTestCase()
+{
+    // The panel's socket and the program's search both look in this runtime folder only.
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    rig = std::make_unique<WindowRig>();
+    server =
+        std::make_unique<Control::ControlServer>(&rig->stack, &rig->table, &rig->communication);
+    const QString path = Control::ControlServer::socketPath(instanceNumber());
+    QVERIFY2(server->listen(path), qPrintable(server->errorString()));
+    // Nobody but the user: read and write for the owner, nothing for group and others.
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    QCOMPARE(QFileInfo(path).permissions() & (others | QFile::ReadOwner | QFile::WriteOwner),
+             QFile::ReadOwner | QFile::WriteOwner);
+    // A second panel under the same number must not take the socket away from the first.
+    Control::ControlServer second(&rig->stack, &rig->table, &rig->communication);
+    QVERIFY(!second.listen(path));
+
+    Simulator::PtyPump::Options options;
+    options.pacing = false;
+    options.turnaroundMs = 0;
+    direct = std::make_unique<Simulator::PtyPump>(options);
+    QVERIFY(direct->start());
+}
+
+QList<QByteArray> TestDosedeskctl::bodies(Simulator::PtyPump& pump) const
+{
+    QList<QByteArray> result;
+    for (const QByteArray& frame : pump.receivedFrames())
+        result.append(frame.mid(3, frame.size() - 5)); // without STX, address, ETX, check byte
+    return result;
+}
+
+void TestDosedeskctl::verbs_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Pump>("pump");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");      // pattern for standard output
+    QTest::addColumn<QString>("message");     // pattern for standard error
+    QTest::addColumn<QByteArrayList>("sent"); // every frame body, in order; "..." ends a prefix
+
+    struct Row
+    {
+        const char* name;
+        QStringList arguments;
+        Pump pump;
+        int exitCode;
+        QString output;
+        QString message;
+        QByteArrayList sent;
+    };
+    const QString status = QStringLiteral(
+        "^mode: (flow|volume|time)\nflow_ml_min: \\d+\\.\\d{3}\nvolume_ml: \\d+\\.\\d{3}\ntime_s: "
+        "\\d+\n"
+        "cycles: \\d+\nbreak_s: \\d+\ndelivered_ml: \\d+\\.\\d{3}\nelapsed_s: \\d+\\.\\d\\d\n"
+        "flags: .*display_on.*\n$");
+    const Row rows[] = {
+        {"status", {"status"}, Pump::Normal, 0, status, "^$", {"?MS", "?RV", "?DV", "..."}},
+        {"set-flow", {"set-flow", "2.5"}, Pump::Normal, 0, "^$", "^$", {"RV00002500"}},
+        {"set-volume", {"set-volume", "12.345"}, Pump::Normal, 0, "^$", "^$", {"DV00012345"}},
+        {"set-time", {"set-time", "01:02:03"}, Pump::Normal, 0, "^$", "^$", {"DT01020300"}},
+        {"set-cycles, set-break",
+         {"set-cycles", "3", "set-break", "125"},
+         Pump::Normal,
+         0,
+         "^$",
+         "^$",
+         {"DN00003", "DB00125"}},
+        {"modes",
+         {"mode", "volume", "mode", "time", "mode", "flow"},
+         Pump::Normal,
+         0,
+         "^$",
+         "^$",
+         {"MS1", "MS2", "MS0"}},
+        {"run keys",
+         {"start", "pause", "start", "stop", "prime", "stop"},
+         Pump::Normal,
+         0,
+         "^$",
+         "^$",
+         {"KY1", "KY3", "KY1", "KY0", "KY2", "KY0"}},
+        {"wait seconds",
+         {"start", "wait", "seconds", "0.3", "stop"},
+         Pump::Normal,
+         0,
+         "^$",
+         "^$",
+         {"KY1", "KY0"}},
+        {"wait volume",
+         {"set-flow", "60", "start", "wait", "volume", "0.2", "--timeout", "20", "stop"},
+         Pump::Normal,
+         0,
+         "^delivered_ml: 0\\.[2-9]\\d\\d\n$",
+         "^$",
+         {"RV00060000", "KY1", "?TV", "..."}},
+        {"dose",
+         {"dose", "1.0", "--flow", "60"},
+         Pump::Normal,
+         0,
+         "^delivered_ml: 1\\.000\n$",
+         "^$",
+         {"MS1", "DN00001", "DV00001000", "RV00060000", "KY1", "..."}},
+        {"get, send",
+         {"set-volume", "2", "get", "DV", "send", "KY0"},
+         Pump::Normal,
+         0,
+         "^answer: 2000\nanswer: ACK\n$",
+         "^$",
+         {"DV00002000", "?DV", "KY0"}},
+        {"search", {"search"}, Pump::Normal, 0, "^address: 0\n$", "^$", {"SP1", "?SI"}},
+        {"json",
+         {"--json", "set-flow", "1.5", "status"},
+         Pump::Normal,
+         0,
+         "^\\{\"ok\":true,\"verb\":\"set-flow\"\\}\n\\{.*\"flow_ml_min\":1\\.5,.*\"ok\":true.*\\}"
+         "\n$",
+         "^$",
+         {"RV00001500", "..."}},
+        {"refused value stops the rest",
+         {"set-flow", "50", "start"},
+         Pump::Small,
+         1,
+         "^$",
+         "^dosedeskctl: set-flow: refused by the pump \\(range\\)\n$",
+         {"RV00050000"}},
+        {"no answer",
+         {"stop"},
+         Pump::Silent,
+         1,
+         "^$",
+         "^dosedeskctl: stop: no answer from the pump at address 0\n$",
+         {"KY0"}},
+        {"out of range",
+         {"set-flow", "2", "set-flow", "150"},
+         Pump::Normal,
+         2,
+         "^$",
+         "set-flow: 150 is out of range; accepted: 0.03 to 100 ml/min",
+         {}},
+        {"not a number",
+         {"set-cycles", "many"},
+         Pump::Normal,
+         2,
+         "^$",
+         "set-cycles: \"many\" is not a number; accepted: 0 to 1000",
+         {}},
+        {"bad time",
+         {"start", "set-time", "1:60:00"},
+         Pump::Normal,
+         2,
+         "^$",
+         "set-time: \"1:60:00\" is no time from 00:00:00 to 99:59:59",
+         {}},
+        {"missing value", {"dose"}, Pump::Normal, 2, "^$", "dose: missing value", {}},
+        {"unknown verb", {"status", "fly"}, Pump::Normal, 2, "^$", "unknown verb \"fly\"", {}},
+    };
+    for (const Row& row : rows) {
+        for (const bool panel : {false, true}) {
+            QTest::addRow("%s %s", panel ? "panel" : "direct", row.name)
+                << (QStringList{panel ? "--panel" : "--port",
+                                panel ? QString::number(instanceNumber()) : QString()} +
+                    row.arguments)
+                << row.pump << row.exitCode << row.output << row.message << row.sent;
+        }
+    }
+    QTest::newRow("help") << QStringList{"--help"} << Pump::Normal << 0
+                          << "(?s)e\\.g\\. dosedeskctl status\n.*e\\.g\\. dosedeskctl dose 1\\.0 "
+                             "--flow 60\n.*e\\.g\\. dosedeskctl search\n.*--port <PATH>.*--json"
+                          << "^$" << QByteArrayList{};
+    QTest::newRow("version") << QStringList{"--version"} << Pump::Normal << 0
+                             << "^dosedeskctl \\d+\\.\\d+\\.\\d+\n$"
+                             << "^$" << QByteArrayList{};
+}
+
+void TestDosedeskctl::verbs()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Pump, pump);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, message);
+    QFETCH(QByteArrayList, sent);
+
+    const bool panel = arguments.first() == QLatin1String("--panel");
+    Simulator::PtyPump& target = panel ? rig->pump : *direct;
+    if (arguments.first() == QLatin1String("--port"))
+        arguments[1] = direct->devicePath();
+    target.setValue("SV", pump == Pump::Small ? 102 : 110);
+    target.modifyFaults(
+        [pump](Simulator::Faults& faults) { faults.silent = pump == Pump::Silent; });
+    target.clearLog();
+
+    QProcess program;
+    program.start(QStringLiteral(DOSEDESKCTL), arguments);
+    // The panel serves the socket from this thread's event loop.
+    QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
+    const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+    QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out));
+    QVERIFY2(QRegularExpression(message).match(err).hasMatch(), qPrintable(err));
+    QCOMPARE(program.exitCode(), exitCode);
+
+    QList<QByteArray> received = bodies(target);
+    if (!sent.isEmpty() && sent.last() == "...") {
+        sent.removeLast();
+        received = received.mid(0, sent.size());
+    }
+    QCOMPARE(received, sent);
+    // What went through the panel is in its messages panel, as a click's command would be.
+    if (panel && !sent.isEmpty())
+        QVERIFY(rig->ui().textEditTxData->toPlainText().contains(QString::fromLatin1(sent.last())));
+}
+
+QByteArray TestDosedeskctl::request(QLocalSocket& socket, const QByteArray& line)
+{
+    socket.write(line);
+    if (!QTest::qWaitFor([&] { return socket.canReadLine(); }, 10000))
+        return "<no answer>";
+    return socket.readLine();
+}
+
+void TestDosedeskctl::hostileLines_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("dropped");
+
+    QTest::newRow("not JSON") << QByteArray("{verb: set-flow\n") << "malformed request" << false;
+    QTest::newRow("no object") << QByteArray("[1, 2]\n") << "malformed request: not an object"
+                               << false;
+    QTest::newRow("unknown verb") << QByteArray("{\"verb\":\"fly\"}\n") << "unknown verb" << false;
+    QTest::newRow("beyond the limits") << QByteArray("{\"verb\":\"set-flow\",\"value\":1000}\n")
+                                       << "set-flow: 1000 is out of range.*\"exit\":2" << false;
+    QTest::newRow("value of another type")
+        << QByteArray("{\"verb\":\"set-volume\",\"value\":[1]}\n") << "is not a number" << false;
+    QTest::newRow("line beyond 4 KiB")
+        << QByteArray(5000, 'x') << "line longer than 4096 bytes" << true;
+}
+
+void TestDosedeskctl::hostileLines()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, answer);
+    QFETCH(bool, dropped);
+
+    QLocalSocket socket;
+    socket.connectToServer(Control::ControlServer::socketPath(instanceNumber()));
+    QVERIFY(socket.waitForConnected(2000));
+    rig->pump.clearLog();
+    const QByteArray reply = request(socket, line);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\{.*\"ok\":false.*\\}\n$"))
+                     .match(QString::fromUtf8(reply))
+                     .hasMatch() &&
+                 QRegularExpression(answer).match(QString::fromUtf8(reply)).hasMatch(),
+             reply.constData());
+    QCOMPARE(rig->bodiesUntilMarker(), QList<QByteArray>());
+    if (dropped) {
+        QVERIFY(QTest::qWaitFor([&] { return socket.state() == QLocalSocket::UnconnectedState; },
+                                5000));
+    } else {
+        // The same client is still served.
+        QCOMPARE(request(socket, "{\"verb\":\"set-cycles\",\"value\":4}\n"),
+                 QByteArray("{\"ok\":true,\"verb\":\"set-cycles\"}\n"));
+    }
+}
+
+void TestDosedeskctl::crowdAndDeserter()
+{
+    rig->pump.modifyFaults([](Simulator::Faults& faults) { faults.silent = false; });
+    rig->pump.setValue("SV", 110);
+    rig->pump.clearLog();
+    const QString path = Control::ControlServer::socketPath(instanceNumber());
+    // Twenty clients at once; the first never writes, the others set a count each.
+    std::vector<std::unique_ptr<QLocalSocket>> crowd;
+    for (int i = 0; i < 20; ++i) {
+        crowd.push_back(std::make_unique<QLocalSocket>());
+        crowd.back()->connectToServer(path);
+        QVERIFY(crowd.back()->waitForConnected(2000));
+    }
+    for (int i = 1; i < 20; ++i)
+        crowd[std::size_t(i)]->write(QByteArrayLiteral("{\"verb\":\"set-cycles\",\"value\":%1}\n")
+                                         .replace("%1", QByteArray::number(i)));
+    for (int i = 1; i < 20; ++i)
+        QCOMPARE(request(*crowd[std::size_t(i)], {}),
+                 QByteArray("{\"ok\":true,\"verb\":\"set-cycles\"}\n"));
+
+    // A client that leaves while its wait runs: what it queued behind the wait is never sent.
+    QLocalSocket deserter;
+    deserter.connectToServer(path);
+    QVERIFY(deserter.waitForConnected(2000));
+    QCOMPARE(request(deserter,
+                     "{\"verb\":\"set-flow\",\"value\":2.5}\n{\"verb\":\"wait\",\"for\":"
+                     "\"volume\",\"value\":900}\n{\"verb\":\"set-flow\",\"value\":3.5}\n"),
+             QByteArray("{\"ok\":true,\"verb\":\"set-flow\"}\n"));
+    QVERIFY(rig->waitForBody("00?TV"));
+    deserter.abort();
+    QTest::qWait(3 * Control::PumpSession::PollIntervalMs);
+
+    QList<QByteArray> expected;
+    for (int i = 1; i < 20; ++i)
+        expected.append("00DN" + QByteArray::number(i).rightJustified(5, '0'));
+    expected.append("00RV00002500");
+    const QList<QByteArray> received = rig->bodiesUntilMarker();
+    QCOMPARE(received.mid(0, expected.size()), expected);
+    // Only the readings of the abandoned wait follow, and they stop.
+    for (const QByteArray& body : received.mid(expected.size()))
+        QCOMPARE(body, QByteArray("00?TV"));
+    rig->pump.clearLog();
+    QTest::qWait(3 * Control::PumpSession::PollIntervalMs);
+    QCOMPARE(rig->bodiesUntilMarker(), QList<QByteArray>());
+    QCOMPARE(crowd.front()->state(), QLocalSocket::ConnectedState);
+}
+
+QTEST_MAIN(TestDosedeskctl)
+#include "tst_dosedeskctl.moc"
