@@ -1,5 +1,6 @@
 #include "allcommands.h"
 #include "communication.h"
+#include "console.h"
 #include "constants.h"
 #include "controlserver.h"
 #include "helpcontent.h"
@@ -23,12 +24,6 @@
 #include <vector>
 
 namespace {
-
-void print(std::FILE* stream, const QString& text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
 
 QStringList commandLine(int argc, char* argv[])
 {

@@ -1,5 +1,6 @@
 #include "screenshot.h"
 
+#include "console.h"
 #include "mainform.h"
 
 #include <QCoreApplication>
@@ -19,12 +20,6 @@ constexpr int ScreenshotSettleMs = 1500;
 constexpr int ScreenshotIdentityWaitMs = 10000;
 constexpr int ScreenshotPollMs = 100;
 constexpr int ExitNoPump = 3;
-
-void print(std::FILE* stream, const QString& text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
 
 } // namespace
 

@@ -3,6 +3,7 @@
 
 #include "allcommands.h"
 #include "communication.h"
+#include "console.h"
 #include "constants.h"
 #include "controlserver.h"
 #include "pumpsession.h"
@@ -26,12 +27,6 @@ using Control::ExitStatus;
 constexpr int MostPanelCopies = 16;
 constexpr int ConnectTimeoutMs = 2000;
 constexpr int LargestAddress = 99;
-
-void print(std::FILE* stream, const QString& text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
 
 // Runs one request and gives its result object.
 using Runner = std::function<QJsonObject(const QJsonObject& request)>;
@@ -174,7 +169,11 @@ int main(int argc, char* argv[])
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
-        print(stdout, parser.helpText());
+        // The program's name rather than the path it was started by, as manual pages show it.
+        QString help = parser.helpText();
+        help.replace(help.indexOf(u' '), help.indexOf(u'[') - help.indexOf(u' '),
+                     QStringLiteral(" dosedeskctl "));
+        print(stdout, help);
         return Control::Success;
     }
     if (parser.isSet(QStringLiteral("version"))) {
@@ -193,6 +192,8 @@ int main(int argc, char* argv[])
     }
     bool ok = true;
     const int address = parser.value(addressOption).toInt(&ok);
+    if (error.isEmpty() && parser.isSet(addressOption) && !parser.isSet(portOption))
+        error = QStringLiteral("--address goes with --port; a panel sends to its own address");
     if (error.isEmpty() && (!ok || address < 0 || address > LargestAddress))
         error = QStringLiteral("--address: accepted: 0 to %1").arg(LargestAddress);
     const int copy = parser.isSet(panelOption) ? parser.value(panelOption).toInt(&ok) : 1;
