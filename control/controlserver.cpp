@@ -98,6 +98,10 @@ void ControlServer::accept()
 
 void ControlServer::read(Client* client)
 {
+    if (client->dropped) {
+        client->socket->readAll();
+        return;
+    }
     client->buffer += client->socket->readAll();
     for (qsizetype end = client->buffer.indexOf('\n'); end >= 0;
          end = client->buffer.indexOf('\n')) {
@@ -147,6 +151,7 @@ void ControlServer::answer(Client* client, const QJsonObject& result)
 
 void ControlServer::drop(Client* client, const QString& error)
 {
+    client->dropped = true;
     client->lines.clear();
     client->buffer.clear();
     client->session->abort();

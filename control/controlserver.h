@@ -54,6 +54,7 @@ class ControlServer : public QObject
         QByteArray buffer;
         QList<QByteArray> lines;
         bool busy = false;
+        bool dropped = false; // told why and being disconnected: nothing more is read
     };
 
     void accept();

@@ -86,6 +86,10 @@ void PumpSession::abort()
 {
     done = true;
     ++step;
+    // A search left half-way must not leave the link calling some other address.
+    if (searchHome)
+        link->exchange(command(Table::setCommAddress, *searchHome), this, [](const Reply&) {});
+    searchHome.reset();
 }
 
 void PumpSession::runVerb()
@@ -129,7 +133,7 @@ void PumpSession::runVerb()
                 succeed({{QStringLiteral("answer"), QString::fromLatin1(replies.front().data)}});
             });
     else if (verb == QLatin1String("search"))
-        runSearch(0, link->address());
+        runSearch(0);
     else
         fail(QStringLiteral("unknown verb \"%1\"").arg(verb), UsageError);
 }
@@ -221,15 +225,27 @@ void PumpSession::runDose()
     });
 }
 
-void PumpSession::runSearch(int address, int originalAddress)
+void PumpSession::runSearch(int address)
 {
-    if (address >= SearchedAddresses) {
-        exchangeOne(command(Table::setCommAddress, originalAddress), [this](const Reply&) {
-            fail(
-                QStringLiteral("no pump answered at addresses 0 to %1").arg(SearchedAddresses - 1));
-        });
-        return;
-    }
+    if (address == 0)
+        searchHome = link->address();
+    // Back to the address the search started from, unless the link may keep the one found.
+    auto finish = [this](std::optional<int> found) {
+        const int home = *searchHome;
+        searchHome.reset();
+        auto report = [this, found](const Reply&) {
+            if (found)
+                succeed({{QStringLiteral("address"), *found}});
+            else
+                fail(QStringLiteral("no pump answered at addresses 0 to %1")
+                         .arg(SearchedAddresses - 1));
+        };
+        if (found && link->keepsFoundAddress())
+            return report({});
+        exchangeOne(command(Table::setCommAddress, home), report);
+    };
+    if (address >= SearchedAddresses)
+        return finish(std::nullopt);
     exchangeOne(command(Table::setCommAddress, address), [=](const Reply&) {
         exchangeOne(command(Table::setProtocolAnswer, 1), [=](const Reply&) {
             exchangeOne(command(Table::executeCommCheck), [=](const Reply& check) {
@@ -237,13 +253,10 @@ void PumpSession::runSearch(int address, int originalAddress)
                     check.outcome == Reply::Outcome::Answered &&
                     GUI::parseAnswer(GUI::ParseRule::CheckResult, QString::fromLatin1(check.data))
                             .value >= 0;
-                if (!found)
-                    return runSearch(address + 1, originalAddress);
-                const QJsonObject result{{QStringLiteral("address"), address}};
-                if (link->keepsFoundAddress())
-                    return succeed(result);
-                exchangeOne(command(Table::setCommAddress, originalAddress),
-                            [=](const Reply&) { succeed(result); });
+                if (found)
+                    finish(address);
+                else
+                    runSearch(address + 1);
             });
         });
     });

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace Control {
@@ -42,7 +43,7 @@ class PumpSession : public QObject
     void runStatus();
     void runWait(std::function<void()> then);
     void runDose();
-    void runSearch(int address, int originalAddress);
+    void runSearch(int address);
 
     // Runs the exchanges in order; the first one the pump refuses or leaves unanswered ends the
     // request with its error.
@@ -63,6 +64,8 @@ class PumpSession : public QObject
     QElapsedTimer clock;
     quint64 step = 0;
     int standingReads = 0;
+    // While a search runs: the address to go back to.
+    std::optional<int> searchHome;
     bool done = true;
 };
 
