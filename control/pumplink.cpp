@@ -109,7 +109,10 @@ void StackLink::exchange(const Exchange& exchange, QObject* context, ReplyHandle
     if (exchange.hasText)
         stack->addCommand(relay, exchange.text);
     else
-        stack->addCommand(relay, exchange.parameter, true);
+        // Readings go unlogged, as the refresh cycle's do: a wait polls several times a second
+        // and would bury the user's own commands in the messages panel.
+        stack->addCommand(relay, exchange.parameter,
+                          exchange.traits->wait == BusinessLogic::Wait::Acknowledge);
 }
 
 int StackLink::address() const
