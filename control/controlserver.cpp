@@ -36,10 +36,8 @@ ControlServer::ControlServer(BusinessLogic::CommandStack* stack,
 
 ControlServer::~ControlServer()
 {
-    for (Client* client : clients) {
+    for (const auto& client : clients)
         client->socket->disconnect(this);
-        delete client;
-    }
     server.close();
 }
 
@@ -77,14 +75,14 @@ void ControlServer::accept()
                 QJsonDocument(errorObject(QStringLiteral("too many clients"), PumpFailure))
                     .toJson(QJsonDocument::Compact) +
                 '\n');
-            socket->disconnectFromServer();
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromServer();
             continue;
         }
-        auto* client = new Client;
+        clients.push_back(std::make_unique<Client>());
+        Client* client = clients.back().get();
         client->socket = socket;
         client->session = new PumpSession(&link, socket);
-        clients.push_back(client);
         connect(client->session, &PumpSession::finished, this,
                 [this, client](const QJsonObject& result) {
                     client->busy = false;
@@ -162,15 +160,13 @@ void ControlServer::drop(Client* client, const QString& error)
 void ControlServer::forget(QLocalSocket* socket)
 {
     const auto found = std::find_if(clients.begin(), clients.end(),
-                                    [socket](const Client* c) { return c->socket == socket; });
+                                    [socket](const auto& c) { return c->socket == socket; });
     if (found == clients.end())
         return;
-    Client* client = *found;
-    clients.erase(found);
     // What is queued on the stack still runs once; nothing more is sent for this client.
-    client->session->abort();
+    (*found)->session->abort();
     socket->deleteLater();
-    delete client;
+    clients.erase(found);
 }
 
 } // namespace Control

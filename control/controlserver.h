@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class QLocalSocket;
@@ -67,7 +68,7 @@ class ControlServer : public QObject
     QLocalServer server;
     QString error;
     StackLink link;
-    std::vector<Client*> clients;
+    std::vector<std::unique_ptr<Client>> clients;
 };
 
 } // namespace Control
