@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <memory>
 
 // dosedeskctl run as a process against a simulated pump: straight over the line, and through a
@@ -108,7 +109,7 @@ void TestDosedeskctl::verbs_data()
         {"wait seconds", {"start", "wait", "seconds", "0.3", "stop"}, Pump::Normal, 0, "^$", "^$",
          {"KY1", "KY0"}},
         {"wait volume", {"set-flow", "60", "start", "wait", "volume", "0.2", "--timeout", "20",
-         "stop"}, Pump::Normal, 0, "^delivered_ml: 0\\.[2-9]\\d\\d\n$", "^$",
+         "stop"}, Pump::Normal, 0, "^delivered_ml: (0\\.[2-9]|[1-9]\\d*\\.)\\d+\n$", "^$",
          {"RV00060000", "KY1", "?TV", "..."}},
         {"dose", {"dose", "1.0", "--flow", "60"}, Pump::Normal, 0, "^delivered_ml: 1\\.000\n$",
          "^$", {"MS1", "DN00001", "DV00001000", "RV00060000", "KY1", "..."}},
@@ -280,7 +281,9 @@ void TestDosedeskctl::crowdAndDeserter()
     for (int i = 1; i < 20; ++i)
         expected.append("00DN" + QByteArray::number(i).rightJustified(5, '0'));
     expected.append("00RV00002500");
-    const QList<QByteArray> received = rig->bodiesUntilMarker();
+    QList<QByteArray> received = rig->bodiesUntilMarker();
+    // The crowd's requests may be read in any order; each is sent once.
+    std::sort(received.begin(), received.begin() + std::min(received.size(), qsizetype(19)));
     QCOMPARE(received.mid(0, expected.size()), expected);
     // Only the readings of the abandoned wait follow, and they stop.
     for (const QByteArray& body : received.mid(expected.size()))
