@@ -13,7 +13,7 @@ namespace Control {
 namespace {
 
 // What follows a verb on the command line.
-enum class Takes { Nothing, Value, WaitKind, Dose };
+enum class Takes { Nothing, Number, Word, WaitKind, Dose };
 
 struct Verb
 {
@@ -26,13 +26,14 @@ struct Verb
 
 const Verb Verbs[] = {
     {"status", Takes::Nothing, "", "read targets, actual values and status flags", "status"},
-    {"set-flow", Takes::Value, "ML_PER_MIN", "set the flow rate", "set-flow 2.5"},
-    {"set-volume", Takes::Value, "ML", "set the dispense volume", "set-volume 10"},
-    {"set-time", Takes::Value, "HH:MM:SS", "set the dispense time", "set-time 00:01:30"},
-    {"set-cycles", Takes::Value, "N", "set the number of dispense cycles (1000: endless)",
+    {"set-flow", Takes::Number, "ML_PER_MIN", "set the flow rate", "set-flow 2.5"},
+    {"set-volume", Takes::Number, "ML", "set the dispense volume", "set-volume 10"},
+    {"set-time", Takes::Word, "HH:MM:SS", "set the dispense time", "set-time 00:01:30"},
+    {"set-cycles", Takes::Number, "N", "set the number of dispense cycles (1000: endless)",
      "set-cycles 3"},
-    {"set-break", Takes::Value, "SECONDS", "set the pause between dispense cycles", "set-break 20"},
-    {"mode", Takes::Value, "flow|volume|time", "choose the operating mode", "mode volume"},
+    {"set-break", Takes::Number, "SECONDS", "set the pause between dispense cycles",
+     "set-break 20"},
+    {"mode", Takes::Word, "flow|volume|time", "choose the operating mode", "mode volume"},
     {"start", Takes::Nothing, "", "start the run, or resume it after a pause", "start"},
     {"pause", Takes::Nothing, "", "pause the run", "pause"},
     {"stop", Takes::Nothing, "", "stop the run", "stop"},
@@ -43,8 +44,8 @@ const Verb Verbs[] = {
     {"dose", Takes::Dose, "ML [--flow ML_PER_MIN] [--timeout S]",
      "dose once by volume (sets mode, one cycle, volume, rate), wait, print what was delivered",
      "dose 1.0 --flow 60"},
-    {"get", Takes::Value, "CODE", "read a value by its code (service)", "get TV"},
-    {"send", Takes::Value, "RAW", "send a frame body as typed (service)", "send ?DV"},
+    {"get", Takes::Word, "CODE", "read a value by its code (service)", "get TV"},
+    {"send", Takes::Word, "RAW", "send a frame body as typed (service)", "send ?DV"},
     {"search", Takes::Nothing, "", "find the pump's address on the bus (0 to 98)", "search"},
 };
 
@@ -150,16 +151,46 @@ const QString MlPerMin = QStringLiteral(" ml/min");
 const QString Ml = QStringLiteral(" ml");
 const QString Seconds = QStringLiteral(" s");
 
-// Checks the arguments of one verb into the request; false with a problem when they do not do.
-bool checkArguments(const QJsonObject& object, Request& request, QString* problem)
+// The verbs whose argument is a word: set-time, mode, get and send.
+bool checkWord(const QString& verb, const QString& text, Request& request, QString* problem)
 {
-    const QString verb = request.verb;
-    const QString text = object.value(QLatin1String("value")).toString();
+    static const QRegularExpression code(QStringLiteral("^[A-Za-z0-9!]{1,4}$"));
+    static const QRegularExpression printable(
+        QStringLiteral("^[\\x20-\\x7e]{1,%1}$").arg(LongestText));
+    request.word = text;
+    if (verb == QLatin1String("set-time")) {
+        const std::optional<qint32> time = dispenseTime(text);
+        request.parameter = time.value_or(0);
+        *problem = QStringLiteral("\"%1\" is no time from 00:00:00 to %2:%3:%4")
+                       .arg(text)
+                       .arg(ValueLimits::MaxHours)
+                       .arg(ValueLimits::MaxMinutes)
+                       .arg(ValueLimits::MaxSeconds);
+        return time.has_value();
+    }
+    if (verb == QLatin1String("mode")) {
+        *problem = QStringLiteral("\"%1\" is no mode; accepted: flow, volume, time").arg(text);
+        return QStringList{QStringLiteral("flow"), QStringLiteral("volume"), QStringLiteral("time")}
+            .contains(text);
+    }
+    if (verb == QLatin1String("get")) {
+        *problem =
+            QStringLiteral("\"%1\" is no code; accepted: 1 to 4 letters, digits or !").arg(text);
+        return code.match(text).hasMatch();
+    }
+    *problem = QStringLiteral("accepted: 1 to %1 printable ASCII characters").arg(LongestText);
+    return printable.match(text).hasMatch();
+}
+
+// The number of the verbs that take one, checked and turned into the pump's parameter.
+std::optional<double> checkNumber(const QJsonObject& object, Request& request, QString* problem)
+{
+    const QString& verb = request.verb;
     std::optional<double> number;
     if (verb == QLatin1String("set-flow")) {
         number = rangedNumber(object, "value", ValueLimits::FlowAnyModel, MlPerMin, problem);
         request.parameter = number ? thousandths(*number) : 0;
-    } else if (verb == QLatin1String("set-volume")) {
+    } else if (verb == QLatin1String("set-volume") || verb == QLatin1String("dose")) {
         number = rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
         request.parameter = number ? thousandths(*number) : 0;
     } else if (verb == QLatin1String("set-cycles") || verb == QLatin1String("set-break")) {
@@ -168,67 +199,46 @@ bool checkArguments(const QJsonObject& object, Request& request, QString* proble
             object, {0, double(cycles ? ValueLimits::MaxCycles : ValueLimits::MaxBreakSeconds)},
             cycles ? QString() : Seconds, problem);
         request.parameter = number ? qint32(*number) : 0;
-    } else if (verb == QLatin1String("set-time")) {
-        const std::optional<qint32> time = dispenseTime(text);
-        if (!time)
-            *problem = QStringLiteral("\"%1\" is no time from 00:00:00 to %2:%3:%4")
-                           .arg(text)
-                           .arg(ValueLimits::MaxHours)
-                           .arg(ValueLimits::MaxMinutes)
-                           .arg(ValueLimits::MaxSeconds);
-        request.parameter = time.value_or(0);
-        return time.has_value();
-    } else if (verb == QLatin1String("mode")) {
-        request.word = text;
-        if (!QStringList{QStringLiteral("flow"), QStringLiteral("volume"), QStringLiteral("time")}
-                 .contains(text)) {
-            *problem = QStringLiteral("\"%1\" is no mode; accepted: flow, volume, time").arg(text);
-            return false;
-        }
-        return true;
-    } else if (verb == QLatin1String("get") || verb == QLatin1String("send")) {
-        static const QRegularExpression code(QStringLiteral("^[A-Za-z0-9!]{1,4}$"));
-        static const QRegularExpression printable(QStringLiteral("^[\\x20-\\x7e]{1,32}$"));
-        const bool get = verb == QLatin1String("get");
-        request.word = text;
-        if (!(get ? code : printable).match(text).hasMatch()) {
-            *problem =
-                get ? QStringLiteral("\"%1\" is no code; accepted: 1 to 4 letters, digits or !")
-                          .arg(text)
-                    : QStringLiteral("accepted: 1 to %1 printable ASCII characters")
-                          .arg(LongestText);
-            return false;
-        }
-        return true;
-    } else if (verb == QLatin1String("wait")) {
-        request.word = object.value(QLatin1String("for")).toString();
-        if (request.word == QLatin1String("volume"))
-            number = rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
-        else if (request.word == QLatin1String("seconds"))
-            number = rangedNumber(object, "value", WaitSeconds, Seconds, problem);
-        else if (request.word == QLatin1String("finished"))
-            number = 0.0;
-        else
-            *problem =
-                QStringLiteral("\"%1\" is nothing to wait for; accepted: volume, finished, seconds")
-                    .arg(request.word);
-    } else if (verb == QLatin1String("dose")) {
+    } else if (request.word == QLatin1String("volume")) {
         number = rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
-        request.parameter = number ? thousandths(*number) : 0;
-        if (number && object.contains(QLatin1String("flow"))) {
-            request.flow =
-                rangedNumber(object, "flow", ValueLimits::FlowAnyModel, MlPerMin, problem);
-            if (!request.flow)
-                return false;
-        }
+    } else if (request.word == QLatin1String("seconds")) {
+        number = rangedNumber(object, "value", WaitSeconds, Seconds, problem);
+    } else if (request.word == QLatin1String("finished")) {
+        number = 0.0;
     } else {
-        return true;
+        *problem =
+            QStringLiteral("\"%1\" is nothing to wait for; accepted: volume, finished, seconds")
+                .arg(request.word);
     }
+    return number;
+}
+
+// Checks the arguments of one verb into the request; false with a problem when they do not do.
+bool checkArguments(const QJsonObject& object, Request& request, QString* problem)
+{
+    const Verb* verb = findVerb(request.verb);
+    if (verb->takes == Takes::Nothing)
+        return true;
+    if (verb->takes == Takes::Word)
+        return checkWord(request.verb, object.value(QLatin1String("value")).toString(), request,
+                         problem);
+    if (verb->takes == Takes::WaitKind)
+        request.word = object.value(QLatin1String("for")).toString();
+    const std::optional<double> number = checkNumber(object, request, problem);
     if (!number)
         return false;
     request.number = *number;
+    if (verb->takes == Takes::Dose && object.contains(QLatin1String("flow"))) {
+        request.flow = rangedNumber(object, "flow", ValueLimits::FlowAnyModel, MlPerMin, problem);
+        if (!request.flow) {
+            problem->prepend(QLatin1String("--flow "));
+            return false;
+        }
+    }
     if (object.contains(QLatin1String("timeout"))) {
         request.timeout = rangedNumber(object, "timeout", WaitSeconds, Seconds, problem);
+        if (!request.timeout)
+            problem->prepend(QLatin1String("--timeout "));
         return request.timeout.has_value();
     }
     return true;
@@ -251,7 +261,8 @@ std::vector<QJsonObject> requestsFromArguments(const QStringList& words, QString
             if (i + 1 < words.size() && !findVerb(words.at(i + 1)))
                 object.insert(QLatin1String(key), words.at(++i));
         };
-        if (verb->takes == Takes::Value || verb->takes == Takes::Dose)
+        if (verb->takes == Takes::Number || verb->takes == Takes::Word ||
+            verb->takes == Takes::Dose)
             next("value");
         if (verb->takes == Takes::WaitKind) {
             next("for");
