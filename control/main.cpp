@@ -136,6 +136,69 @@ int usageError(const QString& message)
     return Control::UsageError;
 }
 
+// The options that come before the verbs.
+struct Options
+{
+    QCommandLineOption port{
+        QStringLiteral("port"),
+        QStringLiteral("Use the serial device PATH directly instead of a running panel."),
+        QStringLiteral("PATH")};
+    QCommandLineOption address{
+        QStringLiteral("address"),
+        QStringLiteral("Pump address 0 to 99 on the serial line (default 0)."), QStringLiteral("N"),
+        QStringLiteral("0")};
+    QCommandLineOption panel{
+        QStringLiteral("panel"),
+        QStringLiteral("Use running panel copy N (default: the first one found)."),
+        QStringLiteral("N")};
+    QCommandLineOption json{QStringLiteral("json"),
+                            QStringLiteral("Print one JSON object per verb instead of text.")};
+};
+
+void setUp(QCommandLineParser& parser, const Options& options)
+{
+    parser.setApplicationDescription(description());
+    // Everything from the first verb on belongs to the verbs (dose 1 --flow 60).
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.addOptions({options.port, options.address, options.panel, options.json});
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("verbs"), QStringLiteral("What to do, in order."),
+                                 QStringLiteral("VERB [ARGUMENTS] ..."));
+}
+
+int answerQuestion(const QCommandLineParser& parser)
+{
+    if (parser.isSet(QStringLiteral("version"))) {
+        print(stdout, QStringLiteral("dosedeskctl %1\n").arg(Constants::ProgramVersion));
+        return Control::Success;
+    }
+    // The program's name rather than the path it was started by, as manual pages show it.
+    QString help = parser.helpText();
+    help.replace(help.indexOf(u' '), help.indexOf(u'[') - help.indexOf(u' '),
+                 QStringLiteral(" dosedeskctl "));
+    print(stdout, help);
+    return Control::Success;
+}
+
+// What is wrong with the options, if anything; the address and the panel copy they give.
+QString optionProblem(const QCommandLineParser& parser, const Options& options, int* address,
+                      std::optional<int>* copy)
+{
+    bool ok = true;
+    *address = parser.value(options.address).toInt(&ok);
+    if (parser.isSet(options.address) && !parser.isSet(options.port))
+        return QStringLiteral("--address goes with --port; a panel sends to its own address");
+    if (!ok || *address < 0 || *address > LargestAddress)
+        return QStringLiteral("--address: accepted: 0 to %1").arg(LargestAddress);
+    if (!parser.isSet(options.panel))
+        return {};
+    *copy = parser.value(options.panel).toInt(&ok);
+    if (!ok || **copy < 1)
+        return QStringLiteral("--panel: accepted: a copy number from 1");
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -145,41 +208,12 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(Constants::ProgramVersion);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(description());
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("Use the serial device PATH directly instead of a running panel."),
-        QStringLiteral("PATH"));
-    const QCommandLineOption addressOption(
-        QStringLiteral("address"),
-        QStringLiteral("Pump address 0 to 99 on the serial line (default 0)."), QStringLiteral("N"),
-        QStringLiteral("0"));
-    const QCommandLineOption panelOption(
-        QStringLiteral("panel"),
-        QStringLiteral("Use running panel copy N (default: the first one found)."),
-        QStringLiteral("N"));
-    const QCommandLineOption jsonOption(
-        QStringLiteral("json"), QStringLiteral("Print one JSON object per verb instead of text."));
-    parser.addOptions({portOption, addressOption, panelOption, jsonOption});
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("verbs"), QStringLiteral("What to do, in order."),
-                                 QStringLiteral("VERB [ARGUMENTS] ..."));
+    const Options options;
+    setUp(parser, options);
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        // The program's name rather than the path it was started by, as manual pages show it.
-        QString help = parser.helpText();
-        help.replace(help.indexOf(u' '), help.indexOf(u'[') - help.indexOf(u' '),
-                     QStringLiteral(" dosedeskctl "));
-        print(stdout, help);
-        return Control::Success;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        print(stdout, QStringLiteral("dosedeskctl %1\n").arg(Constants::ProgramVersion));
-        return Control::Success;
-    }
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version")))
+        return answerQuestion(parser);
 
     QString error;
     const std::vector<QJsonObject> requests =
@@ -190,21 +224,15 @@ int main(int argc, char* argv[])
         if (error.isEmpty())
             error = Control::checkRequest(request).error;
     }
-    bool ok = true;
-    const int address = parser.value(addressOption).toInt(&ok);
-    if (error.isEmpty() && parser.isSet(addressOption) && !parser.isSet(portOption))
-        error = QStringLiteral("--address goes with --port; a panel sends to its own address");
-    if (error.isEmpty() && (!ok || address < 0 || address > LargestAddress))
-        error = QStringLiteral("--address: accepted: 0 to %1").arg(LargestAddress);
-    const int copy = parser.isSet(panelOption) ? parser.value(panelOption).toInt(&ok) : 1;
-    if (error.isEmpty() && (!ok || copy < 1))
-        error = QStringLiteral("--panel: accepted: a copy number from 1");
+    int address = 0;
+    std::optional<int> copy;
+    if (error.isEmpty())
+        error = optionProblem(parser, options, &address, &copy);
     if (!error.isEmpty())
         return usageError(error);
 
-    const bool json = parser.isSet(jsonOption);
-    if (parser.isSet(portOption))
-        return runDirect(requests, parser.value(portOption), address, json);
-    return runThroughPanel(
-        requests, parser.isSet(panelOption) ? std::optional<int>(copy) : std::nullopt, json);
+    const bool json = parser.isSet(options.json);
+    if (parser.isSet(options.port))
+        return runDirect(requests, parser.value(options.port), address, json);
+    return runThroughPanel(requests, copy, json);
 }
