@@ -12,6 +12,9 @@ include(GNUInstallDirs)
 
 find_program(DOSEDESK_HELP2MAN help2man)
 find_program(DOSEDESK_GZIP gzip)
+# The pages carry the release date rather than the day of the build.
+execute_process(COMMAND date -u -d ${DOSEDESK_RELEASE_DATE} +%s
+                OUTPUT_VARIABLE DOSEDESK_RELEASE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
 
 function(dosedesk_add_manpage target)
     cmake_parse_arguments(ARG "NO_VERSION_OPTION" "SUMMARY" "" ${ARGN})
@@ -29,7 +32,7 @@ function(dosedesk_add_manpage target)
     add_custom_command(OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
         COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-                ${DOSEDESK_HELP2MAN} --no-info --section=1 --name=${ARG_SUMMARY}
+                SOURCE_DATE_EPOCH=${DOSEDESK_RELEASE_EPOCH} ${DOSEDESK_HELP2MAN} --no-info --section=1 --name=${ARG_SUMMARY}
                 ${version_argument} --output=${page} $<TARGET_FILE:${target}>
         COMMAND ${DOSEDESK_GZIP} -9nf ${page}
         DEPENDS ${target}

@@ -12,9 +12,9 @@ build=${1:-build}
 output=${2:-$build}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
 fi
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" -j"$(nproc)" >&2
 
 mkdir -p "$output"
 output=$(cd "$output" && pwd)
