@@ -41,9 +41,11 @@ done
 
 # The programs as installed, not as built.
 [ "$("$root/usr/bin/dosedesk" --version)" = "dosedesk $version" ] || fail "dosedesk --version"
-"$root/usr/bin/velor-pump-sim" --help | grep -q -- "--quit-on-eof" || fail "velor-pump-sim --help"
-zcat "$root/usr/share/man/man1/dosedesk.1.gz" | grep -q -- "simulate" || fail "dosedesk.1 lacks --help"
-zcat "$root/usr/share/man/man1/velor-pump-sim.1.gz" | grep -q -- "$version" ||
+# Whole outputs first: grep -q ending a pipe early would fail it under pipefail.
+sim_help=$("$root/usr/bin/velor-pump-sim" --help)
+[[ $sim_help == *--quit-on-eof* ]] || fail "velor-pump-sim --help"
+[[ $(zcat "$root/usr/share/man/man1/dosedesk.1.gz") == *simulate* ]] || fail "dosedesk.1 lacks --help"
+[[ $(zcat "$root/usr/share/man/man1/velor-pump-sim.1.gz") == *"$version"* ]] ||
     fail "velor-pump-sim.1 lacks the version"
 
 desktop-file-validate "$root/usr/share/applications/dosedesk.desktop"
