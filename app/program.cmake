@@ -7,3 +7,4 @@ set_target_properties(dosedesk PROPERTIES
 target_link_libraries(dosedesk PRIVATE
     dd_app dd_main_window dd_help dd_gui dd_business_logic dd_communication dd_resources
     dd_simulator dd_control)
+dosedesk_install_program(dosedesk SUMMARY "control panel for laboratory dosing pumps")

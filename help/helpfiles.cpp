@@ -1,13 +1,17 @@
 #include "helpfiles.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 namespace HelpFiles {
 
 namespace {
 const QString relativeCollection = QStringLiteral("doc/HelpContentCol.qhc");
-}
+// From the installed program's folder to the installed collection, e.g. "../share/dosedesk/doc".
+const QString installedCollection =
+    QStringLiteral(DOSEDESK_INSTALLED_HELP_DIR) + QStringLiteral("/HelpContentCol.qhc");
+} // namespace
 
 QUrl folderUrl()
 {
@@ -29,7 +33,11 @@ QString collectionPath()
     const QString inWorkingDirectory = QStringLiteral("./") + relativeCollection;
     if (QFileInfo::exists(inWorkingDirectory))
         return inWorkingDirectory;
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/") + relativeCollection;
+    const QString programFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/");
+    const QString installed = QDir::cleanPath(programFolder + installedCollection);
+    if (!QFileInfo::exists(programFolder + relativeCollection) && QFileInfo::exists(installed))
+        return installed;
+    return programFolder + relativeCollection;
 }
 
 } // namespace HelpFiles

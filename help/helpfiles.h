@@ -18,7 +18,7 @@ QUrl startPage();
 
 // The collection the program opens: "./doc/HelpContentCol.qhc" below the working directory when it
 // exists there, otherwise the "doc" folder beside the program, so a program started from another
-// folder still finds its help.
+// folder still finds its help, otherwise the installed one (share/dosedesk/doc beside bin/).
 QString collectionPath();
 
 } // namespace HelpFiles

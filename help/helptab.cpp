@@ -21,10 +21,17 @@ HelpTab HelpTab::build(QWidget* tab, const QString& collectionPath, QObject* eng
     parts.helpContentWidget->setFont(QFont(QStringLiteral("Arial"), 10));
     parts.helpContentWidget->setMinimumSize(0, 0);
     parts.helpContentWidget->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    parts.helpContentWidget->setAccessibleName(QStringLiteral("Help contents"));
 
     parts.helpBrowser = new HelpBrowser(parts.helpEngine, tab);
     parts.helpBrowser->setObjectName(QStringLiteral("helpBrowser"));
     parts.helpBrowser->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    parts.helpBrowser->setAccessibleName(QStringLiteral("Help page"));
+    // As the help page of the help tab puts it.
+    const QString description = QStringLiteral(
+        "The Help tab shows the table of contents on the left and the selected page on the right.");
+    parts.helpContentWidget->setAccessibleDescription(description);
+    parts.helpBrowser->setAccessibleDescription(description);
 
     auto* layout = qobject_cast<QBoxLayout*>(tab->layout());
     if (layout)

@@ -10,6 +10,7 @@ packages=(
     libqt6help6 libqt6sql6-sqlite qt6-svg-dev libgl-dev
     fonts-liberation2 xvfb xauth imagemagick
     clang libclang-rt-dev
+    help2man desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()
