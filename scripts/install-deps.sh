@@ -10,6 +10,7 @@ packages=(
     libqt6help6 libqt6sql6-sqlite qt6-svg-dev libgl-dev
     fonts-liberation2 xvfb xauth imagemagick
     clang libclang-rt-dev
+    libtelnet-dev ser2net
 )
 
 missing=()
