@@ -60,8 +60,9 @@ public:
     // The device behind the line, as last opened (system location, device path or network
     // address).
     QString portPath() const { return transport->name(); }
-    // Why the line is not open, when the transport knows (a network port that cannot connect).
-    QString lineFault() const { return open ? QString() : transport->errorString(); }
+    // What is wrong with the line, when the transport knows: a network port that cannot connect,
+    // or that is connected but has received nothing yet.
+    QString lineFault() const { return transport->errorString(); }
 
 signals:
     // The device went away while it was open (adapter unplugged, peer closed); the line is

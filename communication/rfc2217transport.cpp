@@ -36,10 +36,10 @@ void Rfc2217Transport::onConnected()
     reset();
     telnet = telnet_init(Options.data(), &Rfc2217Transport::onEvent, 0, this);
     if (!telnet) {
-        fail(QStringLiteral("%1: no memory for the telnet session").arg(name()));
+        fail(QStringLiteral("no memory for the telnet session"));
         return;
     }
-    setFault(QStringLiteral("%1: agreeing on the line settings").arg(name()));
+    setFault(QStringLiteral("agreeing on the line settings"));
     telnet_negotiate(telnet, TELNET_WILL, TELNET_TELOPT_BINARY);
     telnet_negotiate(telnet, TELNET_DO, TELNET_TELOPT_BINARY);
     telnet_negotiate(telnet, TELNET_WILL, ComPortOption);
@@ -79,7 +79,7 @@ void Rfc2217Transport::handle(const telnet_event_t& event)
         break;
     case TELNET_EV_DONT:
         if (event.neg.telopt == ComPortOption)
-            fail(QStringLiteral("%1 does not offer serial line settings").arg(name()));
+            fail(QStringLiteral("the server offers no line settings"));
         break;
     case TELNET_EV_SUBNEGOTIATION:
         // The confirmation of the last setting sent means all of them were taken.
@@ -88,7 +88,7 @@ void Rfc2217Transport::handle(const telnet_event_t& event)
             setReady();
         break;
     case TELNET_EV_ERROR:
-        fail(QStringLiteral("%1: telnet fault (%2)").arg(name(), QString::fromUtf8(event.error.msg)));
+        fail(QStringLiteral("telnet fault (%1)").arg(QString::fromUtf8(event.error.msg)));
         break;
     default:
         // Warnings about malformed options the server sent, and options refused: nothing that

@@ -16,9 +16,9 @@ TcpTransport::Address TcpTransport::parse(const QString& name)
     bool isNumber = false;
     const uint port = rest.mid(colon + 1).toUInt(&isNumber);
     if (colon <= 0 || address.host.isEmpty())
-        address.problem = QStringLiteral("%1: give the address as HOST:PORT").arg(name);
+        address.problem = QStringLiteral("give the address as HOST:PORT");
     else if (!isNumber || port < 1 || port > 65535)
-        address.problem = QStringLiteral("%1: the port number must be 1 to 65535").arg(name);
+        address.problem = QStringLiteral("the port number must be 1 to 65535");
     else
         address.port = quint16(port);
     return address;
@@ -30,8 +30,8 @@ TcpTransport::TcpTransport(const QString& name) : portName(name), address(parse(
     reconnectTimer.setSingleShot(true);
     connect(&readyTimer, &QTimer::timeout, this, [this] {
         fail(socket.state() == QAbstractSocket::ConnectedState
-                 ? QStringLiteral("%1 accepts but does not take part").arg(portName)
-                 : QStringLiteral("%1 does not answer").arg(portName));
+                 ? QStringLiteral("connected, but the server does not take part")
+                 : QStringLiteral("no answer from the host"));
     });
     connect(&reconnectTimer, &QTimer::timeout, this, &TcpTransport::connectNow);
     connect(&socket, &QTcpSocket::connected, this, &TcpTransport::onConnected);
@@ -39,7 +39,7 @@ TcpTransport::TcpTransport(const QString& name) : portName(name), address(parse(
     connect(&socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onSocketError);
     connect(&socket, &QTcpSocket::disconnected, this, [this] {
         if (wanted)
-            fail(QStringLiteral("%1 closed the connection").arg(portName));
+            fail(QStringLiteral("connection closed by the server"));
     });
 }
 
@@ -74,7 +74,7 @@ void TcpTransport::connectNow()
 {
     if (!wanted)
         return;
-    fault = QStringLiteral("connecting to %1").arg(portName);
+    fault = QStringLiteral("connecting");
     inbox.clear();
     readyTimer.start(ReadyTimeoutMs);
     socket.connectToHost(address.host, address.port);
@@ -91,7 +91,7 @@ void TcpTransport::setReady()
         return;
     readyTimer.stop();
     reconnectPauseMs = ReconnectFirstMs;
-    fault.clear();
+    fault = QStringLiteral("connected, nothing received yet");
     ready = true;
     emit opened();
 }
@@ -150,6 +150,8 @@ void TcpTransport::takeIncoming()
 {
     if (socket.bytesAvailable() > 0)
         decode(socket.readAll());
+    if (ready && !inbox.isEmpty())
+        fault.clear();
 }
 
 void TcpTransport::onSocketError(QAbstractSocket::SocketError error)
@@ -158,16 +160,16 @@ void TcpTransport::onSocketError(QAbstractSocket::SocketError error)
     case QAbstractSocket::SocketTimeoutError: // a readiness wait that ran out
         return;
     case QAbstractSocket::ConnectionRefusedError:
-        fail(QStringLiteral("%1 refused the connection").arg(portName));
+        fail(QStringLiteral("connection refused"));
         return;
     case QAbstractSocket::HostNotFoundError:
-        fail(QStringLiteral("%1: host name not found").arg(portName));
+        fail(QStringLiteral("host name not found"));
         return;
     case QAbstractSocket::RemoteHostClosedError:
-        fail(QStringLiteral("%1 closed the connection").arg(portName));
+        fail(QStringLiteral("connection closed by the server"));
         return;
     default:
-        fail(QStringLiteral("%1: %2").arg(portName, socket.errorString()));
+        fail(socket.errorString());
         return;
     }
 }

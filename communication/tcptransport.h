@@ -15,7 +15,7 @@ class TcpTransport : public Transport
     Q_OBJECT
 
 public:
-    static constexpr int ReadyTimeoutMs = 2000; // connecting (and agreeing on the line) may take
+    static constexpr int ReadyTimeoutMs = 1500; // connecting and agreeing on the line may take
     static constexpr int ReconnectFirstMs = 250;
     static constexpr int ReconnectMaxMs = 2000;
 

@@ -36,7 +36,8 @@ public:
     // Forgets what was received and not yet read.
     virtual void clearInput() = 0;
 
-    // Why the line is not open (empty when nothing is known).
+    // What is wrong with the line: why it is not open, or that nothing came through it yet
+    // (empty when nothing is known).
     virtual QString errorString() const = 0;
 
 signals:
