@@ -39,7 +39,7 @@ void Rfc2217Transport::onConnected()
         fail(QStringLiteral("no memory for the telnet session"));
         return;
     }
-    setFault(QStringLiteral("agreeing on the line settings"));
+    setState(QStringLiteral("agreeing on the line settings"));
     telnet_negotiate(telnet, TELNET_WILL, TELNET_TELOPT_BINARY);
     telnet_negotiate(telnet, TELNET_DO, TELNET_TELOPT_BINARY);
     telnet_negotiate(telnet, TELNET_WILL, ComPortOption);

@@ -34,7 +34,7 @@ TcpTransport::TcpTransport(const QString& name) : portName(name), address(parse(
                  : QStringLiteral("no answer from the host"));
     });
     connect(&reconnectTimer, &QTimer::timeout, this, &TcpTransport::connectNow);
-    connect(&socket, &QTcpSocket::connected, this, &TcpTransport::onConnected);
+    connect(&socket, &QTcpSocket::connected, this, &TcpTransport::onSocketConnected);
     connect(&socket, &QTcpSocket::readyRead, this, &TcpTransport::takeIncoming);
     connect(&socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onSocketError);
     connect(&socket, &QTcpSocket::disconnected, this, [this] {
@@ -53,10 +53,9 @@ bool TcpTransport::open()
 {
     wanted = true;
     reconnectPauseMs = ReconnectFirstMs;
-    if (!address.problem.isEmpty()) {
-        fault = address.problem;
+    failure = address.problem;
+    if (!address.problem.isEmpty())
         return false;
-    }
     connectNow();
     return false;
 }
@@ -85,6 +84,13 @@ void TcpTransport::onConnected()
     setReady();
 }
 
+void TcpTransport::onSocketConnected()
+{
+    // A frame is one small write that must leave at once, not wait for the last one's ACK.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    onConnected();
+}
+
 void TcpTransport::setReady()
 {
     if (reconnectTimer.isActive()) // this connection failed already
@@ -92,6 +98,7 @@ void TcpTransport::setReady()
     readyTimer.stop();
     reconnectPauseMs = ReconnectFirstMs;
     fault = QStringLiteral("connected, nothing received yet");
+    failure.clear();
     ready = true;
     emit opened();
 }
@@ -104,7 +111,7 @@ void TcpTransport::fail(const QString& reason)
     // One failure often arrives twice (an error, then the disconnection): the first one counts.
     if (!wanted || reconnectTimer.isActive())
         return;
-    fault = reason + QStringLiteral(", trying again");
+    failure = reason + QStringLiteral(", trying again");
     reconnectTimer.start(reconnectPauseMs);
     reconnectPauseMs = std::min(reconnectPauseMs * 2, ReconnectMaxMs);
     // Not from inside the socket's own signal or wait: once control is back in the event loop.

@@ -41,7 +41,8 @@ public:
     qint64 bytesAvailable() const override { return inbox.size(); }
     QByteArray read(qint64 maxBytes) override;
     void clearInput() override;
-    QString errorString() const override { return fault; }
+    // The last failure while trying again, else the state of the connection.
+    QString errorString() const override { return failure.isEmpty() ? fault : failure; }
 
 protected:
     // What the stream carries on top of TCP: raw bytes here.
@@ -52,13 +53,14 @@ protected:
     void setReady();
     // Ends this connection for the reason given and tries again later.
     void fail(const QString& reason);
-    void setFault(const QString& reason) { fault = reason; }
+    void setState(const QString& state) { fault = state; }
     qint64 sendRaw(const QByteArray& data) { return socket.write(data); }
 
     QByteArray inbox; // received payload not read yet
 
 private:
     void connectNow();
+    void onSocketConnected();
     void takeIncoming();
     void onSocketError(QAbstractSocket::SocketError error);
 
@@ -70,5 +72,6 @@ private:
     int reconnectPauseMs = ReconnectFirstMs;
     bool wanted = false; // open() was called and close() was not
     bool ready = false;
-    QString fault;
+    QString fault;   // the state while not ready, or that nothing was received yet
+    QString failure; // why the last attempt failed, until one succeeds
 };

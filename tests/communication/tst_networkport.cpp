@@ -4,6 +4,7 @@
 #include "windowrig.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -165,26 +166,35 @@ void TestNetworkPort::escapeByte()
     QVERIFY(bridge.start());
     WindowRig rig(networkRig(bridge.url(), false));
     QTRY_VERIFY_WITH_TIMEOUT(rig.communication.isOpen(), ReconnectWithinMs);
-    // Answers with the same frame (a valid one) once it has arrived whole and unescaped.
-    std::atomic<bool> answered{false};
+    // Answers with the same frame (a valid one) whenever it has arrived whole and unescaped.
+    std::atomic<bool> done{false};
+    const auto closeMaster = qScopeGuard([master] { ::close(master); });
     std::thread standIn([&] {
         QByteArray atDevice;
-        for (int polls = 0; polls < 200 && !answered; ++polls) {
+        while (!done) {
             pollfd readable{master, POLLIN, 0};
             char chunk[256];
             const ssize_t got = poll(&readable, 1, 50) > 0 ? ::read(master, chunk, sizeof chunk) : 0;
             atDevice.append(chunk, std::max<ssize_t>(got, 0));
-            if (atDevice.endsWith(escapeFrame))
-                answered = ::write(master, escapeFrame.constData(), size_t(escapeFrame.size())) > 0;
+            if (atDevice.endsWith(escapeFrame)
+                && ::write(master, escapeFrame.constData(), size_t(escapeFrame.size())) > 0)
+                atDevice.clear();
         }
+    });
+    const auto stopStandIn = qScopeGuard([&] {
+        done = true;
+        standIn.join();
     });
     QTest::keyClick(rig.ui().lineEditDiscreteCommand, '2');
     QTest::sendKeyEvent(QTest::Click, rig.ui().lineEditDiscreteCommand, Qt::Key_unknown,
                         QStringLiteral("\u20ac"), Qt::NoModifier);
-    QTest::keyClick(rig.ui().lineEditDiscreteCommand, Qt::Key_Return);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.communication.lastRawAnswer, escapeFrame, ReconnectWithinMs);
-    standIn.join();
-    ::close(master);
+    // An answer held up past the link's wait by a busy machine is not the point: send again.
+    for (int attempt = 0; attempt < 5 && rig.communication.lastRawAnswer != escapeFrame; ++attempt) {
+        rig.communication.lastSentFrame.clear();
+        QTest::keyClick(rig.ui().lineEditDiscreteCommand, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.communication.lastSentFrame, escapeFrame, ReconnectWithinMs);
+    }
+    QCOMPARE(rig.communication.lastRawAnswer, escapeFrame);
 }
 
 void TestNetworkPort::faultyPeer_data()
