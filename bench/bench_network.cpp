@@ -94,14 +94,18 @@ int main(int argc, char* argv[])
     const quint16 telnetPort = freePort();
     QFile config(dir.filePath(QStringLiteral("ser2net.yaml")));
     config.open(QIODevice::WriteOnly);
-    const QString connector = QStringLiteral("serialdev,%1,9600n81,local").arg(line.pump().devicePath());
+    const QString connector =
+        QStringLiteral("serialdev,%1,9600n81,local").arg(line.pump().devicePath());
     // Without chardelay ser2net hands each answer on as it comes instead of waiting for a pause
     // of two character times (at least 1 ms) after it; the help page says so too.
     const QString options = arguments.contains(QStringLiteral("--chardelay"))
                                 ? QString()
                                 : QStringLiteral("  options:\n    chardelay: false\n");
-    config.write(QStringLiteral("connection: &raw\n  accepter: tcp(nodelay),127.0.0.1,%1\n  connector: %3\n%4"
-                                "connection: &telnet\n  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1,%2\n"
+    config.write(QStringLiteral("connection: &raw\n"
+                                "  accepter: tcp(nodelay),127.0.0.1,%1\n"
+                                "  connector: %3\n%4"
+                                "connection: &telnet\n"
+                                "  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1,%2\n"
                                 "  connector: %3\n%4")
                      .arg(rawPort)
                      .arg(telnetPort)
@@ -127,7 +131,8 @@ int main(int argc, char* argv[])
     std::vector<int> failures(ports.size(), 0);
     for (int round = 0; round < Rounds; ++round) {
         for (qsizetype way = 0; way < ports.size(); ++way) {
-            const std::vector<double> taken = exchanges(line, ports[way], count / Rounds, failures[way]);
+            const std::vector<double> taken =
+                exchanges(line, ports[way], count / Rounds, failures[way]);
             samples[way].insert(samples[way].end(), taken.begin(), taken.end());
         }
     }
@@ -145,13 +150,16 @@ int main(int argc, char* argv[])
                                    .arg(failures[way]));
     }
     const QString target = QStringLiteral("median <= 1 ms extra");
-    for (const auto& [name, summary] : {std::pair{"raw TCP", raw}, std::pair{"telnet/RFC 2217", telnet}}) {
+    for (const auto& [name, summary] :
+         {std::pair{"raw TCP", raw}, std::pair{"telnet/RFC 2217", telnet}}) {
         const bool measured = summary.count > 0 && direct.count > 0;
         const double extra = summary.median - direct.median;
-        Bench::printRow(QStringLiteral("Exchange through ser2net, %1 (extra over direct)").arg(QLatin1String(name)),
-                        measured ? QStringLiteral("%1 extra; %2").arg(Bench::ms(extra), figure(summary))
-                                 : QStringLiteral("not measured (no answer)"),
-                        target, measured && extra <= ExtraMedianTargetMs);
+        const QString result =
+            measured ? QStringLiteral("%1 extra; %2").arg(Bench::ms(extra), figure(summary))
+                     : QStringLiteral("not measured (no answer)");
+        Bench::printRow(QStringLiteral("Exchange through ser2net, %1 (extra over direct)")
+                            .arg(QLatin1String(name)),
+                        result, target, measured && extra <= ExtraMedianTargetMs);
     }
     return 0;
 }

@@ -136,7 +136,8 @@ void TestNetworkPort::bridgedPump()
     WindowRig rig(networkRig(bridge.url(), true));
     QLabel* state = rig.ui().labelConnectionState;
     QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("PUMP CONNECTED"), ReconnectWithinMs);
-    QVERIFY2(rig.window->windowTitle().contains(bridge.url()), qPrintable(rig.window->windowTitle()));
+    const QString title = rig.window->windowTitle();
+    QVERIFY2(title.contains(bridge.url()), qPrintable(title));
     const auto received = [&pump](const QByteArray& body) {
         return pump.receivedFrames().contains(frame(body));
     };
@@ -174,7 +175,8 @@ void TestNetworkPort::escapeByte()
         while (!done) {
             pollfd readable{master, POLLIN, 0};
             char chunk[256];
-            const ssize_t got = poll(&readable, 1, 50) > 0 ? ::read(master, chunk, sizeof chunk) : 0;
+            const ssize_t got =
+                poll(&readable, 1, 50) > 0 ? ::read(master, chunk, sizeof chunk) : 0;
             atDevice.append(chunk, std::max<ssize_t>(got, 0));
             if (atDevice.endsWith(escapeFrame)
                 && ::write(master, escapeFrame.constData(), size_t(escapeFrame.size())) > 0)
@@ -189,7 +191,8 @@ void TestNetworkPort::escapeByte()
     QTest::sendKeyEvent(QTest::Click, rig.ui().lineEditDiscreteCommand, Qt::Key_unknown,
                         QStringLiteral("\u20ac"), Qt::NoModifier);
     // An answer held up past the link's wait by a busy machine is not the point: send again.
-    for (int attempt = 0; attempt < 5 && rig.communication.lastRawAnswer != escapeFrame; ++attempt) {
+    for (int attempt = 0; attempt < 5 && rig.communication.lastRawAnswer != escapeFrame;
+         ++attempt) {
         rig.communication.lastSentFrame.clear();
         QTest::keyClick(rig.ui().lineEditDiscreteCommand, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(rig.communication.lastSentFrame, escapeFrame, ReconnectWithinMs);
@@ -209,7 +212,8 @@ void TestNetworkPort::faultyPeer_data()
                                   << "host name not found";
     QTest::newRow("port out of range")
         << "tcp://127.0.0.1:70000" << Peer::Nobody << "port number must be 1 to 65535";
-    QTest::newRow("silent, raw") << raw << Peer::Silent << "(PORT opend): connected, nothing received yet";
+    QTest::newRow("silent, raw")
+        << raw << Peer::Silent << "(PORT opend): connected, nothing received yet";
     QTest::newRow("silent, telnet") << telnet << Peer::Silent << "server does not take part";
     QTest::newRow("closes mid-frame") << raw << Peer::ClosesMidFrame << "closed by the server";
     QTest::newRow("telnet garbage") << telnet << Peer::TelnetGarbage << "does not take part";
@@ -239,7 +243,8 @@ void TestNetworkPort::faultyPeer()
     });
     WindowRig rig(networkRig(name.contains(u'%') ? name.arg(port) : name, true));
     QLabel* state = rig.ui().labelConnectionState;
-    QTRY_VERIFY2_WITH_TIMEOUT(state->text().contains(shown), qPrintable(state->text()), StateWithinMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(state->text().contains(shown), qPrintable(state->text()),
+                              StateWithinMs);
 }
 
 QTEST_MAIN(TestNetworkPort)
