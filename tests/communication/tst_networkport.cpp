@@ -14,6 +14,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -49,6 +51,8 @@ public:
 
     bool start()
     {
+        // A test that aborts must not leave the server running.
+        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         process.start(QStringLiteral("/usr/sbin/ser2net"),
                       {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"),
                        dir.filePath(QStringLiteral("pid")), QStringLiteral("-c"),
