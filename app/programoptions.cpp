@@ -51,6 +51,8 @@ QString ProgramOptions::helpText()
         "\n"
         "  --port PATH        add a serial device (e.g. /dev/ttyUSB0, /dev/serial/by-id/...)\n"
         "                     to the port list; the first one given is chosen at start\n"
+        "                     or a pump behind a network serial server: tcp://HOST:PORT\n"
+        "                     (raw) or rfc2217://HOST:PORT (telnet with COM port control)\n"
         "  --simulate         start the simulated pump on a fresh pseudo-terminal and use it\n"
         "  --screenshot FILE  once the pump answers, save a picture of the window and exit\n"
         "  --version          print the version and exit\n"

@@ -30,7 +30,7 @@ else
 fi
 turnaround=5
 
-targets="bench_exchange bench_polling bench_program"
+targets="bench_exchange bench_polling bench_program bench_network"
 if [ -f "$root/bench/bench_display.cpp" ]; then
     targets="$targets bench_display"
 fi
@@ -53,6 +53,9 @@ echo "Exchange ..." >&2
 "$bin/bench_exchange" --turnaround "$turnaround" --count "$count" --silent-count "$silent" >"$out/exchange"
 echo "Exchange with both processors taken by busy threads ..." >&2
 "$bin/bench_exchange" --turnaround "$turnaround" --count "$count" --silent-count "$silent" --busy "$(nproc)" >"$out/exchange-busy"
+echo "Exchange through ser2net on loopback TCP ..." >&2
+"$bin/bench_network" --turnaround "$turnaround" --count "$count" >"$out/network" \
+    || echo "| Exchange through ser2net | bench_network failed | median <= 1 ms extra | MISSED |" >"$out/network"
 echo "Polling ($seconds s) ..." >&2
 "$bin/bench_polling" --turnaround "$turnaround" --seconds "$seconds" >"$out/polling"
 echo "Program: start-up and CPU (2 x $seconds s) ..." >&2
@@ -73,12 +76,12 @@ echo "Machine: $(nproc) cores, $cpu; load average (1/5/15 min) $load_before befo
 echo
 echo "| Measure | Result | Target | Status |"
 echo "|---|---|---|---|"
-for part in exchange exchange-busy polling program display; do
+for part in exchange exchange-busy network polling program display; do
     grep '^| ' "$out/$part" || true
 done
 echo
 echo "Details:"
-for part in exchange exchange-busy polling program display; do
+for part in exchange exchange-busy network polling program display; do
     grep -v '^| ' "$out/$part" || true
 done
 exit 0

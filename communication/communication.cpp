@@ -16,14 +16,15 @@ qint32 msSince(quint32 start)
 
 } // namespace
 
-Communication::Communication() : checker(std::make_unique<BusinessLogic::LrcChecker>())
+Communication::Communication()
+    : transport(Transport::create(QString())),
+      checker(std::make_unique<BusinessLogic::LrcChecker>())
 {
-    connect(&port, &QSerialPort::errorOccurred, this, &Communication::onPortError);
 }
 
 Communication::~Communication()
 {
-    port.close();
+    transport->close();
 }
 
 void Communication::setCommPort(const QSerialPortInfo& info)
@@ -40,23 +41,13 @@ void Communication::setCommPortPath(const QString& path)
 
 void Communication::openPort(const QString& path)
 {
-    port.close();
+    transport->close();
     deviceLost = false;
-    port.setPortName(path);
     open = false;
-    if (port.isOpen())
-        port.close();
-    open = !path.isEmpty() && port.open(QIODevice::ReadWrite);
-
-    port.setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    port.setReadBufferSize(0);
-    // Bytes left in the device by a previous owner must not open the first answer.
-    if (open)
-        port.clear(QSerialPort::AllDirections);
+    transport = Transport::create(path);
+    connect(transport.get(), &Transport::opened, this, &Communication::onTransportOpened);
+    connect(transport.get(), &Transport::lost, this, &Communication::onTransportLost);
+    open = !path.isEmpty() && transport->open();
     receiveBuffer.clear();
 
     // The "unused LRC" option survives a port change, so a frame may still end in "U":
@@ -95,19 +86,19 @@ bool Communication::sendFrame(QByteArray& frame)
     // that arrived after its wait had ended) belongs to no command. Kept, it would be taken as
     // this command's answer, and with only readings following every later answer would stay one
     // command late.
-    port.clear(QSerialPort::Input);
+    transport->clearInput();
     receiveBuffer.clear();
-    const qint64 written = port.write(frame);
-    const bool flushed = port.waitForBytesWritten(WriteTimeoutMs);
+    const qint64 written = transport->write(frame);
+    const bool flushed = transport->waitForBytesWritten(WriteTimeoutMs);
     closeIfDeviceLost();
     return written == frame.size() && flushed;
 }
 
 void Communication::appendAvailable()
 {
-    if (!port.isOpen())
+    if (!transport->isOpen())
         return;
-    const QByteArray chunk = port.read(ChunkBytes);
+    const QByteArray chunk = transport->read(ChunkBytes);
     // A zero byte cannot be carried: the chunk counts up to it, the rest is dropped.
     const qsizetype zero = chunk.indexOf('\0');
     receiveBuffer.append(zero < 0 ? chunk : chunk.left(zero));
@@ -115,10 +106,10 @@ void Communication::appendAvailable()
 
 void Communication::waitAndAppend()
 {
-    if (!port.isOpen())
+    if (!transport->isOpen())
         return;
     // Bytes already buffered count as readable at once.
-    if (port.bytesAvailable() > 0 || port.waitForReadyRead(ReadinessWaitMs))
+    if (transport->bytesAvailable() > 0 || transport->waitForReadyRead(ReadinessWaitMs))
         appendAvailable();
     closeIfDeviceLost();
 }
@@ -241,23 +232,20 @@ void Communication::judgeAnswer()
     receiveBuffer.clear();
 }
 
-void Communication::onPortError(QSerialPort::SerialPortError error)
+void Communication::onTransportOpened()
 {
-    switch (error) {
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::ResourceError:
-        // The device is gone (adapter unplugged, peer closed). Qt keeps reporting this in a
-        // tight loop, so the port is closed as soon as Qt's own call has returned.
-        if (!deviceLost) {
-            deviceLost = true;
-            QMetaObject::invokeMethod(this, &Communication::closeIfDeviceLost, Qt::QueuedConnection);
-        }
-        break;
-    default:
-        // Time-outs of the 1 ms readiness wait, clearError() and modem-line calls that a
-        // pseudo-terminal does not support are not line faults.
-        break;
+    receiveBuffer.clear();
+    open = true;
+    emit lineOpened();
+}
+
+void Communication::onTransportLost()
+{
+    // The transport has let go of the line already; the link follows once the current call
+    // (possibly a wait inside an exchange) has returned.
+    if (!deviceLost) {
+        deviceLost = true;
+        QMetaObject::invokeMethod(this, &Communication::closeIfDeviceLost, Qt::QueuedConnection);
     }
 }
 
@@ -267,8 +255,6 @@ void Communication::closeIfDeviceLost()
         return;
     deviceLost = false;
     const bool wasOpen = open;
-    if (port.isOpen())
-        port.close();
     open = false;
     if (wasOpen)
         emit lineLost();

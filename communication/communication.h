@@ -1,10 +1,10 @@
 #pragma once
 
 #include "lrcchecker.h"
+#include "transport.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QSerialPort>
 #include <QSerialPortInfo>
 
 #include <memory>
@@ -57,13 +57,20 @@ public:
     static Verdict judge(const QByteArray& buffer, const QByteArray& addressText);
 
     bool isOpen() const { return open; }
-    // The device behind the line, as last opened (system location or device path).
-    QString portPath() const { return port.portName(); }
+    // The device behind the line, as last opened (system location, device path or network
+    // address).
+    QString portPath() const { return transport->name(); }
+    // What is wrong with the line, when the transport knows: a network port that cannot connect,
+    // or that is connected but has received nothing yet.
+    QString lineFault() const { return transport->errorString(); }
 
 signals:
     // The device went away while it was open (adapter unplugged, peer closed); the line is
-    // closed now and stays closed until a port is chosen again.
+    // closed now and stays closed until a port is chosen again (a network port connects again
+    // by itself).
     void lineLost();
+    // A line that opens later than chosen (a network port connecting or reconnecting) is open.
+    void lineOpened();
 
 public slots:
     void setCommPort(const QSerialPortInfo& info);
@@ -97,10 +104,11 @@ private:
     void appendAvailable();
     void waitAndAppend();
     void judgeAnswer();
-    void onPortError(QSerialPort::SerialPortError error);
+    void onTransportOpened();
+    void onTransportLost();
     void closeIfDeviceLost();
 
-    QSerialPort port;
+    std::unique_ptr<Transport> transport;
     QSerialPortInfo portInfo;
     std::unique_ptr<BusinessLogic::LrcChecker> checker;
     quint32 tickStart = 0;

@@ -46,6 +46,13 @@ const QString ConnectedText = QStringLiteral("PUMP CONNECTED");
 const QString DisconnectedText = QStringLiteral("PUMP DISCONNECTED ");
 const QString PortOpenText = QStringLiteral("(PORT opend)");
 const QString PortUnavailableText = QStringLiteral("(PORT unavailable)");
+
+// What is wrong with the line, when it knows (a network port that does not connect).
+QString lineFaultText(const QString& fault)
+{
+    return fault.isEmpty() ? QString() : QStringLiteral(": ") + fault;
+}
+
 const QString AcceptedText = QStringLiteral("COMMAND ACCEPTED");
 const QString NotAcceptedText = QStringLiteral("COMMAND NOT ACCEPTED (RANGE)");
 
@@ -224,14 +231,17 @@ void mainForm::triggerUpdateValues()
                           .arg(fadeColor.blue())
                           .arg(fadeAlpha));
 
-    // 7. Connection supervision.
+    // 7. Connection supervision. A line that knows what is wrong with it (a network port that
+    // does not connect) says so at once rather than after the silent ticks.
+    const QString lineFault = communication->lineFault();
     if (nothingReceived) {
         --connectionCountdown;
-        if (connectionCountdown <= 0) {
+        if (connectionCountdown <= 0 || !lineFault.isEmpty()) {
             setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
             setTextIfChanged(ui.labelConnectionState,
                              DisconnectedText
-                                 + (communication->isOpen() ? PortOpenText : PortUnavailableText));
+                                 + (communication->isOpen() ? PortOpenText : PortUnavailableText)
+                                 + lineFaultText(lineFault));
             setTextIfChanged(ui.labelTransmissionState, QString());
             setTextIfChanged(ui.labelUserAction, QString());
             commandStack->clear();

@@ -99,6 +99,9 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     connect(portList, &CommDialogue::comPortPathChange, this, &mainForm::setComPortPath);
     for (const QString& path : extraPorts)
         portList->addExtraPort(path);
+    // A network port is not found by any search of the system: the stored one is listed again.
+    if (Transport::isNetworkName(storedPortName()))
+        portList->addExtraPort(storedPortName());
     portList->selectPort(extraPorts.isEmpty() ? storedPortName() : extraPorts.first());
 
     for (int i = 0; i <= CalibrationSteps; ++i) {

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "transport.h"
+
+#include <QSerialPort>
+
+// A serial device (or pseudo-terminal) set to 9600 baud 8N1 without flow control.
+class SerialTransport : public Transport
+{
+    Q_OBJECT
+
+public:
+    explicit SerialTransport(const QString& path);
+    ~SerialTransport() override;
+
+    bool open() override;
+    void close() override;
+    bool isOpen() const override { return port.isOpen() && !gone; }
+    QString name() const override { return port.portName(); }
+    qint64 write(const QByteArray& data) override { return port.write(data); }
+    bool waitForBytesWritten(int timeoutMs) override;
+    bool waitForReadyRead(int timeoutMs) override;
+    qint64 bytesAvailable() const override { return port.bytesAvailable(); }
+    QByteArray read(qint64 maxBytes) override { return port.read(maxBytes); }
+    void clearInput() override { port.clear(QSerialPort::Input); }
+    QString errorString() const override { return QString(); }
+
+private:
+    void onError(QSerialPort::SerialPortError error);
+    void closeIfGone();
+
+    QSerialPort port;
+    bool gone = false;
+};
