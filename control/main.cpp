@@ -8,12 +8,14 @@
 #include "controlserver.h"
 #include "pumpsession.h"
 #include "request.h"
+#include "tcptransport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -51,12 +53,27 @@ int runAll(const std::vector<QJsonObject>& requests, const Runner& runner, bool 
     return Control::Success;
 }
 
+// A network port connects in the background; a device is open at once or not at all.
+bool waitUntilOpen(Communication& communication)
+{
+    if (communication.isOpen() || !Transport::isNetworkName(communication.portPath()))
+        return communication.isOpen();
+    QEventLoop loop;
+    // Past the transport's own readiness limit it has given up and says why.
+    QTimer::singleShot(TcpTransport::ReadyTimeoutMs * 2, &loop, &QEventLoop::quit);
+    QObject::connect(&communication, &Communication::lineOpened, &loop, &QEventLoop::quit);
+    loop.exec();
+    return communication.isOpen();
+}
+
 int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int address, bool json)
 {
     Communication communication;
     communication.setCommPortPath(port);
-    if (!communication.isOpen()) {
-        print(stderr, QStringLiteral("dosedeskctl: cannot open %1\n").arg(port));
+    if (!waitUntilOpen(communication)) {
+        const QString reason = communication.lineFault();
+        print(stderr, QStringLiteral("dosedeskctl: cannot open %1%2\n")
+                          .arg(port, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
         return Control::PumpFailure;
     }
     communication.address = address;
