@@ -10,6 +10,7 @@
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
 #include "refreshtimer.h"
+#include "runview.h"
 #include "styles.h"
 #include "windowcaptioneventfilter.h"
 
@@ -206,6 +207,7 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     helpEngine = help.helpEngine;
     helpContentWidget = help.helpContentWidget;
     helpBrowser = help.helpBrowser;
+    run = new RunPanel(ui, commandStack, communication, instanceNumber, this);
 
     repaint();
     toggleAdvancedScreen();
