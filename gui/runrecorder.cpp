@@ -73,8 +73,10 @@ const QStringList RunRecorder::Columns = {
 };
 
 RunRecorder::RunRecorder(const QString& folder, const QString& copyName, QObject* parent)
-    : QObject(parent), file(folder, copyName, Columns)
-{}
+    : QObject(parent), file(folder, copyName, Columns), clock([this] { return steady.elapsed(); })
+{
+    steady.start();
+}
 
 void RunRecorder::takeReading(const Answer& answer, bool fromPump)
 {
@@ -227,7 +229,7 @@ void RunRecorder::volumeSeen()
     if (state != State::Moving && state != State::Halted)
         return;
     RunSample sample;
-    sample.seconds = double(runClock.elapsed()) / MillisecondsPerSecond;
+    sample.seconds = double(clock() - runStartMs) / MillisecondsPerSecond;
     sample.millilitres = *now.delivered / MillisecondsPerSecond;
     sample.targetMillilitres = targetMillilitres();
     recent.push_back(sample);
@@ -275,7 +277,7 @@ void RunRecorder::beginRun()
     file.close();
     now.delivered.reset();
     recent.clear();
-    runClock.start();
+    runStartMs = clock();
     emit runStarted();
     write("start");
 }

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace GUI {
@@ -44,6 +45,9 @@ public:
     void notePauseRequest() { pauseRequested = true; }
     // The line is gone or the pump silent; it counts as back at the pump's next answer.
     void noteLineLost();
+
+    // Milliseconds on a steady clock; the benchmark lets an hour pass in a moment.
+    void setClock(std::function<qint64()> milliseconds) { clock = std::move(milliseconds); }
 
     QString folder() const { return file.folder(); }
     bool isRunOpen() const { return state != State::Idle; }
@@ -88,7 +92,9 @@ private:
     bool inProgressSinceHalt = false;
     bool volumeSinceHalt = false;
     bool endSeen = false;
-    QElapsedTimer runClock;
+    QElapsedTimer steady;
+    std::function<qint64()> clock;
+    qint64 runStartMs = 0;
     std::deque<RunSample> recent;
 };
 

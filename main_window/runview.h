@@ -28,7 +28,7 @@ class RunChart : public QChartView
 public:
     // Points kept on the curve; beyond this every second point is dropped, so that drawing a
     // long run costs no more than drawing a short one.
-    static constexpr int MaxPoints = 1200;
+    static constexpr int MaxPoints = 600;
 
     explicit RunChart(QWidget* parent = nullptr);
 
