@@ -3,6 +3,7 @@
 #include "communication.h"
 #include "helpfiles.h"
 #include "loggingcommandstack.h"
+#include "styles.h"
 #include "ui_mainscreen.h"
 
 #include <QDesktopServices>
@@ -28,6 +29,12 @@ constexpr double InitialSeconds = 10.0;
 constexpr double InitialMillilitres = 1.0;
 constexpr double GrowthFactor = 1.5;
 constexpr int ProgressSteps = 1000;
+constexpr int LineWidth = 2;
+// Black text stays readable on the light blue of the part done.
+const QString ProgressStyle = QStringLiteral(
+    "QProgressBar { border: 1px solid grey; background-color: white; text-align: center; "
+    "font-size: 12pt; min-height: 24px; }"
+    "QProgressBar::chunk { background-color: rgb(0,188,255); }");
 
 QValueAxis* makeAxis(const QString& title, double maximum)
 {
@@ -69,8 +76,8 @@ RunChart::RunChart(QWidget* parent)
     auto* chart = new QChart;
     volume->setName(QStringLiteral("Delivered volume"));
     rate->setName(QStringLiteral("Measured flow rate"));
-    volume->setColor(VolumeColour);
-    rate->setColor(RateColour);
+    volume->setPen(QPen(VolumeColour, LineWidth));
+    rate->setPen(QPen(RateColour, LineWidth));
     chart->addSeries(volume);
     chart->addSeries(rate);
     chart->addAxis(timeAxis, Qt::AlignBottom);
@@ -131,8 +138,10 @@ void RunChart::thinOut(QLineSeries* series)
 
 void RunChart::grow(QValueAxis* axis, double value)
 {
-    if (value > axis->max())
-        axis->setMax(value * GrowthFactor);
+    if (value <= axis->max())
+        return;
+    axis->setMax(value * GrowthFactor);
+    axis->applyNiceNumbers();
 }
 
 RunPanel::RunPanel(Ui::mainScreen& ui, BusinessLogic::CommandStack* commandStack,
@@ -155,6 +164,7 @@ void RunPanel::buildRunTab(QWidget* window)
     auto* openRecords = new QPushButton(QStringLiteral("Open run records"), tab);
     openRecords->setObjectName(QStringLiteral("buttonOpenRunRecords"));
     openRecords->setToolTip(runRecorder.folder());
+    openRecords->setStyleSheet(Styles::styleWidgetGrey);
     layout->addWidget(openRecords, 0, Qt::AlignLeft);
     QTabWidget* tabs = ui.TabsExtendedSettings;
     tabs->insertTab(tabs->indexOf(ui.TabStatus) + 1, tab, QStringLiteral("Run"));
@@ -168,6 +178,7 @@ void RunPanel::buildRunTab(QWidget* window)
 
     auto* saveLog = new QPushButton(QStringLiteral("Save log…"), window);
     saveLog->setObjectName(QStringLiteral("buttonSaveLog"));
+    saveLog->setStyleSheet(Styles::styleWidgetGrey);
     saveLog->setProperty(HelpFiles::pageProperty, QStringLiteral("commmessage.html"));
     ui.gridLayout_8->addWidget(saveLog, 7, 4);
     connect(saveLog, &QPushButton::clicked, this, &RunPanel::saveLog);
@@ -187,6 +198,7 @@ void RunPanel::buildProgress()
     progress = new QProgressBar;
     progress->setObjectName(QStringLiteral("progressRun"));
     progress->setRange(0, ProgressSteps);
+    progress->setStyleSheet(ProgressStyle);
     progress->setProperty(HelpFiles::pageProperty, QStringLiteral("runtab.html"));
     progress->hide();
     ui.layoutActual->addWidget(progress);

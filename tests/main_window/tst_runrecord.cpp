@@ -105,6 +105,17 @@ void RunRecordTest::dispenseRun()
     rig.window->show();
     QTest::mouseClick(rig.ui().buttonStart, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.isRunOpen(), 5000);
+    const QString screenshotDir = qEnvironmentVariable("DOSEDESK_SCREENSHOT_DIR");
+    if (!screenshotDir.isEmpty() && !unplug && !folderBlocked) {
+        // Pictures for the documentation, half way through the run.
+        QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 7, 5000);
+        rig.ui().buttonAdvanced->click();
+        rig.ui().TabsExtendedSettings->setCurrentIndex(4);
+        rig.window->triggerUpdateValues();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        rig.window->grab().save(screenshotDir + QStringLiteral("/run-tab.png"));
+        rig.ui().frameActual->grab().save(screenshotDir + QStringLiteral("/run-progress.png"));
+    }
     if (unplug) {
         QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 2, 5000);
         QVERIFY(rig.pump.unplug());
