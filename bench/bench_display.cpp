@@ -18,6 +18,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -114,14 +115,20 @@ struct Samples
 {
     std::vector<double> tick;
     std::vector<double> deferred; // layout and painting the tick left for the event loop
-    std::vector<double> reading;  // a volume reading recorded: its row written, its point drawn
+    std::vector<double> before;   // what ran before the tick (a volume reading recorded)
 };
 
-Samples measure(Composition& composition, int ticks, bool changing)
+// Times the display ticks; beforeTick, when given, runs at the start of each tick and is timed
+// apart.
+Samples measure(Composition& composition, int ticks, bool changing,
+                const std::function<void(int)>& beforeTick = {})
 {
     Samples samples;
     for (int i = -WarmUpTicks; i < ticks; ++i) {
         composition.feed(tickData(changing && (i % 2 != 0)));
+        const qint64 before = Bench::nowUs();
+        if (beforeTick)
+            beforeTick(i);
         const qint64 start = Bench::nowUs();
         composition.window->triggerUpdateValues();
         const qint64 ticked = Bench::nowUs();
@@ -130,6 +137,7 @@ Samples measure(Composition& composition, int ticks, bool changing)
         QCoreApplication::processEvents();
         const qint64 settled = Bench::nowUs();
         if (i >= 0) {
+            samples.before.push_back(double(start - before) / 1000.0);
             samples.tick.push_back(double(ticked - start) / 1000.0);
             samples.deferred.push_back(double(settled - ticked) / 1000.0);
         }
@@ -144,7 +152,7 @@ Answer volumeReading(int thousandths)
 }
 
 // A run recorded for an hour (a reading every 500 ms on the recorder's clock) with the Run tab
-// in front; then every tick takes one more volume reading besides the display update.
+// in front; then every tick records one more volume reading before the display update.
 Samples measureRun(Composition& composition, int ticks)
 {
     QTabWidget* tabs = composition.window->form().TabsExtendedSettings;
@@ -156,25 +164,23 @@ Samples measureRun(Composition& composition, int ticks)
     for (int i = 0; i < HourOfReadings; ++i)
         recorder.takeReading(volumeReading(i * 5), true);
     QCoreApplication::processEvents();
-
-    Samples samples;
-    for (int i = -WarmUpTicks; i < ticks; ++i) {
-        composition.feed(tickData(i % 2 != 0));
-        const qint64 read = Bench::nowUs();
+    return measure(composition, ticks, true, [&recorder](int i) {
         recorder.takeReading(volumeReading((HourOfReadings + WarmUpTicks + i) * 5), true);
-        const qint64 start = Bench::nowUs();
-        composition.window->triggerUpdateValues();
-        const qint64 ticked = Bench::nowUs();
-        composition.stack.clear();
-        QCoreApplication::processEvents();
-        const qint64 settled = Bench::nowUs();
-        if (i >= 0) {
-            samples.reading.push_back(double(start - read) / 1000.0);
-            samples.tick.push_back(double(ticked - start) / 1000.0);
-            samples.deferred.push_back(double(settled - ticked) / 1000.0);
-        }
-    }
-    return samples;
+    });
+}
+
+// "median …, p95 … (n=…)" of a set of times.
+QString summaryText(const std::vector<double>& times)
+{
+    const Bench::Summary summary = Bench::summarise(times);
+    return QStringLiteral("median %1, p95 %2 (n=%3)")
+        .arg(Bench::ms(summary.median, 3), Bench::ms(summary.p95, 3))
+        .arg(summary.count);
+}
+
+bool medianMet(const std::vector<double>& times)
+{
+    return Bench::summarise(times).median < TargetMedianMs;
 }
 
 QtMessageHandler standardHandler = nullptr;
@@ -211,37 +217,19 @@ int main(int argc, char* argv[])
     const Samples steady = measure(composition, ticks, false);
     const Samples running = measureRun(composition, ticks);
 
-    const Bench::Summary all = Bench::summarise(changing.tick);
     Bench::printRow(QStringLiteral("Display tick (triggerUpdateValues), all items changing"),
-                    QStringLiteral("median %1, p95 %2 (n=%3)")
-                        .arg(Bench::ms(all.median, 3), Bench::ms(all.p95, 3))
-                        .arg(all.count),
-                    QStringLiteral("median < 1 ms"), all.median < TargetMedianMs);
-    const Bench::Summary none = Bench::summarise(steady.tick);
+                    summaryText(changing.tick), QStringLiteral("median < 1 ms"),
+                    medianMet(changing.tick));
     Bench::printInfoRow(QStringLiteral("Display tick (triggerUpdateValues), nothing changing"),
-                        QStringLiteral("median %1, p95 %2 (n=%3)")
-                            .arg(Bench::ms(none.median, 3), Bench::ms(none.p95, 3))
-                            .arg(none.count));
-    const Bench::Summary later = Bench::summarise(changing.deferred);
+                        summaryText(steady.tick));
     Bench::printInfoRow(QStringLiteral("Layout and paint after a changing tick (event loop)"),
-                        QStringLiteral("median %1, p95 %2 (n=%3)")
-                            .arg(Bench::ms(later.median, 3), Bench::ms(later.p95, 3))
-                            .arg(later.count));
-    const Bench::Summary run = Bench::summarise(running.tick);
+                        summaryText(changing.deferred));
     Bench::printRow(QStringLiteral("Display tick, Run tab shown with a one-hour run, all items changing"),
-                    QStringLiteral("median %1, p95 %2 (n=%3)")
-                        .arg(Bench::ms(run.median, 3), Bench::ms(run.p95, 3))
-                        .arg(run.count),
-                    QStringLiteral("median < 1 ms"), run.median < TargetMedianMs);
-    const Bench::Summary reading = Bench::summarise(running.reading);
+                    summaryText(running.tick), QStringLiteral("median < 1 ms"),
+                    medianMet(running.tick));
     Bench::printInfoRow(QStringLiteral("Volume reading recorded: row written and flushed, point drawn"),
-                        QStringLiteral("median %1, p95 %2 (n=%3)")
-                            .arg(Bench::ms(reading.median, 3), Bench::ms(reading.p95, 3))
-                            .arg(reading.count));
-    const Bench::Summary runPaint = Bench::summarise(running.deferred);
+                        summaryText(running.before));
     Bench::printInfoRow(QStringLiteral("Layout and paint after it, chart included (event loop)"),
-                        QStringLiteral("median %1, p95 %2 (n=%3)")
-                            .arg(Bench::ms(runPaint.median, 3), Bench::ms(runPaint.p95, 3))
-                            .arg(runPaint.count));
+                        summaryText(running.deferred));
     return 0;
 }
