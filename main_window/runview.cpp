@@ -178,7 +178,6 @@ void RunPanel::buildRunTab(QWidget* window)
 
     auto* saveLog = new QPushButton(QStringLiteral("Save log…"), window);
     saveLog->setObjectName(QStringLiteral("buttonSaveLog"));
-    saveLog->setStyleSheet(Styles::styleWidgetGrey);
     saveLog->setProperty(HelpFiles::pageProperty, QStringLiteral("commmessage.html"));
     ui.gridLayout_8->addWidget(saveLog, 7, 4);
     connect(saveLog, &QPushButton::clicked, this, &RunPanel::saveLog);
