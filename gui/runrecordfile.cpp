@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 
 #include <utility>
 
@@ -31,6 +32,12 @@ QString RunRecordFile::pathFor(const QDate& day) const
 bool RunRecordFile::append(const QDateTime& time, const QStringList& fields)
 {
     const QDate day = time.toUTC().date();
+    // Writing on into a file removed from its folder would succeed and keep nothing.
+    if (file.isOpen() && !QFileInfo::exists(file.fileName())) {
+        lastError = file.fileName() + QStringLiteral(": removed while being written");
+        close();
+        return false;
+    }
     if ((!file.isOpen() || day != fileDay) && !openFor(day))
         return false;
     if (writeLine(fields))

@@ -67,20 +67,22 @@ void RunRecordTest::initTestCase()
 void RunRecordTest::dispenseRun_data()
 {
     QTest::addColumn<bool>("unplug");
-    QTest::addColumn<bool>("folderBlocked");
+    QTest::addColumn<int>("folderGone");     // 0 never, 1 before the run, 2 while it runs
     QTest::addColumn<QStringList>("events"); // without the samples
 
-    QTest::newRow("dispense by volume") << false << false << QStringList{"start", "finished"};
+    QTest::newRow("dispense by volume") << false << 0 << QStringList{"start", "finished"};
     QTest::newRow("unplugged in the middle")
-        << true << false << QStringList{"start", "line lost", "line back", "finished"};
+        << true << 0 << QStringList{"start", "line lost", "line back", "finished"};
     // A file stands where the folder belongs: nothing can be written there, even as root.
-    QTest::newRow("folder cannot be written") << false << true << QStringList();
+    QTest::newRow("folder cannot be written") << false << 1 << QStringList();
+    QTest::newRow("folder removed while running") << false << 2 << QStringList();
 }
 
 void RunRecordTest::dispenseRun()
 {
     QFETCH(bool, unplug);
-    QFETCH(bool, folderBlocked);
+    QFETCH(int, folderGone);
+    const bool folderBlocked = folderGone != 0;
     QFETCH(QStringList, events);
 
     WindowRig::Options options;
@@ -90,7 +92,7 @@ void RunRecordTest::dispenseRun()
     const QString folder = recorder.folder();
     QDir(folder).removeRecursively();
     QFile::remove(folder);
-    if (folderBlocked) {
+    if (folderGone == 1) {
         QVERIFY(QDir().mkpath(QFileInfo(folder).path()));
         QFile blocker(folder);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -115,6 +117,10 @@ void RunRecordTest::dispenseRun()
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         rig.window->grab().save(screenshotDir + QStringLiteral("/run-tab.png"));
         rig.ui().frameActual->grab().save(screenshotDir + QStringLiteral("/run-progress.png"));
+    }
+    if (folderGone == 2) {
+        QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 2, 5000);
+        QVERIFY(QDir(folder).removeRecursively());
     }
     if (unplug) {
         QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 2, 5000);
