@@ -79,6 +79,18 @@ int statusPageOf(const QString& answer)
     return readInteger(QStringView(answer).mid(4, 1));
 }
 
+QString pumpModelName(int modelCode)
+{
+    return modelCode == ModelCode02   ? QStringLiteral("VELOR 02")
+           : modelCode == ModelCode10 ? QStringLiteral("VELOR 10")
+                                      : QStringLiteral("UNKNOWN");
+}
+
+QString pumpModelName(const QString& modelVersion)
+{
+    return pumpModelName(readInteger(QStringView(modelVersion).mid(0, 5)));
+}
+
 OperationItem::OperationItem() = default;
 
 OperationItem::OperationItem(ParseRule rule, qint32 initialValue, QString initialText)

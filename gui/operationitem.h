@@ -42,6 +42,13 @@ struct ParsedAnswer
 // that fits in 32 bits.
 qint32 readInteger(QStringView text);
 ParsedAnswer parseAnswer(ParseRule rule, const QString& answer);
+// Model codes of the two known pumps, as the model version answer begins with them.
+inline constexpr int ModelCode02 = 102;
+inline constexpr int ModelCode10 = 110;
+// Name of the pump model by its code, or by the model version answer that begins with it.
+QString pumpModelName(int modelCode);
+QString pumpModelName(const QString& modelVersion);
+
 // The page a status answer names (its fifth character); 0 when that is missing or no digit.
 int statusPageOf(const QString& answer);
 

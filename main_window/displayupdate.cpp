@@ -5,6 +5,7 @@
 #include "loggingcommandstack.h"
 #include "refreshtimer.h"
 #include "valuelimits.h"
+#include "runview.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,9 +30,8 @@ constexpr qint32 SilentTicksTolerated = 10;
 constexpr int FadeStepPercent = 4;
 constexpr int FullOpacityPercent = 100;
 
-// Model codes of the two known pumps; they decide the input limits of the target field.
-constexpr int ModelCode02 = 102;
-constexpr int ModelCode10 = 110;
+// The model decides the input limits of the target field.
+using GUI::ModelCode02;
 
 // Run modes as the pump reports them.
 constexpr int RunModeVolume = 1;
@@ -447,9 +447,7 @@ void mainForm::triggerUpdateValues()
                                             + QStringLiteral(".")
                                             + QString::number(numberAt(version, 7, 3)));
     pumpType = numberAt(version, 0, 5);
-    const QString model = pumpType == ModelCode02   ? QStringLiteral("VELOR 02")
-                          : pumpType == ModelCode10 ? QStringLiteral("VELOR 10")
-                                                    : QStringLiteral("UNKNOWN");
+    const QString model = GUI::pumpModelName(pumpType);
     setTextIfChanged(ui.labelPumpModel, model);
     setTextIfChanged(ui.labelVersionHW, model);
 
@@ -466,6 +464,9 @@ void mainForm::triggerUpdateValues()
     if (!ui.lineEditFactoryPumpStrokeVolume->hasFocus())
         setTextIfChanged(ui.lineEditFactoryPumpStrokeVolume,
                          QString::number(double(itemFactoryStrokeVolume.getValue()) / 10.0, 'f', 2));
+
+    // 20. The run record hears when the pump went silent.
+    run->displayTick(connectionLost);
 }
 
 void mainForm::feedAnswer(const Answer& answer)

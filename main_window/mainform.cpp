@@ -11,6 +11,7 @@
 #include "loggingcommandstack.h"
 #include "refreshtimer.h"
 #include "valuelimits.h"
+#include "runview.h"
 #include "styles.h"
 #include "windowcaptioneventfilter.h"
 
@@ -210,6 +211,7 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     helpEngine = help.helpEngine;
     helpContentWidget = help.helpContentWidget;
     helpBrowser = help.helpBrowser;
+    run = new RunPanel(ui, commandStack, communication, instanceNumber, this);
 
     repaint();
     toggleAdvancedScreen();

@@ -27,6 +27,7 @@ class QHelpEngine;
 class QSettings;
 class Communication;
 class HelpBrowser;
+class RunPanel;
 struct Answer;
 
 namespace BusinessLogic {
@@ -73,6 +74,8 @@ public:
     // Hands an answer straight to the operation item that takes it, as the refresh cycle does
     // when the answer is due; lets the tests and the benchmark set what the display shows.
     void feedAnswer(const Answer& answer);
+    // The run record, its chart and progress bar.
+    RunPanel& runPanel() { return *run; }
 
 public slots:
     void showMainWindow();
@@ -224,6 +227,7 @@ private:
     QHelpEngine* helpEngine = nullptr;
     QHelpContentWidget* helpContentWidget = nullptr;
     HelpBrowser* helpBrowser = nullptr;
+    RunPanel* run = nullptr;
 
     // Shown in labelUserAction when a typed value is not a number; nothing is sent then.
     static const QString InvalidValueText;

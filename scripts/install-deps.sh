@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-documentation-tools qt6-l10n-tools
-    libqt6help6 libqt6sql6-sqlite qt6-svg-dev libgl-dev
+    libqt6help6 libqt6sql6-sqlite qt6-svg-dev libgl-dev qt6-charts-dev libqt6opengl6-dev
     fonts-liberation2 xvfb xauth imagemagick
     clang libclang-rt-dev
     help2man desktop-file-utils appstream dpkg-dev file

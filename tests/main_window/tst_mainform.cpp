@@ -423,7 +423,7 @@ void TestMainForm::startsCompactAndExpandsKeepingNoDataUpdate()
 
     // Without the factory key the factory tab stays out.
     QCOMPARE(rig.ui().TabsExtendedSettings->indexOf(rig.ui().TabFactory), -1);
-    QCOMPARE(rig.ui().TabsExtendedSettings->count(), 6);
+    QCOMPARE(rig.ui().TabsExtendedSettings->count(), 7); // with the "Run" tab
 }
 
 void TestMainForm::calibrationChoiceStaysShown()

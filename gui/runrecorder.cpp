@@ -1,0 +1,313 @@
+#include "runrecorder.h"
+
+#include "commandtable.h"
+#include "operationitem.h"
+
+#include <QDateTime>
+
+namespace GUI {
+
+namespace Table = BusinessLogic::CommandTable;
+
+namespace {
+
+// Status pages and the bit 0 that each of them reports the run by.
+constexpr int MotionPage = 1;
+constexpr int RunModePage = 3;
+constexpr int DispensePage = 4;
+constexpr int ErrorPage = 6;
+constexpr int ErrorBits = 0xFF;
+constexpr int BothFlagPages = 0b11;
+// Readings the measured flow rate spans, and the shortest time it is measured over.
+constexpr std::size_t RateReadings = 5;
+constexpr double ShortestRateSpanS = 0.9;
+constexpr double MillisecondsPerSecond = 1000.0;
+constexpr double SecondsPerMinute = 60.0;
+
+QString thousandths(const std::optional<qint32>& value)
+{
+    return value ? QString::number(*value / 1000.0, 'f', 3) : QString();
+}
+
+QString hundredths(const std::optional<qint32>& value)
+{
+    return value ? QString::number(*value / 100.0, 'f', 2) : QString();
+}
+
+QString whole(const std::optional<qint32>& value)
+{
+    return value ? QString::number(*value) : QString();
+}
+
+QString modeName(const std::optional<qint32>& mode)
+{
+    if (!mode)
+        return {};
+    switch (*mode) {
+    case 0:
+        return QStringLiteral("flow rate");
+    case RunRecorder::DispenseModeVolume:
+        return QStringLiteral("volume");
+    case RunRecorder::DispenseModeTime:
+        return QStringLiteral("time");
+    default:
+        return QString::number(*mode);
+    }
+}
+
+} // namespace
+
+const QStringList RunRecorder::Columns = {
+    QStringLiteral("time"),
+    QStringLiteral("pump address"),
+    QStringLiteral("pump model"),
+    QStringLiteral("event"),
+    QStringLiteral("mode"),
+    QStringLiteral("flow rate setpoint [ml/min]"),
+    QStringLiteral("target volume [ml]"),
+    QStringLiteral("target time [s]"),
+    QStringLiteral("delivered volume [ml]"),
+    QStringLiteral("elapsed time [s]"),
+    QStringLiteral("status word"),
+    QStringLiteral("error word"),
+};
+
+RunRecorder::RunRecorder(const QString& folder, const QString& copyName, QObject* parent)
+    : QObject(parent), file(folder, copyName, Columns), clock([this] { return steady.elapsed(); })
+{
+    steady.start();
+}
+
+void RunRecorder::takeReading(const Answer& answer, bool fromPump)
+{
+    if (!fromPump)
+        return;
+    if (lineLost) {
+        lineLost = false;
+        if (state != State::Idle)
+            write("line back");
+    }
+    const QString text = QString::fromUtf8(answer.data);
+    const auto number = [&text](ParseRule rule) { return parseAnswer(rule, text).value; };
+    switch (answer.spezifier) {
+    case Table::getRunMode.spezifier:
+        now.runMode = number(ParseRule::Integer);
+        break;
+    case Table::getFlowRate.spezifier:
+        now.flowRate = number(ParseRule::Decimal);
+        break;
+    case Table::getVolume.spezifier:
+        now.targetVolume = number(ParseRule::Decimal);
+        break;
+    case Table::getDispenseTime.spezifier:
+        now.targetSeconds = number(ParseRule::DispenseTime);
+        break;
+    case Table::getTimeActual.spezifier:
+        now.elapsed = number(ParseRule::ElapsedTime);
+        break;
+    case Table::getDispenseVolumeNumber.spezifier:
+        now.cycles = number(ParseRule::Integer);
+        break;
+    case Table::getModelVersion.spezifier:
+        now.model = pumpModelName(text);
+        break;
+    case Table::getPumpStatus.spezifier:
+        takeStatus(text);
+        break;
+    case Table::getActualVolume.spezifier:
+        now.delivered = number(ParseRule::Integer);
+        volumeSeen();
+        break;
+    default:
+        break;
+    }
+}
+
+void RunRecorder::noteLineLost()
+{
+    if (lineLost)
+        return;
+    lineLost = true;
+    if (state != State::Idle)
+        write("line lost");
+}
+
+void RunRecorder::takeStatus(const QString& text)
+{
+    const int page = statusPageOf(text);
+    const qint32 word = parseAnswer(ParseRule::StatusPage, text).value;
+    const bool bit0 = (word & 1) != 0;
+    if (page == MotionPage) {
+        now.statusWord = word;
+        motionSeen(bit0);
+    } else if (page == RunModePage || page == DispensePage) {
+        runFlagSeen(page, bit0);
+    } else if (page == ErrorPage) {
+        errorWordSeen(word & ErrorBits);
+    }
+}
+
+void RunRecorder::motionSeen(bool moving)
+{
+    switch (state) {
+    case State::Idle:
+        if (moving)
+            beginRun();
+        break;
+    case State::Moving:
+        if (moving)
+            break;
+        if (stopRequested) {
+            endRun("stop");
+        } else if (pauseRequested) {
+            state = State::Paused;
+            write("pause");
+        } else {
+            // Stopped by itself: the end of a dispense, or a pause the run flags will show.
+            state = State::Halted;
+            flagsSeenSinceHalt = 0;
+            inProgressSinceHalt = false;
+            volumeSinceHalt = false;
+            endSeen = false;
+        }
+        break;
+    case State::Halted:
+        if (moving)
+            state = State::Moving;
+        else if (stopRequested)
+            endRun("stop");
+        break;
+    case State::Paused:
+        if (moving) {
+            pauseRequested = false;
+            state = State::Moving;
+            write("resume");
+        } else if (stopRequested) {
+            endRun("stop");
+        }
+        break;
+    }
+}
+
+void RunRecorder::runFlagSeen(int page, bool inProgress)
+{
+    if (state != State::Halted && state != State::Paused)
+        return;
+    flagsSeenSinceHalt |= page == RunModePage ? 1 : 2;
+    inProgressSinceHalt = inProgressSinceHalt || inProgress;
+    if (flagsSeenSinceHalt != BothFlagPages)
+        return;
+    if (inProgressSinceHalt && state == State::Halted) {
+        state = State::Paused;
+        write("pause");
+    } else if (state == State::Paused && !inProgressSinceHalt) {
+        endRun("stop");
+    } else if (!inProgressSinceHalt) {
+        // The run is over; it ends with the volume read after the motor stopped.
+        endSeen = true;
+        if (volumeSinceHalt)
+            endRun("finished");
+    }
+    flagsSeenSinceHalt = 0;
+    inProgressSinceHalt = false;
+}
+
+void RunRecorder::errorWordSeen(qint32 word)
+{
+    const qint32 before = now.errorWord.value_or(0);
+    now.errorWord = word;
+    if (state == State::Idle)
+        return;
+    if ((word & ~before) != 0)
+        write("error flag set");
+    if ((before & ~word) != 0)
+        write("error flag cleared");
+}
+
+void RunRecorder::volumeSeen()
+{
+    if (state != State::Moving && state != State::Halted)
+        return;
+    RunSample sample;
+    sample.seconds = double(clock() - runStartMs) / MillisecondsPerSecond;
+    sample.millilitres = *now.delivered / MillisecondsPerSecond;
+    sample.targetMillilitres = targetMillilitres();
+    recent.push_back(sample);
+    if (recent.size() > RateReadings)
+        recent.pop_front();
+    const RunSample& first = recent.front();
+    if (sample.seconds - first.seconds >= ShortestRateSpanS)
+        sample.ratePerMinute = (sample.millilitres - first.millilitres)
+                               / (sample.seconds - first.seconds) * SecondsPerMinute;
+    write("sample");
+    emit sampleTaken(sample);
+    if (state != State::Halted)
+        return;
+    volumeSinceHalt = true;
+    if (endSeen || targetReached())
+        endRun("finished");
+}
+
+double RunRecorder::targetMillilitres() const
+{
+    const int mode = now.runMode.value_or(0);
+    if (mode == DispenseModeVolume)
+        return now.targetVolume.value_or(0) / MillisecondsPerSecond;
+    if (mode == DispenseModeTime)
+        return now.flowRate.value_or(0) / MillisecondsPerSecond * now.targetSeconds.value_or(0)
+               / SecondsPerMinute;
+    return 0;
+}
+
+bool RunRecorder::targetReached() const
+{
+    // Between the cycles of a repeated dispense the motor stops without the run being over.
+    if (now.cycles.value_or(0) > 1 || now.runMode.value_or(0) != DispenseModeVolume)
+        return false;
+    return now.delivered && now.targetVolume && *now.delivered >= *now.targetVolume;
+}
+
+void RunRecorder::beginRun()
+{
+    state = State::Moving;
+    stopRequested = false;
+    pauseRequested = false;
+    failed = false;
+    // The folder may have come back since the last run.
+    file.close();
+    now.delivered.reset();
+    recent.clear();
+    runStartMs = clock();
+    emit runStarted();
+    write("start");
+}
+
+void RunRecorder::endRun(const char* event)
+{
+    write(event);
+    state = State::Idle;
+    stopRequested = false;
+    pauseRequested = false;
+}
+
+void RunRecorder::write(const char* event)
+{
+    if (failed)
+        return;
+    const QDateTime time = QDateTime::currentDateTimeUtc();
+    if (!file.append(time, row(event, time))) {
+        failed = true;
+        emit recordFailed(file.errorText());
+    }
+}
+
+QStringList RunRecorder::row(const char* event, const QDateTime& time) const
+{
+    return {
+        time.toString(Qt::ISODateWithMs), QString::number(pumpAddress), now.model,
+        QString::fromLatin1(event),       modeName(now.runMode),        thousandths(now.flowRate),
+        thousandths(now.targetVolume),    whole(now.targetSeconds),     thousandths(now.delivered),
+        hundredths(now.elapsed),          whole(now.statusWord),        whole(now.errorWord)};
+}
+
+} // namespace GUI

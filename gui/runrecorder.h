@@ -1,0 +1,101 @@
+#pragma once
+
+#include "command.h"
+#include "runrecordfile.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <optional>
+
+namespace GUI {
+
+// A point of a run's curve.
+struct RunSample
+{
+    double seconds = 0;           // since the run began
+    double millilitres = 0;       // delivered, as the pump reported it
+    double ratePerMinute = -1;    // measured from the last readings; negative until measurable
+    double targetMillilitres = 0; // what a dispense run aims at; 0 in flow-rate mode
+};
+
+// Follows the pump's runs from what it really answered and writes each run into the run
+// record: a start, a sample at every volume reading while it runs, pauses, the end, a lost
+// line and errors. Answers the pump did not send (the command's default took their place)
+// change nothing.
+class RunRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    static const QStringList Columns;
+    static constexpr int DispenseModeVolume = 1;
+    static constexpr int DispenseModeTime = 2;
+
+    RunRecorder(const QString& folder, const QString& copyName, QObject* parent = nullptr);
+
+    void takeReading(const Answer& answer, bool fromPump);
+    void setPumpAddress(int address) { pumpAddress = address; }
+    // The user asked for a stop or a pause: tells them from the end of a dispense.
+    void noteStopRequest() { stopRequested = true; }
+    void notePauseRequest() { pauseRequested = true; }
+    // The line is gone or the pump silent; it counts as back at the pump's next answer.
+    void noteLineLost();
+
+    // Milliseconds on a steady clock; the benchmark lets an hour pass in a moment.
+    void setClock(std::function<qint64()> milliseconds) { clock = std::move(milliseconds); }
+
+    QString folder() const { return file.folder(); }
+    bool isRunOpen() const { return state != State::Idle; }
+
+signals:
+    void runStarted();
+    void sampleTaken(const GUI::RunSample& sample);
+    // The record could not be written; said once per run.
+    void recordFailed(const QString& reason);
+
+private:
+    enum class State { Idle, Moving, Halted, Paused };
+    struct Readings
+    {
+        std::optional<qint32> runMode, flowRate, targetVolume, targetSeconds, delivered, elapsed,
+            cycles, statusWord, errorWord;
+        QString model;
+    };
+
+    void takeStatus(const QString& text);
+    void motionSeen(bool moving);
+    void runFlagSeen(int page, bool inProgress);
+    void errorWordSeen(qint32 word);
+    void volumeSeen();
+    bool targetReached() const;
+    double targetMillilitres() const;
+    void beginRun();
+    void endRun(const char* event);
+    void write(const char* event);
+    QStringList row(const char* event, const QDateTime& time) const;
+
+    RunRecordFile file;
+    Readings now;
+    State state = State::Idle;
+    int pumpAddress = 0;
+    bool stopRequested = false;
+    bool pauseRequested = false;
+    bool lineLost = false;
+    bool failed = false;
+    // Run flags (pages 3 and 4) read since the motor stopped on its own; bit per page.
+    int flagsSeenSinceHalt = 0;
+    bool inProgressSinceHalt = false;
+    bool volumeSinceHalt = false;
+    bool endSeen = false;
+    QElapsedTimer steady;
+    std::function<qint64()> clock;
+    qint64 runStartMs = 0;
+    std::deque<RunSample> recent;
+};
+
+} // namespace GUI
