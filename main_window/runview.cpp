@@ -163,6 +163,12 @@ void RunPanel::buildRunTab(QWidget* window)
     layout->addWidget(runChart, 1);
     auto* openRecords = new QPushButton(QStringLiteral("Open run records"), tab);
     openRecords->setObjectName(QStringLiteral("buttonOpenRunRecords"));
+    openRecords->setAccessibleName(QStringLiteral("Open run records"));
+    // The first sentence of the button's help page, as for the controls of the form.
+    openRecords->setAccessibleDescription(
+        QStringLiteral("DoseDesk writes every run into a CSV file by itself: when it started and "
+                       "ended, at what settings, how much was delivered, and what went wrong on "
+                       "the way."));
     openRecords->setToolTip(runRecorder.folder());
     openRecords->setStyleSheet(Styles::styleWidgetGrey);
     layout->addWidget(openRecords, 0, Qt::AlignLeft);
@@ -178,6 +184,11 @@ void RunPanel::buildRunTab(QWidget* window)
 
     auto* saveLog = new QPushButton(QStringLiteral("Save log…"), window);
     saveLog->setObjectName(QStringLiteral("buttonSaveLog"));
+    saveLog->setAccessibleName(QStringLiteral("Save log"));
+    saveLog->setAccessibleDescription(
+        QStringLiteral("The two panes show the raw traffic with the pump, one line per frame: "
+                       "\"Transmitted data with time stamp\" on the left (Tx, what DoseDesk sent) "
+                       "and \"Received data with time stamp\" on the right (Rx, what came back)."));
     saveLog->setProperty(HelpFiles::pageProperty, QStringLiteral("commmessage.html"));
     ui.gridLayout_8->addWidget(saveLog, 7, 4);
     connect(saveLog, &QPushButton::clicked, this, &RunPanel::saveLog);
