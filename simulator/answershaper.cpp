@@ -20,7 +20,8 @@ AnswerShaper::AnswerShaper(quint32 seed)
 QList<Segment> AnswerShaper::shape(const QByteArray& body, const Reply& reply,
                                    const Faults& faults, int garbageCount)
 {
-    if (faults.silent || reply.kind == Reply::Kind::None)
+    const bool ignored = !faults.ignoredCode.isEmpty() && body.startsWith(faults.ignoredCode);
+    if (faults.silent || ignored || reply.kind == Reply::Kind::None)
         return {};
 
     Reply sent = reply;

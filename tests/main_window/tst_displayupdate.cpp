@@ -44,7 +44,7 @@ private slots:
     void cycles();
     void comboIndexes_data();
     void comboIndexes();
-    void autostartIsNotSentBackButProtocolAnswerIs();
+    void checkBoxStatesAreNotSentBack();
     void focusedFieldIsLeftAlone();
 
 private:
@@ -301,8 +301,9 @@ void DisplayUpdateTest::targetValueHasFourSignificantDigits()
     tick(); // the run mode chooses the source from the next tick on
     tick();
     QCOMPARE(ui().lineEditVolume->text(), text);
-    QCOMPARE(ui().lineEditCalVolume->text(), text);
-    QCOMPARE(ui().lineEditFactoryCalVolume->text(), text);
+    // The calibration fields show only what the user typed there.
+    QVERIFY(ui().lineEditCalVolume->text().isEmpty());
+    QVERIFY(ui().lineEditFactoryCalVolume->text().isEmpty());
     QCOMPARE(ui().buttonMode->text(),
              runMode == 1 ? QStringLiteral("     ml     ") : QStringLiteral("   ml/min   "));
     QCOMPARE(ui().groupBoxEditVolFlow->title(),
@@ -539,7 +540,7 @@ void DisplayUpdateTest::comboIndexes()
     QCOMPARE(rig->stack.queuedCount(), queued);
 }
 
-void DisplayUpdateTest::autostartIsNotSentBackButProtocolAnswerIs()
+void DisplayUpdateTest::checkBoxStatesAreNotSentBack()
 {
     tick(); // past the first tick, which may find the pump again and probe it
     const int queued = rig->stack.queuedCount();
@@ -549,11 +550,11 @@ void DisplayUpdateTest::autostartIsNotSentBackButProtocolAnswerIs()
     QCOMPARE(rig->stack.queuedCount(), queued);
     QVERIFY(!ui().checkboAutostart->signalsBlocked());
 
-    // The protocol-answer box stays connected: the state shown is queued for the pump.
+    // Nor is the protocol-answer state: showing it sends nothing.
     feed(Table::getProtocolAnswer.spezifier, "0");
     tick();
     QVERIFY(!ui().checkboProtAnswer->isChecked());
-    QCOMPARE(rig->stack.queuedCount(), queued + 1);
+    QCOMPARE(rig->stack.queuedCount(), queued);
 }
 
 void DisplayUpdateTest::focusedFieldIsLeftAlone()
