@@ -73,19 +73,27 @@ void CommandStack::record(const Entry& entry, quint64 exchangesBefore)
     const Communication* link = entry.command->link();
     if (!link || link->exchangeCount == exchangesBefore)
         return;
-    QMutexLocker locker(&lock);
-    ++activity.exchanges;
-    if (!link->noAnswer)
-        ++activity.answered;
+    std::optional<Verdict> verdict;
     if (entry.origin == Origin::Polled)
-        return;
-    if (link->nakReceived)
-        activity.verdicts.push_back(Verdict::Refused);
+        verdict = std::nullopt;
+    else if (link->nakReceived)
+        verdict = Verdict::Refused;
     else if (link->ackReceived || link->dataFromPump)
-        activity.verdicts.push_back(Verdict::Accepted);
+        verdict = Verdict::Accepted;
     else if (link->protocolAnswer || !link->noAnswer)
         // A pump told to send no acknowledgements is silent by request.
-        activity.verdicts.push_back(Verdict::NotAnswered);
+        verdict = Verdict::NotAnswered;
+    noteExchange(!link->noAnswer, verdict);
+}
+
+void CommandStack::noteExchange(bool answered, std::optional<Verdict> verdict)
+{
+    QMutexLocker locker(&lock);
+    ++activity.exchanges;
+    if (answered)
+        ++activity.answered;
+    if (verdict)
+        activity.verdicts.push_back(*verdict);
 }
 
 void CommandStack::logCommand(Platform::SystemTime* time)

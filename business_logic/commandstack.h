@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,8 @@ public:
 
     // Hands over the activity gathered so far and starts gathering afresh.
     Activity takeActivity();
+    // Adds one exchange to the activity; a verdict when it was a user command's.
+    void noteExchange(bool answered, std::optional<Verdict> verdict);
 
     virtual void logCommand(Platform::SystemTime* time);
     virtual void logAnswer(Platform::SystemTime* time);

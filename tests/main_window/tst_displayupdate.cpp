@@ -49,20 +49,28 @@ private slots:
 
 private:
     Ui::mainScreen& ui() { return rig->ui(); }
-    void tick() { rig->window->triggerUpdateValues(); }
+    // One display tick, after one exchange of the state set by setLinkState, if any.
+    void tick()
+    {
+        if (!linkFlags.isEmpty()) {
+            using Verdict = BusinessLogic::CommandStack::Verdict;
+            std::optional<Verdict> verdict;
+            if (linkFlags.at(0) == '1')
+                verdict = Verdict::Accepted;
+            else if (linkFlags.at(1) == '1')
+                verdict = Verdict::Refused;
+            rig->stack.noteExchange(linkFlags.at(2) != '1', verdict);
+            rig->communication.addressOnlyAnswer = linkFlags.at(3) == '1';
+        }
+        rig->window->triggerUpdateValues();
+    }
     void feed(BusinessLogic::CommandSpezifier spezifier, const QByteArray& data)
     {
         rig->window->feedAnswer(Answer{spezifier, data});
     }
-    // ack, nak, nothing received, address-only frame: as GetCommRxState reports them.
-    void setLinkState(const QByteArray& flags)
-    {
-        Communication& link = rig->communication;
-        link.ackReceived = flags.at(0) == '1';
-        link.nakReceived = flags.at(1) == '1';
-        link.noAnswer = flags.at(2) == '1';
-        link.addressOnlyAnswer = flags.at(3) == '1';
-    }
+    // ack, nak, nothing received, address-only frame: the exchange seen before every tick
+    // from now on, for the rest of this window.
+    void setLinkState(const QByteArray& flags) { linkFlags = flags; }
     static bool isLit(const QLabel* icon)
     {
         static const QImage green =
@@ -74,6 +82,7 @@ private:
 
     std::unique_ptr<WindowRig> rig;
     QByteArray rigKey;
+    QByteArray linkFlags;
 };
 
 // One window per test function (the rows of a function share it and set what they need); the
@@ -105,6 +114,7 @@ void DisplayUpdateTest::dropRig()
     if (rig)
         rig->window->hide();
     rig.reset();
+    linkFlags.clear();
 }
 
 void DisplayUpdateTest::fadesAfterAcceptance_data()
