@@ -244,9 +244,9 @@ int main(int argc, char* argv[])
     const Bench::Summary latency = Bench::summarise(latencyMs);
 
     Bench::printDetail(QStringLiteral("polling: %1 s (first %2 s not counted), pump paced at 9600 baud, "
-                                      "turnaround %3 ms, Start queued every %4 to %5 ms from another thread")
+                                      "turnaround %3 ms, %4 queued every %5 to %6 ms from another thread")
                            .arg(seconds).arg(SettleMs / 1000).arg(turnaroundMs)
-                           .arg(MinClickGapMs).arg(MaxClickGapMs));
+                           .arg(clickedName).arg(plan.minGapMs).arg(plan.maxGapMs));
     Bench::printInfoRow(QStringLiteral("Polling throughput (window's attach lists, Start clicks included)"),
                         QStringLiteral("%1 commands/s (%2 per tick; %3 without answer)")
                             .arg(double(completed) / countedSeconds, 0, 'f', 1)
@@ -270,8 +270,9 @@ int main(int argc, char* argv[])
                                          : QStringLiteral(", ahead of queued readings");
     Bench::printInfoRow(QStringLiteral("%1 queued while polling%2: addCommand to frame at the pump")
                             .arg(clickedName, how),
-                        QStringLiteral("median %1, worst %2 (n=%3)")
-                            .arg(Bench::ms(latency.median, 1), Bench::ms(latency.worst, 1))
+                        QStringLiteral("median %1, p95 %2, worst %3 (n=%4)")
+                            .arg(Bench::ms(latency.median, 1), Bench::ms(latency.p95, 1),
+                                 Bench::ms(latency.worst, 1))
                             .arg(latency.count));
     if (clicks.size() != startFrames.size())
         Bench::printDetail(QStringLiteral("warning: %1 %2 queued, %3 %2 frames at the pump")

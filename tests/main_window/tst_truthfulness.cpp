@@ -3,6 +3,8 @@
 // run commands overtake the readings waiting in the queue.
 #include "windowrig.h"
 
+#include <QProcess>
+#include <QTemporaryFile>
 #include <QWheelEvent>
 
 #include <functional>
@@ -85,6 +87,8 @@ private slots:
     void pumpAnsweringSomeFramesStaysConnected();
     void runCommandsOvertakeQueuedReadings_data();
     void runCommandsOvertakeQueuedReadings();
+    void unnumberableCopyStopsAndSaysWhy();
+    void searchFindingNobodyRestoresItself();
 };
 
 void TestTruthfulness::userCommands_data()
@@ -260,6 +264,42 @@ void TestTruthfulness::runCommandsOvertakeQueuedReadings()
     QVERIFY(waitFor([&] { return rig.stack.queuedCount() == 0; }));
     rig.window->triggerUpdateValues();
     QCOMPARE(rig.ui().lineEditVolume->text(), QString("44.00"));
+}
+
+void TestTruthfulness::unnumberableCopyStopsAndSaysWhy()
+{
+    QTemporaryFile notAFolder;
+    QVERIFY(notAFolder.open());
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DOSEDESK_LOCK_DIR", notAFolder.fileName() + "/locks");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(environment);
+    program.start(DOSEDESK_PROGRAM, {});
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitCode(), 1);
+    QVERIFY2(program.readAllStandardError().contains(notAFolder.fileName().toLocal8Bit() + "/locks"),
+             "the message names the folder");
+}
+
+void TestTruthfulness::searchFindingNobodyRestoresItself()
+{
+    WindowRig rig(polled());
+    QVERIFY(waitFor([&] { return !rig.window->isConnectionLost(); }));
+    rig.pump.modifyFaults([](Simulator::Faults& f) { f.ignoredCode = "?SI"; });
+    rig.ui().labelLocatedAddressIndicator->setText("7"); // what an earlier search found
+    rig.ui().buttonSearchPump->click();
+    // 99 addresses, each with two unanswered frames of 120 ms.
+    QVERIFY(waitFor([&] { return rig.ui().labelLocatedAddressIndicator->text() == "NONE"; },
+                    60000));
+    QVERIFY(rig.window->timer().isActive());
+    rig.pump.clearLog();
+    QVERIFY(rig.waitForBody("00?TV")); // polling on the previous address
+    // A later check the pump answers is no search any more.
+    rig.pump.setFaults(Simulator::Faults());
+    rig.ui().buttonTestComm->click();
+    QVERIFY(settle(rig));
+    QCOMPARE(rig.ui().labelLocatedAddressIndicator->text(), QString("NONE"));
 }
 
 QTEST_MAIN(TestTruthfulness)
