@@ -419,8 +419,11 @@ void mainForm::showActivity(const BusinessLogic::CommandStack::Activity& activit
                           .arg(fadeAlpha));
 
     // Connection supervision: a tick is silent when its exchanges all went unanswered, and one
-    // answer in it is enough to hear the pump; a tick without any exchange says nothing new.
-    if (activity.exchanges > 0 && activity.answered == 0) {
+    // answer in it is enough to hear the pump; a tick without any exchange (a closed line
+    // between polling bursts, an idle window) counts as the last one with traffic did.
+    if (activity.exchanges > 0)
+        lastTickSilent = activity.answered == 0;
+    if (lastTickSilent) {
         --connectionCountdown;
         if (connectionCountdown <= 0) {
             setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
@@ -435,7 +438,7 @@ void mainForm::showActivity(const BusinessLogic::CommandStack::Activity& activit
             probeConnection();
             fadeAlpha = FullOpacityPercent;
         }
-    } else if (activity.answered > 0) {
+    } else {
         if (connectionLost) {
             // The pump answers again, so the disconnection text no longer holds; naming the
             // pump as connected is left to an acknowledge or an address-only answer.

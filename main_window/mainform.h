@@ -191,6 +191,8 @@ private:
     bool advancedShown = true;
     bool savedNoDataUpdate = true;
     qint32 connectionCountdown = 10;
+    // Whether the last tick with traffic heard nothing at all.
+    bool lastTickSilent = false;
     // ?SI checks of a pump search still to be answered; 0 while no search runs.
     int searchChecksLeft = 0;
     // Fading of the verdict line, and the pump model by the previous tick.
