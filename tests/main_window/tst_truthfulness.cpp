@@ -278,8 +278,8 @@ void TestTruthfulness::unnumberableCopyStopsAndSaysWhy()
     program.start(DOSEDESK_PROGRAM, {});
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitCode(), 1);
-    QVERIFY2(program.readAllStandardError().contains(notAFolder.fileName().toLocal8Bit() + "/locks"),
-             "the message names the folder");
+    const QByteArray folder = notAFolder.fileName().toLocal8Bit() + QByteArray("/locks");
+    QVERIFY2(program.readAllStandardError().contains(folder), "the message names the folder");
 }
 
 void TestTruthfulness::searchFindingNobodyRestoresItself()
