@@ -16,6 +16,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 
@@ -61,6 +63,17 @@ int main(int argc, char* argv[])
     const ProgramOptions options = ProgramOptions::parse(QCoreApplication::arguments());
     for (const QString& argument : options.ignored)
         print(stderr, QStringLiteral("dosedesk: ignoring unknown argument \"%1\"\n").arg(argument));
+
+    // Settings are kept per copy number; without a number the program cannot tell its settings
+    // from another copy's, so it stops at once rather than guess.
+    if (instanceNumber() == 0) {
+        const QString message =
+            QStringLiteral("dosedesk cannot number this copy: %1.").arg(instanceNumberProblem());
+        print(stderr, message + u'\n');
+        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+            QMessageBox::critical(nullptr, QStringLiteral("DoseDesk"), message);
+        return 1;
+    }
 
     QStringList extraPorts = options.portPaths;
     Simulator::SimulatorProcess simulator;

@@ -4,7 +4,11 @@
 // the middle of it (from another thread, at random moments, as a click would) takes to reach
 // the pump.
 //
-// bench_polling [--seconds S] [--turnaround MS]
+// With --stop-clicks N it clicks Stop instead, N times at 100 to 300 ms intervals, by the
+// window's path for run commands (ahead of queued readings; --behind-readings queues them as
+// any other user command, for comparison).
+//
+// bench_polling [--seconds S] [--turnaround MS] [--stop-clicks N [--behind-readings]]
 
 #include "benchtools.h"
 #include "pumpline.h"
@@ -29,6 +33,9 @@
 namespace {
 
 constexpr BusinessLogic::CommandSpezifier StartSpezifier = 4;
+constexpr BusinessLogic::CommandSpezifier StopSpezifier = 5;
+constexpr int MinStopGapMs = 100;
+constexpr int MaxStopGapMs = 300;
 // The first seconds fill the rotations and are not counted.
 constexpr int SettleMs = 2000;
 constexpr int MinClickGapMs = 700;
@@ -79,22 +86,35 @@ struct Tick
     qint64 drainedUs = -1; // when the queue was next empty
 };
 
-// Queues Start from its own thread at random moments, as a user's click would reach the stack.
+// Queues a run command from its own thread at random moments, as a user's click would reach
+// the stack.
 class Clicker
 {
 public:
-    Clicker(BusinessLogic::CommandStack& stack, BusinessLogic::Command* start) : stack(stack), start(start) {}
+    using Origin = BusinessLogic::CommandStack::Origin;
+    struct Plan
+    {
+        Origin origin = Origin::User;
+        int minGapMs = MinClickGapMs;
+        int maxGapMs = MaxClickGapMs;
+        int limit = -1; // clicks at most; -1: until the end
+    };
+
+    Clicker(BusinessLogic::CommandStack& stack, BusinessLogic::Command* start, Plan plan)
+        : stack(stack), start(start), plan(plan)
+    {
+    }
 
     void run(qint64 untilUs)
     {
         QRandomGenerator random(11);
-        while (!stopping.load()) {
-            const int gapMs = int(random.bounded(MinClickGapMs, MaxClickGapMs));
+        for (int n = 0; !stopping.load() && n != plan.limit; ++n) {
+            const int gapMs = int(random.bounded(plan.minGapMs, plan.maxGapMs));
             std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
             if (Bench::nowUs() >= untilUs || stopping.load())
                 break;
             const qint64 at = Bench::nowUs();
-            stack.addCommand(start, 0, true);
+            stack.addCommand(start, 0, true, plan.origin);
             std::lock_guard lock(mutex);
             clicks.push_back(at);
         }
@@ -109,6 +129,7 @@ public:
 private:
     BusinessLogic::CommandStack& stack;
     BusinessLogic::Command* start;
+    Plan plan;
     std::atomic<bool> stopping{false};
     std::mutex mutex;
     std::vector<qint64> clicks;
@@ -120,7 +141,10 @@ int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
-    const int seconds = Bench::intOption(arguments, QStringLiteral("--seconds"), 60);
+    const int stopClicks = Bench::intOption(arguments, QStringLiteral("--stop-clicks"), 0);
+    const bool behindReadings = arguments.contains(QStringLiteral("--behind-readings"));
+    const int seconds = Bench::intOption(arguments, QStringLiteral("--seconds"),
+                                         stopClicks > 0 ? SettleMs / 1000 + 1 + stopClicks * MaxStopGapMs / 1000 : 60);
     const int turnaroundMs = Bench::intOption(arguments, QStringLiteral("--turnaround"), 5);
 
     PumpLine line(turnaroundMs);
@@ -168,7 +192,13 @@ int main(int argc, char* argv[])
             ticks.back().drainedUs = now;
     });
 
-    Clicker clicker(stack, line.command(StartSpezifier));
+    Clicker::Plan plan;
+    if (stopClicks > 0)
+        plan = {behindReadings ? Clicker::Origin::User : Clicker::Origin::UrgentUser, MinStopGapMs,
+                MaxStopGapMs, stopClicks};
+    const BusinessLogic::CommandSpezifier clicked = stopClicks > 0 ? StopSpezifier : StartSpezifier;
+    const QString clickedName = stopClicks > 0 ? QStringLiteral("Stop") : QStringLiteral("Start");
+    Clicker clicker(stack, line.command(clicked), plan);
     std::thread clicking([&] { clicker.run(endUs); });
 
     pollTimer.start();
@@ -204,7 +234,7 @@ int main(int argc, char* argv[])
     // Each click's Start is the next Start frame the pump took.
     std::vector<qint64> startFrames;
     for (const PumpLine::Arrival& arrival : line.takeArrivals()) {
-        if (arrival.line.contains(QLatin1String("KY1<ETX>")))
+        if (arrival.line.contains(stopClicks > 0 ? QLatin1String("KY0<ETX>") : QLatin1String("KY1<ETX>")))
             startFrames.push_back(arrival.us);
     }
     const std::vector<qint64> clicks = clicker.times();
@@ -214,9 +244,9 @@ int main(int argc, char* argv[])
     const Bench::Summary latency = Bench::summarise(latencyMs);
 
     Bench::printDetail(QStringLiteral("polling: %1 s (first %2 s not counted), pump paced at 9600 baud, "
-                                      "turnaround %3 ms, Start queued every %4 to %5 ms from another thread")
+                                      "turnaround %3 ms, %4 queued every %5 to %6 ms from another thread")
                            .arg(seconds).arg(SettleMs / 1000).arg(turnaroundMs)
-                           .arg(MinClickGapMs).arg(MaxClickGapMs));
+                           .arg(clickedName).arg(plan.minGapMs).arg(plan.maxGapMs));
     Bench::printInfoRow(QStringLiteral("Polling throughput (window's attach lists, Start clicks included)"),
                         QStringLiteral("%1 commands/s (%2 per tick; %3 without answer)")
                             .arg(double(completed) / countedSeconds, 0, 'f', 1)
@@ -235,12 +265,17 @@ int main(int argc, char* argv[])
     Bench::printDetail(QStringLiteral("polling: a tick's commands keep the line busy for about %1 % of the "
                                       "500 ms between ticks (median drain time)")
                            .arg(100.0 * drain.median / GUI::RefreshTimer::IntervalMs, 0, 'f', 0));
-    Bench::printInfoRow(QStringLiteral("Start queued while polling: addCommand to frame at the pump"),
-                        QStringLiteral("median %1, worst %2 (n=%3)")
-                            .arg(Bench::ms(latency.median, 1), Bench::ms(latency.worst, 1))
+    const QString how = stopClicks == 0 ? QString()
+                        : behindReadings ? QStringLiteral(", behind queued readings")
+                                         : QStringLiteral(", ahead of queued readings");
+    Bench::printInfoRow(QStringLiteral("%1 queued while polling%2: addCommand to frame at the pump")
+                            .arg(clickedName, how),
+                        QStringLiteral("median %1, p95 %2, worst %3 (n=%4)")
+                            .arg(Bench::ms(latency.median, 1), Bench::ms(latency.p95, 1),
+                                 Bench::ms(latency.worst, 1))
                             .arg(latency.count));
     if (clicks.size() != startFrames.size())
-        Bench::printDetail(QStringLiteral("warning: %1 Start queued, %2 Start frames at the pump")
-                               .arg(clicks.size()).arg(startFrames.size()));
+        Bench::printDetail(QStringLiteral("warning: %1 %2 queued, %3 %2 frames at the pump")
+                               .arg(clicks.size()).arg(clickedName).arg(startFrames.size()));
     return 0;
 }

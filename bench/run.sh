@@ -58,6 +58,8 @@ echo "Exchange through ser2net on loopback TCP ..." >&2
     || echo "| Exchange through ser2net | bench_network failed | median <= 1 ms extra | MISSED |" >"$out/network"
 echo "Polling ($seconds s) ..." >&2
 "$bin/bench_polling" --turnaround "$turnaround" --seconds "$seconds" >"$out/polling"
+echo "Stop clicked 200 times while polling ..." >&2
+"$bin/bench_polling" --turnaround "$turnaround" --stop-clicks 200 >"$out/stop"
 echo "Program: start-up and CPU (2 x $seconds s) ..." >&2
 "$bin/bench_program" --turnaround "$turnaround" --seconds "$seconds" --starts "$starts" >"$out/program"
 if [ -x "$bin/bench_display" ]; then
@@ -76,12 +78,12 @@ echo "Machine: $(nproc) cores, $cpu; load average (1/5/15 min) $load_before befo
 echo
 echo "| Measure | Result | Target | Status |"
 echo "|---|---|---|---|"
-for part in exchange exchange-busy network polling program display; do
+for part in exchange exchange-busy network polling stop program display; do
     grep '^| ' "$out/$part" || true
 done
 echo
 echo "Details:"
-for part in exchange exchange-busy network polling program display; do
+for part in exchange exchange-busy network polling stop program display; do
     grep -v '^| ' "$out/$part" || true
 done
 exit 0

@@ -51,6 +51,9 @@ struct Answer
 {
     BusinessLogic::CommandSpezifier spezifier = BusinessLogic::BaseCommandSpezifier;
     QByteArray data;
+    // False when data only stands in for an answer the pump did not give (silent, refused,
+    // garbled): a reading must then keep what it showed.
+    bool fromPump = true;
 };
 
 Q_DECLARE_METATYPE(Answer)

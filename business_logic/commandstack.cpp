@@ -1,6 +1,11 @@
 #include "commandstack.h"
 
+#include "communication.h"
+
+#include <QMetaObject>
 #include <QMutexLocker>
+
+#include <algorithm>
 
 #include <utility>
 
@@ -14,12 +19,13 @@ CommandStack::CommandStack() : timer(new QTimer(this))
 
 CommandStack::~CommandStack() = default;
 
-void CommandStack::addCommand(Command* command, qint32 parameter, bool logFlag)
+void CommandStack::addCommand(Command* command, qint32 parameter, bool logFlag, Origin origin)
 {
     Entry entry;
     entry.command = command;
     entry.parameter = parameter;
     entry.logFlag = logFlag;
+    entry.origin = origin;
     enqueue(std::move(entry));
 }
 
@@ -30,6 +36,7 @@ void CommandStack::addCommand(Command* command, const QByteArray& text)
     entry.text = text;
     entry.hasText = true;
     entry.logFlag = true;
+    entry.origin = Origin::User;
     enqueue(std::move(entry));
 }
 
@@ -40,7 +47,53 @@ void CommandStack::enqueue(Entry entry)
         return;
     QMutexLocker locker(&lock);
     entry.serial = nextSerial++;
-    queue.push_back(std::move(entry));
+    if (entry.origin != Origin::UrgentUser) {
+        queue.push_back(std::move(entry));
+        return;
+    }
+    // Behind the entry on the line and the user's earlier commands, ahead of every reading.
+    auto position = queue.begin() + (headRunning && !queue.empty() ? 1 : 0);
+    for (auto it = position; it != queue.end(); ++it) {
+        if (it->origin != Origin::Polled)
+            position = it + 1;
+    }
+    queue.insert(position, std::move(entry));
+    // Not left for the next tick: the line may be free now.
+    QMetaObject::invokeMethod(this, &CommandStack::ExecuteCommand, Qt::QueuedConnection);
+}
+
+CommandStack::Activity CommandStack::takeActivity()
+{
+    QMutexLocker locker(&lock);
+    return std::exchange(activity, Activity());
+}
+
+void CommandStack::record(const Entry& entry, quint64 exchangesBefore)
+{
+    const Communication* link = entry.command->link();
+    if (!link || link->exchangeCount == exchangesBefore)
+        return;
+    std::optional<Verdict> verdict;
+    if (entry.origin == Origin::Polled)
+        verdict = std::nullopt;
+    else if (link->nakReceived)
+        verdict = Verdict::Refused;
+    else if (link->ackReceived || link->dataFromPump)
+        verdict = Verdict::Accepted;
+    else if (link->protocolAnswer || !link->noAnswer)
+        // A pump told to send no acknowledgements is silent by request.
+        verdict = Verdict::NotAnswered;
+    noteExchange(!link->noAnswer, verdict);
+}
+
+void CommandStack::noteExchange(bool answered, std::optional<Verdict> verdict)
+{
+    QMutexLocker locker(&lock);
+    ++activity.exchanges;
+    if (answered)
+        ++activity.answered;
+    if (verdict)
+        activity.verdicts.push_back(*verdict);
 }
 
 void CommandStack::logCommand(Platform::SystemTime* time)
@@ -55,10 +108,14 @@ void CommandStack::logAnswer(Platform::SystemTime* time)
 
 void CommandStack::clear()
 {
-    QMutexLocker locker(&lock);
-    queue.clear();
-    lastAnswer.clear();
-    lastSpezifier = BaseCommandSpezifier;
+    {
+        QMutexLocker locker(&lock);
+        queue.clear();
+        headRunning = false;
+        lastAnswer.clear();
+        lastSpezifier = BaseCommandSpezifier;
+    }
+    emit cleared();
 }
 
 qint32 CommandStack::answerTextOffset()
@@ -98,8 +155,11 @@ void CommandStack::ExecuteCommand()
         entry = queue.front();
         current = entry.command;
         currentParameter = entry.parameter;
+        headRunning = true;
     }
     executing = true;
+    const Communication* link = current->link();
+    const quint64 exchangesBefore = link ? link->exchangeCount : 0;
 
     if (entry.hasText)
         current->setTextParameter(entry.text);
@@ -120,6 +180,8 @@ void CommandStack::ExecuteCommand()
     Platform::sleepMs(AnswerPauseMs);
     lastSpezifier = current->getCommandSpezifier();
     lastAnswer = current->getAnswer();
+    record(entry, exchangesBefore);
+    const bool fromPump = !link || link->exchangeCount == exchangesBefore || link->dataFromPump;
 
     {
         QMutexLocker locker(&lock);
@@ -127,12 +189,14 @@ void CommandStack::ExecuteCommand()
             logAnswer(&answerTime);
         // A clear() from a slot of the log signals may already have dropped the entry; then the
         // head belongs to a later command and must stay.
-        if (!queue.empty() && queue.front().serial == entry.serial)
+        if (!queue.empty() && queue.front().serial == entry.serial) {
             queue.pop_front();
+            headRunning = false;
+        }
     }
     executing = false;
 
-    emit sendAnswer(Answer{lastSpezifier, lastAnswer});
+    emit sendAnswer(Answer{lastSpezifier, lastAnswer, fromPump});
 }
 
 } // namespace BusinessLogic

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,35 @@ public:
     // Raw-frame command: the only one queued with a text instead of a number.
     static constexpr CommandSpezifier TextCommandSpezifier = 53;
 
+    // Who queued a command: the refresh cycle's readings, or the user; run commands the user
+    // gives (Start, Stop, Pause) go before every reading still waiting, but after the user's
+    // earlier commands, so that a target typed before Start still goes first.
+    enum class Origin { Polled, User, UrgentUser };
+
+    // What the pump made of one command the user gave.
+    enum class Verdict { Accepted, Refused, NotAnswered };
+
+    // What happened on the line since the last takeActivity().
+    struct Activity
+    {
+        int exchanges = 0; // frames sent (or attempted on a closed line)
+        int answered = 0;  // of these, the ones that got any answer at all
+        std::vector<Verdict> verdicts; // one per user command that went on the line, in order
+    };
+
     CommandStack();
     ~CommandStack() override;
 
     // Queue a command with its parameter; logFlag asks for its frames in the messages panel.
-    void addCommand(Command* command, qint32 parameter, bool logFlag);
+    void addCommand(Command* command, qint32 parameter, bool logFlag,
+                    Origin origin = Origin::Polled);
     // Queue the raw-frame command with the text typed by the user (always logged).
     void addCommand(Command* command, const QByteArray& text);
+
+    // Hands over the activity gathered so far and starts gathering afresh.
+    Activity takeActivity();
+    // Adds one exchange to the activity; a verdict when it was a user command's.
+    void noteExchange(bool answered, std::optional<Verdict> verdict);
 
     virtual void logCommand(Platform::SystemTime* time);
     virtual void logAnswer(Platform::SystemTime* time);
@@ -48,6 +71,8 @@ public slots:
     void ExecuteCommand();
 
 signals:
+    // The queue was dropped: readings waiting for their answers will not get them.
+    void cleared();
     void sendAnswer(Answer answer);
     void sendLastCommand(std::string* text);
     void sendLastAnswer(std::string* text);
@@ -78,13 +103,18 @@ private:
         QByteArray text;
         bool hasText = false;
         bool logFlag = false;
+        Origin origin = Origin::Polled;
     };
 
     void enqueue(Entry entry);
+    // Adds the outcome of a command that has just run to the activity.
+    void record(const Entry& entry, quint64 exchangesBefore);
 
     std::deque<Entry> queue;
     quint64 nextSerial = 0;
     bool executing = false;
+    bool headRunning = false; // the head entry has been taken for execution
+    Activity activity;
     QTimer* timer = nullptr;
     QRecursiveMutex lock;
     Platform::SystemTime sendTime;

@@ -24,7 +24,9 @@ void exchange(Communication* link, const QByteArray& body, const CommandTraits& 
     while (!(link->*wait)())
         Platform::sleepMs(traits.pauseMs);
 
-    if (link->readAnswer().isEmpty())
+    const bool answered = !link->readAnswer().isEmpty();
+    link->dataFromPump = answered && link->answerRecognised;
+    if (!answered)
         link->lastAnswerData = traits.defaultAnswer;
 }
 

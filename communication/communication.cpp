@@ -79,6 +79,8 @@ bool Communication::sendFrame(QByteArray& frame)
         frame.append(char(lrc));
     lastSentFrame = frame;
     lastSentLength = quint32(frame.size());
+    ++exchangeCount;
+    dataFromPump = false;
 
     if (!open)
         return false;

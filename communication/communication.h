@@ -98,6 +98,12 @@ public:
     bool unusedLrc = false;
     quint32 lastAnswerLength = 0;
     quint32 lastSentLength = 0;
+    // Frames put on the line (or attempted on a closed one) since the link was made; tells the
+    // command stack whether a command exchanged anything with the pump.
+    quint64 exchangeCount = 0;
+    // The last answer's data came from the pump in a frame whose check byte holds, rather than
+    // being a reading's stand-in for a silent, refusing or garbled pump.
+    bool dataFromPump = false;
 
 private:
     void openPort(const QString& path);

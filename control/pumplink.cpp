@@ -96,6 +96,27 @@ StackLink::StackLink(BusinessLogic::CommandStack* stack,
     : QObject(parent), stack(stack), table(table), communication(communication)
 {}
 
+namespace {
+
+bool isUserCommand(const BusinessLogic::CommandTraits& traits)
+{
+    return traits.wait == BusinessLogic::Wait::Acknowledge;
+}
+
+BusinessLogic::CommandStack::Origin originOf(const BusinessLogic::CommandTraits& traits)
+{
+    namespace Table = BusinessLogic::CommandTable;
+    using Origin = BusinessLogic::CommandStack::Origin;
+    if (!isUserCommand(traits))
+        return Origin::Polled;
+    const bool runKey = traits.spezifier == Table::start.spezifier
+                        || traits.spezifier == Table::stop.spezifier
+                        || traits.spezifier == Table::pause.spezifier;
+    return runKey ? Origin::UrgentUser : Origin::User;
+}
+
+} // namespace
+
 void StackLink::exchange(const Exchange& exchange, QObject* context, ReplyHandler done)
 {
     BusinessLogic::Command* target = table->at(std::size_t(exchange.traits->spezifier));
@@ -109,10 +130,12 @@ void StackLink::exchange(const Exchange& exchange, QObject* context, ReplyHandle
     if (exchange.hasText)
         stack->addCommand(relay, exchange.text);
     else
-        // Readings go unlogged, as the refresh cycle's do: a wait polls several times a second
-        // and would bury the user's own commands in the messages panel.
-        stack->addCommand(relay, exchange.parameter,
-                          exchange.traits->wait == BusinessLogic::Wait::Acknowledge);
+        // Readings go unlogged and without a verdict, as the refresh cycle's do: a wait polls
+        // several times a second and would bury the user's own commands in the messages panel.
+        // What a script sets or runs counts as the user's command, the run keys as urgently as
+        // a click on them.
+        stack->addCommand(relay, exchange.parameter, isUserCommand(*exchange.traits),
+                          originOf(*exchange.traits));
 }
 
 int StackLink::address() const

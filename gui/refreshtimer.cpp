@@ -17,6 +17,9 @@ RefreshTimer::RefreshTimer(BusinessLogic::CommandStack* commandStack,
       slowPosition(slowList.begin())
 {
     connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this, &Refresher::notify);
+    // Whatever drops the queue drops the readings in it: their answers will never come.
+    connect(commandStack, &BusinessLogic::CommandStack::cleared, this, &RefreshTimer::clearPending,
+            Qt::DirectConnection);
     timer.setInterval(IntervalMs);
     noCyclicDataUpdate(false);
     timer.start();
@@ -67,7 +70,9 @@ void RefreshTimer::notify(Answer data)
     QMutexLocker lock(&pendingMutex);
     // Answers come in queuing order, so only the oldest waiting item can be the one answered.
     if (!pending.empty() && pending.front()->getCommandSpezifier() == data.spezifier) {
-        pending.front()->setAnswer(data);
+        // A reading the pump did not really answer keeps what it showed.
+        if (data.fromPump)
+            pending.front()->setAnswer(data);
         pending.pop_front();
         --pendingCount;
     }

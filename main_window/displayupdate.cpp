@@ -14,15 +14,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 
 namespace {
 
-// Number of the command that reports the receive state of the last exchange.
+// Number of the command that reports the receive state of the last exchange, and the place of
+// its address-only flag.
 constexpr BusinessLogic::CommandSpezifier RxStateSpezifier = 42;
+constexpr int AddressOnlyFlag = 3;
 
 // Ticks without any answer before the pump counts as lost.
 constexpr qint32 SilentTicksTolerated = 10;
@@ -55,6 +59,9 @@ QString lineFaultText(const QString& fault)
 
 const QString AcceptedText = QStringLiteral("COMMAND ACCEPTED");
 const QString NotAcceptedText = QStringLiteral("COMMAND NOT ACCEPTED (RANGE)");
+const QString NotAnsweredText = QStringLiteral("COMMAND NOT ANSWERED");
+const QColor AcceptedColor(0, 149, 216);
+const QColor RefusedColor(255, 0, 0);
 
 // The display runs ten (in stress mode a hundred) times a second: every widget is written only
 // when what it shows really changes, since each write re-polishes or re-lays out the widget.
@@ -79,6 +86,14 @@ void setStyleIfChanged(QWidget* widget, const QString& style)
 void setCheckedIfChanged(QAbstractButton* button, bool checked)
 {
     setIfChanged(button, &QAbstractButton::isChecked, &QAbstractButton::setChecked, checked);
+}
+
+// The check boxes launch their commands on every state change: what the display sets is held
+// back from them.
+void showChecked(QAbstractButton* button, bool checked)
+{
+    const QSignalBlocker blocker(button);
+    setCheckedIfChanged(button, checked);
 }
 
 void setIndexIfChanged(QComboBox* combo, int index)
@@ -180,11 +195,6 @@ constexpr int UsedBitsMask = 0xFF;
 
 void mainForm::triggerUpdateValues()
 {
-    // Shared by the whole program, as there is one window.
-    static int fadeAlpha = FullOpacityPercent;
-    static QColor fadeColor(0, 149, 216);
-    static int pumpType = 0;
-
     // 1. Title. The stored port name changes only when a port is chosen, which also changes
     // the device the link has open: the settings are read again only then.
     const QString openPath = communication->portPath();
@@ -199,83 +209,16 @@ void mainForm::triggerUpdateValues()
                           + QStringLiteral(", ") + titlePortName + QStringLiteral(")");
     setIfChanged(static_cast<QWidget*>(this), &QWidget::windowTitle, &QWidget::setWindowTitle, title);
 
-    // 2. Receive state of the last exchange; no traffic on the line.
+    // 2. Address-only answers, as the link keeps them; no traffic on the line.
     QByteArray rxState;
     if (BusinessLogic::Command* rxStateCommand = command(RxStateSpezifier)) {
         rxStateCommand->execute();
         rxState = rxStateCommand->getAnswer();
     }
-    const auto flag = [&rxState](int position) {
-        return rxState.size() > position && rxState.at(position) == '1';
-    };
-    const bool ack = flag(0);
-    const bool nak = flag(1);
-    const bool nothingReceived = flag(2);
-    const bool addressOnly = flag(3);
+    const bool addressOnly = rxState.size() > AddressOnlyFlag && rxState.at(AddressOnlyFlag) == '1';
 
-    // 3.-6. Acceptance of the last command, fading out after each ACK or NAK.
-    if (fadeAlpha > 0)
-        fadeAlpha -= FadeStepPercent;
-    if (ack || nak) {
-        fadeColor = nak ? QColor(255, 0, 0) : QColor(0, 149, 216);
-        fadeAlpha = FullOpacityPercent;
-        setStyleIfChanged(ui.labelConnectionState, ConnectedStyle);
-        setTextIfChanged(ui.labelConnectionState, ConnectedText);
-        setTextIfChanged(ui.labelTransmissionState, nak ? NotAcceptedText : AcceptedText);
-        setTextIfChanged(ui.labelUserAction, QString());
-    }
-    setStyleIfChanged(ui.labelTransmissionState,
-                      QStringLiteral("color:rgba(%1,%2,%3,%4%);")
-                          .arg(fadeColor.red())
-                          .arg(fadeColor.green())
-                          .arg(fadeColor.blue())
-                          .arg(fadeAlpha));
-
-    // 7. Connection supervision. A line that knows what is wrong with it (a network port that
-    // does not connect) says so at once rather than after the silent ticks.
-    const QString lineFault = communication->lineFault();
-    if (nothingReceived) {
-        --connectionCountdown;
-        if (connectionCountdown <= 0 || !lineFault.isEmpty()) {
-            setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
-            setTextIfChanged(ui.labelConnectionState,
-                             DisconnectedText
-                                 + (communication->isOpen() ? PortOpenText : PortUnavailableText)
-                                 + lineFaultText(lineFault));
-            setTextIfChanged(ui.labelTransmissionState, QString());
-            setTextIfChanged(ui.labelUserAction, QString());
-            commandStack->clear();
-            refresher->clearPending();
-            connectionLost = true;
-            // Probes again; the countdown stays spent, so every silent tick probes anew.
-            launchCmdExecuteCommCheck();
-            fadeAlpha = FullOpacityPercent;
-        }
-    } else {
-        if (connectionLost) {
-            // The pump answers again, so the disconnection text no longer holds; naming the
-            // pump as connected is left to an acknowledge or an address-only answer.
-            if (ui.labelConnectionState->text().startsWith(DisconnectedText))
-                ui.labelConnectionState->clear();
-            refresher->clearPending();
-            setFocus(Qt::ActiveWindowFocusReason);
-            connectionLost = false;
-            // Drop the cyclic commands that piled up while the pump was silent and ask for the
-            // pump's address once more: when only readings follow, its address-only answer is
-            // what names it connected again. Also back from 500 ms to the normal interval; a
-            // running timer is left alone otherwise, so that the 10 ms stress mode survives the
-            // answers it provokes.
-            launchCmdExecuteCommCheck();
-        }
-        connectionCountdown = SilentTicksTolerated;
-    }
-
-    // 8. A frame holding only the address also shows that the pump is there.
-    if (addressOnly) {
-        setStyleIfChanged(ui.labelConnectionState, ConnectedStyle);
-        setTextIfChanged(ui.labelConnectionState, ConnectedText);
-        setTextIfChanged(ui.labelUserAction, QString());
-    }
+    // 3.-8. Verdicts on the user's commands and connection supervision.
+    showActivity(commandStack->takeActivity(), addressOnly);
 
     // 9. Target volume or flow rate.
     if (!ui.lineEditVolume->hasFocus()) {
@@ -284,10 +227,7 @@ void mainForm::triggerUpdateValues()
             target = float(itemVolumeTarget.getValue()) / 1000.0f;
         else if (dispenseMode == 0)
             target = float(itemFlowrate.getValue()) / 1000.0f;
-        const QString text = targetText(target);
-        setTextIfChanged(ui.lineEditVolume, text);
-        if (!ui.lineEditCalVolume->hasFocus())
-            setTextIfChanged(ui.lineEditCalVolume, text);
+        setTextIfChanged(ui.lineEditVolume, targetText(target));
     }
 
     // 10. Volume delivered.
@@ -318,8 +258,6 @@ void mainForm::triggerUpdateValues()
                          QStringLiteral("Flow rate"));
             dispenseMode = 0;
         }
-        if (!ui.lineEditFactoryCalVolume->hasFocus())
-            setTextIfChanged(ui.lineEditFactoryCalVolume, ui.lineEditVolume->text());
     }
 
     // 12. Dispense time.
@@ -411,11 +349,8 @@ void mainForm::triggerUpdateValues()
 
     // 17. Settings controls. Autostart's launch slot listens to every state change, so its
     // signals are held back; the combos launch on user activation only.
-    if (!ui.checkboAutostart->hasFocus()) {
-        const bool wasBlocked = ui.checkboAutostart->blockSignals(true);
-        setCheckedIfChanged(ui.checkboAutostart, itemAutostart.getValue() != 0);
-        ui.checkboAutostart->blockSignals(wasBlocked);
-    }
+    if (!ui.checkboAutostart->hasFocus())
+        showChecked(ui.checkboAutostart, itemAutostart.getValue() != 0);
     if (!ui.comboAnalIn->hasFocus())
         setIndexIfChanged(ui.comboAnalIn, comboIndexFor(itemAnalogIn.getValue(), {0, 3, 1, 2}));
     if (!ui.comboDigIn1->hasFocus()) {
@@ -451,22 +386,99 @@ void mainForm::triggerUpdateValues()
     setTextIfChanged(ui.labelPumpModel, model);
     setTextIfChanged(ui.labelVersionHW, model);
 
-    // 19. Link and factory controls. The two check boxes stay connected on purpose: a changed
-    // state is sent back to the pump.
+    // 19. Link and factory controls; showing the pump's state sends nothing back.
     if (!ui.checkboProtAnswer->hasFocus())
-        setCheckedIfChanged(ui.checkboProtAnswer, itemProtocolAnswer.getValue() != 0);
+        showChecked(ui.checkboProtAnswer, itemProtocolAnswer.getValue() != 0);
     if (!ui.comboPumpAddress->hasFocus())
         setIndexIfChanged(ui.comboPumpAddress, itemAddress.getValue());
     if (!ui.comboPumpModel->hasFocus())
         setIndexIfChanged(ui.comboPumpModel, itemFactoryPumpModel.getValue());
     if (!ui.checkboFactoryMode->hasFocus())
-        setCheckedIfChanged(ui.checkboFactoryMode, itemFactoryMode.getValue() != 0);
+        showChecked(ui.checkboFactoryMode, itemFactoryMode.getValue() != 0);
     if (!ui.lineEditFactoryPumpStrokeVolume->hasFocus())
         setTextIfChanged(ui.lineEditFactoryPumpStrokeVolume,
                          QString::number(double(itemFactoryStrokeVolume.getValue()) / 10.0, 'f', 2));
 
     // 20. The run record hears when the pump went silent.
     run->displayTick(connectionLost);
+}
+
+void mainForm::showActivity(const BusinessLogic::CommandStack::Activity& activity,
+                            bool addressOnly)
+{
+    using Verdict = BusinessLogic::CommandStack::Verdict;
+    // Acceptance of the user's commands, fading out after each verdict. Of several in one tick
+    // the worst is shown, so that no refusal is hidden by a later success.
+    if (fadeAlpha > 0)
+        fadeAlpha -= FadeStepPercent;
+    if (!activity.verdicts.empty()) {
+        const Verdict worst = *std::max_element(activity.verdicts.begin(), activity.verdicts.end());
+        fadeColor = worst == Verdict::Accepted ? AcceptedColor : RefusedColor;
+        fadeAlpha = FullOpacityPercent;
+        if (worst != Verdict::NotAnswered) {
+            setStyleIfChanged(ui.labelConnectionState, ConnectedStyle);
+            setTextIfChanged(ui.labelConnectionState, ConnectedText);
+        }
+        setTextIfChanged(ui.labelTransmissionState, worst == Verdict::Accepted  ? AcceptedText
+                                                    : worst == Verdict::Refused ? NotAcceptedText
+                                                                                : NotAnsweredText);
+        setTextIfChanged(ui.labelUserAction, QString());
+    }
+    setStyleIfChanged(ui.labelTransmissionState,
+                      QStringLiteral("color:rgba(%1,%2,%3,%4%);")
+                          .arg(fadeColor.red())
+                          .arg(fadeColor.green())
+                          .arg(fadeColor.blue())
+                          .arg(fadeAlpha));
+
+    // Connection supervision: a tick is silent when its exchanges all went unanswered, and one
+    // answer in it is enough to hear the pump; a tick without any exchange (a closed line
+    // between polling bursts, an idle window) counts as the last one with traffic did.
+    if (activity.exchanges > 0)
+        lastTickSilent = activity.answered == 0;
+    // A line that knows what is wrong with it (a network port that does not connect) says so at
+    // once rather than after the silent ticks.
+    const QString lineFault = communication->lineFault();
+    if (lastTickSilent) {
+        --connectionCountdown;
+        if (connectionCountdown <= 0 || !lineFault.isEmpty()) {
+            setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
+            setTextIfChanged(ui.labelConnectionState,
+                             DisconnectedText
+                                 + (communication->isOpen() ? PortOpenText : PortUnavailableText)
+                                 + lineFaultText(lineFault));
+            setTextIfChanged(ui.labelTransmissionState, QString());
+            setTextIfChanged(ui.labelUserAction, QString());
+            commandStack->clear();
+            connectionLost = true;
+            // Probes again; the countdown stays spent, so every silent tick probes anew.
+            probeConnection();
+            fadeAlpha = FullOpacityPercent;
+        }
+    } else {
+        if (connectionLost) {
+            // The pump answers again, so the disconnection text no longer holds; naming the
+            // pump as connected is left to an acknowledge or an address-only answer.
+            if (ui.labelConnectionState->text().startsWith(DisconnectedText))
+                ui.labelConnectionState->clear();
+            setFocus(Qt::ActiveWindowFocusReason);
+            connectionLost = false;
+            // Drop the cyclic commands that piled up while the pump was silent and ask for the
+            // pump's address once more: when only readings follow, its address-only answer is
+            // what names it connected again. Also back from 500 ms to the normal interval; a
+            // running timer is left alone otherwise, so that the 10 ms stress mode survives the
+            // answers it provokes.
+            probeConnection();
+        }
+        connectionCountdown = SilentTicksTolerated;
+    }
+
+    // A frame holding only the address also shows that the pump is there.
+    if (addressOnly) {
+        setStyleIfChanged(ui.labelConnectionState, ConnectedStyle);
+        setTextIfChanged(ui.labelConnectionState, ConnectedText);
+        setTextIfChanged(ui.labelUserAction, QString());
+    }
 }
 
 void mainForm::feedAnswer(const Answer& answer)

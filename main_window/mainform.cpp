@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QTextDocument>
 
 namespace Table = BusinessLogic::CommandTable;
@@ -185,9 +186,10 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     ui.buttonMode->setMenu(modeMenu);
     connect(modeMenu, &QMenu::triggered, this, &mainForm::modeSelect);
     connect(modeMenu, &QMenu::aboutToHide, this, &mainForm::modeReleased);
-    for (QLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec}) {
+    for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec}) {
         connect(field, &QLineEdit::textChanged, this, &mainForm::changeTime);
-        connect(field, &QLineEdit::editingFinished, this, &mainForm::launchCmdSetDispenseTime);
+        connect(field, &MouseEventLineEdit::editCommitted, this,
+                &mainForm::launchCmdSetDispenseTime);
     }
 
     iconCollapse.addFile(QStringLiteral(":/Images/Images/arrow-37-64.png"));
@@ -236,8 +238,8 @@ void mainForm::attachCommand(BusinessLogic::Command* command)
     auto onClick = [this](QPushButton* button, void (mainForm::*slot)()) {
         connect(button, &QPushButton::clicked, this, slot);
     };
-    auto onEdited = [this](QLineEdit* field, void (mainForm::*slot)()) {
-        connect(field, &QLineEdit::editingFinished, this, slot);
+    auto onEdited = [this](MouseEventLineEdit* field, void (mainForm::*slot)()) {
+        connect(field, &MouseEventLineEdit::editCommitted, this, slot);
     };
     auto onChoice = [this](QComboBox* combo, void (mainForm::*slot)(int)) {
         connect(combo, &QComboBox::activated, this, slot);
@@ -341,7 +343,7 @@ void mainForm::startCommunication()
 {
     commandStack->clear();
     launchCmdSetCommAddress(ui.comboCommAddress->currentIndex());
-    launchCmdExecuteCommCheck();
+    probeConnection();
 }
 
 QString mainForm::storedPortName() const
@@ -422,6 +424,11 @@ void mainForm::setComPort(const QSerialPortInfo& info)
 
 void mainForm::setComPortPath(const QString& path)
 {
+    // Opening a device turns the "incorrect LRC" option off; the box must say so.
+    {
+        const QSignalBlocker blocker(ui.checkboIncorrectLRC);
+        ui.checkboIncorrectLRC->setChecked(communication->invalidLrc);
+    }
     // A device known only by its path is listed by that path, so that is the name to store; it
     // follows comPortChange, which stored an empty name for it.
     if (ui.listWidgetComPorts->extraPorts().contains(path))
@@ -433,7 +440,7 @@ BusinessLogic::Command* mainForm::command(int spezifier) const
     return commands->at(static_cast<std::size_t>(spezifier));
 }
 
-void mainForm::queue(int spezifier, qint32 parameter)
+void mainForm::queue(int spezifier, qint32 parameter, Origin origin)
 {
-    commandStack->addCommand(command(spezifier), parameter, true);
+    commandStack->addCommand(command(spezifier), parameter, true, origin);
 }

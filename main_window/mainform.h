@@ -1,10 +1,12 @@
 #pragma once
 
+#include "commandstack.h"
 #include "helphost.h"
 #include "invalidreason.h"
 #include "operationitems.h"
 #include "ui_mainscreen.h"
 
+#include <QColor>
 #include <QDialog>
 #include <QFileInfo>
 #include <QIcon>
@@ -31,7 +33,6 @@ class RunPanel;
 struct Answer;
 
 namespace BusinessLogic {
-class Command;
 class LoggingCommandStack;
 } // namespace BusinessLogic
 
@@ -136,8 +137,16 @@ public slots:
     void searchAddress(Answer answer);
 
 private:
+    using Origin = BusinessLogic::CommandStack::Origin;
+
     BusinessLogic::Command* command(int spezifier) const;
-    void queue(int spezifier, qint32 parameter);
+    void queue(int spezifier, qint32 parameter, Origin origin = Origin::User);
+    // Asks the pump for its address on the chosen address, as the window's own check of the
+    // link rather than a command of the user's.
+    void probeConnection();
+    void endSearch();
+    // Verdict line and connection supervision from what the line did since the last tick.
+    void showActivity(const BusinessLogic::CommandStack::Activity& activity, bool addressOnly);
     void centreWindow();
 
     // How the text of a typed field becomes (part of) the number the pump is sent.
@@ -185,6 +194,14 @@ private:
     bool advancedShown = true;
     bool savedNoDataUpdate = true;
     qint32 connectionCountdown = 10;
+    // Whether the last tick with traffic heard nothing at all.
+    bool lastTickSilent = false;
+    // ?SI checks of a pump search still to be answered; 0 while no search runs.
+    int searchChecksLeft = 0;
+    // Fading of the verdict line, and the pump model by the previous tick.
+    int fadeAlpha = 100;
+    QColor fadeColor{0, 149, 216};
+    int pumpType = 0;
     QSettings* settings = nullptr;
     std::vector<int> rxInvalidPositions;
     std::vector<BusinessLogic::InvalidReason> rxInvalidReasons;

@@ -163,19 +163,19 @@ std::optional<qint32> mainForm::typedValue(std::initializer_list<TypedPart> part
 
 void mainForm::launchCmdStart()
 {
-    queue(Table::start.spezifier, 0);
+    queue(Table::start.spezifier, 0, Origin::UrgentUser);
     styleRunButtons(ui, Active, Active, Idle, Idle);
 }
 
 void mainForm::launchCmdStop()
 {
-    queue(Table::stop.spezifier, 0);
+    queue(Table::stop.spezifier, 0, Origin::UrgentUser);
     styleRunButtons(ui, Idle, Idle, Active, Idle);
 }
 
 void mainForm::launchCmdPause()
 {
-    queue(Table::pause.spezifier, 0);
+    queue(Table::pause.spezifier, 0, Origin::UrgentUser);
     styleRunButtons(ui, ActiveRight, ActiveLeft, IdleLeft, IdleRight);
 }
 
@@ -284,33 +284,26 @@ void mainForm::launchCmdSetDigitalIn2(int index)
         releaseStartStop(ui.comboDigIn1, itemDigitalIn1, digitalIn1Exclusive);
 }
 
+// The settings combos report user choices only (activated), so every choice is sent, also a
+// repeated one: what the pump holds may have changed since, by its keys or a reset.
 void mainForm::launchCmdSetDigitalOut(int index)
 {
-    static int lastDigitalOutIndex = -1;
-    // The first choice after start only records what the combo shows.
-    if (lastDigitalOutIndex >= 0 && index != lastDigitalOutIndex && index >= 0 && index <= 4) {
-        queue(Table::setDigitalOut.spezifier, index);
-        itemDigitalOut.setValue(index);
-    }
-    lastDigitalOutIndex = index;
+    if (index < 0 || index > 4)
+        return;
+    queue(Table::setDigitalOut.spezifier, index);
+    itemDigitalOut.setValue(index);
 }
 
 void mainForm::launchCmdSetLanguage(int index)
 {
-    static int lastLanguageIndex = -1;
-    if (index != lastLanguageIndex)
-        queue(Table::setLanguage.spezifier, index);
-    lastLanguageIndex = index;
+    queue(Table::setLanguage.spezifier, index);
     itemLanguage.setValue(index);
 }
 
 void mainForm::launchCmdSetCustomCalibrationPercentage(int index)
 {
-    static int lastCalPercentIndex = -1;
     const qint32 hundredths = (index * 5 + 4000) * 2;
-    if (index != lastCalPercentIndex)
-        queue(Table::setCustCalPercent.spezifier, hundredths);
-    lastCalPercentIndex = index;
+    queue(Table::setCustCalPercent.spezifier, hundredths);
     // The item holds what the pump reports, the percentage in hundredths, from which the display
     // picks the combo entry.
     itemCustomCalibrationPercentage.setValue(hundredths);
@@ -397,6 +390,13 @@ void mainForm::launchCmdExecuteCommCheck()
     queue(Table::executeCommCheck.spezifier, 0);
 }
 
+void mainForm::probeConnection()
+{
+    const LinkChange change(*this, commandStack);
+    queue(Table::setCommAddress.spezifier, ui.comboCommAddress->currentIndex(), Origin::Polled);
+    queue(Table::executeCommCheck.spezifier, 0, Origin::Polled);
+}
+
 void mainForm::launchCmdSetPumpAddress(int index)
 {
     const LinkChange change(*this, commandStack);
@@ -425,7 +425,7 @@ void mainForm::launchCmdToggleStressTest()
 {
     const bool normalPace = displayTimer.interval() == NormalDisplayMs;
     displayTimer.stop();
-    commandStack->clear();
+    commandStack->clear(); // also drops the readings awaiting their answers
     if (normalPace)
         displayTimer.start(StressDisplayMs);
     else
@@ -537,29 +537,40 @@ void mainForm::launchCmdSearchPump()
 
     connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this, &mainForm::searchAddress,
             Qt::UniqueConnection);
+    // The probes are one command of the user's: each unanswered one is no verdict of its own.
     for (int address = 0; address < SearchedAddresses; ++address) {
-        queue(Table::setCommAddress.spezifier, address);
-        queue(Table::setProtocolAnswer.spezifier, 1);
-        queue(Table::executeCommCheck.spezifier, 0);
+        queue(Table::setCommAddress.spezifier, address, Origin::Polled);
+        queue(Table::setProtocolAnswer.spezifier, 1, Origin::Polled);
+        queue(Table::executeCommCheck.spezifier, 0, Origin::Polled);
     }
     // Nobody answering must leave the previous address in force.
-    queue(Table::setCommAddress.spezifier, ui.comboCommAddress->currentIndex());
-    queue(Table::executeCommCheck.spezifier, 0);
+    queue(Table::setCommAddress.spezifier, ui.comboCommAddress->currentIndex(), Origin::Polled);
+    queue(Table::executeCommCheck.spezifier, 0, Origin::Polled);
+    searchChecksLeft = SearchedAddresses + 1;
+}
+
+void mainForm::endSearch()
+{
+    searchChecksLeft = 0;
+    disconnect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
+               &mainForm::searchAddress);
+    updateAttachAll();
+    restartDisplayTimer();
 }
 
 void mainForm::searchAddress(Answer answer)
 {
-    const qint32 number = GUI::readInteger(QString::fromLatin1(answer.data));
-    if (answer.spezifier != Table::executeCommCheck.spezifier) {
-        if (number == SearchedAddresses - 1)
-            ui.labelLocatedAddressIndicator->setText(QStringLiteral("NONE"));
+    if (answer.spezifier != Table::executeCommCheck.spezifier || searchChecksLeft <= 0)
         return;
-    }
+    --searchChecksLeft;
+    const qint32 number = GUI::readInteger(QString::fromLatin1(answer.data));
     // Only an address the frames can carry counts as found.
-    if (number < 0 || number >= ui.comboCommAddress->count()) {
-        // The last check of the search ran out without a pump: let the display go on again.
-        if (commandStack->queuedCount() == 0)
-            restartDisplayTimer();
+    if (!answer.fromPump || number < 0 || number >= ui.comboCommAddress->count()) {
+        // The last check, on the previous address, ran out too: nobody was found.
+        if (searchChecksLeft == 0) {
+            ui.labelLocatedAddressIndicator->setText(QStringLiteral("NONE"));
+            endSearch();
+        }
         return;
     }
 
@@ -568,8 +579,5 @@ void mainForm::searchAddress(Answer answer)
     ui.labelLocatedAddressIndicator->setText(itemCommCheck.getText());
     ui.comboCommAddress->setCurrentIndex(number);
     launchCmdSetCommAddress(number);
-    disconnect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
-               &mainForm::searchAddress);
-    updateAttachAll();
-    restartDisplayTimer();
+    endSearch();
 }

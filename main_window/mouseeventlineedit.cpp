@@ -33,6 +33,15 @@ MouseEventLineEdit::MouseEventLineEdit(QWidget* parent)
     , frame(qobject_cast<FrameEventHandler*>(parent))
 {
     wheelTimer.start();
+    connect(this, &QLineEdit::editingFinished, this, &MouseEventLineEdit::commitIfChanged);
+}
+
+void MouseEventLineEdit::commitIfChanged()
+{
+    if (committedText && *committedText == text())
+        return;
+    committedText = text();
+    emit editCommitted();
 }
 
 bool MouseEventLineEdit::isDecimalField() const
@@ -49,15 +58,21 @@ void MouseEventLineEdit::mousePressEvent(QMouseEvent*)
 
 void MouseEventLineEdit::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    const bool finishing = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (finishing)
         clearFocus();
     QLineEdit::keyPressEvent(event);
+    // The line edit passes Return on to the window, whose dialog would click its default button
+    // (the mode button, which opens its menu and takes the next click): the key ends here.
+    if (finishing)
+        event->accept();
 }
 
 void MouseEventLineEdit::focusInEvent(QFocusEvent* event)
 {
     if (frame)
         frame->setHighlighted(true);
+    committedText = text();
     QLineEdit::focusInEvent(event);
 }
 

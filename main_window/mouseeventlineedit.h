@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QString>
 
+#include <optional>
+
 class FrameEventHandler;
 
 // Numeric field that is edited in place with the mouse wheel (faster when the wheel turns faster),
@@ -34,6 +36,11 @@ public:
     double inverseStep = 1.0;
     double wheelSpeed = 0.0;
 
+signals:
+    // A finished edit (Return, Enter, focus loss, a wheel step) that changed the text since the
+    // field took the focus or since the last one: reported once, however many of these end it.
+    void editCommitted();
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
@@ -46,4 +53,8 @@ private:
     void stepDecimal(bool up);
     void stepWholeNumber(bool up);
     double clamped(double v) const;
+    void commitIfChanged();
+
+    // Text at the last commit or when the field took the focus; none before either.
+    std::optional<QString> committedText;
 };

@@ -35,4 +35,8 @@ void sleepUs(quint32 microseconds);
 // Returns true when the name already existed, held by this or another running process.
 bool createNamedObject(const QString& name);
 
+// Why named objects cannot be created here (e.g. their folder belongs to another account);
+// empty when they can.
+QString namedObjectProblem();
+
 } // namespace Platform

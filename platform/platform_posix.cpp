@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sched.h>
@@ -115,6 +116,20 @@ bool createNamedObject(const QString& name)
     if (guard >= 0)
         ::close(guard);
     return existed;
+}
+
+QString namedObjectProblem()
+{
+    const QByteArray dir = lockDirectory();
+    const int fd = openLockFile(dir + "/.guard");
+    if (fd >= 0) {
+        ::close(fd);
+        return {};
+    }
+    const int error = errno;
+    return QStringLiteral("the lock folder %1 cannot be written (%2); set DOSEDESK_LOCK_DIR to a "
+                          "writable folder")
+        .arg(QString::fromLocal8Bit(dir), QString::fromLocal8Bit(std::strerror(error)));
 }
 
 } // namespace Platform

@@ -38,5 +38,10 @@ bool createNamedObject(const QString& name)
     return error != 0;
 }
 
+QString namedObjectProblem()
+{
+    return {};
+}
+
 } // namespace Platform
 #endif

@@ -20,7 +20,8 @@ AnswerShaper::AnswerShaper(quint32 seed)
 QList<Segment> AnswerShaper::shape(const QByteArray& body, const Reply& reply,
                                    const Faults& faults, int garbageCount)
 {
-    if (faults.silent || reply.kind == Reply::Kind::None)
+    const bool ignored = !faults.ignoredCode.isEmpty() && body.startsWith(faults.ignoredCode);
+    if (faults.silent || ignored || reply.kind == Reply::Kind::None)
         return {};
 
     Reply sent = reply;
@@ -55,10 +56,22 @@ QByteArray AnswerShaper::corrupt(QByteArray bytes, double fraction)
 {
     if (fraction <= 0.0)
         return bytes;
+    // Flips of the same bit in an even number of bytes cancel in the XOR check byte, and the
+    // damaged answer would pass as sound. Noise the panel cannot see tests nothing of it, so the
+    // last flip is taken back when the flips cancel; the rest stays as drawn from the seed.
+    quint8 parity = 0;
+    char* lastByte = nullptr;
+    quint8 lastBit = 0;
     for (char& byte : bytes) {
-        if (random.generateDouble() < fraction)
-            byte = char(quint8(byte) ^ quint8(1u << random.bounded(8)));
+        if (random.generateDouble() < fraction) {
+            lastBit = quint8(1u << random.bounded(8));
+            byte = char(quint8(byte) ^ lastBit);
+            parity ^= lastBit;
+            lastByte = &byte;
+        }
     }
+    if (lastByte && parity == 0)
+        *lastByte = char(quint8(*lastByte) ^ lastBit);
     return bytes;
 }
 

@@ -24,6 +24,8 @@ struct Faults
     bool zeroCheckByte = false;   // plain-number answers spelled so that their check byte is 0
     bool cutAtEtx = false;        // answer frames end at ETX: the check byte never comes
     double corruptFraction = 0.0; // share of the sent bytes that are changed on the way
+    QByteArray refusedCode;       // frames whose body starts with this are refused with NAK
+    QByteArray ignoredCode;       // frames whose body starts with this get no answer at all
 };
 
 // A run of bytes that goes out after a silence following the previous run.

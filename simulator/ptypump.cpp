@@ -308,6 +308,7 @@ void PtyPump::handleInput(const QByteArray& bytes)
     {
         std::lock_guard lock(mutex);
         engine->setRefuseAll(currentFaults.nakAll);
+        engine->setRefusedCode(currentFaults.refusedCode);
         const QList<ReceivedFrame> frames = engine->receive(bytes, receivedUs / 1000);
         for (const ReceivedFrame& received : frames) {
             const QByteArray body = received.frame.mid(3, received.frame.size() - 5);
@@ -396,7 +397,8 @@ QString PtyPump::describe(const ReceivedFrame& received, const QByteArray& answe
     if (received.outcome == Outcome::BadCheckByte)
         what += QStringLiteral(" (wrong check byte)");
     if (received.outcome == Outcome::Refused)
-        what += QStringLiteral(" (refusing everything)");
+        what += currentFaults.nakAll ? QStringLiteral(" (refusing everything)")
+                                     : QStringLiteral(" (refusing this code)");
     if (!answer.isEmpty())
         what += faultNames(currentFaults);
     const qint64 ms = nowUs() / 1000;

@@ -64,7 +64,9 @@ ReceivedFrame PumpEngine::judge(const QByteArray& frame, qint64 nowMs)
     }
     // The answer to each frame follows the protocol-answer setting in force when it arrived.
     const bool protocolAnswer = pump.protocolAnswer();
-    if (refuseAll) {
+    const bool refusedBody =
+        !refusedCode.isEmpty() && frame.mid(3, frame.size() - 5).startsWith(refusedCode);
+    if (refuseAll || refusedBody) {
         received.outcome = ReceivedFrame::Outcome::Refused;
         received.reply = Reply::nak();
         return received;

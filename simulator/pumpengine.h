@@ -43,6 +43,8 @@ public:
 
     // Fault: refuse every frame addressed to this pump with NAK, leaving the model untouched.
     void setRefuseAll(bool on) { refuseAll = on; }
+    // Fault: refuse the frames whose body starts with code (none when empty), model untouched.
+    void setRefusedCode(const QByteArray& code) { refusedCode = code; }
     bool refusesAll() const { return refuseAll; }
 
     PumpModel& model() { return pump; }
@@ -61,6 +63,7 @@ private:
     PumpModel pump;
     QByteArray pending;
     bool refuseAll = false;
+    QByteArray refusedCode;
 };
 
 } // namespace Simulator
