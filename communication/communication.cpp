@@ -47,6 +47,12 @@ void Communication::openPort(const QString& path)
     if (port.isOpen())
         port.close();
     open = !path.isEmpty() && port.open(QIODevice::ReadWrite);
+    chosen = path;
+    status = open ? PortStatus::open()
+                  : PortStatus::afterFailure(PortStatus::locationOf(path), port.error(),
+                                             port.errorString());
+    // The errors of a failed open are no loss of a line; a later open must not be closed for them.
+    deviceLost = false;
 
     port.setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
     port.setStopBits(QSerialPort::OneStop);
@@ -67,6 +73,18 @@ void Communication::openPort(const QString& path)
     nakReceived = false;
     ackReceived = false;
     addressOnlyAnswer = false;
+}
+
+bool Communication::reopen()
+{
+    if (open)
+        return true;
+    if (!PortStatus::exists(PortStatus::locationOf(chosen))) {
+        status = chosen.isEmpty() ? PortStatus::notChosen() : PortStatus::missing();
+        return false;
+    }
+    openPort(chosen);
+    return open;
 }
 
 QByteArray Communication::addressText() const
@@ -270,6 +288,8 @@ void Communication::closeIfDeviceLost()
     if (port.isOpen())
         port.close();
     open = false;
-    if (wasOpen)
-        emit lineLost();
+    if (!wasOpen)
+        return;
+    status = PortStatus::afterLoss(PortStatus::locationOf(chosen));
+    emit lineLost();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lrcchecker.h"
+#include "portstatus.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -59,6 +60,11 @@ public:
     bool isOpen() const { return open; }
     // The device behind the line, as last opened (system location or device path).
     QString portPath() const { return port.portName(); }
+    // The path chosen last, kept after the device went away, and why the line is (not) open.
+    QString chosenPath() const { return chosen; }
+    const PortStatus& portStatus() const { return status; }
+    // Opens the chosen path again when its device file is there; true when the line is open.
+    bool reopen();
 
 signals:
     // The device went away while it was open (adapter unplugged, peer closed); the line is
@@ -106,4 +112,6 @@ private:
     quint32 tickStart = 0;
     qint32 tickElapsed = 0;
     bool deviceLost = false;
+    QString chosen;
+    PortStatus status;
 };

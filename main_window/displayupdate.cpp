@@ -43,8 +43,6 @@ const QString ConnectedStyle = QStringLiteral("color:rgb(0,149,216);");
 const QString DisconnectedStyle = QStringLiteral("color:rgb(255,100,0); font-size:12pt;");
 const QString ConnectedText = QStringLiteral("PUMP CONNECTED");
 const QString DisconnectedText = QStringLiteral("PUMP DISCONNECTED ");
-const QString PortOpenText = QStringLiteral("(PORT opend)");
-const QString PortUnavailableText = QStringLiteral("(PORT unavailable)");
 const QString AcceptedText = QStringLiteral("COMMAND ACCEPTED");
 const QString NotAcceptedText = QStringLiteral("COMMAND NOT ACCEPTED (RANGE)");
 
@@ -228,9 +226,8 @@ void mainForm::triggerUpdateValues()
         --connectionCountdown;
         if (connectionCountdown <= 0) {
             setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
-            setTextIfChanged(ui.labelConnectionState,
-                             DisconnectedText
-                                 + (communication->isOpen() ? PortOpenText : PortUnavailableText));
+            setTextIfChanged(ui.labelConnectionState, DisconnectedText + u'('
+                                                          + communication->portStatus().text() + u')');
             setTextIfChanged(ui.labelTransmissionState, QString());
             setTextIfChanged(ui.labelUserAction, QString());
             commandStack->clear();

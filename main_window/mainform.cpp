@@ -96,6 +96,7 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
             &Communication::setCommPortPath);
     connect(portList, &CommDialogue::comPortChange, this, &mainForm::setComPort);
     connect(portList, &CommDialogue::comPortPathChange, this, &mainForm::setComPortPath);
+    watchLine(portList);
     for (const QString& path : extraPorts)
         portList->addExtraPort(path);
     portList->selectPort(extraPorts.isEmpty() ? storedPortName() : extraPorts.first());

@@ -26,6 +26,7 @@ class QHelpContentWidget;
 class QHelpEngine;
 class QSettings;
 class Communication;
+class CommDialogue;
 class HelpBrowser;
 struct Answer;
 
@@ -136,6 +137,11 @@ private:
     BusinessLogic::Command* command(int spezifier) const;
     void queue(int spezifier, qint32 parameter);
     void centreWindow();
+    // Reopens the chosen port by itself when its device comes back, and records the gap.
+    void watchLine(CommDialogue* portList);
+    void showPumpOnAnswer();
+    // A time-stamped line about the link itself in both panes of the messages panel.
+    void noteLineEvent(const QString& event, Qt::GlobalColor colour);
 
     // How the text of a typed field becomes (part of) the number the pump is sent.
     enum class TypedField { Whole, Thousandths, SingleThousandths, SingleTenths };
