@@ -33,7 +33,7 @@ QList<CommDialogue::PortEntry> systemPorts()
 CommDialogue::CommDialogue(QWidget* parent)
     : QListWidget(parent)
 {
-    rebuild(gather());
+    rebuild(gather(false));
     connectRows();
     watchDevices();
     connect(&deviceFolders, &QFileSystemWatcher::directoryChanged, this, [this] {
@@ -60,14 +60,15 @@ void CommDialogue::setPortSource(PortSource source)
 void CommDialogue::updatePorts()
 {
     // Emptying and refilling the list moves the current row; none of that is a choice.
+    // A fresh list from the system, as asked for: the drum then names the choice anew.
     disconnect(rowConnection);
-    rebuild(gather());
+    rebuild(gather(false));
     connectRows();
 }
 
 void CommDialogue::followSystem()
 {
-    const QList<PortEntry> found = gather();
+    const QList<PortEntry> found = gather(true);
     const auto same = [](const PortEntry& a, const PortEntry& b) {
         return a.name == b.name && a.location == b.location;
     };
@@ -92,12 +93,12 @@ void CommDialogue::addExtraPort(const QString& path)
     updatePorts();
 }
 
-QList<CommDialogue::PortEntry> CommDialogue::gather() const
+QList<CommDialogue::PortEntry> CommDialogue::gather(bool keepChoice) const
 {
     QList<PortEntry> found = systemPorts();
     for (const QString& path : std::as_const(extraPaths))
         found.append({path, path, QSerialPortInfo()});
-    if (choice.location.isEmpty())
+    if (!keepChoice || choice.location.isEmpty())
         return found;
     for (PortEntry& entry : found) {
         if (entry.location != choice.location)

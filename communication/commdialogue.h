@@ -68,7 +68,9 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
-    QList<PortEntry> gather() const;
+    // The system's ports and the extra paths; with keepChoice the chosen port is marked when its
+    // device is away, and listed even when the system no longer reports it.
+    QList<PortEntry> gather(bool keepChoice) const;
     void rebuild(const QList<PortEntry>& found);
     void connectRows();
     void watchDevices();
