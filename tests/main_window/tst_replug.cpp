@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QTemporaryDir>
 
@@ -119,9 +120,9 @@ void ReplugTest::comesBack()
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui().stackedButtonStartPause->currentWidget(),
                                   rig.ui().pagePause, 5000);
     }
+    const auto cycles = BusinessLogic::CommandTable::setDispenseVolumeNumber.spezifier;
     for (int i = 0; i < queued; ++i)
-        rig.stack.addCommand(rig.table.at(BusinessLogic::CommandTable::setDispenseVolumeNumber.spezifier),
-                             101 + i, true);
+        rig.stack.addCommand(rig.table.at(cycles), 101 + i, true);
     const int descriptors = openDescriptors();
     QElapsedTimer clock;
     qint64 lastReplugMs = 0;
@@ -129,7 +130,8 @@ void ReplugTest::comesBack()
         QVERIFY(pump.unplug());
         QTRY_VERIFY_WITH_TIMEOUT(!link.isOpen(), 5000);
         QCOMPARE(link.portStatus().text(), QStringLiteral("PORT missing"));
-        QCOMPARE(rig.ui().listWidgetComPorts->currentItem()->text(), pump.linkPath() + " (missing)");
+        QCOMPARE(rig.ui().listWidgetComPorts->currentItem()->text(),
+                 pump.linkPath() + " (missing)");
         pump.clearLog(); // nothing can arrive while unplugged
         pump.setValue("RV", PumpFlowRate);
         QVERIFY(pump.replug());
@@ -158,8 +160,9 @@ void ReplugTest::comesBack()
     if (running)
         QCOMPARE(rig.ui().stackedButtonStartPause->currentWidget(), rig.ui().pagePause);
     for (QTextEdit* pane : {rig.ui().textEditTxData, rig.ui().textEditRxData}) {
-        QVERIFY(notes(pane, QStringLiteral("line lost")) >= 1);
-        QCOMPARE(notes(pane, QStringLiteral("line back")), notes(pane, QStringLiteral("line lost")));
+        const int losses = notes(pane, QStringLiteral("line lost"));
+        QVERIFY(losses >= 1);
+        QCOMPARE(notes(pane, QStringLiteral("line back")), losses);
     }
     QCOMPARE(openDescriptors(), descriptors);
     QCOMPARE(rig.ui().listWidgetComPorts->currentItem()->text(), pump.linkPath());
@@ -177,14 +180,17 @@ void ReplugTest::cannotOpen_data()
     QTest::newRow("plain file") << Cause::PlainFile << "PORT unavailable: not a serial device";
     QTest::newRow("name that cannot exist") << Cause::ImpossibleName << "PORT missing";
     QTest::newRow("device without access rights")
-        << Cause::NoRights << "PORT unavailable: permission denied (is your user in the dialout group?)";
-    QTest::newRow("held by another program") << Cause::HeldByOther << "PORT busy: used by another program";
+        << Cause::NoRights
+        << "PORT unavailable: permission denied (is your user in the dialout group?)";
+    QTest::newRow("held by another program")
+        << Cause::HeldByOther << "PORT busy: used by another program";
 }
 
 void ReplugTest::cannotOpen()
 {
     QFETCH(Cause, cause);
     QFETCH(QString, reason);
+    const auto restoreRights = qScopeGuard([] { overrideRights(true); }); // also on a failure
     QTemporaryDir folder;
     Simulator::PtyPump pump;
     QVERIFY2(pump.start(), qPrintable(pump.errorString()));
@@ -220,7 +226,8 @@ void ReplugTest::cannotOpen()
     if (cause == Cause::NoRights || cause == Cause::HeldByOther)
         QTRY_VERIFY_WITH_TIMEOUT(rig.communication.isOpen(), 5000);
     else
-        QCOMPARE(rig.window->findChild<LineReopener*>()->isLooking(), cause == Cause::ImpossibleName);
+        QCOMPARE(rig.window->findChild<LineReopener*>()->isLooking(),
+                 cause == Cause::ImpossibleName);
 }
 
 QTEST_MAIN(ReplugTest)
