@@ -25,45 +25,44 @@ void mainForm::watchLine(CommDialogue* portList)
         // Devices outside /dev (pseudo-terminals, links elsewhere) are not watched by the list.
         portList->followSystem();
     });
+    // One wait for the pump's answer at a time, however often the line comes back before it.
+    auto answerWait = std::make_shared<QMetaObject::Connection>();
     // Nothing from before the loss is sent again: the queue is dropped, and the pump is only
     // asked who it is; polling then shows its own values, a run that went on included.
-    connect(reopener, &LineReopener::lineBack, this, [this, portList] {
+    connect(reopener, &LineReopener::lineBack, this, [this, portList, answerWait] {
         noteLineEvent(QStringLiteral("line back"), Qt::darkGreen);
         portList->followSystem();
         refresher->clearPending();
         launchCmdExecuteCommCheck();
-        showPumpOnAnswer();
+        showPumpOnAnswer(*answerWait);
     });
 }
 
-void mainForm::showPumpOnAnswer()
+void mainForm::showPumpOnAnswer(QMetaObject::Connection& answerWait)
 {
     // The display would wait for its slow tick, and the values for the next polling round: the
     // pump's answer to the check is taken at once instead, and its values are asked for at once.
-    auto answered = std::make_shared<QMetaObject::Connection>();
-    *answered = connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
-                        [this, answered](const Answer& answer) {
-                            if (answer.spezifier != Table::executeCommCheck.spezifier)
-                                return;
-                            disconnect(*answered);
-                            // Not inside the stack's own run, whose queue the display may clear.
-                            QTimer::singleShot(0, this, [this] {
-                                if (ui.checkboNoDataUpdate->checkState() != Qt::Unchecked)
-                                    return;
-                                triggerUpdateValues();
-                                refresher->execute();
-                            });
-                        });
+    disconnect(answerWait);
+    const auto onAnswer = [this, &answerWait](const Answer& answer) {
+        if (answer.spezifier != Table::executeCommCheck.spezifier)
+            return;
+        disconnect(answerWait);
+        // Not inside the stack's own run, whose queue the display may clear.
+        QTimer::singleShot(0, this, [this] {
+            if (ui.checkboNoDataUpdate->checkState() != Qt::Unchecked)
+                return;
+            triggerUpdateValues();
+            refresher->execute();
+        });
+    };
+    answerWait = connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this, onAnswer);
 }
 
 void mainForm::noteLineEvent(const QString& event, Qt::GlobalColor colour)
 {
-    std::size_t stampLength = 0;
     const std::string stamp = BusinessLogic::LoggingCommandStack::formatLine(
-        Platform::systemTimeUtc(), BusinessLogic::LoggingCommandStack::CommandGap, QByteArray(),
-        &stampLength);
-    const QString note =
-        QStringLiteral("%1 (%2)").arg(event, communication->chosenPath());
+        Platform::systemTimeUtc(), BusinessLogic::LoggingCommandStack::CommandGap, QByteArray());
+    const QString note = QStringLiteral("%1 (%2)").arg(event, communication->chosenPath());
     for (QTextEdit* edit : {ui.textEditTxData, ui.textEditRxData}) {
         edit->setTextColor(Qt::blue);
         edit->append(QString::fromStdString(stamp));

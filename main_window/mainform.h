@@ -139,7 +139,7 @@ private:
     void centreWindow();
     // Reopens the chosen port by itself when its device comes back, and records the gap.
     void watchLine(CommDialogue* portList);
-    void showPumpOnAnswer();
+    void showPumpOnAnswer(QMetaObject::Connection& answerWait);
     // A time-stamped line about the link itself in both panes of the messages panel.
     void noteLineEvent(const QString& event, Qt::GlobalColor colour);
 
