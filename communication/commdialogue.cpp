@@ -1,7 +1,13 @@
 #include "commdialogue.h"
 
+#include "portstatus.h"
+
 #include <QEvent>
+#include <QFileInfo>
 #include <QPoint>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -27,7 +33,23 @@ QList<CommDialogue::PortEntry> systemPorts()
 CommDialogue::CommDialogue(QWidget* parent)
     : QListWidget(parent)
 {
-    rebuild();
+    rebuild(gather(false));
+    connectRows();
+    watchDevices();
+    connect(&deviceFolders, &QFileSystemWatcher::directoryChanged, this, [this] {
+        QTimer::singleShot(SettleMs, this, &CommDialogue::followSystem);
+        QTimer::singleShot(LateLookMs, this, &CommDialogue::followSystem);
+    });
+}
+
+void CommDialogue::watchDevices()
+{
+    // Adapters come and go under /dev, their stable names under /dev/serial/by-id.
+    for (const char* name : {"/dev", "/dev/serial", "/dev/serial/by-id"}) {
+        const QString folder = QLatin1String(name);
+        if (!deviceFolders.directories().contains(folder) && QFileInfo(folder).isDir())
+            deviceFolders.addPath(folder);
+    }
 }
 
 void CommDialogue::setPortSource(PortSource source)
@@ -38,8 +60,29 @@ void CommDialogue::setPortSource(PortSource source)
 void CommDialogue::updatePorts()
 {
     // Emptying and refilling the list moves the current row; none of that is a choice.
+    // A fresh list from the system, as asked for: the drum then names the choice anew.
     disconnect(rowConnection);
-    rebuild();
+    rebuild(gather(false));
+    connectRows();
+}
+
+void CommDialogue::followSystem()
+{
+    const QList<PortEntry> found = gather(true);
+    const auto same = [](const PortEntry& a, const PortEntry& b) {
+        return a.name == b.name && a.location == b.location;
+    };
+    if (std::equal(found.cbegin(), found.cend(), entries.cbegin(), entries.cend(), same))
+        return;
+    disconnect(rowConnection);
+    rebuild(found);
+    for (const PortEntry& entry : std::as_const(entries)) {
+        if (!choice.location.isEmpty() && entry.location == choice.location)
+            selectPort(entry.name);
+    }
+    connectRows();
+    // A /dev/serial/by-id folder made for the first adapter is watched from now on.
+    watchDevices();
 }
 
 void CommDialogue::addExtraPort(const QString& path)
@@ -50,20 +93,43 @@ void CommDialogue::addExtraPort(const QString& path)
     updatePorts();
 }
 
-void CommDialogue::rebuild()
+QList<CommDialogue::PortEntry> CommDialogue::gather(bool keepChoice) const
 {
-    entries = systemPorts();
-    ports.clear();
-    for (const PortEntry& entry : std::as_const(entries))
-        ports.append(entry.info);
+    QList<PortEntry> found = systemPorts();
     for (const QString& path : std::as_const(extraPaths))
-        entries.append({path, path, QSerialPortInfo()});
+        found.append({path, path, QSerialPortInfo()});
+    if (!keepChoice || choice.location.isEmpty())
+        return found;
+    for (PortEntry& entry : found) {
+        if (entry.location != choice.location)
+            continue;
+        // A path listed for good is marked when its device is away.
+        if (!PortStatus::exists(PortStatus::locationOf(entry.location)))
+            entry.name += QLatin1String(MissingMark);
+        return found;
+    }
+    // A vanished system port stays listed while it is the chosen one.
+    found.append({choice.name + QLatin1String(MissingMark), choice.location, choice.info});
+    return found;
+}
+
+void CommDialogue::rebuild(const QList<PortEntry>& found)
+{
+    entries = found;
+    ports.clear();
+    for (const PortEntry& entry : std::as_const(entries)) {
+        if (!entry.name.endsWith(QLatin1String(MissingMark)) && !extraPaths.contains(entry.name))
+            ports.append(entry.info);
+    }
 
     clear();
     for (const PortEntry& entry : std::as_const(entries))
         addItem(entry.name);
     sortItems(Qt::AscendingOrder);
+}
 
+void CommDialogue::connectRows()
+{
     rowConnection = connect(this, &QListWidget::currentRowChanged, this,
                             &CommDialogue::setComPortFromList);
 }
@@ -76,12 +142,17 @@ void CommDialogue::setComPortFromList(int row)
         const QString name = chosen->text();
         for (const PortEntry& entry : std::as_const(entries)) {
             if (entry.name == name) {
+                choice = {entry.name.chopped(entry.name.endsWith(QLatin1String(MissingMark))
+                                                ? qsizetype(qstrlen(MissingMark))
+                                                : 0),
+                          entry.location, entry.info};
                 emit comPortChange(entry.info);
                 emit comPortPathChange(entry.location);
                 return;
             }
         }
     }
+    choice = PortEntry();
     emit comPortChange(QSerialPortInfo());
     emit comPortPathChange(QString());
 }

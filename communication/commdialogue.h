@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QList>
 #include <QListWidget>
 #include <QMetaObject>
@@ -43,6 +44,13 @@ public:
     // The ports the system reported at the last build, in its order (not sorted).
     QList<QSerialPortInfo> ports;
 
+    // Shown after the name of the chosen port while its device is away.
+    static constexpr const char* MissingMark = " (missing)";
+    // Pause after a change under /dev before the list is read again, and a second, later look
+    // for devices the system is slow to describe.
+    static constexpr int SettleMs = 300;
+    static constexpr int LateLookMs = 1500;
+
 signals:
     void comPortChange(QSerialPortInfo portInfo);
     // Emitted right after comPortChange with the device path of the same choice (empty when
@@ -52,14 +60,24 @@ signals:
 public slots:
     void setComPortFromList(int row);
     void updatePorts();
+    // Rebuilds the list when the system's ports or the chosen port's presence changed, keeping
+    // the choice and reporting none.
+    void followSystem();
 
 protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
-    void rebuild();
+    // The system's ports and the extra paths; with keepChoice the chosen port is marked when its
+    // device is away, and listed even when the system no longer reports it.
+    QList<PortEntry> gather(bool keepChoice) const;
+    void rebuild(const QList<PortEntry>& found);
+    void connectRows();
+    void watchDevices();
 
     QList<PortEntry> entries; // system ports in reported order, then the extra paths
     QStringList extraPaths;
     QMetaObject::Connection rowConnection;
+    PortEntry choice; // the last choice reported, kept while its device is away
+    QFileSystemWatcher deviceFolders;
 };

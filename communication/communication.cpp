@@ -1,6 +1,7 @@
 #include "communication.h"
 
 #include "platform.h"
+#include "serialtransport.h"
 
 #include <QMetaObject>
 
@@ -48,6 +49,10 @@ void Communication::openPort(const QString& path)
     connect(transport.get(), &Transport::opened, this, &Communication::onTransportOpened);
     connect(transport.get(), &Transport::lost, this, &Communication::onTransportLost);
     open = !path.isEmpty() && transport->open();
+    chosen = path;
+    status = statusAfterOpen();
+    // The errors of a failed open are no loss of a line; a later open must not be closed for them.
+    deviceLost = false;
     receiveBuffer.clear();
 
     // The "unused LRC" option survives a port change, so a frame may still end in "U":
@@ -58,6 +63,20 @@ void Communication::openPort(const QString& path)
     nakReceived = false;
     ackReceived = false;
     addressOnlyAnswer = false;
+}
+
+bool Communication::reopen()
+{
+    if (open)
+        return true;
+    if (Transport::isNetworkName(chosen))
+        return false;
+    if (!PortStatus::exists(PortStatus::locationOf(chosen))) {
+        status = chosen.isEmpty() ? PortStatus::notChosen() : PortStatus::missing();
+        return false;
+    }
+    openPort(chosen);
+    return open;
 }
 
 QByteArray Communication::addressText() const
@@ -234,10 +253,23 @@ void Communication::judgeAnswer()
     receiveBuffer.clear();
 }
 
+PortStatus Communication::statusAfterOpen() const
+{
+    if (open)
+        return PortStatus::open();
+    // A network port connects in the background and tells itself what is wrong (lineFault()).
+    if (Transport::isNetworkName(chosen))
+        return PortStatus::connecting();
+    const auto* serial = qobject_cast<const SerialTransport*>(transport.get());
+    return PortStatus::afterFailure(PortStatus::locationOf(chosen), serial->error(),
+                                    serial->errorText());
+}
+
 void Communication::onTransportOpened()
 {
     receiveBuffer.clear();
     open = true;
+    status = PortStatus::open();
     emit lineOpened();
 }
 
@@ -258,6 +290,9 @@ void Communication::closeIfDeviceLost()
     deviceLost = false;
     const bool wasOpen = open;
     open = false;
-    if (wasOpen)
-        emit lineLost();
+    if (!wasOpen)
+        return;
+    status = Transport::isNetworkName(chosen) ? PortStatus::connecting()
+                                              : PortStatus::afterLoss(PortStatus::locationOf(chosen));
+    emit lineLost();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lrcchecker.h"
+#include "portstatus.h"
 #include "transport.h"
 
 #include <QByteArray>
@@ -63,6 +64,12 @@ public:
     // What is wrong with the line, when the transport knows: a network port that cannot connect,
     // or that is connected but has received nothing yet.
     QString lineFault() const { return transport->errorString(); }
+    // The path chosen last, kept after the device went away, and why the line is (not) open.
+    QString chosenPath() const { return chosen; }
+    const PortStatus& portStatus() const { return status; }
+    // Opens the chosen device again when its file is there; true when the line is open. A
+    // network port is left to connect again by itself.
+    bool reopen();
 
 signals:
     // The device went away while it was open (adapter unplugged, peer closed); the line is
@@ -110,6 +117,7 @@ private:
     void appendAvailable();
     void waitAndAppend();
     void judgeAnswer();
+    PortStatus statusAfterOpen() const;
     void onTransportOpened();
     void onTransportLost();
     void closeIfDeviceLost();
@@ -120,4 +128,6 @@ private:
     quint32 tickStart = 0;
     qint32 tickElapsed = 0;
     bool deviceLost = false;
+    QString chosen;
+    PortStatus status;
 };

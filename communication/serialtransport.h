@@ -24,6 +24,9 @@ public:
     QByteArray read(qint64 maxBytes) override { return port.read(maxBytes); }
     void clearInput() override { port.clear(QSerialPort::Input); }
     QString errorString() const override { return QString(); }
+    // What the serial port reported when it last failed, for telling apart why it did not open.
+    QSerialPort::SerialPortError error() const { return port.error(); }
+    QString errorText() const { return port.errorString(); }
 
 private:
     void onError(QSerialPort::SerialPortError error);

@@ -48,9 +48,6 @@ const QString ConnectedStyle = QStringLiteral("color:rgb(0,149,216);");
 const QString DisconnectedStyle = QStringLiteral("color:rgb(255,100,0); font-size:12pt;");
 const QString ConnectedText = QStringLiteral("PUMP CONNECTED");
 const QString DisconnectedText = QStringLiteral("PUMP DISCONNECTED ");
-const QString PortOpenText = QStringLiteral("(PORT opend)");
-const QString PortUnavailableText = QStringLiteral("(PORT unavailable)");
-
 // What is wrong with the line, when it knows (a network port that does not connect).
 QString lineFaultText(const QString& fault)
 {
@@ -444,8 +441,7 @@ void mainForm::showActivity(const BusinessLogic::CommandStack::Activity& activit
         if (connectionCountdown <= 0 || !lineFault.isEmpty()) {
             setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
             setTextIfChanged(ui.labelConnectionState,
-                             DisconnectedText
-                                 + (communication->isOpen() ? PortOpenText : PortUnavailableText)
+                             DisconnectedText + u'(' + communication->portStatus().text() + u')'
                                  + lineFaultText(lineFault));
             setTextIfChanged(ui.labelTransmissionState, QString());
             setTextIfChanged(ui.labelUserAction, QString());

@@ -99,6 +99,7 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
             &Communication::setCommPortPath);
     connect(portList, &CommDialogue::comPortChange, this, &mainForm::setComPort);
     connect(portList, &CommDialogue::comPortPathChange, this, &mainForm::setComPortPath);
+    watchLine(portList);
     for (const QString& path : extraPorts)
         portList->addExtraPort(path);
     // A network port is not found by any search of the system: the stored one is listed again.

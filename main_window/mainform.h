@@ -28,6 +28,7 @@ class QHelpContentWidget;
 class QHelpEngine;
 class QSettings;
 class Communication;
+class CommDialogue;
 class HelpBrowser;
 class RunPanel;
 struct Answer;
@@ -148,6 +149,11 @@ private:
     // Verdict line and connection supervision from what the line did since the last tick.
     void showActivity(const BusinessLogic::CommandStack::Activity& activity, bool addressOnly);
     void centreWindow();
+    // Reopens the chosen port by itself when its device comes back, and records the gap.
+    void watchLine(CommDialogue* portList);
+    void showPumpOnAnswer(QMetaObject::Connection& answerWait);
+    // A time-stamped line about the link itself in both panes of the messages panel.
+    void noteLineEvent(const QString& event, Qt::GlobalColor colour);
 
     // How the text of a typed field becomes (part of) the number the pump is sent.
     enum class TypedField { Whole, Thousandths, SingleThousandths, SingleTenths };

@@ -260,11 +260,16 @@ void PtyPump::run()
             task();
 
         writeDueOutput();
+        changePlugsDue();
 
         const qint64 now = nowUs();
         qint64 waitUs = -1;
         if (!output.empty())
             waitUs = std::max<qint64>(0, output.front().dueUs - now);
+        if (!plugChangesUs.empty()) {
+            const qint64 untilChange = std::max<qint64>(0, plugChangesUs.front() - now);
+            waitUs = waitUs < 0 ? untilChange : std::min(waitUs, untilChange);
+        }
         const bool resting = hangupUntilUs > now;
         if (resting)
             waitUs = waitUs < 0 ? hangupUntilUs - now : std::min(waitUs, hangupUntilUs - now);
@@ -426,6 +431,27 @@ bool PtyPump::replug()
         opened = openTerminal();
     });
     return opened;
+}
+
+void PtyPump::schedulePlugChanges(int count, int firstMs, int intervalMs)
+{
+    runOnPumpThread([this, count, firstMs, intervalMs] {
+        qint64 at = nowUs() + qint64(firstMs) * 1000;
+        for (int i = 0; i < count; ++i, at += qint64(intervalMs) * 1000)
+            plugChangesUs.push_back(at);
+    });
+    wake();
+}
+
+void PtyPump::changePlugsDue()
+{
+    while (!plugChangesUs.empty() && plugChangesUs.front() <= nowUs()) {
+        plugChangesUs.pop_front();
+        if (master >= 0)
+            closeTerminal();
+        else
+            openTerminal();
+    }
 }
 
 bool PtyPump::isPlugged() const

@@ -64,6 +64,10 @@ public:
     bool unplug();
     bool replug();
     bool isPlugged() const;
+    // Pulls the plug or puts it back, in turn: the first change after firstMs, then one every
+    // intervalMs, count changes in all. Runs on the pump's thread, on time whatever the caller
+    // is busy with; every replug makes a new device node, which the link path then names.
+    void schedulePlugChanges(int count, int firstMs, int intervalMs);
 
     void setPacing(bool on);
     void setTurnaroundMs(int milliseconds);
@@ -112,6 +116,7 @@ private:
     void handleInput(const QByteArray& bytes);
     void schedule(const QList<Segment>& segments, qint64 startUs);
     void writeDueOutput();
+    void changePlugsDue();
     QString describe(const ReceivedFrame& received, const QByteArray& answer) const;
     template<typename Result>
     Result withModel(const std::function<Result(PumpModel&)>& use) const;
@@ -126,6 +131,7 @@ private:
     std::deque<Output> output;
     qint64 lineFreeUs = 0;
     qint64 hangupUntilUs = 0;
+    std::deque<qint64> plugChangesUs;
 
     std::thread thread;
     bool stopping = false;

@@ -21,7 +21,7 @@
 namespace {
 
 const QString Connected = QStringLiteral("PUMP CONNECTED");
-const QString Unavailable = QStringLiteral("PUMP DISCONNECTED (PORT unavailable)");
+const QString Missing = QStringLiteral("PUMP DISCONNECTED (PORT missing)");
 
 constexpr int ConnectTimeoutMs = 10000;
 // Not the address the window starts with, so that the user has to find the pump. Its answer to
@@ -139,7 +139,7 @@ void EndToEndTest::connectRunStopLoseAndRecover()
     pump->stop();
     QElapsedTimer lost;
     lost.start();
-    QTRY_COMPARE_WITH_TIMEOUT(ui.labelConnectionState->text(), Unavailable, LossLimitMs + 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(ui.labelConnectionState->text(), Missing, LossLimitMs + 1000);
     qInfo("the lost pump was shown after %lld ms", lost.elapsed());
     QVERIFY2(lost.elapsed() <= LossLimitMs, qPrintable(QString::number(lost.elapsed())));
     QVERIFY(rig->window->isConnectionLost());

@@ -31,6 +31,7 @@ const QString PanelRig::ConnectedText = QStringLiteral("PUMP CONNECTED");
 const QString PanelRig::DisconnectedOpenText = QStringLiteral("PUMP DISCONNECTED (PORT opend)");
 const QString PanelRig::DisconnectedUnavailableText =
     QStringLiteral("PUMP DISCONNECTED (PORT unavailable)");
+const QString PanelRig::DisconnectedMissingText = QStringLiteral("PUMP DISCONNECTED (PORT missing)");
 
 void RecordingStack::clear()
 {

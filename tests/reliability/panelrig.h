@@ -108,6 +108,7 @@ public:
     static const QString ConnectedText;
     static const QString DisconnectedOpenText;
     static const QString DisconnectedUnavailableText;
+    static const QString DisconnectedMissingText;
 
     QTemporaryDir folder;
     Simulator::PtyPump pump;

@@ -53,7 +53,7 @@ void FaultScenarios::scenario_data()
     QTest::newRow("NAK storm") << Fault::NakStorm << 5000 << QString() << true;
     QTest::newRow("pump silent for five seconds") << Fault::Silent << 5000 << PanelRig::DisconnectedOpenText << true;
     QTest::newRow("unplugged mid-exchange, replugged") << Fault::Unplug << 3000
-                                                       << PanelRig::DisconnectedUnavailableText << true;
+                                                       << PanelRig::DisconnectedMissingText << true;
     QTest::newRow("protocol answers off (SP0) and on") << Fault::ProtocolAnswersOff << 5000 << QString() << true;
 }
 

@@ -1,0 +1,73 @@
+#include "mainform.h"
+
+#include "commandtable.h"
+#include "commdialogue.h"
+#include "communication.h"
+#include "linereopener.h"
+#include "loggingcommandstack.h"
+#include "platform.h"
+#include "refreshtimer.h"
+
+#include <QTextEdit>
+
+#include <memory>
+
+namespace Table = BusinessLogic::CommandTable;
+
+void mainForm::watchLine(CommDialogue* portList)
+{
+    auto* reopener = new LineReopener(*communication, this);
+    // After the link has tried the choice, so that the look-out knows how that went.
+    connect(portList, &CommDialogue::comPortPathChange, reopener, &LineReopener::followChoice);
+    connect(communication, &Communication::lineLost, reopener, [this, reopener, portList] {
+        noteLineEvent(QStringLiteral("line lost"), Qt::darkRed);
+        reopener->lookOut();
+        // Devices outside /dev (pseudo-terminals, links elsewhere) are not watched by the list.
+        portList->followSystem();
+    });
+    // One wait for the pump's answer at a time, however often the line comes back before it.
+    auto answerWait = std::make_shared<QMetaObject::Connection>();
+    // Nothing from before the loss is sent again: the queue is dropped, and the pump is only
+    // asked who it is; polling then shows its own values, a run that went on included.
+    connect(reopener, &LineReopener::lineBack, this, [this, portList, answerWait] {
+        noteLineEvent(QStringLiteral("line back"), Qt::darkGreen);
+        portList->followSystem();
+        refresher->clearPending();
+        launchCmdExecuteCommCheck();
+        showPumpOnAnswer(*answerWait);
+    });
+}
+
+void mainForm::showPumpOnAnswer(QMetaObject::Connection& answerWait)
+{
+    // The display would wait for its slow tick, and the values for the next polling round: the
+    // pump's answer to the check is taken at once instead, and its values are asked for at once.
+    disconnect(answerWait);
+    const auto onAnswer = [this, &answerWait](const Answer& answer) {
+        if (answer.spezifier != Table::executeCommCheck.spezifier)
+            return;
+        disconnect(answerWait);
+        // Not inside the stack's own run, whose queue the display may clear.
+        QTimer::singleShot(0, this, [this] {
+            if (ui.checkboNoDataUpdate->checkState() != Qt::Unchecked)
+                return;
+            triggerUpdateValues();
+            refresher->execute();
+        });
+    };
+    answerWait = connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this, onAnswer);
+}
+
+void mainForm::noteLineEvent(const QString& event, Qt::GlobalColor colour)
+{
+    const std::string stamp = BusinessLogic::LoggingCommandStack::formatLine(
+        Platform::systemTimeUtc(), BusinessLogic::LoggingCommandStack::CommandGap, QByteArray());
+    const QString note = QStringLiteral("%1 (%2)").arg(event, communication->chosenPath());
+    for (QTextEdit* edit : {ui.textEditTxData, ui.textEditRxData}) {
+        edit->setTextColor(Qt::blue);
+        edit->append(QString::fromStdString(stamp));
+        edit->moveCursor(QTextCursor::End);
+        edit->setTextColor(colour);
+        edit->insertPlainText(note);
+    }
+}
