@@ -96,8 +96,9 @@ void TcpTransport::setReady()
     if (reconnectTimer.isActive()) // this connection failed already
         return;
     readyTimer.stop();
-    reconnectPauseMs = ReconnectFirstMs;
-    fault = QStringLiteral("connected, nothing received yet");
+    // A server that lets go of the line before it ever answers is still described by that, and
+    // the pause before the next try keeps growing until something comes through.
+    fault = lastLoss.isEmpty() ? QStringLiteral("connected, nothing received yet") : lastLoss;
     failure.clear();
     ready = true;
     emit opened();
@@ -112,6 +113,8 @@ void TcpTransport::fail(const QString& reason)
     if (!wanted || reconnectTimer.isActive())
         return;
     failure = reason + QStringLiteral(", trying again");
+    if (wasReady)
+        lastLoss = reason;
     reconnectTimer.start(reconnectPauseMs);
     reconnectPauseMs = std::min(reconnectPauseMs * 2, ReconnectMaxMs);
     // Not from inside the socket's own signal or wait: once control is back in the event loop.
@@ -157,8 +160,11 @@ void TcpTransport::takeIncoming()
 {
     if (socket.bytesAvailable() > 0)
         decode(socket.readAll());
-    if (ready && !inbox.isEmpty())
+    if (ready && !inbox.isEmpty()) {
         fault.clear();
+        lastLoss.clear();
+        reconnectPauseMs = ReconnectFirstMs;
+    }
 }
 
 void TcpTransport::onSocketError(QAbstractSocket::SocketError error)

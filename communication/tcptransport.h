@@ -74,4 +74,5 @@ private:
     bool ready = false;
     QString fault;   // the state while not ready, or that nothing was received yet
     QString failure; // why the last attempt failed, until one succeeds
+    QString lastLoss; // why the server let go of the line, until it sends something
 };

@@ -32,8 +32,11 @@ void mainForm::watchLine(CommDialogue* portList)
     connect(reopener, &LineReopener::lineBack, this, [this, portList, answerWait] {
         noteLineEvent(QStringLiteral("line back"), Qt::darkGreen);
         portList->followSystem();
-        refresher->clearPending();
-        launchCmdExecuteCommCheck();
+        // The probe is the panel's own, not the user's, and the display keeps its pace: a
+        // network port that comes and goes every few hundred milliseconds must not hold the
+        // display back by restarting its timer each time.
+        commandStack->clear();
+        queueProbe();
         showPumpOnAnswer(*answerWait);
     });
 }

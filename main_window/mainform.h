@@ -145,6 +145,8 @@ private:
     // Asks the pump for its address on the chosen address, as the window's own check of the
     // link rather than a command of the user's.
     void probeConnection();
+    // Asks the pump at the chosen address who it is, behind whatever is queued.
+    void queueProbe();
     void endSearch();
     // Verdict line and connection supervision from what the line did since the last tick.
     void showActivity(const BusinessLogic::CommandStack::Activity& activity, bool addressOnly);

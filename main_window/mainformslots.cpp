@@ -393,6 +393,11 @@ void mainForm::launchCmdExecuteCommCheck()
 void mainForm::probeConnection()
 {
     const LinkChange change(*this, commandStack);
+    queueProbe();
+}
+
+void mainForm::queueProbe()
+{
     queue(Table::setCommAddress.spezifier, ui.comboCommAddress->currentIndex(), Origin::Polled);
     queue(Table::executeCommCheck.spezifier, 0, Origin::Polled);
 }
