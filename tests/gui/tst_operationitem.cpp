@@ -53,9 +53,6 @@ private slots:
     void statusAnswerReplacesOnlyTheWordOfItsPage();
     void initialValues_data();
     void initialValues();
-    void setValueRewritesTextOnlyForTheCheckResult_data();
-    void setValueRewritesTextOnlyForTheCheckResult();
-    void itemsAnswerToTheirReadingCommands();
 };
 
 void TestOperationItem::answerIsParsedByTheItemsRule_data()
@@ -180,44 +177,6 @@ void TestOperationItem::initialValues()
     auto operationItem = create(item);
     QCOMPARE(operationItem->getValue(), value);
     QCOMPARE(operationItem->getText(), text);
-}
-
-void TestOperationItem::setValueRewritesTextOnlyForTheCheckResult_data()
-{
-    QTest::addColumn<QString>("item");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("check result") << "CommCheck" << 12 << "12";
-    QTest::newRow("check result negative") << "CommCheck" << -3 << "-3";
-    QTest::newRow("volume target keeps text") << "VolumeTarget" << 12 << "10.00";
-    QTest::newRow("protocol answer keeps text") << "ProtocolAnswer" << 0 << "1";
-    QTest::newRow("language keeps text") << "Language" << 3 << "";
-}
-
-void TestOperationItem::setValueRewritesTextOnlyForTheCheckResult()
-{
-    QFETCH(QString, item);
-    QFETCH(int, value);
-    QFETCH(QString, text);
-
-    auto operationItem = create(item);
-    operationItem->setValue(value);
-    QCOMPARE(operationItem->getValue(), value);
-    QCOMPARE(operationItem->getText(), text);
-}
-
-void TestOperationItem::itemsAnswerToTheirReadingCommands()
-{
-    GUI::OperationData data;
-    GUI::OperationItem bare;
-    QCOMPARE(data.getCommandSpezifier(), 65);
-    QCOMPARE(bare.getCommandSpezifier(), 65);
-    // Reached through the base, as the refresh cycle sees them.
-    std::unique_ptr<GUI::OperationData> status = std::make_unique<OperationItemStatus>();
-    std::unique_ptr<GUI::OperationData> check = std::make_unique<OperationItemCommCheck>();
-    QCOMPARE(status->getCommandSpezifier(), 8);
-    QCOMPARE(check->getCommandSpezifier(), 43);
 }
 
 QTEST_GUILESS_MAIN(TestOperationItem)

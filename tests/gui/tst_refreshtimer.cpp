@@ -65,13 +65,10 @@ private slots:
 
     void ticksQueueTheRotations_data();
     void ticksQueueTheRotations();
-    void detachRestartsTheRotations();
     void answersReachTheWaitingItemsInOrder();
     void pendingListIsMatchedAtItsHeadOnly_data();
     void pendingListIsMatchedAtItsHeadOnly();
-    void busyListLockSkipsTheTick();
     void tableEntryWithoutCommandQueuesNothing();
-    void itemBeyondTheTableThrowsAndReleasesTheLock();
     void noCyclicDataUpdateSwitchesTheTimer();
     void displayProtocolAnswerSetsTheLogFlag_data();
     void displayProtocolAnswerSetsTheLogFlag();
@@ -195,27 +192,6 @@ void TestRefreshTimer::ticksQueueTheRotations()
         QCOMPARE(tick(), expected);
 }
 
-void TestRefreshTimer::detachRestartsTheRotations()
-{
-    for (QChar name : {'A', 'B', 'C'})
-        refresher->attach(item(name), 2);
-    refresher->attach(&items->autostart, 1);
-    refresher->attach(&items->language, 1);
-    QCOMPARE(tick(), "A0 B0 A0");
-    QCOMPARE(tick(), "A0 B0");
-    // Not attached: the lists stay as they are, both rotations start again.
-    refresher->detach(&items->status);
-    QCOMPARE(tick(), "A0 B0 A0");
-    refresher->detach(&items->autostart);
-    QCOMPARE(tick(), "B0 B0");
-    QCOMPARE(tick(), "B0 C0");
-    refresher->detach(&items->language);
-    refresher->detach(&items->contrast);
-    QCOMPARE(tick(), "");
-    refresher->attach(&items->contrast, 2);
-    QCOMPARE(tick(), "C0");
-}
-
 void TestRefreshTimer::answersReachTheWaitingItemsInOrder()
 {
     refresher->attach(&items->volumeActual, 0);
@@ -279,28 +255,6 @@ void TestRefreshTimer::pendingListIsMatchedAtItsHeadOnly()
     QCOMPARE(refresher->pendingCount, qMax(left - 1, 0));
 }
 
-void TestRefreshTimer::busyListLockSkipsTheTick()
-{
-    refresher->attach(&items->volumeActual, 0);
-    refresher->attach(&items->autostart, 2);
-    QSemaphore locked;
-    QSemaphore release;
-    std::unique_ptr<QThread> holder(QThread::create([&] {
-        refresher->listMutex.lock();
-        locked.release();
-        release.acquire();
-        refresher->listMutex.unlock();
-    }));
-    holder->start();
-    locked.acquire();
-    QCOMPARE(tick(), "");
-    QCOMPARE(refresher->pendingCount, 0);
-    release.release();
-    QVERIFY(holder->wait(5000));
-    // The skipped tick did not move the rotation on.
-    QCOMPARE(tick(), "E1 A0");
-}
-
 void TestRefreshTimer::tableEntryWithoutCommandQueuesNothing()
 {
     table[2] = nullptr;
@@ -309,22 +263,6 @@ void TestRefreshTimer::tableEntryWithoutCommandQueuesNothing()
     QCOMPARE(tick(), "F1");
     QCOMPARE(refresher->pendingCount, 0);
     QCOMPARE(items->flowrate.getValue(), 120);
-}
-
-void TestRefreshTimer::itemBeyondTheTableThrowsAndReleasesTheLock()
-{
-    GUI::OperationItem bare;
-    refresher->attach(&bare, 0);
-    QVERIFY_THROWS_EXCEPTION(std::out_of_range, refresher->execute());
-    bool free = false;
-    std::unique_ptr<QThread> other(QThread::create([&] {
-        free = refresher->listMutex.try_lock();
-        if (free)
-            refresher->listMutex.unlock();
-    }));
-    other->start();
-    QVERIFY(other->wait(5000));
-    QVERIFY(free);
 }
 
 void TestRefreshTimer::noCyclicDataUpdateSwitchesTheTimer()

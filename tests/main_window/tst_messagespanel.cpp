@@ -3,6 +3,7 @@
 
 #include "windowrig.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -98,12 +99,8 @@ private slots:
     void workedExample();
     void checkByteColourByAnswer_data();
     void checkByteColourByAnswer();
-    void printableCheckByteAlone();
     void incorrectSentCheckByteIsRed();
-    void txMarksOtherThanLrcLeaveItBlack_data();
-    void txMarksOtherThanLrcLeaveItBlack();
-    void emptyAnswerWithoutMarks();
-    void wrappedLineAndMovedCursor();
+    void typedFrameReachesThePaneEscaped();
     void panesClearTogetherAfter350TxLines();
 
 private:
@@ -192,16 +189,6 @@ void MessagesPanelTest::checkByteColourByAnswer()
              expectedRuns(RxHead, int(rx.size()), checkByteLength(rx), colour));
 }
 
-void MessagesPanelTest::printableCheckByteAlone()
-{
-    // The model-version query to address 0 has the check byte ";".
-    exchange(Table::getModelVersion.spezifier);
-    const QString tx = lastLine(ui().textEditTxData);
-    QVERIFY2(tx.endsWith(QLatin1String("00?SV'/003';")), qPrintable(tx));
-    QCOMPARE(lastLineRuns(ui().textEditTxData),
-             expectedRuns(TxHead, int(tx.size()), 1, QStringLiteral("darkGreen")));
-}
-
 void MessagesPanelTest::incorrectSentCheckByteIsRed()
 {
     rig->table.at(Table::setInvalidLrc.spezifier)->setParameter(1);
@@ -210,61 +197,6 @@ void MessagesPanelTest::incorrectSentCheckByteIsRed()
     const QString tx = lastLine(ui().textEditTxData);
     QCOMPARE(lastLineRuns(ui().textEditTxData),
              expectedRuns(TxHead, int(tx.size()), checkByteLength(tx), QStringLiteral("red")));
-}
-
-void MessagesPanelTest::txMarksOtherThanLrcLeaveItBlack_data()
-{
-    QTest::addColumn<BusinessLogic::InvalidReason>("reason");
-    QTest::newRow("Acknowledged") << BusinessLogic::Acknowledged;
-    QTest::newRow("NotAcknowledged") << BusinessLogic::NotAcknowledged;
-}
-
-void MessagesPanelTest::txMarksOtherThanLrcLeaveItBlack()
-{
-    QFETCH(BusinessLogic::InvalidReason, reason);
-    exchange(Table::stop.spezifier); // the stack now knows the offsets of its lines
-    std::string line = "09:05:03:007  '/002'01KY1'/003''/035'";
-    rig->window->formatRawDataTxPos({int(line.size()) - 1});
-    rig->window->formatRawDataTxReasons({reason});
-    rig->window->displayRawDataTx(&line);
-    QCOMPARE(lastLine(ui().textEditTxData), QString::fromStdString(line));
-    QCOMPARE(lastLineRuns(ui().textEditTxData), QStringLiteral("blue 13, black 24"));
-}
-
-void MessagesPanelTest::emptyAnswerWithoutMarks()
-{
-    exchange(Table::stop.spezifier);
-    std::string line = "09:05:03:130 ";
-    rig->window->formatRawDataRxPos({});
-    rig->window->formatRawDataRxReasons({});
-    rig->window->displayRawDataRx(&line);
-    QCOMPARE(lastLine(ui().textEditRxData), QStringLiteral("09:05:03:130 "));
-    QCOMPARE(lastLineRuns(ui().textEditRxData), QStringLiteral("blue 12, darkGreen 1"));
-}
-
-void MessagesPanelTest::wrappedLineAndMovedCursor()
-{
-    rig->window->show();
-    if (rig->ui().TabsExtendedSettings->isHidden())
-        rig->window->toggleAdvancedScreen();
-    ui().TabsExtendedSettings->setCurrentWidget(ui().TabCommunication);
-    ui().textEditTxData->setFixedWidth(160);
-    QVERIFY(QTest::qWaitForWindowExposed(rig->window.get()));
-
-    exchange(Table::stop.spezifier);
-    // A click in the pane leaves the cursor at its start.
-    QTextCursor start = ui().textEditTxData->textCursor();
-    start.movePosition(QTextCursor::Start);
-    ui().textEditTxData->setTextCursor(start);
-
-    std::string line = "09:05:03:007  '/002'00" + std::string(120, 'A') + "'/003''/035'";
-    rig->window->formatRawDataTxReasons({});
-    rig->window->displayRawDataTx(&line);
-    QCOMPARE(ui().textEditTxData->document()->blockCount(), 2);
-    QCOMPARE(lastLine(ui().textEditTxData), QString::fromStdString(line));
-    QVERIFY(ui().textEditTxData->document()->lastBlock().layout()->lineCount() > 1);
-    QCOMPARE(lastLineRuns(ui().textEditTxData),
-             expectedRuns(TxHead, int(line.size()), 6, QStringLiteral("darkGreen")));
 }
 
 void MessagesPanelTest::panesClearTogetherAfter350TxLines()
@@ -295,6 +227,23 @@ void MessagesPanelTest::panesClearTogetherAfter350TxLines()
     for (int i = 0; i < 520; ++i)
         rig->window->displayRawDataRx(&rx);
     QCOMPARE(ui().textEditRxData->document()->blockCount(), 500);
+}
+
+void MessagesPanelTest::typedFrameReachesThePaneEscaped()
+{
+    QLineEdit* field = ui().lineEditDiscreteCommand;
+    field->setText(QStringLiteral("?DV F\u00fc\u0002\u0015") + QString(100000, u'x'));
+    // The field takes what fits its length; that is what is sent, as UTF-8.
+    QVERIFY(field->text().size() <= field->maxLength());
+    const QByteArray body = "00" + field->text().toUtf8();
+    QTest::keyClick(field, Qt::Key_Return);
+    // Handed to the line as typed, between the address and ETX.
+    QTRY_VERIFY(std::any_of(rig->stack.runs.cbegin(), rig->stack.runs.cend(), [&](const RecordingStack::Run& run) {
+        return run.frame.mid(1, run.frame.size() - 3) == body;
+    }));
+    QTRY_VERIFY(ui().textEditTxData->toPlainText().contains(QLatin1String("?DV'/032'F'/195''/188''/002''/021'xx")));
+    for (const QChar c : ui().textEditTxData->toPlainText())
+        QVERIFY2(c == u'\n' || (c.unicode() >= 0x20 && c.unicode() < 0x7f), qPrintable(QString::number(c.unicode())));
 }
 
 QTEST_MAIN(MessagesPanelTest)
