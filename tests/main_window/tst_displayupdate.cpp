@@ -328,6 +328,8 @@ void DisplayUpdateTest::timeShowsRemainingOrElapsed_data()
                              << QStringList{"00", "00", "30"};
     QTest::newRow("hundredths round up") << QByteArray("000000") << QByteArray("00003050")
                                          << QStringList{"00", "00", "31"};
+    QTest::newRow("a whole minute left") << QByteArray("000200") << QByteArray("00010000")
+                                         << QStringList{"00", "01", "00"};
     QTest::newRow("borrow over two units") << QByteArray("010000") << QByteArray("00003000")
                                            << QStringList{"00", "59", "30"};
 }
