@@ -18,7 +18,6 @@ private slots:
     void answersQuestionsWithoutDisplay_data();
     void answersQuestionsWithoutDisplay();
     void checksTheLineAtOnceThenPolls();
-    void simulatedPumpScreenshot();
 
 private:
     void prepare(QProcess& process, bool display) const;
@@ -102,23 +101,6 @@ void TestProgram::checksTheLineAtOnceThenPolls()
     program.terminate();
     QVERIFY(program.waitForFinished(5000));
     QVERIFY(program.readAllStandardError().contains("--no-such-option"));
-}
-
-void TestProgram::simulatedPumpScreenshot()
-{
-    const QString shot = home->filePath(QStringLiteral("panel.png"));
-    QProcess program;
-    prepare(program, true);
-    program.start(QStringLiteral(DOSEDESK_PROGRAM),
-                  {QStringLiteral("--simulate"), QStringLiteral("--screenshot"), shot});
-    QVERIFY(program.waitForFinished(30000));
-    const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
-    // Exit code 0 means the window showed the pump as connected before the picture was taken.
-    QVERIFY2(program.exitCode() == 0, qPrintable(errors));
-    QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()).trimmed(), shot);
-    const QImage image(shot);
-    QVERIFY(!image.isNull());
-    QVERIFY(image.width() > 300 && image.height() > 200);
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

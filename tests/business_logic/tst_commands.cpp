@@ -204,64 +204,6 @@ private slots:
         QCOMPARE(link.lastAnswerData, lastData);
     }
 
-    void typedFrame_data()
-    {
-        QTest::addColumn<bool>("asNumber");
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<Chunks>("reply");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("reading code") << false << QByteArray("?TV") << Chunks{{PtyPeer::frameOf("123"), 0}}
-                                      << PtyPeer::frameOf("01?TV") << QByteArray("123");
-        QTest::newRow("empty text") << false << QByteArray() << Chunks{{Nak, 0}} << PtyPeer::frameOf("01")
-                                    << QByteArray("DISCRETE COMMAND");
-        QTest::newRow("writing code waits for a frame")
-            << false << QByteArray("KY1") << AckThenFrame << PtyPeer::frameOf("01KY1") << QByteArray("4711");
-        QTest::newRow("number") << true << QByteArray("-42") << Chunks{{Nak, 0}} << PtyPeer::frameOf("01-42")
-                                << QByteArray("DISCRETE COMMAND");
-    }
-    void typedFrame()
-    {
-        QFETCH(bool, asNumber);
-        QFETCH(QByteArray, text);
-        QFETCH(Chunks, reply);
-        peer.setResponder([reply](const QByteArray&) { return reply; });
-        Command& typed = command(Table::setDiscreteCommand);
-        typed.setTextParameter("stale");
-        if (asNumber)
-            typed.setParameter(text.toInt());
-        else
-            typed.setTextParameter(text);
-        QTEST(runAndReceive(typed), "frame");
-        QTEST(typed.getAnswer(), "answer");
-    }
-
-    // The pump is told while the link still waits for ACK/NAK (so a late ACK is caught); the
-    // link switches afterwards.
-    void protocolAnswer_data()
-    {
-        QTest::addColumn<qint32>("value");
-        QTest::addColumn<bool>("before");
-        QTest::addColumn<bool>("after");
-        QTest::newRow("2 switches off") << 2 << true << false;
-        QTest::newRow("0 switches off") << 0 << true << false;
-        QTest::newRow("1 switches on") << 1 << false << true;
-    }
-    void protocolAnswer()
-    {
-        QFETCH(qint32, value);
-        QFETCH(bool, before);
-        peer.setResponder([](const QByteArray&) { return Chunks{{Ack, 60}}; });
-        link.protocolAnswer = before;
-        Command& setProtocol = command(Table::setProtocolAnswer);
-        setProtocol.setParameter(value);
-        QCOMPARE(runAndReceive(setProtocol), PtyPeer::frameOf("01SP" + QByteArray::number(value)));
-        QCOMPARE(link.ackReceived, before);
-        QTEST(link.protocolAnswer, "after");
-        QCOMPARE(setProtocol.getAnswer(), QByteArray("1"));
-        link.protocolAnswer = true;
-        QTest::qSleep(80);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCommands)

@@ -173,30 +173,6 @@ private slots:
         QCOMPARE(stack.queuedCount(), 0);
     }
 
-    void queueingFromAnotherThread()
-    {
-        constexpr int Count = 200;
-        ProbeStack<CommandStack> stack;
-        int answers = 0;
-        connect(&stack, &CommandStack::sendAnswer, this, [&] { ++answers; });
-        std::atomic<bool> done{false};
-        std::thread producer([&] {
-            for (int i = 0; i < Count; ++i)
-                stack.addCommand(&setVolume, i, false);
-            done = true;
-        });
-        QElapsedTimer clock;
-        clock.start();
-        while ((!done || stack.queuedCount() > 0) && clock.elapsed() < 10000)
-            stack.ExecuteCommand();
-        producer.join();
-        QCOMPARE(answers, Count);
-        QByteArrayList expected;
-        for (int i = 0; i < Count; ++i)
-            expected.append(QByteArray::number(i));
-        QCOMPARE(setVolume.given, expected);
-    }
-
 };
 
 QTEST_GUILESS_MAIN(TestCommandStack)

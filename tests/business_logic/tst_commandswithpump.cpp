@@ -51,19 +51,6 @@ private slots:
         link.address = pump.address();
     }
 
-    void runGrowsTheActualVolume()
-    {
-        run(Table::setRunMode, 0);
-        run(Table::setFlowRate, 60000); // 60 ml/min: a millilitre a second
-        QCOMPARE(run(Table::getFlowRate, 0), QByteArray("60000"));
-        run(Table::start, 0);
-        QVERIFY(link.ackReceived);
-        const qint64 first = run(Table::getActualVolume, 0).toLongLong();
-        QVERIFY(QTest::qWaitFor([&] { return run(Table::getActualVolume, 0).toLongLong() > first; }));
-        run(Table::stop, 0);
-        QVERIFY(link.ackReceived);
-    }
-
     // A value the window may send is taken by the pump and read back by the reading command;
     // one outside the pump's range is refused and the command reports its default.
     void writingCommands_data()

@@ -166,33 +166,6 @@ private slots:
         QCOMPARE(unescape(report.txLine.mid(14)), peer.receivedFrames().first());
     }
 
-    void logFlagDecidesReporting_data()
-    {
-        QTest::addColumn<bool>("logFlag");
-        QTest::addColumn<QStringList>("order");
-        QTest::newRow("logged") << true
-                                << QStringList{"txPositions", "txReasons", "txLine", "rxPositions",
-                                               "rxReasons", "rxLine", "answer"};
-        QTest::newRow("not logged") << false << QStringList{"answer"};
-    }
-
-    void logFlagDecidesReporting()
-    {
-        QFETCH(bool, logFlag);
-        QFETCH(QStringList, order);
-
-        Communication link;
-        ProbeCommand command(&link, 4, "KY1", ProbeCommand::Writing);
-        ProbeStack<LoggingCommandStack> stack;
-        Report report;
-        record(stack, report, this);
-        stack.addCommand(&command, 0, logFlag);
-        stack.ExecuteCommand();
-        QCOMPARE(report.order, order);
-        QCOMPARE(report.answers.size(), 1);
-        QCOMPARE(report.answers.first().spezifier, 4);
-    }
-
     void timeStampsAreTakenAroundTheExchange()
     {
         // Without a scripted clock the lines carry the system's UTC time, also where the local

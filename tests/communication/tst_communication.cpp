@@ -45,9 +45,6 @@ private slots:
     void judging();
     void lateCheckByteIsDroppedBeforeNextFrame();
     void answerAfterItsWaitIsNotTakenByNextCommand();
-    void addressOnlyAnswerStaysUntilNothingArrives();
-    void closedPortCompletesAtOnce();
-    void portChangeResetsFlags();
     void vanishedDeviceCloses();
 
 private:
@@ -150,54 +147,6 @@ void TestCommunication::answerAfterItsWaitIsNotTakenByNextCommand()
     QTest::qWait(250);
     peer->answerWith(onTime);
     QCOMPARE(exchange(*link, "?RV", Wait::Frame), QByteArray("22222"));
-}
-
-void TestCommunication::addressOnlyAnswerStaysUntilNothingArrives()
-{
-    link->address = 1;
-    peer->answerWith(PtyPeer::withLrc(Stx + "01" + Etx));
-    exchange(*link, "?SI", Wait::Frame);
-    QVERIFY(link->addressOnlyAnswer);
-    peer->answerWith(Ack);
-    exchange(*link, "KY1", Wait::Acknowledge);
-    QVERIFY(link->addressOnlyAnswer);
-    peer->stayQuiet();
-    exchange(*link, "KY1", Wait::Acknowledge);
-    QVERIFY(!link->addressOnlyAnswer);
-}
-
-void TestCommunication::closedPortCompletesAtOnce()
-{
-    Communication closed;
-    QByteArray frame = Stx + closed.addressText() + "KY1" + Etx;
-    QVERIFY(!closed.sendFrame(frame));
-    QVERIFY(closed.waitForAcknowledge());
-    QVERIFY(closed.waitForFrame());
-    QCOMPARE(closed.readAnswer(), QByteArray());
-    QVERIFY(closed.noAnswer);
-    closed.setCommPortPath(QStringLiteral("/dev/does-not-exist"));
-    QVERIFY(!closed.isOpen());
-}
-
-void TestCommunication::portChangeResetsFlags()
-{
-    peer->answerWith(Nak);
-    link->invalidLrc = true;
-    link->unusedLrc = true;
-    link->sentLrcValid = false;
-    exchange(*link, "KY1", Wait::Acknowledge);
-    QVERIFY(link->nakReceived);
-    link->setCommPortPath(peer->devicePath());
-    QVERIFY(link->isOpen());
-    QVERIFY(!link->invalidLrc);
-    QVERIFY(!link->nakReceived);
-    QVERIFY(link->answerRecognised);
-    // "Unused LRC" stays on, so the frames still end in "U" and are not reported as valid.
-    QVERIFY(link->unusedLrc);
-    QVERIFY(!link->sentLrcValid);
-    link->unusedLrc = false;
-    link->setCommPortPath(peer->devicePath());
-    QVERIFY(link->sentLrcValid);
 }
 
 void TestCommunication::vanishedDeviceCloses()

@@ -99,9 +99,6 @@ private slots:
     void workedExample();
     void checkByteColourByAnswer_data();
     void checkByteColourByAnswer();
-    void incorrectSentCheckByteIsRed();
-    void typedFrameReachesThePaneEscaped();
-    void panesClearTogetherAfter350TxLines();
 
 private:
     Ui::mainScreen& ui() { return rig->ui(); }
@@ -187,63 +184,6 @@ void MessagesPanelTest::checkByteColourByAnswer()
     QVERIFY2(rx.contains(answerPart), qPrintable(rx));
     QCOMPARE(lastLineRuns(ui().textEditRxData),
              expectedRuns(RxHead, int(rx.size()), checkByteLength(rx), colour));
-}
-
-void MessagesPanelTest::incorrectSentCheckByteIsRed()
-{
-    rig->table.at(Table::setInvalidLrc.spezifier)->setParameter(1);
-    rig->table.at(Table::setInvalidLrc.spezifier)->execute();
-    exchange(Table::stop.spezifier);
-    const QString tx = lastLine(ui().textEditTxData);
-    QCOMPARE(lastLineRuns(ui().textEditTxData),
-             expectedRuns(TxHead, int(tx.size()), checkByteLength(tx), QStringLiteral("red")));
-}
-
-void MessagesPanelTest::panesClearTogetherAfter350TxLines()
-{
-    exchange(Table::stop.spezifier);
-    ui().buttonClearAll->click();
-    std::string tx = "09:05:03:007  '/002'00KY0'/003''/034'";
-    std::string rx = "09:05:03:130 '/006'";
-    rig->window->formatRawDataTxReasons({});
-    rig->window->formatRawDataRxReasons({BusinessLogic::Acknowledged});
-    for (int i = 0; i < 350; ++i) {
-        rig->window->displayRawDataTx(&tx);
-        rig->window->displayRawDataRx(&rx);
-    }
-    QCOMPARE(ui().textEditTxData->document()->blockCount(), 350);
-    QCOMPARE(ui().textEditRxData->document()->blockCount(), 350);
-
-    rig->window->displayRawDataTx(&tx);
-    QVERIFY(ui().textEditTxData->document()->isEmpty());
-    QVERIFY(ui().textEditRxData->document()->isEmpty());
-
-    // The next logged command starts both panes again.
-    exchange(Table::stop.spezifier);
-    QCOMPARE(ui().textEditTxData->document()->blockCount(), 1);
-    QCOMPARE(ui().textEditRxData->document()->blockCount(), 1);
-
-    // The Rx pane has no such rule of its own: its 500-line limit trims it from the top.
-    for (int i = 0; i < 520; ++i)
-        rig->window->displayRawDataRx(&rx);
-    QCOMPARE(ui().textEditRxData->document()->blockCount(), 500);
-}
-
-void MessagesPanelTest::typedFrameReachesThePaneEscaped()
-{
-    QLineEdit* field = ui().lineEditDiscreteCommand;
-    field->setText(QStringLiteral("?DV F\u00fc\u0002\u0015") + QString(100000, u'x'));
-    // The field takes what fits its length; that is what is sent, as UTF-8.
-    QVERIFY(field->text().size() <= field->maxLength());
-    const QByteArray body = "00" + field->text().toUtf8();
-    QTest::keyClick(field, Qt::Key_Return);
-    // Handed to the line as typed, between the address and ETX.
-    QTRY_VERIFY(std::any_of(rig->stack.runs.cbegin(), rig->stack.runs.cend(), [&](const RecordingStack::Run& run) {
-        return run.frame.mid(1, run.frame.size() - 3) == body;
-    }));
-    QTRY_VERIFY(ui().textEditTxData->toPlainText().contains(QLatin1String("?DV'/032'F'/195''/188''/002''/021'xx")));
-    for (const QChar c : ui().textEditTxData->toPlainText())
-        QVERIFY2(c == u'\n' || (c.unicode() >= 0x20 && c.unicode() < 0x7f), qPrintable(QString::number(c.unicode())));
 }
 
 QTEST_MAIN(MessagesPanelTest)
