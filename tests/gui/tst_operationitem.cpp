@@ -60,37 +60,29 @@ void TestOperationItem::answerIsParsedByTheItemsRule_data()
     QTest::addColumn<int>("value");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("decimal whole") << "VolumeTarget" << QByteArray("12500") << 12500 << "12500";
     QTest::newRow("decimal truncated") << "VolumeTarget" << QByteArray("12.9") << 12 << "12.9";
     QTest::newRow("decimal negative toward zero") << "Flowrate" << QByteArray("-12.9") << -12 << "-12.9";
-    QTest::newRow("decimal no number") << "VolumeTarget" << QByteArray("abc") << 0 << "abc";
     QTest::newRow("decimal beyond 32 bits") << "Flowrate" << QByteArray("1e12") << 0 << "1e12";
 
     QTest::newRow("integer") << "RunMode" << QByteArray("1") << 1 << "1";
     QTest::newRow("integer fraction") << "Language" << QByteArray("12.9") << 0 << "12.9";
-    QTest::newRow("integer largest") << "Language" << QByteArray("2147483647") << 2147483647 << "2147483647";
-    QTest::newRow("integer one beyond") << "Language" << QByteArray("2147483648") << 0 << "2147483648";
     QTest::newRow("integer eleven nines") << "RunMode" << QByteArray("99999999999") << 0 << "99999999999";
     QTest::newRow("integer no number") << "RunMode" << QByteArray("x1") << 0 << "x1";
-    QTest::newRow("bare item integer") << "Bare" << QByteArray("17") << 17 << "17";
     QTest::newRow("utf-8 text kept") << "Language" << QByteArray("\xc3\xa4") << 0 << QString(QChar(0xe4));
 
     QTest::newRow("elapsed time") << "TimeElapsed" << QByteArray("01020345") << 372345 << "01020345";
     QTest::newRow("elapsed time ninth character")
         << "TimeElapsed" << QByteArray("0102034567") << 372756 << "010203456";
-    QTest::newRow("elapsed time short") << "TimeElapsed" << QByteArray("0102") << 372000 << "0102";
     QTest::newRow("elapsed time bad hours") << "TimeElapsed" << QByteArray("ab020345") << 12345 << "ab020345";
 
     QTest::newRow("dispense time") << "DispenseTime" << QByteArray("01020300") << 3723 << "010203";
     QTest::newRow("dispense time largest") << "DispenseTime" << QByteArray("995959") << 359999 << "995959";
 
     QTest::newRow("check result") << "CommCheck" << QByteArray("7") << 7 << "7";
-    QTest::newRow("check result none") << "CommCheck" << QByteArray("-1") << -1 << "-1";
     QTest::newRow("check result empty") << "CommCheck" << QByteArray() << -1 << "-1";
     QTest::newRow("check result beyond 32 bits") << "CommCheck" << QByteArray("99999999999") << -1 << "-1";
 
     QTest::newRow("status value") << "Status" << QByteArray("017 3") << 17 << "017 3";
-    QTest::newRow("status default answer") << "Status" << QByteArray("0 4") << 0 << "0 4";
 }
 
 void TestOperationItem::answerIsParsedByTheItemsRule()

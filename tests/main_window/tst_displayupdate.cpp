@@ -347,8 +347,6 @@ void DisplayUpdateTest::comboIndexes_data()
     row("analog off", "comboAnalIn", Table::getAnalogInput.spezifier, "9", 0);
     row("input 1 edge", "comboDigIn1", Table::getDigitalIn1.spezifier, "6", 2);
     row("input 2 both", "comboDigIn2", Table::getDigitalIn2.spezifier, "10", 5);
-    row("output 4", "comboDigOut", Table::getDigitalOut.spezifier, "4", 4);
-    row("calibration 100 %", "comboCalPercent", Table::getCustCalPercent.spezifier, "10000", 200);
     row("contrast", "comboContrast", Table::getDisplayContrast.spezifier, "40", 40);
     row("pump model", "comboPumpModel", Table::getPumpModel.spezifier, "5", 5);
 }

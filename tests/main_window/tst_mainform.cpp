@@ -56,6 +56,8 @@ private slots:
     void checkByteOptionsFalsifyTheFrame_data();
     void checkByteOptionsFalsifyTheFrame();
     void addressSearchFindsThePump();
+    void returnInAFieldPressesNoButton_data();
+    void returnInAFieldPressesNoButton();
     void storedAddressOutsideTheBusSelectsZero_data();
     void storedAddressOutsideTheBusSelectsZero();
 };
@@ -256,6 +258,27 @@ void TestMainForm::addressSearchFindsThePump()
     QCOMPARE(rig.stack.queuedCount(), 0);
     // Polling and the display run again.
     QVERIFY(rig.window->timer().isActive() == !rig.ui().checkboNoDataUpdate->isChecked());
+}
+
+void TestMainForm::returnInAFieldPressesNoButton_data()
+{
+    QTest::addColumn<QString>("button"); // had the focus last, before the field
+    QTest::newRow("start") << "buttonStart";
+    QTest::newRow("mode menu") << "buttonMode";
+}
+
+void TestMainForm::returnInAFieldPressesNoButton()
+{
+    WindowRig rig;
+    rig.window->show();
+    QApplication::setActiveWindow(rig.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    QFETCH(QString, button);
+    rig.window->findChild<QPushButton*>(button)->setFocus();
+    rig.ui().lineEditDiscreteCommand->setFocus();
+    rig.ui().lineEditDiscreteCommand->setText(QStringLiteral("?DV"));
+    QTest::keyClick(rig.ui().lineEditDiscreteCommand, Qt::Key_Return);
+    QCOMPARE(rig.bodiesUntilMarker(), QList<QByteArray>{"00?DV"});
 }
 
 void TestMainForm::storedAddressOutsideTheBusSelectsZero_data()
