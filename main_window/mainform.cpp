@@ -20,6 +20,7 @@
 #include <QHelpEngine>
 #include <QLayout>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -132,6 +133,10 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
 
     ui.checkboProtAnswer->setChecked(true);
     applyButtonStyles(ui);
+    // Return confirms what was typed in a field; it must never press a button of the panel
+    // (the dialog would press the last focused one: Start, or the mode menu).
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(false);
     BusinessLogic::registerMetaTypes();
 
     connect(&displayTimer, &QTimer::timeout, this, &mainForm::triggerUpdateValues);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the whole project with AddressSanitizer and UndefinedBehaviorSanitizer in its own
-# build folder and runs every test there. Any sanitizer report fails the run.
+# Builds what the tests need with AddressSanitizer and UndefinedBehaviorSanitizer in its own
+# build folder (no benchmarks) and runs every test there. Any sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -16,4 +16,4 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 # Its own settings and copy numbering, so that a soak beside other runs disturbs none of them.
 QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$scratch/config" DOSEDESK_LOCK_DIR="$scratch/locks" \
-    "$build/tests/reliability/dd_soak" "$minutes"
+    "$build/bench/dd_soak" "$minutes"

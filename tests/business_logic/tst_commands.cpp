@@ -1,291 +1,174 @@
-#include "commandexpectations.h"
+#include "allcommands.h"
 #include "communication.h"
 #include "ptypeer.h"
-#include "tablecommand.h"
 
-#include <QElapsedTimer>
 #include <QtTest>
 
 #include <climits>
-#include <memory>
-#include <typeinfo>
-
-Q_DECLARE_METATYPE(PtyPeer::Chunk)
+#include <stdexcept>
 
 using namespace BusinessLogic;
-using namespace CommandExpectations;
+using Traits = const CommandTraits*;
+using Chunks = QList<PtyPeer::Chunk>;
+namespace Table = CommandTable;
 
+Q_DECLARE_METATYPE(Traits)
+Q_DECLARE_METATYPE(Chunks)
+
+namespace {
+
+const QByteArray Ack(1, '\x06');
+const QByteArray Nak(1, '\x15');
+// ACK at once and a data frame 60 ms later: a writing command stops at the ACK, a reading one
+// waits on for the frame.
+const Chunks AckThenFrame{{Ack, 0}, {PtyPeer::frameOf("4711"), 60}};
+
+} // namespace
+
+// The pump commands against a scripted peer on a real pseudo-terminal: exact bytes on the line,
+// the wait each command makes, and what it reports.
 class TestCommands : public QObject
 {
     Q_OBJECT
 
     PtyPeer peer;
     Communication link;
-    // How long the peer may still be writing after a test function (late replies), so that the
-    // next one starts on a quiet line even when this one failed halfway.
-    int settleMs = 0;
+    std::vector<std::unique_ptr<Command>> commands = createAllCommands(&link);
 
-    // Opens the line again: flags of the port change, no stale bytes, address 1.
-    void reopen()
+    Command& command(const CommandTraits& traits)
     {
-        link.setCommPortPath(peer.devicePath());
-        link.protocolAnswer = true;
-        link.unusedLrc = false;
-        link.sentLrcValid = true;
-        link.address = 1;
-    }
-
-    void commandTable(bool sendingOnly = false)
-    {
-        QTest::addColumn<int>("index");
-        for (int i = 0; i < CommandCount; ++i)
-            if (!sendingOnly || rows[i].wait != Expect::NoLine)
-                QTest::newRow(rows[i].className) << i;
+        for (const auto& c : commands)
+            if (c->getCommandSpezifier() == traits.spezifier)
+                return *c;
+        throw std::logic_error("no such command");
     }
 
     // Runs the command and returns the frame the peer received, empty when it received none.
-    QByteArray runAndReceive(Command& command)
+    QByteArray runAndReceive(Command& c)
     {
         const int before = int(peer.receivedFrames().size());
-        command.execute();
-        if (!peer.waitForFrames(before + 1, 30))
-            return {};
-        return peer.receivedFrames().at(before);
+        c.execute();
+        return peer.waitForFrames(before + 1, 30) ? peer.receivedFrames().at(before) : QByteArray();
     }
 
 private slots:
-    void initTestCase() { QVERIFY(peer.isValid()); }
-
     void init()
     {
-        reopen();
+        link.setCommPortPath(peer.devicePath());
         QVERIFY(link.isOpen());
+        link.address = 1;
         peer.answerWith(Nak);
     }
 
-    void cleanup()
+    void goldenFrames_data()
     {
-        QTest::qSleep(settleMs);
-        settleMs = 0;
+        QTest::addColumn<Traits>("traits");
+        QTest::addColumn<qint32>("parameter");
+        QTest::addColumn<Chunks>("reply");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QByteArray>("answer");
+        const Chunks nak{{Nak, 0}};
+        auto row = [](const char* name, const CommandTraits& traits, qint32 parameter, const Chunks& reply,
+                      const char* hex, const char* answer) {
+            QTest::newRow(name) << &traits << parameter << reply << QByteArray::fromHex(hex) << QByteArray(answer);
+        };
+        row("start refused", Table::start, 0, nak, "0230314B59310323", "");
+        row("reading waits for its frame", Table::getVolume, 0, AckThenFrame, "0230313F4456032D", "4711");
+        row("setting stops at the ACK", Table::setVolume, 5000, AckThenFrame, "023031445630303030353030300317", "");
+        row("refusal gives the default", Table::setLanguage, 2, nak, "0230314C5332032D", "40");
+        row("status word names its page", Table::getPumpStatus, 4, AckThenFrame, "0230313F535334030B", "4711 4");
+        row("status word refused", Table::getPumpStatus, 4, nak, "0230313F535334030B", "0 4");
+        row("model version refused", Table::getModelVersion, 0, nak, "0230313F5356033A", "0011000000");
+        row("factory code", Table::setFactoryPumpStrokeVolume, 202, nak, "0230315A46213030323032030D", "");
+        row("communication check refused", Table::executeCommCheck, 0, nak, "0230313F53490325", "-1");
+        row("negative in width 1", Table::setAnalogInput, -5, nak, "02303152412D35030B", "9");
     }
-
-    void identity_data() { commandTable(); }
-    void identity()
+    void goldenFrames()
     {
-        QFETCH(int, index);
-        const Expected& row = rows[index];
-        const auto named = row.create(&link);
-        const auto all = createAllCommands(&link);
-        QCOMPARE(int(all.size()), CommandCount);
-        const Command& listed = *all[size_t(index)];
-        const Command& byName = *named;
-        QCOMPARE(typeid(listed).name(), typeid(byName).name());
-        QCOMPARE(named->getCommandSpezifier(), row.spezifier);
-
-        const QMetaObject* meta = named->metaObject();
-        if (row.ownSlots) {
-            QCOMPARE(meta->className(), row.className);
-            QByteArrayList own;
-            for (int m = meta->methodOffset(); m < meta->methodCount(); ++m)
-                own.append(meta->method(m).methodSignature());
-            QCOMPARE(own.join(','), QByteArray(row.ownSlots));
-        } else {
-            QCOMPARE(meta, &Command::staticMetaObject);
-        }
-    }
-
-    // The bulk of the table: exact bytes on the line, and what a refusal leaves as the answer.
-    void framesAndRefusal_data() { commandTable(); }
-    void framesAndRefusal()
-    {
-        QFETCH(int, index);
-        const Expected& row = rows[index];
-        const auto command = row.create(&link);
-        prepare(*command, row);
-        const QByteArray received = runAndReceive(*command);
-        if (row.wait == Expect::NoLine) {
-            QCOMPARE(received, QByteArray());
-            return;
-        }
-        const QByteArray expected = frameOf("01" + QByteArray(row.body));
-        QCOMPARE(received, expected);
-        QCOMPARE(command->getSentFrame(), expected);
-        QVERIFY(link.nakReceived);
-        QCOMPARE(command->getAnswer(), answerOf(row, row.defaultAnswer));
-    }
-
-    // ACK at once, a data frame 60 ms later: a writing command stops at the ACK and reports its
-    // default answer, a reading command waits on for the frame and reports its data.
-    void waitOperation_data() { commandTable(true); }
-    void waitOperation()
-    {
-        QFETCH(int, index);
-        const Expected& row = rows[index];
-        peer.setResponder([](const QByteArray&) {
-            return QList<PtyPeer::Chunk>{{Ack, 0}, {frameOf("4711"), 60}};
-        });
-        settleMs = row.wait == Expect::Acknowledge ? 80 : 0;
-        const auto command = row.create(&link);
-        prepare(*command, row);
-        command->execute();
-        const QByteArray data = row.wait == Expect::Frame ? QByteArray("4711") : row.defaultAnswer;
-        QCOMPARE(command->getAnswer(), answerOf(row, data));
-    }
-
-    // No port: every exchange ends at once with no data, so each command reports its default.
-    // The objects here come from the factory the program uses.
-    void defaultsWithoutPort_data() { commandTable(true); }
-    void defaultsWithoutPort()
-    {
-        QFETCH(int, index);
-        const Expected& row = rows[index];
-        Communication closed;
-        closed.address = 1;
-        closed.lastAnswerData = "stale";
-        const auto all = createAllCommands(&closed);
-        Command& command = *all[size_t(index)];
-        prepare(command, row);
-        command.execute();
-        QVERIFY(closed.noAnswer);
-        QCOMPARE(command.getSentFrame(), frameOf("01" + QByteArray(row.body)));
-        QCOMPARE(command.getAnswer(), answerOf(row, row.defaultAnswer));
-    }
-
-    void silentPump_data()
-    {
-        QTest::addColumn<int>("index");
-        for (const CommandSpezifier id : {5, 8, 9, 31, 61})
-            QTest::newRow(rows[rowOf(id)].className) << rowOf(id);
-    }
-    void silentPump()
-    {
-        QFETCH(int, index);
-        const Expected& row = rows[index];
-        peer.stayQuiet();
-        const auto command = row.create(&link);
-        prepare(*command, row);
-        QElapsedTimer timer;
-        timer.start();
-        command->execute();
-        QVERIFY(timer.elapsed() >= 110);
-        QVERIFY(link.noAnswer);
-        QCOMPARE(command->getAnswer(), answerOf(row, row.defaultAnswer));
+        QFETCH(Traits, traits);
+        QFETCH(qint32, parameter);
+        QFETCH(Chunks, reply);
+        QFETCH(QByteArray, frame);
+        peer.setResponder([reply](const QByteArray&) { return reply; });
+        Command& c = command(*traits);
+        c.setParameter(parameter);
+        c.setTextParameter("?ZZ9"); // only the typed-frame command may use a text
+        QCOMPARE(runAndReceive(c), frame);
+        QCOMPARE(c.getSentFrame(), frame);
+        QTEST(c.getAnswer(), "answer");
+        QTest::qSleep(80); // the late frame of AckThenFrame must not meet the next row
     }
 
     void valueFormat_data()
     {
-        QTest::addColumn<int>("index");
+        QTest::addColumn<Traits>("traits");
         QTest::addColumn<qint32>("value");
         QTest::addColumn<QByteArray>("body");
-        auto add = [](const char* name, CommandSpezifier id, qint32 value, const char* body) {
-            QTest::newRow(name) << rowOf(id) << value << QByteArray(body);
+        auto add = [](const char* name, const CommandTraits& traits, qint32 value, const char* body) {
+            QTest::newRow(name) << &traits << value << QByteArray(body);
         };
-        add("negative in width 8", 10, -250, "DV0000-250");
-        add("overlong in width 8", 10, 123456789, "DV123456789");
-        add("smallest in width 8", 11, INT_MIN, "RV-2147483648");
-        add("negative in width 1", 21, -5, "RA-5");
-        add("overlong in width 1", 21, 12, "RA12");
-        add("negative in width 2", 27, -1, "L2-1");
-        add("full width 3", 40, 100, "LC100");
-        add("overlong in width 3", 40, 1000, "LC1000");
-        add("full width 5", 34, 10000, "CH10000");
-        add("negative in width 5", 17, -7, "DB000-7");
-        add("overlong address", 48, 123, "AD123");
-        add("status word beyond one digit", 8, 12, "?SS12");
-        add("negative status word", 8, -1, "?SS-1");
-        add("stroke volume zero", 62, 0, "ZF!00000");
+        add("negative in width 8", Table::setVolume, -250, "DV0000-250");
+        add("overlong in width 8", Table::setVolume, 123456789, "DV123456789");
+        add("smallest in width 8", Table::setFlowRate, INT_MIN, "RV-2147483648");
+        add("negative in width 2", Table::setDigitalIn2, -1, "L2-1");
+        add("overlong in width 3", Table::setDisplayContrast, 1000, "LC1000");
+        add("negative in width 5", Table::setDispenseVolumeBreakTime, -7, "DB000-7");
+        add("status word beyond one digit", Table::getPumpStatus, 12, "?SS12");
+        add("stroke volume zero", Table::setFactoryPumpStrokeVolume, 0, "ZF!00000");
+        add("dispense time", Table::setDispenseTime, 1020300, "DT01020300");
     }
     void valueFormat()
     {
-        QFETCH(int, index);
+        QFETCH(Traits, traits);
         QFETCH(qint32, value);
         QFETCH(QByteArray, body);
-        const auto command = rows[index].create(&link);
-        command->setParameter(value);
-        QCOMPARE(runAndReceive(*command), frameOf("01" + body));
+        Command& c = command(*traits);
+        c.setParameter(value);
+        QCOMPARE(runAndReceive(c), PtyPeer::frameOf("01" + body));
     }
 
-    // Widths no command uses yet still follow the same rule.
-    void formatValueWidths_data()
-    {
-        QTest::addColumn<qint32>("value");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<QByteArray>("text");
-        QTest::newRow("1") << 7 << 1 << QByteArray("7");
-        QTest::newRow("2") << 7 << 2 << QByteArray("07");
-        QTest::newRow("3 negative") << -7 << 3 << QByteArray("0-7");
-        QTest::newRow("4") << 42 << 4 << QByteArray("0042");
-        QTest::newRow("5 exact") << 12345 << 5 << QByteArray("12345");
-        QTest::newRow("6 negative") << -250 << 6 << QByteArray("00-250");
-        QTest::newRow("7 zero") << 0 << 7 << QByteArray("0000000");
-        QTest::newRow("8 overlong negative") << -123456789 << 8 << QByteArray("-123456789");
-    }
-    void formatValueWidths()
-    {
-        QFETCH(qint32, value);
-        QFETCH(int, width);
-        QFETCH(QByteArray, text);
-        QCOMPARE(formatValue(value, width), text);
-    }
-
-    void commAddress_data()
+    // The link commands send nothing; the address and the check-byte options change what the
+    // next frame looks like.
+    void linkOptions_data()
     {
         QTest::addColumn<qint32>("address");
-        QTest::addColumn<QByteArray>("written");
-        QTest::newRow("one digit") << 7 << QByteArray("07");
-        QTest::newRow("two digits") << 42 << QByteArray("42");
-        QTest::newRow("three digits") << 123 << QByteArray("123");
-    }
-    void commAddress()
-    {
-        QFETCH(qint32, address);
-        QFETCH(QByteArray, written);
-        SetCommAddress setAddress(&link);
-        Start start(&link);
-        setAddress.setParameter(address);
-        QCOMPARE(runAndReceive(setAddress), QByteArray());
-        QCOMPARE(link.address, address);
-        QCOMPARE(runAndReceive(start), frameOf(written + "KY1"));
-    }
-
-    void checkByteOptions_data()
-    {
-        QTest::addColumn<bool>("unusedFirst");
         QTest::addColumn<qint32>("invalid");
         QTest::addColumn<qint32>("unused");
+        QTest::addColumn<bool>("unusedFirst");
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<bool>("sentLrcValid");
         const QByteArray start = QByteArray::fromHex("0230314B593103");
-        QTest::newRow("both off") << false << 0 << 0 << start + '\x23' << true;
-        QTest::newRow("invalid on, unused off") << false << 1 << 0 << start + '\x76' << false;
-        QTest::newRow("unused on") << false << 0 << 5 << start + 'U' << false;
-        QTest::newRow("invalid wins over unused") << false << -1 << 1 << start + '\x76' << false;
-        QTest::newRow("unused stays when invalid goes off") << true << 0 << 1 << start + 'U' << false;
+        QTest::newRow("both off") << 1 << 0 << 0 << false << start + '\x23' << true;
+        QTest::newRow("address 7") << 7 << 0 << 0 << false << PtyPeer::frameOf("07KY1") << true;
+        QTest::newRow("address 123") << 123 << 0 << 0 << false << PtyPeer::frameOf("123KY1") << true;
+        QTest::newRow("invalid on") << 1 << 1 << 0 << false << start + '\x76' << false;
+        QTest::newRow("unused on") << 1 << 0 << 5 << false << start + 'U' << false;
+        QTest::newRow("invalid wins over unused") << 1 << -1 << 1 << false << start + '\x76' << false;
+        QTest::newRow("unused stays when invalid goes off") << 1 << 0 << 1 << true << start + 'U' << false;
     }
-    void checkByteOptions()
+    void linkOptions()
     {
-        QFETCH(bool, unusedFirst);
+        QFETCH(qint32, address);
         QFETCH(qint32, invalid);
         QFETCH(qint32, unused);
+        QFETCH(bool, unusedFirst);
         QFETCH(QByteArray, frame);
-        QFETCH(bool, sentLrcValid);
-        SetInvalidLRC setInvalid(&link);
-        SetUnusedLRC setUnused(&link);
+        Command& setAddress = command(Table::setCommAddress);
+        Command& setInvalid = command(Table::setInvalidLrc);
+        Command& setUnused = command(Table::setUnusedLrc);
+        setAddress.setParameter(address);
         setInvalid.setParameter(invalid);
         setUnused.setParameter(unused);
-        if (unusedFirst) {
-            setUnused.execute();
-            setInvalid.execute();
-        } else {
-            setInvalid.execute();
-            setUnused.execute();
-        }
-        QCOMPARE(link.invalidLrc, invalid != 0);
-        QCOMPARE(link.unusedLrc, unused != 0);
-        QCOMPARE(link.sentLrcValid, sentLrcValid);
-        Start start(&link);
-        QCOMPARE(runAndReceive(start), frame);
-        QCOMPARE(start.getSentFrame(), frame);
+        QCOMPARE(runAndReceive(setAddress), QByteArray());
+        for (Command* c : unusedFirst ? QList<Command*>{&setUnused, &setInvalid} : QList<Command*>{&setInvalid, &setUnused})
+            QCOMPARE(runAndReceive(*c), QByteArray());
+        QCOMPARE(link.address, address);
+        QTEST(link.sentLrcValid, "sentLrcValid");
+        QCOMPARE(runAndReceive(command(Table::start)), frame);
+        setInvalid.setParameter(0);
+        setUnused.setParameter(0);
+        setInvalid.execute();
+        setUnused.execute();
     }
 
     // Replies the pump gives to consecutive commands, and the receive state reported afterwards.
@@ -293,130 +176,29 @@ private slots:
     {
         QTest::addColumn<QByteArrayList>("replies");
         QTest::addColumn<QByteArray>("state");
-        const QByteArray addressOnly = frameOf("01");
+        const QByteArray addressOnly = PtyPeer::frameOf("01");
         QTest::newRow("ack") << QByteArrayList{Ack} << QByteArray("1000");
         QTest::newRow("nak") << QByteArrayList{Nak} << QByteArray("0100");
         QTest::newRow("silence") << QByteArrayList{QByteArray()} << QByteArray("0010");
-        QTest::newRow("data frame") << QByteArrayList{frameOf("5")} << QByteArray("0000");
+        QTest::newRow("data frame") << QByteArrayList{PtyPeer::frameOf("5")} << QByteArray("0000");
         QTest::newRow("address only") << QByteArrayList{addressOnly} << QByteArray("0001");
-        QTest::newRow("address only, then ack") << QByteArrayList{addressOnly, Ack} << QByteArray("1001");
-        QTest::newRow("address only, then silence")
-            << QByteArrayList{addressOnly, QByteArray()} << QByteArray("0010");
+        QTest::newRow("address only, then silence") << QByteArrayList{addressOnly, QByteArray()} << QByteArray("0010");
     }
     void commRxState()
     {
         QFETCH(QByteArrayList, replies);
-        QFETCH(QByteArray, state);
-        Start start(&link);
-        ExecuteCommCheck check(&link);
         for (const QByteArray& reply : replies) {
             peer.answerWith(reply);
             // A frame ends the wait of a reading command, ACK/NAK that of a writing one.
-            (reply.startsWith('\x02') ? static_cast<Command&>(check) : start).execute();
+            command(reply.startsWith('\x02') ? Table::executeCommCheck : Table::start).execute();
         }
         const QByteArray lastData = link.lastAnswerData;
-        const int framesBefore = int(peer.receivedFrames().size());
-        GetCommRxState rxState(&link);
-        rxState.execute();
-        QCOMPARE(rxState.getAnswer(), state);
+        Command& rxState = command(Table::getCommRxState);
+        QCOMPARE(runAndReceive(rxState), QByteArray());
+        QTEST(rxState.getAnswer(), "state");
         QCOMPARE(link.lastAnswerData, lastData);
-        QCOMPARE(int(peer.receivedFrames().size()), framesBefore);
     }
 
-    void pumpStatus_data()
-    {
-        QTest::addColumn<qint32>("word");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("word 3") << 3 << frameOf("005") << QByteArray("005 3");
-        QTest::newRow("word 6") << 6 << frameOf("128") << QByteArray("128 6");
-        QTest::newRow("word 3 refused") << 3 << Nak << QByteArray("0 3");
-        QTest::newRow("word 12") << 12 << frameOf("7") << QByteArray("7 12");
-    }
-    void pumpStatus()
-    {
-        QFETCH(qint32, word);
-        QFETCH(QByteArray, reply);
-        QFETCH(QByteArray, answer);
-        peer.answerWith(reply);
-        GetPumpStatus status(&link);
-        status.setParameter(word);
-        status.execute();
-        QCOMPARE(status.getAnswer(), answer);
-        // Only the reported answer carries the word's number.
-        QCOMPARE(link.lastAnswerData, answer.left(answer.indexOf(' ')));
-    }
-
-    void discreteCommand_data()
-    {
-        QTest::addColumn<bool>("asNumber");
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QList<PtyPeer::Chunk>>("reply");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QByteArray>("answer");
-        using Chunks = QList<PtyPeer::Chunk>;
-        QTest::newRow("reading code") << false << QByteArray("?TV") << Chunks{{frameOf("123"), 0}}
-                                      << frameOf("01?TV") << QByteArray("123");
-        QTest::newRow("empty text") << false << QByteArray() << Chunks{{Nak, 0}} << frameOf("01")
-                                    << QByteArray("DISCRETE COMMAND");
-        QTest::newRow("writing code waits for a frame")
-            << false << QByteArray("KY1") << Chunks{{Ack, 0}, {frameOf("9"), 30}}
-            << frameOf("01KY1") << QByteArray("9");
-        QTest::newRow("number") << true << QByteArray("-42") << Chunks{{Nak, 0}} << frameOf("01-42")
-                                << QByteArray("DISCRETE COMMAND");
-    }
-    void discreteCommand()
-    {
-        QFETCH(bool, asNumber);
-        QFETCH(QByteArray, text);
-        QFETCH(QList<PtyPeer::Chunk>, reply);
-        QFETCH(QByteArray, frame);
-        QFETCH(QByteArray, answer);
-        peer.setResponder([reply](const QByteArray&) { return reply; });
-        settleMs = 50;
-        SetDiscreteCommand discrete(&link);
-        discrete.setTextParameter("stale");
-        if (asNumber)
-            discrete.setParameter(text.toInt());
-        else
-            discrete.setTextParameter(text);
-        QCOMPARE(runAndReceive(discrete), frame);
-        QCOMPARE(discrete.getAnswer(), answer);
-    }
-
-    // The pump is told while the link still waits for ACK/NAK (so a late ACK is caught); the
-    // link switches afterwards.
-    void protocolAnswer_data()
-    {
-        QTest::addColumn<qint32>("value");
-        QTest::addColumn<bool>("before");
-        QTest::addColumn<bool>("after");
-        QTest::newRow("2 switches off") << 2 << true << false;
-        QTest::newRow("0 switches off") << 0 << true << false;
-        QTest::newRow("1 switches on") << 1 << false << true;
-    }
-    void protocolAnswer()
-    {
-        QFETCH(qint32, value);
-        QFETCH(bool, before);
-        QFETCH(bool, after);
-        peer.setResponder([](const QByteArray&) { return QList<PtyPeer::Chunk>{{Ack, 60}}; });
-        settleMs = 80;
-        link.protocolAnswer = before;
-        SetProtocolAnswer setProtocol(&link);
-        setProtocol.setParameter(value);
-        QCOMPARE(runAndReceive(setProtocol), frameOf("01SP" + QByteArray::number(value)));
-        QCOMPARE(link.ackReceived, before);
-        QCOMPARE(link.protocolAnswer, after);
-        QCOMPARE(setProtocol.getAnswer(), QByteArray("1"));
-    }
-
-    void baseCommand()
-    {
-        Command base(&link);
-        QCOMPARE(base.getCommandSpezifier(), BaseCommandSpezifier);
-        QCOMPARE(BaseCommandSpezifier, 65);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCommands)

@@ -78,10 +78,6 @@ private slots:
         QTest::addColumn<QByteArrayList>("toGetVolume");
         QTest::addColumn<QByteArrayList>("toRawFrame");
 
-        QTest::newRow("set then get") << QStringList{"V=500", "G=0"} << QByteArrayList{"500"}
-                                      << QByteArrayList{"0"} << QByteArrayList{};
-        QTest::newRow("text then number") << QStringList{"R:x", "V=500"} << QByteArrayList{"500"}
-                                          << QByteArrayList{} << QByteArrayList{"text:x"};
         QTest::newRow("number then text") << QStringList{"V=500", "R:x", "G=7"}
                                           << QByteArrayList{"500"} << QByteArrayList{"7"}
                                           << QByteArrayList{"text:x"};
@@ -177,63 +173,6 @@ private slots:
         QCOMPARE(stack.queuedCount(), 0);
     }
 
-    void emptySlotOfTheTableIsNotQueued()
-    {
-        ProbeStack<CommandStack> stack;
-        stack.addCommand(nullptr, 1, true);
-        stack.addCommand(nullptr, QByteArray("x"));
-        QCOMPARE(stack.queuedCount(), 0);
-    }
-
-    void queueingFromAnotherThread()
-    {
-        constexpr int Count = 200;
-        ProbeStack<CommandStack> stack;
-        int answers = 0;
-        connect(&stack, &CommandStack::sendAnswer, this, [&] { ++answers; });
-        std::atomic<bool> done{false};
-        std::thread producer([&] {
-            for (int i = 0; i < Count; ++i)
-                stack.addCommand(&setVolume, i, false);
-            done = true;
-        });
-        QElapsedTimer clock;
-        clock.start();
-        while ((!done || stack.queuedCount() > 0) && clock.elapsed() < 10000)
-            stack.ExecuteCommand();
-        producer.join();
-        QCOMPARE(answers, Count);
-        QByteArrayList expected;
-        for (int i = 0; i < Count; ++i)
-            expected.append(QByteArray::number(i));
-        QCOMPARE(setVolume.given, expected);
-    }
-
-    void rawFramesSendTheirOwnText()
-    {
-        // Two frames typed before the first went out: each must go out as it was typed.
-        PtyPeer peer;
-        QVERIFY(peer.isValid());
-        peer.answerWith(PtyPeer::withLrc("\x02"
-                                         "OK\x03"));
-        link.setCommPortPath(peer.devicePath());
-        QVERIFY(link.isOpen());
-
-        BusinessLogic::Communicate::SetDiscreteCommand typedFrame(&link);
-        ProbeStack<CommandStack> stack;
-        int answers = 0;
-        connect(&stack, &CommandStack::sendAnswer, this, [&] { ++answers; });
-        stack.addCommand(&typedFrame, QByteArray("?TV"));
-        stack.addCommand(&typedFrame, QByteArray("KY1"));
-        QTRY_COMPARE(answers, 2);
-
-        const QList<QByteArray> expected{PtyPeer::withLrc("\x02"
-                                                          "00?TV\x03"),
-                                         PtyPeer::withLrc("\x02"
-                                                          "00KY1\x03")};
-        QCOMPARE(peer.receivedFrames(), expected);
-        link.setCommPortPath(QString());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCommandStack)

@@ -1,11 +1,14 @@
-#include "commandexpectations.h"
+#include "allcommands.h"
 #include "communication.h"
 #include "ptypump.h"
 
 #include <QtTest>
 
 using namespace BusinessLogic;
-using namespace CommandExpectations;
+using Traits = const CommandTraits*;
+namespace Table = CommandTable;
+
+Q_DECLARE_METATYPE(Traits)
 
 // The commands against the simulated pump on a pseudo-terminal: what the pump understood, and
 // what the commands report back from it.
@@ -17,20 +20,18 @@ class TestCommandsWithPump : public QObject
     Communication link;
     std::vector<std::unique_ptr<Command>> commands = createAllCommands(&link);
 
-    Command& command(CommandSpezifier spezifier) { return *commands[size_t(rowOf(spezifier))]; }
-
-    QByteArray run(CommandSpezifier spezifier, qint32 parameter)
+    QByteArray run(const CommandTraits& traits, qint32 parameter)
     {
-        Command& c = command(spezifier);
+        Command& c = *commands[size_t(traits.spezifier < 44 ? traits.spezifier : traits.spezifier - 1)];
         c.setParameter(parameter);
         c.execute();
         return c.getAnswer();
     }
 
     // The code a writing command's body starts with, without its value.
-    static QByteArray codeOf(const Expected& row)
+    static QByteArray codeOf(const CommandTraits& traits)
     {
-        const QByteArray body(row.body);
+        const QByteArray body(traits.body);
         return body.left(body.size() >= 3 && body[2] == '!' ? 3 : 2);
     }
 
@@ -40,6 +41,8 @@ private slots:
         QVERIFY2(pump.start(), qPrintable(pump.errorString()));
         link.setCommPortPath(pump.devicePath());
         QVERIFY(link.isOpen());
+        for (std::size_t i = 0; i < commands.size(); ++i)
+            QCOMPARE(commands[i]->getCommandSpezifier(), int(i < 44 ? i : i + 1));
     }
 
     void init()
@@ -48,79 +51,55 @@ private slots:
         link.address = pump.address();
     }
 
-    void runGrowsTheActualVolume()
-    {
-        run(0, 0);
-        run(11, 60000); // 60 ml/min: a millilitre a second
-        QVERIFY(link.ackReceived);
-        QCOMPARE(run(12, 0), QByteArray("60000"));
-        run(4, 0);
-        QVERIFY(link.ackReceived);
-        const qint64 first = run(2, 0).toLongLong();
-        QTest::qWait(200);
-        const qint64 second = run(2, 0).toLongLong();
-        QVERIFY2(second > first, qPrintable(QString("%1 then %2").arg(first).arg(second)));
-        run(5, 0);
-        QVERIFY(link.ackReceived);
-    }
-
     // A value the window may send is taken by the pump and read back by the reading command;
-    // one outside the pump's range is refused.
+    // one outside the pump's range is refused and the command reports its default.
     void writingCommands_data()
     {
-        QTest::addColumn<int>("writer");
-        QTest::addColumn<int>("reader");
+        QTest::addColumn<Traits>("writer");
+        QTest::addColumn<Traits>("reader");
         QTest::addColumn<qint32>("good");
         QTest::addColumn<qint32>("bad");
-        auto add = [](CommandSpezifier writer, CommandSpezifier reader, qint32 good, qint32 bad) {
-            QTest::newRow(rows[rowOf(writer)].className)
-                << rowOf(writer) << (reader < 0 ? -1 : rowOf(reader)) << good << bad;
+        auto add = [](const CommandTraits& writer, Traits reader, qint32 good, qint32 bad) {
+            QTest::newRow(writer.body) << &writer << reader << good << bad;
         };
-        add(10, 9, 2500, -250);
-        add(11, 12, 5000, 200000);
-        add(13, 14, 1020300, -1);
-        add(17, 18, 125, -5);
-        add(19, 20, 3, 100000);
-        add(21, 22, 3, 5);
-        add(23, 24, 1, -1);
-        add(25, 26, 6, 2);
-        add(27, 28, 10, 7);
-        add(29, 30, 4, 5);
-        add(31, 32, 6, 7);
-        add(33, -1, 1500, -1);
-        add(34, 35, 8000, 7999);
-        add(36, 37, 1, 2);
-        add(38, 39, 3, 4);
-        add(40, 41, 7, 101);
-        add(48, 49, 0, 100);
-        add(55, 56, 1, 2);
-        add(57, -1, 1500, -1);
-        add(58, 59, 1, 2);
-        add(60, 61, 3, 6);
-        add(62, 63, 202, -202);
+        add(Table::setVolume, &Table::getVolume, 2500, -250);
+        add(Table::setFlowRate, &Table::getFlowRate, 5000, 200000);
+        add(Table::setDispenseTime, &Table::getDispenseTime, 1020300, -1);
+        add(Table::setDispenseVolumeBreakTime, &Table::getDispenseVolumeBreakTime, 125, -5);
+        add(Table::setDispenseVolumeNumber, &Table::getDispenseVolumeNumber, 3, 100000);
+        add(Table::setAnalogInput, &Table::getAnalogInput, 3, 5);
+        add(Table::setAnalogRange, &Table::getAnalogRange, 1, -1);
+        add(Table::setDigitalIn1, &Table::getDigitalIn1, 6, 2);
+        add(Table::setDigitalIn2, &Table::getDigitalIn2, 10, 7);
+        add(Table::setDigitalOut, &Table::getDigitalOut, 4, 5);
+        add(Table::setLanguage, &Table::getLanguage, 6, 7);
+        add(Table::setCustCalVol, nullptr, 1500, -1);
+        add(Table::setCustCalPercent, &Table::getCustCalPercent, 8000, 7999);
+        add(Table::setAutostart, &Table::getAutostart, 1, 2);
+        add(Table::setPumpProfileCharacteristic, &Table::getPumpProfileCharactristic, 3, 4);
+        add(Table::setDisplayContrast, &Table::getDisplayContrast, 7, 101);
+        add(Table::setPumpAddress, &Table::getPumpAddress, 0, 100);
+        add(Table::setFactoryMode, &Table::getFactoryMode, 1, 2);
+        add(Table::setFactoryMeasuredCalVolume, nullptr, 1500, -1);
+        add(Table::setMaintenancePos, &Table::getMaintenancePos, 1, 2);
+        add(Table::setPumpModel, &Table::getPumpModel, 3, 6);
+        add(Table::setFactoryPumpStrokeVolume, &Table::getFactoryPumpStrokeVolume, 202, -202);
     }
     void writingCommands()
     {
-        QFETCH(int, writer);
-        QFETCH(int, reader);
+        QFETCH(Traits, writer);
+        QFETCH(Traits, reader);
         QFETCH(qint32, good);
         QFETCH(qint32, bad);
-        const Expected& row = rows[writer];
-        GetCommRxState rxState(&link);
-
-        const QByteArray refused = run(row.spezifier, bad);
+        QCOMPARE(run(*writer, bad), QByteArray(writer->defaultAnswer));
         QVERIFY(link.nakReceived);
-        rxState.execute();
-        QCOMPARE(rxState.getAnswer(), QByteArray("0100"));
-        QCOMPARE(refused, QByteArray(row.defaultAnswer));
+        QCOMPARE(run(Table::getCommRxState, 0), QByteArray("0100"));
 
-        run(row.spezifier, good);
+        run(*writer, good);
         QVERIFY(link.ackReceived);
-        QCOMPARE(pump.value(codeOf(row)).value_or(-1), qint64(good));
-        if (reader >= 0) {
-            const QByteArray body(rows[reader].body);
-            QCOMPARE(run(rows[reader].spezifier, 0), pump.query(body));
-        }
+        QCOMPARE(pump.value(codeOf(*writer)).value_or(-1), qint64(good));
+        if (reader)
+            QCOMPARE(run(*reader, 0), pump.query(reader->body));
     }
 
     // Every reading command reports what the pump answers to its code.
@@ -128,24 +107,32 @@ private slots:
     {
         QTest::addColumn<int>("index");
         QTest::addColumn<qint32>("parameter");
-        for (int i = 0; i < CommandCount; ++i)
-            if (rows[i].wait == Expect::Frame && rows[i].spezifier != 53)
-                QTest::newRow(rows[i].className) << i << rows[i].parameter;
-        QTest::newRow("GetPumpStatus word 2") << rowOf(8) << 2;
-        QTest::newRow("GetPumpStatus word 6") << rowOf(8) << 6;
+        // Which commands read, from the frames they build on a closed line.
+        Communication closed;
+        const auto probes = createAllCommands(&closed);
+        for (int i = 0; i < CommandCount; ++i) {
+            closed.lastSentFrame.clear();
+            probes[size_t(i)]->setParameter(1);
+            probes[size_t(i)]->execute();
+            const QByteArray frame = probes[size_t(i)]->getSentFrame();
+            if (frame.mid(3).startsWith('?'))
+                QTest::newRow(frame.mid(3, frame.size() - 5).constData()) << i << 1;
+        }
+        QTest::newRow("status word 6") << int(Table::getPumpStatus.spezifier) << 6;
     }
     void readingCommands()
     {
         QFETCH(int, index);
         QFETCH(qint32, parameter);
-        const Expected& row = rows[index];
-        const bool statusWord = row.spezifier == 8;
-        const QByteArray word = QByteArray::number(parameter);
-        const QByteArray expected = pump.query(statusWord ? "?SS" + word : QByteArray(row.body));
+        Command& c = *commands[size_t(index)];
+        c.setParameter(parameter);
+        c.execute();
+        const QByteArray body = c.getSentFrame().mid(3, c.getSentFrame().size() - 5);
+        const QByteArray expected = pump.query(body);
         QVERIFY(!expected.isEmpty());
-        const QByteArray answer = run(row.spezifier, parameter);
         QVERIFY(link.answerRecognised);
-        QCOMPARE(answer, statusWord ? expected + ' ' + word : expected);
+        const bool statusWord = c.getCommandSpezifier() == Table::getPumpStatus.spezifier;
+        QCOMPARE(c.getAnswer(), statusWord ? expected + ' ' + QByteArray::number(parameter) : expected);
     }
 
     void typedFrames_data()
@@ -157,10 +144,10 @@ private slots:
     void typedFrames()
     {
         QFETCH(QByteArray, text);
-        SetDiscreteCommand& discrete = static_cast<SetDiscreteCommand&>(command(53));
-        discrete.setTextParameter(text);
-        discrete.execute();
-        QCOMPARE(discrete.getAnswer(), text.isEmpty() ? link.addressText() : pump.query(text));
+        Command& typed = *commands[size_t(Table::setDiscreteCommand.spezifier - 1)];
+        typed.setTextParameter(text);
+        typed.execute();
+        QCOMPARE(typed.getAnswer(), text.isEmpty() ? link.addressText() : pump.query(text));
     }
 };
 

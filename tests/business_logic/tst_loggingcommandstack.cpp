@@ -66,74 +66,6 @@ class TestLoggingCommandStack : public QObject
     Q_OBJECT
 
 private slots:
-    void escape_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QByteArray>("escaped");
-
-        QTest::newRow("empty") << QByteArray() << QByteArray();
-        QTest::newRow("control characters")
-            << QByteArray("\x02\x03\x06\x15") << QByteArray("'/002''/003''/006''/021'");
-        QTest::newRow("range ends stay") << QByteArray("0z:?_AZaz09") << QByteArray("0z:?_AZaz09");
-        QTest::newRow("just outside the range") << QByteArray("/{") << QByteArray("'/047''/123'");
-        QTest::newRow("blank and exclamation") << QByteArray(" !") << QByteArray("'/032''/033'");
-        QTest::newRow("token characters themselves")
-            << QByteArray("'/") << QByteArray("'/039''/047'");
-        QTest::newRow("zero and high bytes")
-            << QByteArray("\x00\xc8\xff", 3) << QByteArray("'/000''/200''/255'");
-        QTest::newRow("mixed") << QByteArray("\x02"
-                                             "01KY1\x03#")
-                               << QByteArray("'/002'01KY1'/003''/035'");
-    }
-
-    void escape()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(QByteArray, escaped);
-        const std::string text = LoggingCommandStack::escape(body);
-        QCOMPARE(QByteArray::fromStdString(text), escaped);
-        QCOMPARE(unescape(escaped), body);
-    }
-
-    void formatLine_data()
-    {
-        QTest::addColumn<int>("hour");
-        QTest::addColumn<int>("minute");
-        QTest::addColumn<int>("second");
-        QTest::addColumn<int>("millisecond");
-        QTest::addColumn<bool>("commandGap");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QByteArray>("line");
-
-        QTest::newRow("command") << 9 << 5 << 3 << 7 << true << QByteArray("\x02" "01KY1\x03#")
-                                 << QByteArray("09:05:03:007  '/002'01KY1'/003''/035'");
-        QTest::newRow("answer") << 9 << 5 << 3 << 120 << false << QByteArray("\x06")
-                                << QByteArray("09:05:03:120 '/006'");
-        QTest::newRow("empty answer") << 23 << 59 << 59 << 999 << false << QByteArray()
-                                      << QByteArray("23:59:59:999 ");
-        QTest::newRow("midnight") << 0 << 0 << 0 << 0 << true << QByteArray("A")
-                                  << QByteArray("00:00:00:000  A");
-    }
-
-    void formatLine()
-    {
-        QFETCH(int, hour);
-        QFETCH(int, minute);
-        QFETCH(int, second);
-        QFETCH(int, millisecond);
-        QFETCH(bool, commandGap);
-        QFETCH(QByteArray, body);
-        QFETCH(QByteArray, line);
-
-        std::size_t prefix = 0;
-        const std::string text = LoggingCommandStack::formatLine(
-            clockAt(hour, minute, second, millisecond),
-            commandGap ? LoggingCommandStack::CommandGap : LoggingCommandStack::AnswerGap, body,
-            &prefix);
-        QCOMPARE(QByteArray::fromStdString(text), line);
-        QCOMPARE(prefix, std::size_t(commandGap ? 14 : 13));
-    }
-
     void loggedExchange_data()
     {
         QTest::addColumn<int>("spezifier");
@@ -232,33 +164,6 @@ private slots:
         QCOMPARE(report.rxLine.at(stack.answerTextOffset()), ' ');
         QCOMPARE(peer.receivedFrames().size(), 1);
         QCOMPARE(unescape(report.txLine.mid(14)), peer.receivedFrames().first());
-    }
-
-    void logFlagDecidesReporting_data()
-    {
-        QTest::addColumn<bool>("logFlag");
-        QTest::addColumn<QStringList>("order");
-        QTest::newRow("logged") << true
-                                << QStringList{"txPositions", "txReasons", "txLine", "rxPositions",
-                                               "rxReasons", "rxLine", "answer"};
-        QTest::newRow("not logged") << false << QStringList{"answer"};
-    }
-
-    void logFlagDecidesReporting()
-    {
-        QFETCH(bool, logFlag);
-        QFETCH(QStringList, order);
-
-        Communication link;
-        ProbeCommand command(&link, 4, "KY1", ProbeCommand::Writing);
-        ProbeStack<LoggingCommandStack> stack;
-        Report report;
-        record(stack, report, this);
-        stack.addCommand(&command, 0, logFlag);
-        stack.ExecuteCommand();
-        QCOMPARE(report.order, order);
-        QCOMPARE(report.answers.size(), 1);
-        QCOMPARE(report.answers.first().spezifier, 4);
     }
 
     void timeStampsAreTakenAroundTheExchange()

@@ -2,9 +2,7 @@
 #include "openrefreshtimer.h"
 #include "operationitems.h"
 
-#include <QSemaphore>
 #include <QTest>
-#include <QThread>
 
 #include <map>
 #include <memory>
@@ -65,16 +63,7 @@ private slots:
 
     void ticksQueueTheRotations_data();
     void ticksQueueTheRotations();
-    void detachRestartsTheRotations();
     void answersReachTheWaitingItemsInOrder();
-    void pendingListIsMatchedAtItsHeadOnly_data();
-    void pendingListIsMatchedAtItsHeadOnly();
-    void busyListLockSkipsTheTick();
-    void tableEntryWithoutCommandQueuesNothing();
-    void itemBeyondTheTableThrowsAndReleasesTheLock();
-    void noCyclicDataUpdateSwitchesTheTimer();
-    void displayProtocolAnswerSetsTheLogFlag_data();
-    void displayProtocolAnswerSetsTheLogFlag();
 
 private:
     // Runs one tick and everything it queued; returns "A1 S2 …" per executed command.
@@ -195,27 +184,6 @@ void TestRefreshTimer::ticksQueueTheRotations()
         QCOMPARE(tick(), expected);
 }
 
-void TestRefreshTimer::detachRestartsTheRotations()
-{
-    for (QChar name : {'A', 'B', 'C'})
-        refresher->attach(item(name), 2);
-    refresher->attach(&items->autostart, 1);
-    refresher->attach(&items->language, 1);
-    QCOMPARE(tick(), "A0 B0 A0");
-    QCOMPARE(tick(), "A0 B0");
-    // Not attached: the lists stay as they are, both rotations start again.
-    refresher->detach(&items->status);
-    QCOMPARE(tick(), "A0 B0 A0");
-    refresher->detach(&items->autostart);
-    QCOMPARE(tick(), "B0 B0");
-    QCOMPARE(tick(), "B0 C0");
-    refresher->detach(&items->language);
-    refresher->detach(&items->contrast);
-    QCOMPARE(tick(), "");
-    refresher->attach(&items->contrast, 2);
-    QCOMPARE(tick(), "C0");
-}
-
 void TestRefreshTimer::answersReachTheWaitingItemsInOrder()
 {
     refresher->attach(&items->volumeActual, 0);
@@ -241,149 +209,6 @@ void TestRefreshTimer::answersReachTheWaitingItemsInOrder()
     drain();
     QCOMPARE(items->volumeActual.getValue(), 20);
     QCOMPARE(refresher->pendingCount, 0);
-}
-
-void TestRefreshTimer::pendingListIsMatchedAtItsHeadOnly_data()
-{
-    QTest::addColumn<int>("waiting");
-    QTest::addColumn<int>("answered"); // spezifier of the answer
-    QTest::addColumn<bool>("delivered");
-    QTest::addColumn<int>("left");
-
-    QTest::newRow("102, matching") << 102 << 2 << true << 0;
-    QTest::newRow("101, matching") << 101 << 2 << true << 100;
-    QTest::newRow("101, not matching") << 101 << 9 << false << 0;
-    QTest::newRow("100, not matching") << 100 << 9 << false << 100;
-    QTest::newRow("one, not matching") << 1 << 9 << false << 1;
-    QTest::newRow("one, matching") << 1 << 2 << true << 0;
-    QTest::newRow("none") << 0 << 2 << false << 0;
-}
-
-void TestRefreshTimer::pendingListIsMatchedAtItsHeadOnly()
-{
-    QFETCH(int, waiting);
-    QFETCH(int, answered);
-    QFETCH(bool, delivered);
-    QFETCH(int, left);
-
-    for (int n = 0; n < waiting; ++n)
-        refresher->attach(&items->volumeActual, 0);
-    refresher->execute();
-    QCOMPARE(refresher->pendingCount, waiting);
-    refresher->notify(Answer{answered, "4711"});
-    QCOMPARE(items->volumeActual.getValue(), delivered ? 4711 : 0);
-    QCOMPARE(refresher->pendingCount, left);
-    // Whatever is left still lines up with the answers to come.
-    refresher->notify(Answer{2, "815"});
-    QCOMPARE(items->volumeActual.getValue(), left > 0 ? 815 : (delivered ? 4711 : 0));
-    QCOMPARE(refresher->pendingCount, qMax(left - 1, 0));
-}
-
-void TestRefreshTimer::busyListLockSkipsTheTick()
-{
-    refresher->attach(&items->volumeActual, 0);
-    refresher->attach(&items->autostart, 2);
-    QSemaphore locked;
-    QSemaphore release;
-    std::unique_ptr<QThread> holder(QThread::create([&] {
-        refresher->listMutex.lock();
-        locked.release();
-        release.acquire();
-        refresher->listMutex.unlock();
-    }));
-    holder->start();
-    locked.acquire();
-    QCOMPARE(tick(), "");
-    QCOMPARE(refresher->pendingCount, 0);
-    release.release();
-    QVERIFY(holder->wait(5000));
-    // The skipped tick did not move the rotation on.
-    QCOMPARE(tick(), "E1 A0");
-}
-
-void TestRefreshTimer::tableEntryWithoutCommandQueuesNothing()
-{
-    table[2] = nullptr;
-    refresher->attach(&items->volumeActual, 0);
-    refresher->attach(&items->flowrate, 0);
-    QCOMPARE(tick(), "F1");
-    QCOMPARE(refresher->pendingCount, 0);
-    QCOMPARE(items->flowrate.getValue(), 120);
-}
-
-void TestRefreshTimer::itemBeyondTheTableThrowsAndReleasesTheLock()
-{
-    GUI::OperationItem bare;
-    refresher->attach(&bare, 0);
-    QVERIFY_THROWS_EXCEPTION(std::out_of_range, refresher->execute());
-    bool free = false;
-    std::unique_ptr<QThread> other(QThread::create([&] {
-        free = refresher->listMutex.try_lock();
-        if (free)
-            refresher->listMutex.unlock();
-    }));
-    other->start();
-    QVERIFY(other->wait(5000));
-    QVERIFY(free);
-}
-
-void TestRefreshTimer::noCyclicDataUpdateSwitchesTheTimer()
-{
-    for (QChar name : {'A', 'B', 'C', 'E'})
-        refresher->attach(item(name), 2);
-    QVERIFY(refresher->timer.isActive());
-    QCOMPARE(refresher->timer.interval(), 500);
-    const auto timeout = [this] {
-        QVERIFY(QMetaObject::invokeMethod(&refresher->timer, "timeout", Qt::DirectConnection));
-    };
-
-    // Already on after construction: switching on again must not poll twice per tick.
-    refresher->noCyclicDataUpdate(false);
-    timeout();
-    QCOMPARE(drain(), "A0");
-    refresher->noCyclicDataUpdate(true);
-    timeout();
-    QCOMPARE(drain(), "");
-    QVERIFY(refresher->timer.isActive());
-    // Switched on again: the rotation goes on where it stood, and only once per tick.
-    refresher->noCyclicDataUpdate(false);
-    refresher->noCyclicDataUpdate(false);
-    timeout();
-    QCOMPARE(drain(), "B0");
-    timeout();
-    QCOMPARE(drain(), "C0");
-    refresher->noCyclicDataUpdate(true);
-    timeout();
-    QCOMPARE(drain(), "");
-}
-
-void TestRefreshTimer::displayProtocolAnswerSetsTheLogFlag_data()
-{
-    QTest::addColumn<QList<bool>>("switches"); // notDisplayed, in order
-    QTest::addColumn<bool>("cyclicLogged");
-
-    QTest::newRow("after construction") << QList<bool>{} << false;
-    QTest::newRow("displayed") << QList<bool>{false} << true;
-    QTest::newRow("displayed, then not") << QList<bool>{false, true} << false;
-    QTest::newRow("not displayed") << QList<bool>{true} << false;
-}
-
-void TestRefreshTimer::displayProtocolAnswerSetsTheLogFlag()
-{
-    QFETCH(QList<bool>, switches);
-    QFETCH(bool, cyclicLogged);
-
-    for (bool notDisplayed : switches)
-        refresher->displayProtocolAnswer(notDisplayed);
-    refresher->attach(&items->volumeActual, 0);
-    refresher->execute();
-    stack->addCommand(table.at(4), 0, true);
-    drain();
-    std::vector<BusinessLogic::CommandSpezifier> expected;
-    if (cyclicLogged)
-        expected.push_back(2);
-    expected.push_back(4);
-    QCOMPARE(stack->logged, expected);
 }
 
 QTEST_GUILESS_MAIN(TestRefreshTimer)

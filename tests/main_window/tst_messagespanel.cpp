@@ -3,6 +3,7 @@
 
 #include "windowrig.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -98,13 +99,6 @@ private slots:
     void workedExample();
     void checkByteColourByAnswer_data();
     void checkByteColourByAnswer();
-    void printableCheckByteAlone();
-    void incorrectSentCheckByteIsRed();
-    void txMarksOtherThanLrcLeaveItBlack_data();
-    void txMarksOtherThanLrcLeaveItBlack();
-    void emptyAnswerWithoutMarks();
-    void wrappedLineAndMovedCursor();
-    void panesClearTogetherAfter350TxLines();
 
 private:
     Ui::mainScreen& ui() { return rig->ui(); }
@@ -190,111 +184,6 @@ void MessagesPanelTest::checkByteColourByAnswer()
     QVERIFY2(rx.contains(answerPart), qPrintable(rx));
     QCOMPARE(lastLineRuns(ui().textEditRxData),
              expectedRuns(RxHead, int(rx.size()), checkByteLength(rx), colour));
-}
-
-void MessagesPanelTest::printableCheckByteAlone()
-{
-    // The model-version query to address 0 has the check byte ";".
-    exchange(Table::getModelVersion.spezifier);
-    const QString tx = lastLine(ui().textEditTxData);
-    QVERIFY2(tx.endsWith(QLatin1String("00?SV'/003';")), qPrintable(tx));
-    QCOMPARE(lastLineRuns(ui().textEditTxData),
-             expectedRuns(TxHead, int(tx.size()), 1, QStringLiteral("darkGreen")));
-}
-
-void MessagesPanelTest::incorrectSentCheckByteIsRed()
-{
-    rig->table.at(Table::setInvalidLrc.spezifier)->setParameter(1);
-    rig->table.at(Table::setInvalidLrc.spezifier)->execute();
-    exchange(Table::stop.spezifier);
-    const QString tx = lastLine(ui().textEditTxData);
-    QCOMPARE(lastLineRuns(ui().textEditTxData),
-             expectedRuns(TxHead, int(tx.size()), checkByteLength(tx), QStringLiteral("red")));
-}
-
-void MessagesPanelTest::txMarksOtherThanLrcLeaveItBlack_data()
-{
-    QTest::addColumn<BusinessLogic::InvalidReason>("reason");
-    QTest::newRow("Acknowledged") << BusinessLogic::Acknowledged;
-    QTest::newRow("NotAcknowledged") << BusinessLogic::NotAcknowledged;
-}
-
-void MessagesPanelTest::txMarksOtherThanLrcLeaveItBlack()
-{
-    QFETCH(BusinessLogic::InvalidReason, reason);
-    exchange(Table::stop.spezifier); // the stack now knows the offsets of its lines
-    std::string line = "09:05:03:007  '/002'01KY1'/003''/035'";
-    rig->window->formatRawDataTxPos({int(line.size()) - 1});
-    rig->window->formatRawDataTxReasons({reason});
-    rig->window->displayRawDataTx(&line);
-    QCOMPARE(lastLine(ui().textEditTxData), QString::fromStdString(line));
-    QCOMPARE(lastLineRuns(ui().textEditTxData), QStringLiteral("blue 13, black 24"));
-}
-
-void MessagesPanelTest::emptyAnswerWithoutMarks()
-{
-    exchange(Table::stop.spezifier);
-    std::string line = "09:05:03:130 ";
-    rig->window->formatRawDataRxPos({});
-    rig->window->formatRawDataRxReasons({});
-    rig->window->displayRawDataRx(&line);
-    QCOMPARE(lastLine(ui().textEditRxData), QStringLiteral("09:05:03:130 "));
-    QCOMPARE(lastLineRuns(ui().textEditRxData), QStringLiteral("blue 12, darkGreen 1"));
-}
-
-void MessagesPanelTest::wrappedLineAndMovedCursor()
-{
-    rig->window->show();
-    if (rig->ui().TabsExtendedSettings->isHidden())
-        rig->window->toggleAdvancedScreen();
-    ui().TabsExtendedSettings->setCurrentWidget(ui().TabCommunication);
-    ui().textEditTxData->setFixedWidth(160);
-    QVERIFY(QTest::qWaitForWindowExposed(rig->window.get()));
-
-    exchange(Table::stop.spezifier);
-    // A click in the pane leaves the cursor at its start.
-    QTextCursor start = ui().textEditTxData->textCursor();
-    start.movePosition(QTextCursor::Start);
-    ui().textEditTxData->setTextCursor(start);
-
-    std::string line = "09:05:03:007  '/002'00" + std::string(120, 'A') + "'/003''/035'";
-    rig->window->formatRawDataTxReasons({});
-    rig->window->displayRawDataTx(&line);
-    QCOMPARE(ui().textEditTxData->document()->blockCount(), 2);
-    QCOMPARE(lastLine(ui().textEditTxData), QString::fromStdString(line));
-    QVERIFY(ui().textEditTxData->document()->lastBlock().layout()->lineCount() > 1);
-    QCOMPARE(lastLineRuns(ui().textEditTxData),
-             expectedRuns(TxHead, int(line.size()), 6, QStringLiteral("darkGreen")));
-}
-
-void MessagesPanelTest::panesClearTogetherAfter350TxLines()
-{
-    exchange(Table::stop.spezifier);
-    ui().buttonClearAll->click();
-    std::string tx = "09:05:03:007  '/002'00KY0'/003''/034'";
-    std::string rx = "09:05:03:130 '/006'";
-    rig->window->formatRawDataTxReasons({});
-    rig->window->formatRawDataRxReasons({BusinessLogic::Acknowledged});
-    for (int i = 0; i < 350; ++i) {
-        rig->window->displayRawDataTx(&tx);
-        rig->window->displayRawDataRx(&rx);
-    }
-    QCOMPARE(ui().textEditTxData->document()->blockCount(), 350);
-    QCOMPARE(ui().textEditRxData->document()->blockCount(), 350);
-
-    rig->window->displayRawDataTx(&tx);
-    QVERIFY(ui().textEditTxData->document()->isEmpty());
-    QVERIFY(ui().textEditRxData->document()->isEmpty());
-
-    // The next logged command starts both panes again.
-    exchange(Table::stop.spezifier);
-    QCOMPARE(ui().textEditTxData->document()->blockCount(), 1);
-    QCOMPARE(ui().textEditRxData->document()->blockCount(), 1);
-
-    // The Rx pane has no such rule of its own: its 500-line limit trims it from the top.
-    for (int i = 0; i < 520; ++i)
-        rig->window->displayRawDataRx(&rx);
-    QCOMPARE(ui().textEditRxData->document()->blockCount(), 500);
 }
 
 QTEST_MAIN(MessagesPanelTest)

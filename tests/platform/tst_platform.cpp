@@ -11,7 +11,6 @@ class TestPlatform : public QObject
 private slots:
     void tickFollowsSleep_data();
     void tickFollowsSleep();
-    void shortPauseLastsAboutItsLength();
     void tickDifferenceSurvivesWrap();
     void utcTimeMatchesQt();
     void namedObjectExistsOnSecondCreation();
@@ -35,18 +34,6 @@ void TestPlatform::tickFollowsSleep()
     const quint32 elapsed = Platform::tickCount() - start;
     QVERIFY(elapsed + 1 >= sleepMs);
     QVERIFY(qint64(elapsed) <= reference.elapsed() + 1);
-}
-
-void TestPlatform::shortPauseLastsAboutItsLength()
-{
-    // Twenty pauses of 500 µs: at least 10 ms, and nowhere near twenty scheduler time slices.
-    QElapsedTimer timer;
-    timer.start();
-    for (int i = 0; i < 20; ++i)
-        Platform::sleepUs(500);
-    const qint64 elapsedUs = timer.nsecsElapsed() / 1000;
-    QVERIFY2(elapsedUs >= 10000, qPrintable(QString::number(elapsedUs)));
-    QVERIFY2(elapsedUs < 200000, qPrintable(QString::number(elapsedUs)));
 }
 
 void TestPlatform::tickDifferenceSurvivesWrap()

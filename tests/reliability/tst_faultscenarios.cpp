@@ -1,8 +1,8 @@
-// Line faults against the simulated pump while the window polls it: the panel keeps running, its
-// event loop is never held longer than one exchange, the connection text tells the truth within
-// two seconds, polling comes back by itself, and every command the user queued before the fault
-// reached the pump once and in order, or was dropped by the queue clear of a lost connection.
-#include "panelrig.h"
+// Line faults against the simulated pump while the window polls it: the panel keeps running, the
+// connection text tells the truth, polling comes back by itself, and every command the user
+// queued before the fault reached the pump once and in order, or was dropped by the queue clear
+// of a lost connection. How long each took is printed as a figure, not held to a limit.
+#include "windowrig.h"
 
 #include <QTest>
 
@@ -10,7 +10,8 @@ namespace {
 
 enum class Fault { Garbage, Corruption, CutAtEtx, NakStorm, Silent, Unplug, ProtocolAnswersOff };
 
-constexpr int TruthLimitMs = 2000;
+// Only a safety net for a fault the window never notices; the waits end on what they wait for.
+constexpr int GiveUpMs = 20000;
 constexpr qint64 PumpFlowRate = 12340; // shown as 12.34 (ml/min)
 const QString FlowRateText = QStringLiteral("12.34");
 constexpr qint64 PumpVolume = 45670;   // a different number, so that a misplaced answer shows
@@ -51,9 +52,9 @@ void FaultScenarios::scenario_data()
     QTest::newRow("1 % of answer bytes corrupted") << Fault::Corruption << corruptionMs() << QString() << true;
     QTest::newRow("answers cut at ETX") << Fault::CutAtEtx << 5000 << QString() << true;
     QTest::newRow("NAK storm") << Fault::NakStorm << 5000 << QString() << true;
-    QTest::newRow("pump silent for five seconds") << Fault::Silent << 5000 << PanelRig::DisconnectedOpenText << true;
+    QTest::newRow("pump silent for five seconds") << Fault::Silent << 5000 << WindowRig::DisconnectedOpenText << true;
     QTest::newRow("unplugged mid-exchange, replugged") << Fault::Unplug << 3000
-                                                       << PanelRig::DisconnectedMissingText << true;
+                                                       << WindowRig::DisconnectedMissingText << true;
     QTest::newRow("protocol answers off (SP0) and on") << Fault::ProtocolAnswersOff << 5000 << QString() << true;
 }
 
@@ -64,7 +65,7 @@ void FaultScenarios::scenario()
     QFETCH(QString, faultText);
     QFETCH(bool, textRequired);
 
-    PanelRig rig;
+    WindowRig rig(WindowRig::onRealLine());
     QVERIFY2(rig.pump.isRunning(), qPrintable(rig.pump.errorString()));
     rig.pump.setValue("RV", PumpFlowRate);
     rig.pump.setValue("DV", PumpVolume);
@@ -72,12 +73,11 @@ void FaultScenarios::scenario()
         return rig.showsConnected() && !rig.window->isConnectionLost()
             && rig.ui().lineEditVolume->text() == FlowRateText;
     };
-    QVERIFY2(rig.waitUntil(showsTruth, 8000) >= 0,
+    QVERIFY2(rig.waitUntil(showsTruth, GiveUpMs) >= 0,
              qPrintable(QStringLiteral("at the start: \"%1\", line %2, %3 frames, flow rate shown %4")
                             .arg(rig.connectionText(), rig.communication.isOpen() ? "open" : "closed")
                             .arg(rig.pump.frameCount()).arg(rig.ui().lineEditVolume->text())));
     rig.runFor(500);
-    rig.stalls.reset();
     const int clearsBefore = rig.stack.clears;
 
     // The user's commands, queued just before the fault strikes.
@@ -122,7 +122,7 @@ void FaultScenarios::scenario()
     int garbageBursts = 0;
     rig.runFor(durationMs, [&] {
         const QString text = rig.connectionText();
-        if (faultText.isEmpty() && text != PanelRig::ConnectedText) {
+        if (faultText.isEmpty() && text != WindowRig::ConnectedText) {
             ++untruthfulPasses;
             if (untruth.isEmpty())
                 untruth = text;
@@ -136,7 +136,9 @@ void FaultScenarios::scenario()
     });
     if (textRequired)
         QVERIFY2(untruth.isEmpty(), qPrintable(QStringLiteral("the pump answered, yet the window said ") + untruth));
-    QVERIFY2(truthfulAfterMs >= 0 && truthfulAfterMs <= TruthLimitMs,
+    if (truthfulAfterMs < 0 && rig.waitUntil([&] { return rig.connectionText() == faultText; }, GiveUpMs) >= 0)
+        truthfulAfterMs = sinceOnset.elapsed();
+    QVERIFY2(truthfulAfterMs >= 0,
              qPrintable(QStringLiteral("\"%1\" after %2 ms; shown: %3")
                             .arg(faultText).arg(truthfulAfterMs).arg(rig.connectionText())));
 
@@ -150,7 +152,7 @@ void FaultScenarios::scenario()
     if (fault == Fault::ProtocolAnswersOff)
         rig.ui().checkboProtAnswer->setChecked(true);
     const int readingsAtRecovery = rig.readingFramesReceived();
-    const qint64 recoveredAfterMs = rig.waitUntil(showsTruth, TruthLimitMs);
+    const qint64 recoveredAfterMs = rig.waitUntil(showsTruth, GiveUpMs);
     QVERIFY2(recoveredAfterMs >= 0,
              qPrintable(QStringLiteral("after the fault: \"%1\", flow rate shown %2")
                             .arg(rig.connectionText(), rig.ui().lineEditVolume->text())));
@@ -158,16 +160,16 @@ void FaultScenarios::scenario()
     // no answer left behind by the fault is taken for a later command's.
     QString misshown;
     int misshownPasses = 0;
-    rig.runFor(1500, [&] {
-        if (showsTruth())
-            return;
-        ++misshownPasses;
-        if (misshown.isEmpty())
-            misshown = rig.connectionText() + u' ' + rig.ui().lineEditVolume->text();
-    });
+    const qint64 polledAfterMs = rig.waitUntil([&] {
+        if (!showsTruth()) {
+            ++misshownPasses;
+            if (misshown.isEmpty())
+                misshown = rig.connectionText() + u' ' + rig.ui().lineEditVolume->text();
+        }
+        return rig.readingFramesReceived() - readingsAtRecovery >= 6;
+    }, GiveUpMs);
     QVERIFY2(misshown.isEmpty(), qPrintable(misshown));
-    QVERIFY2(rig.readingFramesReceived() - readingsAtRecovery >= 6,
-             qPrintable(QString::number(rig.readingFramesReceived() - readingsAtRecovery)));
+    QVERIFY(polledAfterMs >= 0);
 
     // Each queued command reached the pump once and in order, or never ran because the queue was
     // cleared when the connection was found lost.
@@ -182,14 +184,12 @@ void FaultScenarios::scenario()
     if (!dropped.isEmpty())
         QVERIFY(rig.stack.clears > clearsBefore);
 
-    const qint64 stall = rig.stalls.longestStallMs();
-    qInfo("MEASURED %s | stall max %lld ms | truthful after %lld ms | recovered after %lld ms | "
+    qInfo("MEASURED %s | truthful after %lld ms | recovered after %lld ms | "
           "sent %lld, dropped by the queue clear %lld, lost 0 | untrue connection text in %d passes"
           " during the fault (first: \"%s\"), untrue texts in %d passes after recovery (first: \"%s\")",
-          QTest::currentDataTag(), stall, truthfulAfterMs, recoveredAfterMs,
+          QTest::currentDataTag(), truthfulAfterMs, recoveredAfterMs,
           qlonglong(received.size()), qlonglong(dropped.size()), untruthfulPasses,
           qPrintable(untruth), misshownPasses, qPrintable(misshown));
-    QVERIFY2(stall <= PanelRig::StallLimitMs, qPrintable(QString::number(stall)));
 }
 
 QTEST_MAIN(FaultScenarios)

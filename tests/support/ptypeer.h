@@ -45,6 +45,8 @@ public:
     bool waitForFrames(int count, int timeoutMs) const;
 
     static QByteArray withLrc(const QByteArray& frame); // appends the XOR check byte
+    // STX, text, ETX and the check byte.
+    static QByteArray frameOf(const QByteArray& text) { return withLrc('\x02' + text + '\x03'); }
 
 private:
     void run();

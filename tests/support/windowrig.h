@@ -2,15 +2,18 @@
 
 #include "allcommands.h"
 #include "communication.h"
+#include "constants.h"
+#include "instancenumber.h"
 #include "loggingcommandstack.h"
 #include "mainform.h"
 #include "ptypump.h"
 #include "refreshtimer.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
-#include <QList>
+#include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QTest>
 #include <QVariantMap>
 
 #include <functional>
@@ -40,49 +43,49 @@ private:
     const Communication& link;
 };
 
-// Measures how long the GUI thread's event loop was kept from running: a short timer notes the
-// largest gap between two of its ticks.
-class StallProbe : public QObject
-{
-public:
-    static constexpr int TickMs = 2;
-
-    StallProbe();
-    void reset();
-    qint64 longestStallMs() const { return longest; }
-
-private:
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 longest = 0;
-};
-
-// The program's object graph composed as the entry point composes it, with polling on, talking
-// to a simulated pump (served by its own thread at 9600 baud) through a symbolic link that stays
-// the same when the pump is unplugged and plugged in again.
-class PanelRig
+// The program's object graph around one window, built in the program's order, talking to a
+// simulated pump on a pseudo-terminal (served by its own thread).
+class WindowRig
 {
 public:
     struct Options
     {
+        int pumpAddress = 0;
+        bool withPump = true;
+        bool polling = false; // off: only what the window's controls send reaches the pump
+        QStringList extraPorts;
+        bool freshSettings = true; // forget this copy's stored port and address first
+        // The pump paced at 9600 baud behind a symbolic link that stays when it is unplugged
+        // and plugged in again; polling on, its frames kept out of the panes unless logged.
+        bool realLine = false;
         bool logCyclicFrames = false;
-        bool offerPump = true; // off: the window starts on whatever port the settings name
         QVariantMap storedSettings; // this copy's settings (keys below its prefix) at start
     };
 
-    PanelRig() : PanelRig(Options()) {}
-    explicit PanelRig(const Options& options);
-    ~PanelRig();
-    PanelRig(const PanelRig&) = delete;
-    PanelRig& operator=(const PanelRig&) = delete;
+    explicit WindowRig(const Options& options);
+    WindowRig() : WindowRig(Options()) {}
+    ~WindowRig();
+    WindowRig(const WindowRig&) = delete;
+    WindowRig& operator=(const WindowRig&) = delete;
+
+    // A window whose line leads nowhere.
+    static Options withoutPump();
+    static Options onRealLine();
 
     Ui::mainScreen& ui() { return window->form(); }
     QString connectionText() { return ui().labelConnectionState->text(); }
     bool showsConnected() { return connectionText() == ConnectedText; }
 
+    // The text between the STX and ETX of every frame the pump received.
+    QList<QByteArray> bodies() const;
+    // Waits until the pump has received a frame with this body; true when it came in time.
+    bool waitForBody(const QByteArray& body, int timeoutMs = 5000);
+    // Everything the pump received up to a marker queued behind whatever is queued now, so that
+    // a command that should not have been sent cannot still be on its way.
+    QList<QByteArray> bodiesUntilMarker();
+
     // Runs the event loop until the condition holds; the time it took, or -1 after the limit.
-    qint64 waitUntil(const std::function<bool()>& condition, int limitMs);
+    qint64 waitUntil(const std::function<bool()>& condition, int limitMs = 10000);
     // Runs the event loop for this long, calling watch after every pass (when given).
     void runFor(int ms, const std::function<void()>& watch = {});
 
@@ -90,24 +93,16 @@ public:
     void typeCycles(int count);
     // Cycle counts of the SetDispenseVolumeNumber frames the pump received, in arrival order.
     QList<int> cyclesReceived() const;
-    // Cycle counts of the SetDispenseVolumeNumber frames the stack handed to the line, and of
-    // those handed to a closed line.
+    // Cycle counts of those the stack handed to an open (or to a closed) line.
     QList<int> cyclesRun(bool onClosedLine) const;
     // Reading frames the pump has received so far (the polling).
     int readingFramesReceived() const;
-
     // The user picks the pump's port again: the port list is rebuilt and the link chosen.
     void choosePortAgain();
 
-    // The longest the event loop may be held: one exchange at most (the write, 20 ms; the
-    // answer wait, 120 ms of silence; the wait for a missing check byte, 120 ms; a long answer
-    // at 9600 baud), plus the slack of a busy machine.
-    static constexpr qint64 OneExchangeMs = 20 + 120 + 120 + 25;
-    static constexpr qint64 StallLimitMs = OneExchangeMs + 150;
-
     static const QString ConnectedText;
     static const QString DisconnectedOpenText;
-    static const QString DisconnectedUnavailableText;
+    static const QString DisconnectedMissingText;
     static const QString DisconnectedMissingText;
 
     QTemporaryDir folder;
@@ -115,11 +110,8 @@ public:
     Communication communication;
     std::vector<std::unique_ptr<BusinessLogic::Command>> commands;
     RecordingStack stack{communication};
-    std::vector<BusinessLogic::Command*> table;
-    GUI::RefreshTimer refresher;
+    std::vector<BusinessLogic::Command*> table =
+        std::vector<BusinessLogic::Command*>(BusinessLogic::CommandTableSize, nullptr);
+    GUI::RefreshTimer refresher{&stack, &table};
     std::unique_ptr<mainForm> window;
-    StallProbe stalls;
-
-private:
-    static Simulator::PtyPump::Options pumpOptions(const QString& link);
 };
