@@ -103,7 +103,6 @@ public:
     static const QString ConnectedText;
     static const QString DisconnectedOpenText;
     static const QString DisconnectedMissingText;
-    static const QString DisconnectedMissingText;
 
     QTemporaryDir folder;
     Simulator::PtyPump pump;
