@@ -18,6 +18,7 @@
 #include <QValueAxis>
 
 #include <cmath>
+#include <memory>
 
 const QString RunPanel::NotWrittenText = QStringLiteral("RUN RECORD NOT WRITTEN: ");
 
@@ -90,6 +91,9 @@ RunChart::RunChart(QWidget* parent)
     volume->attachAxis(volumeAxis);
     rate->attachAxis(rateAxis);
     chart->legend()->setAlignment(Qt::AlignBottom);
+    // The view came with an empty chart of its own, which setChart() lets go of without
+    // deleting it.
+    std::unique_ptr<QChart> empty(this->chart());
     setChart(chart);
     setRenderHint(QPainter::Antialiasing);
 }
