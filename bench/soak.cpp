@@ -1,6 +1,6 @@
 // Long run of the panel against the simulated pump, polling on and every cyclic frame logged:
 // samples resident memory, open descriptors, threads, timers and the traffic panes, and fails
-// when memory grows by 2 MB or more after the warm-up, descriptors, threads or timers change,
+// when memory grows by 2 MB or more after the warm-up, descriptors, threads or timers grow,
 // or a pane holds more than its 500 lines. Usage: dd_soak <minutes> (fractions allowed).
 #include "windowrig.h"
 
@@ -181,8 +181,10 @@ int main(int argc, char* argv[])
         if (s.minutes < reference->minutes)
             continue;
         peakRss = std::max(peakRss, s.rssKb);
-        flat = flat && s.fds == reference->fds && s.threads == reference->threads
-            && s.timers == reference->timers;
+        // Growth is what a leak looks like; a helper of the start-up (a lookup thread, a watcher's
+        // first scan) that ends late in the warm-up only lowers the counts.
+        flat = flat && s.fds <= reference->fds && s.threads <= reference->threads
+            && s.timers <= reference->timers;
     }
     const qint64 growthKb = peakRss - reference->rssKb;
     const bool panesBounded = peakTx <= PaneLineLimit && peakRx <= PaneLineLimit;
@@ -192,7 +194,7 @@ int main(int argc, char* argv[])
                 " (limit %d); longest stall %lld ms; samples not connected %d\n",
                 pass ? "PASS" : "FAIL", minutes, samples.last().frames, reference->rssKb, peakRss,
                 growthKb, RssGrowthLimitKb, reference->fds, reference->threads, reference->timers,
-                flat ? "flat" : "CHANGED", peakTx, peakRx, PaneLineLimit, peakStall,
+                flat ? "flat" : "GREW", peakTx, peakRx, PaneLineLimit, peakStall,
                 disconnectedSamples);
     return pass ? 0 : 1;
 }
