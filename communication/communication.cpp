@@ -48,7 +48,9 @@ void Communication::openPort(const QString& path)
     transport = Transport::create(path);
     connect(transport.get(), &Transport::opened, this, &Communication::onTransportOpened);
     connect(transport.get(), &Transport::lost, this, &Communication::onTransportLost);
-    open = !path.isEmpty() && transport->open();
+    // A device that went again while it was being set up (a flapping adapter) did not open: its
+    // loss is reported during open() and must not be forgotten with the errors of a failed open.
+    open = !path.isEmpty() && transport->open() && transport->isOpen();
     chosen = path;
     status = statusAfterOpen();
     // The errors of a failed open are no loss of a line; a later open must not be closed for them.
