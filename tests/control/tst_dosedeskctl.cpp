@@ -175,7 +175,7 @@ void TestDosedeskctl::verbs()
     QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
     const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
     const QString err = QString::fromLocal8Bit(program.readAllStandardError());
-    QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out));
+    QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out + err));
     QVERIFY2(QRegularExpression(message).match(err).hasMatch(), qPrintable(err));
     QCOMPARE(program.exitCode(), exitCode);
 
