@@ -13,6 +13,7 @@
 #include "benchtools.h"
 #include "pumpline.h"
 
+#include "commandtable.h"
 #include "loggingcommandstack.h"
 #include "operationitem.h"
 #include "refreshtimer.h"
@@ -32,8 +33,6 @@
 
 namespace {
 
-constexpr BusinessLogic::CommandSpezifier StartSpezifier = 4;
-constexpr BusinessLogic::CommandSpezifier StopSpezifier = 5;
 constexpr int MinStopGapMs = 100;
 constexpr int MaxStopGapMs = 300;
 // The first seconds fill the rotations and are not counted.
@@ -65,7 +64,8 @@ const std::vector<std::vector<BusinessLogic::CommandSpezifier>> windowLists{
     {22, 24, 41, 26, 28, 30, 56, 61, 32, 59, 45, 39, 63, 49, 35, 41},
 };
 
-void attachAll(GUI::RefreshTimer& refresher, std::map<BusinessLogic::CommandSpezifier, std::unique_ptr<PolledItem>>& items)
+void attachAll(GUI::RefreshTimer& refresher,
+               std::map<BusinessLogic::CommandSpezifier, std::unique_ptr<PolledItem>>& items)
 {
     for (std::size_t list = 0; list < windowLists.size(); ++list) {
         for (const BusinessLogic::CommandSpezifier spezifier : windowLists[list]) {
@@ -81,8 +81,8 @@ void attachAll(GUI::RefreshTimer& refresher, std::map<BusinessLogic::CommandSpez
 struct Tick
 {
     qint64 us = 0;
-    int leftOver = 0;   // entries still queued when the tick came
-    int queued = 0;     // entries queued after it
+    int leftOver = 0;      // entries still queued when the tick came
+    int queued = 0;        // entries queued after it
     qint64 drainedUs = -1; // when the queue was next empty
 };
 
@@ -102,8 +102,7 @@ public:
 
     Clicker(BusinessLogic::CommandStack& stack, BusinessLogic::Command* start, Plan plan)
         : stack(stack), start(start), plan(plan)
-    {
-    }
+    {}
 
     void run(qint64 untilUs)
     {
@@ -143,8 +142,9 @@ int main(int argc, char* argv[])
     const QStringList arguments = QCoreApplication::arguments();
     const int stopClicks = Bench::intOption(arguments, QStringLiteral("--stop-clicks"), 0);
     const bool behindReadings = arguments.contains(QStringLiteral("--behind-readings"));
-    const int seconds = Bench::intOption(arguments, QStringLiteral("--seconds"),
-                                         stopClicks > 0 ? SettleMs / 1000 + 1 + stopClicks * MaxStopGapMs / 1000 : 60);
+    const int seconds = Bench::intOption(
+        arguments, QStringLiteral("--seconds"),
+        stopClicks > 0 ? SettleMs / 1000 + 1 + stopClicks * MaxStopGapMs / 1000 : 60);
     const int turnaroundMs = Bench::intOption(arguments, QStringLiteral("--turnaround"), 5);
 
     PumpLine line(turnaroundMs);
@@ -179,24 +179,27 @@ int main(int argc, char* argv[])
     int completed = 0;
     int unanswered = 0;
     int maxQueue = 0;
-    QObject::connect(&stack, &BusinessLogic::CommandStack::sendAnswer, &refresher, [&](const Answer&) {
-        const qint64 now = Bench::nowUs();
-        const int queued = stack.queuedCount();
-        if (now >= countFromUs) {
-            ++completed;
-            if (line.link().noAnswer)
-                ++unanswered;
-        }
-        maxQueue = std::max(maxQueue, queued);
-        if (queued == 0 && !ticks.empty() && ticks.back().drainedUs < 0)
-            ticks.back().drainedUs = now;
-    });
+    QObject::connect(&stack, &BusinessLogic::CommandStack::sendAnswer, &refresher,
+                     [&](const Answer&) {
+                         const qint64 now = Bench::nowUs();
+                         const int queued = stack.queuedCount();
+                         if (now >= countFromUs) {
+                             ++completed;
+                             if (line.link().noAnswer)
+                                 ++unanswered;
+                         }
+                         maxQueue = std::max(maxQueue, queued);
+                         if (queued == 0 && !ticks.empty() && ticks.back().drainedUs < 0)
+                             ticks.back().drainedUs = now;
+                     });
 
     Clicker::Plan plan;
     if (stopClicks > 0)
         plan = {behindReadings ? Clicker::Origin::User : Clicker::Origin::UrgentUser, MinStopGapMs,
                 MaxStopGapMs, stopClicks};
-    const BusinessLogic::CommandSpezifier clicked = stopClicks > 0 ? StopSpezifier : StartSpezifier;
+    const BusinessLogic::CommandSpezifier clicked =
+        stopClicks > 0 ? BusinessLogic::CommandTable::stop.spezifier
+                       : BusinessLogic::CommandTable::start.spezifier;
     const QString clickedName = stopClicks > 0 ? QStringLiteral("Stop") : QStringLiteral("Start");
     Clicker clicker(stack, line.command(clicked), plan);
     std::thread clicking([&] { clicker.run(endUs); });
@@ -234,7 +237,8 @@ int main(int argc, char* argv[])
     // Each click's Start is the next Start frame the pump took.
     std::vector<qint64> startFrames;
     for (const PumpLine::Arrival& arrival : line.takeArrivals()) {
-        if (arrival.line.contains(stopClicks > 0 ? QLatin1String("KY0<ETX>") : QLatin1String("KY1<ETX>")))
+        if (arrival.line.contains(stopClicks > 0 ? QLatin1String("KY0<ETX>")
+                                                 : QLatin1String("KY1<ETX>")))
             startFrames.push_back(arrival.us);
     }
     const std::vector<qint64> clicks = clicker.times();
@@ -243,29 +247,40 @@ int main(int argc, char* argv[])
         latencyMs.push_back(double(startFrames[i] - clicks[i]) / 1000.0);
     const Bench::Summary latency = Bench::summarise(latencyMs);
 
-    Bench::printDetail(QStringLiteral("polling: %1 s (first %2 s not counted), pump paced at 9600 baud, "
-                                      "turnaround %3 ms, %4 queued every %5 to %6 ms from another thread")
-                           .arg(seconds).arg(SettleMs / 1000).arg(turnaroundMs)
-                           .arg(clickedName).arg(plan.minGapMs).arg(plan.maxGapMs));
-    Bench::printInfoRow(QStringLiteral("Polling throughput (window's attach lists, Start clicks included)"),
-                        QStringLiteral("%1 commands/s (%2 per tick; %3 without answer)")
-                            .arg(double(completed) / countedSeconds, 0, 'f', 1)
-                            .arg(double(completed) / countedSeconds * GUI::RefreshTimer::IntervalMs / 1000.0, 0, 'f', 1)
-                            .arg(unanswered));
-    Bench::printRow(QStringLiteral("Polling keeps up: each 500 ms tick's commands done before the next tick"),
-                    QStringLiteral("%1 of %2 ticks late; done after median %3, worst %4; queue max %5")
-                        .arg(lateTicks).arg(countedTicks)
-                        .arg(Bench::ms(drain.median, 1), Bench::ms(drain.worst, 1))
-                        .arg(maxQueue),
-                    QStringLiteral("no tick late, queue bounded"),
-                    lateTicks == 0 && countedTicks > 0);
-    Bench::printDetail(QStringLiteral("polling: %1 ticks found entries still queued, at most %2 (with no tick "
-                                      "late, these are Start clicks queued after the queue had emptied)")
-                           .arg(leftOverTicks).arg(maxLeftOver));
-    Bench::printDetail(QStringLiteral("polling: a tick's commands keep the line busy for about %1 % of the "
-                                      "500 ms between ticks (median drain time)")
-                           .arg(100.0 * drain.median / GUI::RefreshTimer::IntervalMs, 0, 'f', 0));
-    const QString how = stopClicks == 0 ? QString()
+    Bench::printDetail(
+        QStringLiteral("polling: %1 s (first %2 s not counted), pump paced at 9600 baud, "
+                       "turnaround %3 ms, %4 queued every %5 to %6 ms from another thread")
+            .arg(seconds)
+            .arg(SettleMs / 1000)
+            .arg(turnaroundMs)
+            .arg(clickedName)
+            .arg(plan.minGapMs)
+            .arg(plan.maxGapMs));
+    Bench::printInfoRow(
+        QStringLiteral("Polling throughput (window's attach lists, Start clicks included)"),
+        QStringLiteral("%1 commands/s (%2 per tick; %3 without answer)")
+            .arg(double(completed) / countedSeconds, 0, 'f', 1)
+            .arg(double(completed) / countedSeconds * GUI::RefreshTimer::IntervalMs / 1000.0, 0,
+                 'f', 1)
+            .arg(unanswered));
+    Bench::printRow(
+        QStringLiteral("Polling keeps up: each 500 ms tick's commands done before the next tick"),
+        QStringLiteral("%1 of %2 ticks late; done after median %3, worst %4; queue max %5")
+            .arg(lateTicks)
+            .arg(countedTicks)
+            .arg(Bench::ms(drain.median, 1), Bench::ms(drain.worst, 1))
+            .arg(maxQueue),
+        QStringLiteral("no tick late, queue bounded"), lateTicks == 0 && countedTicks > 0);
+    Bench::printDetail(
+        QStringLiteral("polling: %1 ticks found entries still queued, at most %2 (with no tick "
+                       "late, these are Start clicks queued after the queue had emptied)")
+            .arg(leftOverTicks)
+            .arg(maxLeftOver));
+    Bench::printDetail(
+        QStringLiteral("polling: a tick's commands keep the line busy for about %1 % of the "
+                       "500 ms between ticks (median drain time)")
+            .arg(100.0 * drain.median / GUI::RefreshTimer::IntervalMs, 0, 'f', 0));
+    const QString how = stopClicks == 0  ? QString()
                         : behindReadings ? QStringLiteral(", behind queued readings")
                                          : QStringLiteral(", ahead of queued readings");
     Bench::printInfoRow(QStringLiteral("%1 queued while polling%2: addCommand to frame at the pump")
@@ -276,6 +291,8 @@ int main(int argc, char* argv[])
                             .arg(latency.count));
     if (clicks.size() != startFrames.size())
         Bench::printDetail(QStringLiteral("warning: %1 %2 queued, %3 %2 frames at the pump")
-                               .arg(clicks.size()).arg(clickedName).arg(startFrames.size()));
+                               .arg(clicks.size())
+                               .arg(clickedName)
+                               .arg(startFrames.size()));
     return 0;
 }

@@ -25,8 +25,6 @@ public:
     static constexpr int TickMs = 10;
     // Pause between the exchange and taking its answer (500 µs; a whole-millisecond sleep yields).
     static constexpr quint32 AnswerPauseMs = 0;
-    // Raw-frame command: the only one queued with a text instead of a number.
-    static constexpr CommandSpezifier TextCommandSpezifier = 53;
 
     // Who queued a command: the refresh cycle's readings, or the user; run commands the user
     // gives (Start, Stop, Pause) go before every reading still waiting, but after the user's

@@ -1,6 +1,7 @@
 #include "refreshtimer.h"
 
 #include "commandstack.h"
+#include "commandtable.h"
 #include "operationitem.h"
 
 #include <QMutexLocker>
@@ -136,7 +137,8 @@ void RefreshTimer::fastTurn()
     if (wrapped(fastList, fastPosition))
         return;
     GUI::OperationData* item = *fastPosition;
-    const bool isStatus = item && item->getCommandSpezifier() == StatusSpezifier;
+    const bool isStatus =
+        item && item->getCommandSpezifier() == BusinessLogic::CommandTable::getPumpStatus.spezifier;
     if (isStatus)
         statusPage = statusPage < LastStatusPage ? statusPage + 1 : 0;
     if (item)

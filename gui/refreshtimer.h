@@ -24,7 +24,6 @@ public:
     static constexpr int IntervalMs = 500;
     // More unmatched entries than this mean the answers no longer line up: start afresh.
     static constexpr qint64 MaxPending = 100;
-    static constexpr BusinessLogic::CommandSpezifier StatusSpezifier = 8;
     static constexpr int LastStatusPage = 6;
 
     // Neither the stack nor the command table is owned; both must outlive this object.

@@ -1,5 +1,6 @@
 #include "allcommands.h"
 #include "commandstack.h"
+#include "commandtable.h"
 #include "loggingcommandstack.h"
 #include "ptypeer.h"
 #include "stackprobe.h"
@@ -19,7 +20,7 @@ namespace {
 // Spezifiers the probes answer with; 53 is the raw-frame command the stack hands texts to.
 constexpr BusinessLogic::CommandSpezifier SetVolumeId = 10;
 constexpr BusinessLogic::CommandSpezifier GetVolumeId = 9;
-constexpr BusinessLogic::CommandSpezifier RawFrameId = CommandStack::TextCommandSpezifier;
+constexpr BusinessLogic::CommandSpezifier RawFrameId = BusinessLogic::CommandTable::setDiscreteCommand.spezifier;
 
 } // namespace
 
