@@ -57,9 +57,7 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
       displayTimer(this),
       application(application),
       refresher(refresher),
-      communication(communication),
-      bulletGrey(QStringLiteral(":/Images/Images/1406229026_bullet-grey.png")),
-      bulletGreen(QStringLiteral(":/Images/Images/1406229038_bullet-green.png"))
+      communication(communication)
 {
     setAttribute(Qt::WA_NativeWindow);
 
@@ -87,6 +85,9 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     application->setApplicationName(Constants::ApplicationName);
     settings = new QSettings();
     instanceKey = Constants::InstanceKeyPrefix + QString::number(instanceNumber);
+    display = std::make_unique<DisplayUpdate>(DisplayUpdate::Parts{
+        this, &ui, &items, &choices, commandStack, communication, commands, settings,
+        instanceKey + u'/' + Constants::PortSettingsKey, [this] { probeConnection(); }});
 
     application->setStyleSheet(QStringLiteral("* { color: black }"));
     setFocus(Qt::OtherFocusReason);
@@ -172,17 +173,6 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
 
     ui.textEditTxData->document()->setMaximumBlockCount(TxRxLineLimit);
     ui.textEditRxData->document()->setMaximumBlockCount(TxRxLineLimit);
-
-    motorInMotion = false;
-    masterStopActive = true;
-    motionStarted = false;
-    digitalIn1Exclusive = false;
-    digitalIn2Exclusive = false;
-    connectionLost = true;
-    advancedShown = true;
-    savedNoDataUpdate = true;
-    dispenseMode = 0;
-    connectionCountdown = 10;
 
     // The button does not own its menu; the window does, so it goes with the window.
     auto* modeMenu = new QMenu(this);
@@ -364,7 +354,7 @@ void mainForm::restartDisplayTimer()
     if (ui.checkboNoDataUpdate->checkState() != Qt::Unchecked)
         displayTimer.stop();
     else
-        displayTimer.start(connectionLost ? 500 : 100);
+        displayTimer.start(display->isConnectionLost() ? 500 : 100);
 }
 
 QByteArray mainForm::helpFileData(const QUrl& url)
@@ -439,6 +429,23 @@ void mainForm::setComPortPath(const QString& path)
     // follows comPortChange, which stored an empty name for it.
     if (ui.listWidgetComPorts->extraPorts().contains(path))
         settings->setValue(instanceKey + u'/' + Constants::PortSettingsKey, path);
+}
+
+void mainForm::triggerUpdateValues()
+{
+    display->tick();
+    // The run record hears when the pump went silent.
+    run->displayTick(display->isConnectionLost());
+}
+
+void mainForm::feedAnswer(const Answer& answer)
+{
+    for (const auto& [item, list] : items.pollingPlan()) {
+        if (item->getCommandSpezifier() == answer.spezifier) {
+            item->setAnswer(answer);
+            return;
+        }
+    }
 }
 
 BusinessLogic::Command* mainForm::command(int spezifier) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandstack.h"
+#include "displayupdate.h"
 #include "helphost.h"
 #include "invalidreason.h"
 #include "operationitems.h"
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -71,7 +73,7 @@ public:
     // Read access for the entry point and the tests.
     Ui::mainScreen& form() { return ui; }
     QTimer& timer() { return displayTimer; }
-    bool isConnectionLost() const { return connectionLost; }
+    bool isConnectionLost() const { return display->isConnectionLost(); }
     const QString& settingsPrefix() const { return instanceKey; }
     // Hands an answer straight to the operation item that takes it, as the refresh cycle does
     // when the answer is due; lets the tests and the benchmark set what the display shows.
@@ -148,8 +150,6 @@ private:
     // Asks the pump at the chosen address who it is, behind whatever is queued.
     void queueProbe();
     void endSearch();
-    // Verdict line and connection supervision from what the line did since the last tick.
-    void showActivity(const BusinessLogic::CommandStack::Activity& activity, bool addressOnly);
     void centreWindow();
     // Reopens the chosen port by itself when its device comes back, and records the gap.
     void watchLine(CommDialogue* portList);
@@ -168,8 +168,6 @@ private:
     // Sum of the weighted values typed into the fields; nothing, and a note in labelUserAction,
     // when a field holds no number or the result does not fit the pump's 32-bit value.
     std::optional<qint32> typedValue(std::initializer_list<TypedPart> parts);
-    // Every polled item with the refresh list it is attached to, in attach order.
-    std::vector<std::pair<GUI::OperationData*, int>> pollingPlan();
 
     // Writes a line of the messages panel (Tx or Rx) with its coloured check byte.
     void appendRawLine(QTextEdit* edit, const std::string& line, int offset,
@@ -181,7 +179,6 @@ private:
     QIcon iconCollapse;
     QAction* actionFlowRate = nullptr;
     QAction* actionVolume = nullptr;
-    quint8 dispenseMode = 0;
     qint32 instanceNumber = 0;
     QString instanceKey;
     Ui::mainScreen ui;
@@ -191,63 +188,19 @@ private:
     QApplication* application;
     GUI::RefreshTimer* refresher;
     Communication* communication;
-    QPixmap bulletGrey;
-    QPixmap bulletGreen;
-    bool motorInMotion = false;
-    bool masterStopActive = true;
-    bool motionStarted = false;
-    bool digitalIn1Exclusive = false;
-    bool digitalIn2Exclusive = false;
-    bool connectionLost = true;
     bool advancedShown = true;
     bool savedNoDataUpdate = true;
-    qint32 connectionCountdown = 10;
-    // Whether the last tick with traffic heard nothing at all.
-    bool lastTickSilent = false;
     // ?SI checks of a pump search still to be answered; 0 while no search runs.
     int searchChecksLeft = 0;
-    // Fading of the verdict line, and the pump model by the previous tick.
-    int fadeAlpha = 100;
-    QColor fadeColor{0, 149, 216};
-    int pumpType = 0;
     QSettings* settings = nullptr;
     std::vector<int> rxInvalidPositions;
     std::vector<BusinessLogic::InvalidReason> rxInvalidReasons;
     std::vector<int> txInvalidPositions;
     std::vector<BusinessLogic::InvalidReason> txInvalidReasons;
-    // Stored port name for the window title, read again only when the link opens another
-    // device: the display update runs ten times a second and keeps away from the settings.
-    QString titlePortName;
-    QString titlePortPath;
-    bool titlePortKnown = false;
 
-    OperationItemAnalogIn itemAnalogIn;
-    OperationItemAnalogRange itemAnalogRange;
-    OperationItemAutostart itemAutostart;
-    OperationItemCommCheck itemCommCheck;
-    OperationItemContrast itemContrast;
-    OperationItemCustomCalibrationPercentage itemCustomCalibrationPercentage;
-    OperationItemDigitalIn1 itemDigitalIn1;
-    OperationItemDigitalIn2 itemDigitalIn2;
-    OperationItemDigitalOut itemDigitalOut;
-    OperationItemDispenseTime itemDispenseTime;
-    OperationItemFactoryMode itemFactoryMode;
-    OperationItemFactoryPumpModel itemFactoryPumpModel;
-    OperationItemFactoryStrokeVolume itemFactoryStrokeVolume;
-    OperationItemFlowrate itemFlowrate;
-    OperationItemLanguage itemLanguage;
-    OperationItemMaintenancePosition itemMaintenancePosition;
-    OperationItemModelVersion itemModelVersion;
-    OperationItemProtocolAnswer itemProtocolAnswer;
-    OperationItemPumpProfileCharacteristic itemPumpProfileCharacteristic;
-    OperationItemRunMode itemRunMode;
-    OperationItemStatus itemStatus;
-    OperationItemTimeElapsed itemTimeElapsed;
-    OperationItemVolumeActual itemVolumeActual;
-    OperationItemVolumeBreakTime itemVolumeBreakTime;
-    OperationItemVolumeNumber itemVolumeNumber;
-    OperationItemVolumeTarget itemVolumeTarget;
-    OperationItemAddress itemAddress;
+    OperationItems items;
+    PanelChoices choices;
+    std::unique_ptr<DisplayUpdate> display;
 
     QHelpEngine* helpEngine = nullptr;
     QHelpContentWidget* helpContentWidget = nullptr;

@@ -187,17 +187,17 @@ void mainForm::launchCmdPrime()
 
 void mainForm::launchCmdSetVolume()
 {
-    const bool volumeMode = dispenseMode == 1;
-    if (dispenseMode > 1)
+    const bool volumeMode = choices.dispenseMode == 1;
+    if (choices.dispenseMode > 1)
         return;
     const auto value = typedValue({{ui.lineEditVolume, TypedField::Thousandths, 1}});
     if (!value)
         return;
     queue(volumeMode ? Table::setVolume.spezifier : Table::setFlowRate.spezifier, *value);
     if (volumeMode)
-        itemVolumeTarget.setValue(*value);
+        items.volumeTarget.setValue(*value);
     else
-        itemFlowrate.setValue(*value);
+        items.flowrate.setValue(*value);
 }
 
 void mainForm::launchCmdSetDispenseTime()
@@ -208,7 +208,7 @@ void mainForm::launchCmdSetDispenseTime()
     if (!value)
         return;
     queue(Table::setDispenseTime.spezifier, *value);
-    itemDispenseTime.setValue(*value);
+    items.dispenseTime.setValue(*value);
 }
 
 void mainForm::launchCmdSetDispenseBreakTime()
@@ -218,7 +218,7 @@ void mainForm::launchCmdSetDispenseBreakTime()
     if (!value)
         return;
     queue(Table::setDispenseVolumeBreakTime.spezifier, *value);
-    itemVolumeBreakTime.setValue(*value);
+    items.volumeBreakTime.setValue(*value);
 }
 
 void mainForm::launchCmdSetDispenseNumber()
@@ -226,7 +226,7 @@ void mainForm::launchCmdSetDispenseNumber()
     const auto value = typedValue({{ui.lineEditCycles, TypedField::Whole, 1}});
     if (!value)
         return;
-    itemVolumeNumber.setValue(*value);
+    items.volumeNumber.setValue(*value);
     queue(Table::setDispenseVolumeNumber.spezifier, *value);
 }
 
@@ -261,27 +261,27 @@ void mainForm::launchCmdSetAnalogIn(int index)
     const qint32 function =
         index >= 0 && index < int(functions.size()) ? functions[std::size_t(index)] : 9;
     queue(Table::setAnalogInput.spezifier, function);
-    itemAnalogIn.setValue(function);
+    items.analogIn.setValue(function);
 }
 
 void mainForm::launchCmdSetDigitalIn1(int index)
 {
     const qint32 function = inputFunction(index, 2);
-    digitalIn1Exclusive = isStartStop(index);
+    choices.digitalIn1Exclusive = isStartStop(index);
     queue(Table::setDigitalIn1.spezifier, function);
-    itemDigitalIn1.setValue(function);
-    if (digitalIn1Exclusive && digitalIn2Exclusive)
-        releaseStartStop(ui.comboDigIn2, itemDigitalIn2, digitalIn2Exclusive);
+    items.digitalIn1.setValue(function);
+    if (choices.digitalIn1Exclusive && choices.digitalIn2Exclusive)
+        releaseStartStop(ui.comboDigIn2, items.digitalIn2, choices.digitalIn2Exclusive);
 }
 
 void mainForm::launchCmdSetDigitalIn2(int index)
 {
     const qint32 function = inputFunction(index, 5);
-    digitalIn2Exclusive = isStartStop(index);
+    choices.digitalIn2Exclusive = isStartStop(index);
     queue(Table::setDigitalIn2.spezifier, function);
-    itemDigitalIn2.setValue(function);
-    if (digitalIn1Exclusive && digitalIn2Exclusive)
-        releaseStartStop(ui.comboDigIn1, itemDigitalIn1, digitalIn1Exclusive);
+    items.digitalIn2.setValue(function);
+    if (choices.digitalIn1Exclusive && choices.digitalIn2Exclusive)
+        releaseStartStop(ui.comboDigIn1, items.digitalIn1, choices.digitalIn1Exclusive);
 }
 
 // The settings combos report user choices only (activated), so every choice is sent, also a
@@ -291,13 +291,13 @@ void mainForm::launchCmdSetDigitalOut(int index)
     if (index < 0 || index > 4)
         return;
     queue(Table::setDigitalOut.spezifier, index);
-    itemDigitalOut.setValue(index);
+    items.digitalOut.setValue(index);
 }
 
 void mainForm::launchCmdSetLanguage(int index)
 {
     queue(Table::setLanguage.spezifier, index);
-    itemLanguage.setValue(index);
+    items.language.setValue(index);
 }
 
 void mainForm::launchCmdSetCustomCalibrationPercentage(int index)
@@ -306,39 +306,39 @@ void mainForm::launchCmdSetCustomCalibrationPercentage(int index)
     queue(Table::setCustCalPercent.spezifier, hundredths);
     // The item holds what the pump reports, the percentage in hundredths, from which the display
     // picks the combo entry.
-    itemCustomCalibrationPercentage.setValue(hundredths);
+    items.customCalibrationPercentage.setValue(hundredths);
 }
 
 void mainForm::launchCmdSetAutostart(int state)
 {
     queue(Table::setAutostart.spezifier, checkedState(state));
-    itemAutostart.setValue(checkedState(state));
+    items.autostart.setValue(checkedState(state));
 }
 
 void mainForm::launchCmdSetPumpProfileCharacteristics(int)
 {
     const int index = ui.comboTypeFluid->currentIndex();
     queue(Table::setPumpProfileCharacteristic.spezifier, index);
-    itemPumpProfileCharacteristic.setValue(index);
+    items.pumpProfileCharacteristic.setValue(index);
 }
 
 void mainForm::launchCmdSetDisplayContrast(int)
 {
     const int index = ui.comboContrast->currentIndex();
     queue(Table::setDisplayContrast.spezifier, index);
-    itemContrast.setValue(index);
+    items.contrast.setValue(index);
 }
 
 void mainForm::launchCmdSetProtocolAnswer(int state)
 {
     queue(Table::setProtocolAnswer.spezifier, checkedState(state));
-    itemProtocolAnswer.setValue(checkedState(state));
+    items.protocolAnswer.setValue(checkedState(state));
 }
 
 void mainForm::launchCmdSetFactoryMode(int state)
 {
     queue(Table::setFactoryMode.spezifier, checkedState(state));
-    itemFactoryMode.setValue(checkedState(state));
+    items.factoryMode.setValue(checkedState(state));
 }
 
 void mainForm::launchCmdSetPumpModel(int index)
@@ -406,7 +406,7 @@ void mainForm::launchCmdSetPumpAddress(int index)
 {
     const LinkChange change(*this, commandStack);
     queue(Table::setPumpAddress.spezifier, index);
-    itemAddress.setValue(index);
+    items.address.setValue(index);
 }
 
 void mainForm::launchCmdSetInvalidLRC(int state)
@@ -437,43 +437,9 @@ void mainForm::launchCmdToggleStressTest()
         restartDisplayTimer();
 }
 
-std::vector<std::pair<GUI::OperationData*, int>> mainForm::pollingPlan()
-{
-    // Status is polled on every tick (page 1) and in the fast rotation (all pages); contrast
-    // stands twice in the slow rotation.
-    return {{&itemVolumeActual, 0},
-            {&itemFlowrate, 0},
-            {&itemAnalogIn, 2},
-            {&itemAnalogRange, 2},
-            {&itemAutostart, 1},
-            {&itemContrast, 2},
-            {&itemDigitalIn1, 2},
-            {&itemDigitalIn2, 2},
-            {&itemDigitalOut, 2},
-            {&itemDispenseTime, 0},
-            {&itemFactoryMode, 2},
-            {&itemFactoryPumpModel, 2},
-            {&itemLanguage, 2},
-            {&itemMaintenancePosition, 2},
-            {&itemModelVersion, 2},
-            {&itemProtocolAnswer, 1},
-            {&itemPumpProfileCharacteristic, 2},
-            {&itemRunMode, 0},
-            {&itemStatus, 1},
-            {&itemStatus, 0},
-            {&itemFactoryStrokeVolume, 2},
-            {&itemTimeElapsed, 0},
-            {&itemVolumeBreakTime, 1},
-            {&itemVolumeNumber, 1},
-            {&itemVolumeTarget, 0},
-            {&itemAddress, 2},
-            {&itemCustomCalibrationPercentage, 2},
-            {&itemContrast, 2}};
-}
-
 void mainForm::updateAttachAll()
 {
-    for (const auto& [item, list] : pollingPlan())
+    for (const auto& [item, list] : items.pollingPlan())
         refresher->attach(item, list);
 }
 
@@ -481,7 +447,7 @@ void mainForm::updateDetachAll()
 {
     // Detaching removes every occurrence, so items listed twice need no second call.
     GUI::OperationData* previous = nullptr;
-    for (const auto& entry : pollingPlan()) {
+    for (const auto& entry : items.pollingPlan()) {
         if (entry.first != previous)
             refresher->detach(entry.first);
         previous = entry.first;
@@ -516,14 +482,14 @@ void mainForm::modeSelect(QAction* action)
 {
     if (action == actionFlowRate) {
         ui.buttonMode->setText(QStringLiteral("   ml/min   "));
-        dispenseMode = 0;
+        choices.dispenseMode = 0;
         queue(Table::setRunMode.spezifier, 0);
     } else if (action == actionVolume) {
         ui.buttonMode->setText(QStringLiteral("     ml     "));
-        dispenseMode = 1;
+        choices.dispenseMode = 1;
         queue(Table::setDispenseModeVolume.spezifier, 0);
     }
-    itemRunMode.setValue(dispenseMode);
+    items.runMode.setValue(choices.dispenseMode);
     ui.buttonMode->clearFocus();
 }
 
@@ -580,8 +546,8 @@ void mainForm::searchAddress(Answer answer)
     }
 
     commandStack->clear();
-    itemCommCheck.setValue(number);
-    ui.labelLocatedAddressIndicator->setText(itemCommCheck.getText());
+    items.commCheck.setValue(number);
+    ui.labelLocatedAddressIndicator->setText(items.commCheck.getText());
     ui.comboCommAddress->setCurrentIndex(number);
     launchCmdSetCommAddress(number);
     endSearch();
