@@ -45,6 +45,31 @@ void fillNumbers(QComboBox* combo, int count)
         combo->addItem(QString::number(i));
 }
 
+// A control that launches a command of the table when the user works it.
+template <typename Control, typename Slot>
+struct Launcher
+{
+    BusinessLogic::CommandSpezifier spezifier;
+    Control* control;
+    Slot slot;
+};
+
+using ButtonLauncher = Launcher<QPushButton, void (mainForm::*)()>;
+using FieldLauncher = Launcher<MouseEventLineEdit, void (mainForm::*)()>;
+using ChoiceLauncher = Launcher<QComboBox, void (mainForm::*)(int)>;
+using CheckLauncher = Launcher<QCheckBox, void (mainForm::*)(int)>;
+
+// Connects the controls of the launchers that launch the given command.
+template <typename L, typename Signal>
+void connectLaunchers(mainForm* window, BusinessLogic::CommandSpezifier spezifier, Signal signal,
+                      std::initializer_list<L> launchers)
+{
+    for (const L& launcher : launchers) {
+        if (launcher.spezifier == spezifier)
+            QObject::connect(launcher.control, signal, window, launcher.slot);
+    }
+}
+
 } // namespace
 
 mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
@@ -60,157 +85,31 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
       communication(communication)
 {
     setAttribute(Qt::WA_NativeWindow);
-
     helpCollectionPath = HelpFiles::collectionPath();
     ui.setupUi(this);
     helpFile.setFile(helpCollectionPath);
-
-    ui.stackedButtonStartPause->setCurrentWidget(ui.pageStart);
-    for (QWidget* page : {ui.pageStart, ui.pagePause}) {
-        if (page->layout())
-            page->layout()->setContentsMargins(0, 0, 0, 0);
-    }
-    for (QWidget* widget : {static_cast<QWidget*>(ui.stackedButtonStartPause), ui.pagePause,
-                            ui.pageStart}) {
-        if (widget->layout())
-            widget->layout()->invalidate();
-    }
-    ui.stackedButtonStartPause->adjustSize();
-
+    setupRunButtons();
     QTimer::singleShot(ShowDelayMs, this, &mainForm::showMainWindow);
-
-    instanceNumber = ::instanceNumber();
-    application->setOrganizationName(Constants::OrganisationName);
-    application->setOrganizationDomain(Constants::OrganisationDomain);
-    application->setApplicationName(Constants::ApplicationName);
-    settings = new QSettings();
-    instanceKey = Constants::InstanceKeyPrefix + QString::number(instanceNumber);
-    display = std::make_unique<DisplayUpdate>(DisplayUpdate::Parts{
-        this, &ui, &items, &choices, commandStack, communication, commands, settings,
-        instanceKey + u'/' + Constants::PortSettingsKey, [this] { probeConnection(); }});
-
+    setupSettings();
+    setupDisplay();
     application->setStyleSheet(QStringLiteral("* { color: black }"));
     setFocus(Qt::OtherFocusReason);
-
-    // The list reports every choice twice: as a system port and as a device path. Only the path
-    // opens the line, so that a change opens the port once; ports the system does not list
-    // (pseudo-terminals, by-id links) have nothing but their path.
-    CommDialogue* portList = ui.listWidgetComPorts;
-    connect(ui.buttonUpdatePorts, &QPushButton::clicked, portList, &CommDialogue::updatePorts);
-    connect(portList, &CommDialogue::comPortPathChange, communication,
-            &Communication::setCommPortPath);
-    connect(portList, &CommDialogue::comPortChange, this, &mainForm::setComPort);
-    connect(portList, &CommDialogue::comPortPathChange, this, &mainForm::setComPortPath);
-    watchLine(portList);
-    for (const QString& path : extraPorts)
-        portList->addExtraPort(path);
-    // A network port is not found by any search of the system: the stored one is listed again.
-    if (Transport::isNetworkName(storedPortName()))
-        portList->addExtraPort(storedPortName());
-    portList->selectPort(extraPorts.isEmpty() ? storedPortName() : extraPorts.first());
-
-    for (int i = 0; i <= CalibrationSteps; ++i) {
-        const double percent = (800 + i) / 10.0;
-        ui.comboCalPercent->addItem(QStringLiteral("%1 %").arg(percent, 0, 'f', 1));
-    }
-    fillNumbers(ui.comboContrast, ContrastMaximum + 1);
-    fillNumbers(ui.comboCommAddress, SearchedAddresses);
-    fillNumbers(ui.comboPumpAddress, SearchedAddresses);
-
-    ui.TabsExtendedSettings->removeTab(ui.TabsExtendedSettings->indexOf(ui.TabFactory));
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1 && arguments.at(1) == Constants::FactoryModeArgument)
-        ui.TabsExtendedSettings->addTab(ui.TabFactory, QStringLiteral("Factory"));
-    ui.TabsExtendedSettings->setCurrentWidget(ui.TabAdvanced);
-
-    ui.comboCommAddress->addItem(QString::number(HighestAddress));
-    bool storedIsNumber = false;
-    int address = settings->value(instanceKey + u'/' + Constants::AddressSettingsKey, 0)
-                      .toInt(&storedIsNumber);
-    // A damaged or foreign value must not select an address the frames cannot carry.
-    if (!storedIsNumber || address < 0 || address > HighestAddress)
-        address = 0;
-    ui.comboCommAddress->setCurrentIndex(address);
-
-    ui.checkboProtAnswer->setChecked(true);
-    applyButtonStyles(ui);
-    // Return confirms what was typed in a field; it must never press a button of the panel
-    // (the dialog would press the last focused one: Start, or the mode menu).
-    for (QPushButton* button : findChildren<QPushButton*>())
-        button->setAutoDefault(false);
-    BusinessLogic::registerMetaTypes();
-
-    connect(&displayTimer, &QTimer::timeout, this, &mainForm::triggerUpdateValues);
-    connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, refresher,
-            [refresher](int state) { refresher->noCyclicDataUpdate(state != Qt::Unchecked); });
-    connect(ui.checkboNoCyclicDataDisplay, &QCheckBox::stateChanged, refresher,
-            [refresher](int state) { refresher->displayProtocolAnswer(state != Qt::Unchecked); });
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastCommandInvalidPositions, this,
-            &mainForm::formatRawDataTxPos);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastCommandInvalidReasons, this,
-            &mainForm::formatRawDataTxReasons);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastAnswerInvalidPositions, this,
-            &mainForm::formatRawDataRxPos);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastAnswerInvalidReasons, this,
-            &mainForm::formatRawDataRxReasons);
-    // Commands still waiting when the line is found gone would run on a closed line and be lost
-    // unseen: they are dropped at once, as the lost connection's clear would a second later.
-    connect(communication, &Communication::lineLost, this, [commandStack, refresher] {
-        commandStack->clear();
-        refresher->clearPending();
-    });
-    connect(ui.buttonStressTest, &QPushButton::clicked, this,
-            &mainForm::launchCmdToggleStressTest);
-    connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, this, &mainForm::setDataUpdate);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastCommand, this,
-            &mainForm::displayRawDataTx);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastAnswer, this,
-            &mainForm::displayRawDataRx);
-    connect(ui.buttonMode, &QPushButton::released, this, &mainForm::modeReleased);
-    connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditRxData, &QTextEdit::clear);
-    connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditTxData, &QTextEdit::clear);
+    setupPortList(extraPorts);
+    setupChoiceLists();
+    setupFactoryTab();
+    selectStoredAddress();
+    setupButtons();
+    connectRefreshCycle();
+    connectMessagesPanel();
     connect(ui.buttonSearchPump, &QPushButton::clicked, this, &mainForm::launchCmdSearchPump);
-
-    ui.textEditTxData->document()->setMaximumBlockCount(TxRxLineLimit);
-    ui.textEditRxData->document()->setMaximumBlockCount(TxRxLineLimit);
-
-    // The button does not own its menu; the window does, so it goes with the window.
-    auto* modeMenu = new QMenu(this);
-    actionFlowRate = modeMenu->addAction(QStringLiteral("ml/min"));
-    actionVolume = modeMenu->addAction(QStringLiteral("ml"));
-    modeMenu->setStyleSheet(Styles::styleMenu);
-    ui.buttonMode->setMenu(modeMenu);
-    connect(modeMenu, &QMenu::triggered, this, &mainForm::modeSelect);
-    connect(modeMenu, &QMenu::aboutToHide, this, &mainForm::modeReleased);
-    for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec}) {
-        connect(field, &QLineEdit::textChanged, this, &mainForm::changeTime);
-        connect(field, &MouseEventLineEdit::editCommitted, this,
-                &mainForm::launchCmdSetDispenseTime);
-    }
-
-    iconCollapse.addFile(QStringLiteral(":/Images/Images/arrow-37-64.png"));
-    iconExpand.addFile(QStringLiteral(":/Images/Images/arrow-102-64.png"));
-    connect(ui.buttonAdvanced, &QPushButton::clicked, this, &mainForm::toggleAdvancedScreen);
-
+    setupModeMenu();
+    setupTimeFields();
+    setupAdvancedToggle();
     updateAttachAll();
     ui.frameEditVolume->setFocus(Qt::OtherFocusReason);
-
-    ui.lineEditVolume->minimum = ValueLimits::VolumeLarge.minimum;
-    ui.lineEditVolume->maximum = ValueLimits::VolumeLarge.maximum;
-    for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec})
-        field->minimum = -1;
-    ui.lineEditTimeHour->maximum = ValueLimits::MaxHours;
-    ui.lineEditTimeMin->maximum = 60;
-    ui.lineEditTimeSec->maximum = 60;
-    ui.lineEditCycles->minimum = 0;
-    ui.lineEditCycles->maximum = ValueLimits::MaxCycles;
-
-    const HelpTab help = HelpTab::build(ui.tabHelp, helpFile.absoluteFilePath(), this);
-    helpEngine = help.helpEngine;
-    helpContentWidget = help.helpContentWidget;
-    helpBrowser = help.helpBrowser;
+    setupFieldLimits();
+    setupHelp();
     run = new RunPanel(ui, commandStack, communication, instanceNumber, this);
-
     repaint();
     toggleAdvancedScreen();
 }
@@ -225,114 +124,278 @@ mainForm::~mainForm()
     delete settings;
 }
 
+void mainForm::setupRunButtons()
+{
+    ui.stackedButtonStartPause->setCurrentWidget(ui.pageStart);
+    for (QWidget* page : {ui.pageStart, ui.pagePause}) {
+        if (page->layout())
+            page->layout()->setContentsMargins(0, 0, 0, 0);
+    }
+    for (QWidget* widget : {static_cast<QWidget*>(ui.stackedButtonStartPause), ui.pagePause,
+                            ui.pageStart}) {
+        if (widget->layout())
+            widget->layout()->invalidate();
+    }
+    ui.stackedButtonStartPause->adjustSize();
+}
+
+void mainForm::setupSettings()
+{
+    instanceNumber = ::instanceNumber();
+    application->setOrganizationName(Constants::OrganisationName);
+    application->setOrganizationDomain(Constants::OrganisationDomain);
+    application->setApplicationName(Constants::ApplicationName);
+    settings = new QSettings();
+    instanceKey = Constants::InstanceKeyPrefix + QString::number(instanceNumber);
+}
+
+void mainForm::setupDisplay()
+{
+    display = std::make_unique<DisplayUpdate>(DisplayUpdate::Parts{
+        this, &ui, &items, &choices, commandStack, communication, commands, settings,
+        instanceKey + u'/' + Constants::PortSettingsKey, [this] { probeConnection(); }});
+}
+
+// The list reports every choice twice: as a system port and as a device path. Only the path
+// opens the line, so that a change opens the port once; ports the system does not list
+// (pseudo-terminals, by-id links) have nothing but their path.
+void mainForm::setupPortList(const QStringList& extraPorts)
+{
+    CommDialogue* portList = ui.listWidgetComPorts;
+    connect(ui.buttonUpdatePorts, &QPushButton::clicked, portList, &CommDialogue::updatePorts);
+    connect(portList, &CommDialogue::comPortPathChange, communication,
+            &Communication::setCommPortPath);
+    connect(portList, &CommDialogue::comPortChange, this, &mainForm::setComPort);
+    connect(portList, &CommDialogue::comPortPathChange, this, &mainForm::setComPortPath);
+    watchLine(portList);
+    for (const QString& path : extraPorts)
+        portList->addExtraPort(path);
+    // A network port is not found by any search of the system: the stored one is listed again.
+    if (Transport::isNetworkName(storedPortName()))
+        portList->addExtraPort(storedPortName());
+    portList->selectPort(extraPorts.isEmpty() ? storedPortName() : extraPorts.first());
+}
+
+void mainForm::setupChoiceLists()
+{
+    for (int i = 0; i <= CalibrationSteps; ++i) {
+        const double percent = (800 + i) / 10.0;
+        ui.comboCalPercent->addItem(QStringLiteral("%1 %").arg(percent, 0, 'f', 1));
+    }
+    fillNumbers(ui.comboContrast, ContrastMaximum + 1);
+    fillNumbers(ui.comboCommAddress, SearchedAddresses);
+    fillNumbers(ui.comboPumpAddress, SearchedAddresses);
+}
+
+void mainForm::setupFactoryTab()
+{
+    ui.TabsExtendedSettings->removeTab(ui.TabsExtendedSettings->indexOf(ui.TabFactory));
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && arguments.at(1) == Constants::FactoryModeArgument)
+        ui.TabsExtendedSettings->addTab(ui.TabFactory, QStringLiteral("Factory"));
+    ui.TabsExtendedSettings->setCurrentWidget(ui.TabAdvanced);
+}
+
+void mainForm::selectStoredAddress()
+{
+    ui.comboCommAddress->addItem(QString::number(HighestAddress));
+    bool storedIsNumber = false;
+    int address = settings->value(instanceKey + u'/' + Constants::AddressSettingsKey, 0)
+                      .toInt(&storedIsNumber);
+    // A damaged or foreign value must not select an address the frames cannot carry.
+    if (!storedIsNumber || address < 0 || address > HighestAddress)
+        address = 0;
+    ui.comboCommAddress->setCurrentIndex(address);
+}
+
+void mainForm::setupButtons()
+{
+    ui.checkboProtAnswer->setChecked(true);
+    applyButtonStyles(ui);
+    // Return confirms what was typed in a field; it must never press a button of the panel
+    // (the dialog would press the last focused one: Start, or the mode menu).
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(false);
+    BusinessLogic::registerMetaTypes();
+}
+
+void mainForm::connectRefreshCycle()
+{
+    connect(&displayTimer, &QTimer::timeout, this, &mainForm::triggerUpdateValues);
+    connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, refresher,
+            [refresher = refresher](int state) {
+                refresher->noCyclicDataUpdate(state != Qt::Unchecked);
+            });
+    connect(ui.checkboNoCyclicDataDisplay, &QCheckBox::stateChanged, refresher,
+            [refresher = refresher](int state) {
+                refresher->displayProtocolAnswer(state != Qt::Unchecked);
+            });
+    // Commands still waiting when the line is found gone would run on a closed line and be lost
+    // unseen: they are dropped at once, as the lost connection's clear would a second later.
+    connect(communication, &Communication::lineLost, this,
+            [commandStack = commandStack, refresher = refresher] {
+                commandStack->clear();
+                refresher->clearPending();
+            });
+    connect(ui.buttonStressTest, &QPushButton::clicked, this,
+            &mainForm::launchCmdToggleStressTest);
+    connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, this, &mainForm::setDataUpdate);
+}
+
+void mainForm::connectMessagesPanel()
+{
+    using Stack = BusinessLogic::CommandStack;
+    connect(commandStack, &Stack::sendLastCommandInvalidPositions, this,
+            &mainForm::formatRawDataTxPos);
+    connect(commandStack, &Stack::sendLastCommandInvalidReasons, this,
+            &mainForm::formatRawDataTxReasons);
+    connect(commandStack, &Stack::sendLastAnswerInvalidPositions, this,
+            &mainForm::formatRawDataRxPos);
+    connect(commandStack, &Stack::sendLastAnswerInvalidReasons, this,
+            &mainForm::formatRawDataRxReasons);
+    connect(commandStack, &Stack::sendLastCommand, this, &mainForm::displayRawDataTx);
+    connect(commandStack, &Stack::sendLastAnswer, this, &mainForm::displayRawDataRx);
+    connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditRxData, &QTextEdit::clear);
+    connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditTxData, &QTextEdit::clear);
+    ui.textEditTxData->document()->setMaximumBlockCount(TxRxLineLimit);
+    ui.textEditRxData->document()->setMaximumBlockCount(TxRxLineLimit);
+}
+
+// The button does not own its menu; the window does, so it goes with the window.
+void mainForm::setupModeMenu()
+{
+    connect(ui.buttonMode, &QPushButton::released, this, &mainForm::modeReleased);
+    auto* modeMenu = new QMenu(this);
+    actionFlowRate = modeMenu->addAction(QStringLiteral("ml/min"));
+    actionVolume = modeMenu->addAction(QStringLiteral("ml"));
+    modeMenu->setStyleSheet(Styles::styleMenu);
+    ui.buttonMode->setMenu(modeMenu);
+    connect(modeMenu, &QMenu::triggered, this, &mainForm::modeSelect);
+    connect(modeMenu, &QMenu::aboutToHide, this, &mainForm::modeReleased);
+}
+
+void mainForm::setupTimeFields()
+{
+    for (MouseEventLineEdit* field :
+         {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec}) {
+        connect(field, &QLineEdit::textChanged, this, &mainForm::changeTime);
+        connect(field, &MouseEventLineEdit::editCommitted, this,
+                &mainForm::launchCmdSetDispenseTime);
+    }
+}
+
+void mainForm::setupAdvancedToggle()
+{
+    iconCollapse.addFile(QStringLiteral(":/Images/Images/arrow-37-64.png"));
+    iconExpand.addFile(QStringLiteral(":/Images/Images/arrow-102-64.png"));
+    connect(ui.buttonAdvanced, &QPushButton::clicked, this, &mainForm::toggleAdvancedScreen);
+}
+
+void mainForm::setupFieldLimits()
+{
+    ui.lineEditVolume->minimum = ValueLimits::VolumeLarge.minimum;
+    ui.lineEditVolume->maximum = ValueLimits::VolumeLarge.maximum;
+    for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec})
+        field->minimum = -1;
+    ui.lineEditTimeHour->maximum = ValueLimits::MaxHours;
+    ui.lineEditTimeMin->maximum = 60;
+    ui.lineEditTimeSec->maximum = 60;
+    ui.lineEditCycles->minimum = 0;
+    ui.lineEditCycles->maximum = ValueLimits::MaxCycles;
+}
+
+void mainForm::setupHelp()
+{
+    const HelpTab help = HelpTab::build(ui.tabHelp, helpFile.absoluteFilePath(), this);
+    helpEngine = help.helpEngine;
+    helpContentWidget = help.helpContentWidget;
+    helpBrowser = help.helpBrowser;
+}
+
 void mainForm::attachCommand(BusinessLogic::Command* command)
 {
     const BusinessLogic::CommandSpezifier spezifier = command->getCommandSpezifier();
     // at() rather than [] : a number beyond the table must not write past it.
     commands->at(static_cast<std::size_t>(spezifier)) = command;
-
-    auto onClick = [this](QPushButton* button, void (mainForm::*slot)()) {
-        connect(button, &QPushButton::clicked, this, slot);
-    };
-    auto onEdited = [this](MouseEventLineEdit* field, void (mainForm::*slot)()) {
-        connect(field, &MouseEventLineEdit::editCommitted, this, slot);
-    };
-    auto onChoice = [this](QComboBox* combo, void (mainForm::*slot)(int)) {
-        connect(combo, &QComboBox::activated, this, slot);
-    };
-    auto onCheck = [this](QCheckBox* box, void (mainForm::*slot)(int)) {
-        connect(box, &QCheckBox::stateChanged, this, slot);
-    };
-
-    switch (spezifier) {
-    case Table::start.spezifier: onClick(ui.buttonStart, &mainForm::launchCmdStart); break;
-    case Table::stop.spezifier: onClick(ui.buttonStop, &mainForm::launchCmdStop); break;
-    case Table::prime.spezifier: onClick(ui.buttonPrime, &mainForm::launchCmdPrime); break;
-    case Table::pause.spezifier: onClick(ui.buttonPause, &mainForm::launchCmdPause); break;
-    case Table::setVolume.spezifier:
-        onEdited(ui.lineEditVolume, &mainForm::launchCmdSetVolume);
-        break;
-    case Table::setDispenseVolumeBreakTime.spezifier:
-        onEdited(ui.lineEditBreakTimeSec, &mainForm::launchCmdSetDispenseBreakTime);
-        onEdited(ui.lineEditBreakTimeMin, &mainForm::launchCmdSetDispenseBreakTime);
-        break;
-    case Table::setDispenseVolumeNumber.spezifier:
-        onEdited(ui.lineEditCycles, &mainForm::launchCmdSetDispenseNumber);
-        break;
-    case Table::setAnalogInput.spezifier:
-        onChoice(ui.comboAnalIn, &mainForm::launchCmdSetAnalogIn);
-        break;
-    case Table::setDigitalIn1.spezifier:
-        onChoice(ui.comboDigIn1, &mainForm::launchCmdSetDigitalIn1);
-        break;
-    case Table::setDigitalIn2.spezifier:
-        onChoice(ui.comboDigIn2, &mainForm::launchCmdSetDigitalIn2);
-        break;
-    case Table::setDigitalOut.spezifier:
-        onChoice(ui.comboDigOut, &mainForm::launchCmdSetDigitalOut);
-        break;
-    case Table::setLanguage.spezifier:
-        onChoice(ui.comboLanguage, &mainForm::launchCmdSetLanguage);
-        break;
-    case Table::setCustCalVol.spezifier:
-        onEdited(ui.lineEditCalVolume, &mainForm::launchCmdSetCustomCalibrationVolume);
-        break;
-    case Table::setCustCalPercent.spezifier:
-        onChoice(ui.comboCalPercent, &mainForm::launchCmdSetCustomCalibrationPercentage);
-        break;
-    case Table::setAutostart.spezifier:
-        onCheck(ui.checkboAutostart, &mainForm::launchCmdSetAutostart);
-        break;
-    case Table::setPumpProfileCharacteristic.spezifier:
-        onChoice(ui.comboTypeFluid, &mainForm::launchCmdSetPumpProfileCharacteristics);
-        break;
-    case Table::setDisplayContrast.spezifier:
-        onChoice(ui.comboContrast, &mainForm::launchCmdSetDisplayContrast);
-        break;
-    case Table::executeCommCheck.spezifier:
-        onClick(ui.buttonTestComm, &mainForm::launchCmdExecuteCommCheck);
-        break;
-    case Table::setProtocolAnswer.spezifier:
-        onCheck(ui.checkboProtAnswer, &mainForm::launchCmdSetProtocolAnswer);
-        break;
-    case Table::setPumpAddress.spezifier:
-        onChoice(ui.comboPumpAddress, &mainForm::launchCmdSetPumpAddress);
-        break;
-    case Table::setCommAddress.spezifier:
-        onChoice(ui.comboCommAddress, &mainForm::launchCmdSetCommAddress);
-        break;
-    case Table::setInvalidLrc.spezifier:
-        onCheck(ui.checkboIncorrectLRC, &mainForm::launchCmdSetInvalidLRC);
-        break;
-    case Table::setUnusedLrc.spezifier:
-        onCheck(ui.checkboUnusedLRC, &mainForm::launchCmdSetUnusedLRC);
-        break;
-    case Table::setDiscreteCommand.spezifier:
+    attachButtons(spezifier);
+    attachFields(spezifier);
+    attachChoices(spezifier);
+    attachChecks(spezifier);
+    if (spezifier == Table::setDiscreteCommand.spezifier)
         connect(ui.lineEditDiscreteCommand, &QLineEdit::returnPressed, this,
                 &mainForm::setDiscreteCommand);
-        break;
-    case Table::setFactoryDefaults.spezifier:
-        onClick(ui.buttonDefaults, &mainForm::launchCmdSetFactoryDefaults);
-        break;
-    case Table::setFactoryMode.spezifier:
-        onCheck(ui.checkboFactoryMode, &mainForm::launchCmdSetFactoryMode);
-        break;
-    case Table::setFactoryMeasuredCalVolume.spezifier:
-        onEdited(ui.lineEditFactoryCalVolume, &mainForm::launchCmdSetFactoryMeasuredCalVolume);
-        break;
-    case Table::setMaintenancePos.spezifier:
-        onClick(ui.buttonMaintenancePos, &mainForm::launchCmdSetMaintenancePos);
-        break;
-    case Table::setPumpModel.spezifier:
-        onChoice(ui.comboPumpModel, &mainForm::launchCmdSetPumpModel);
-        break;
-    case Table::setFactoryPumpStrokeVolume.spezifier:
-        onEdited(ui.lineEditFactoryPumpStrokeVolume,
-                 &mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume);
-        break;
-    default:
-        break;
-    }
+}
+
+void mainForm::attachButtons(BusinessLogic::CommandSpezifier spezifier)
+{
+    connectLaunchers<ButtonLauncher>(
+        this, spezifier, &QPushButton::clicked,
+        {{Table::start.spezifier, ui.buttonStart, &mainForm::launchCmdStart},
+         {Table::stop.spezifier, ui.buttonStop, &mainForm::launchCmdStop},
+         {Table::prime.spezifier, ui.buttonPrime, &mainForm::launchCmdPrime},
+         {Table::pause.spezifier, ui.buttonPause, &mainForm::launchCmdPause},
+         {Table::executeCommCheck.spezifier, ui.buttonTestComm,
+          &mainForm::launchCmdExecuteCommCheck},
+         {Table::setFactoryDefaults.spezifier, ui.buttonDefaults,
+          &mainForm::launchCmdSetFactoryDefaults},
+         {Table::setMaintenancePos.spezifier, ui.buttonMaintenancePos,
+          &mainForm::launchCmdSetMaintenancePos}});
+}
+
+void mainForm::attachFields(BusinessLogic::CommandSpezifier spezifier)
+{
+    connectLaunchers<FieldLauncher>(
+        this, spezifier, &MouseEventLineEdit::editCommitted,
+        {{Table::setVolume.spezifier, ui.lineEditVolume, &mainForm::launchCmdSetVolume},
+         {Table::setDispenseVolumeBreakTime.spezifier, ui.lineEditBreakTimeSec,
+          &mainForm::launchCmdSetDispenseBreakTime},
+         {Table::setDispenseVolumeBreakTime.spezifier, ui.lineEditBreakTimeMin,
+          &mainForm::launchCmdSetDispenseBreakTime},
+         {Table::setDispenseVolumeNumber.spezifier, ui.lineEditCycles,
+          &mainForm::launchCmdSetDispenseNumber},
+         {Table::setCustCalVol.spezifier, ui.lineEditCalVolume,
+          &mainForm::launchCmdSetCustomCalibrationVolume},
+         {Table::setFactoryMeasuredCalVolume.spezifier, ui.lineEditFactoryCalVolume,
+          &mainForm::launchCmdSetFactoryMeasuredCalVolume},
+         {Table::setFactoryPumpStrokeVolume.spezifier, ui.lineEditFactoryPumpStrokeVolume,
+          &mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume}});
+}
+
+// The combos launch on the user's choice only, not when the display sets them.
+void mainForm::attachChoices(BusinessLogic::CommandSpezifier spezifier)
+{
+    connectLaunchers<ChoiceLauncher>(
+        this, spezifier, &QComboBox::activated,
+        {{Table::setAnalogInput.spezifier, ui.comboAnalIn, &mainForm::launchCmdSetAnalogIn},
+         {Table::setDigitalIn1.spezifier, ui.comboDigIn1, &mainForm::launchCmdSetDigitalIn1},
+         {Table::setDigitalIn2.spezifier, ui.comboDigIn2, &mainForm::launchCmdSetDigitalIn2},
+         {Table::setDigitalOut.spezifier, ui.comboDigOut, &mainForm::launchCmdSetDigitalOut},
+         {Table::setLanguage.spezifier, ui.comboLanguage, &mainForm::launchCmdSetLanguage},
+         {Table::setCustCalPercent.spezifier, ui.comboCalPercent,
+          &mainForm::launchCmdSetCustomCalibrationPercentage},
+         {Table::setPumpProfileCharacteristic.spezifier, ui.comboTypeFluid,
+          &mainForm::launchCmdSetPumpProfileCharacteristics},
+         {Table::setDisplayContrast.spezifier, ui.comboContrast,
+          &mainForm::launchCmdSetDisplayContrast},
+         {Table::setPumpAddress.spezifier, ui.comboPumpAddress,
+          &mainForm::launchCmdSetPumpAddress},
+         {Table::setCommAddress.spezifier, ui.comboCommAddress,
+          &mainForm::launchCmdSetCommAddress},
+         {Table::setPumpModel.spezifier, ui.comboPumpModel, &mainForm::launchCmdSetPumpModel}});
+}
+
+void mainForm::attachChecks(BusinessLogic::CommandSpezifier spezifier)
+{
+    connectLaunchers<CheckLauncher>(
+        this, spezifier, &QCheckBox::stateChanged,
+        {{Table::setAutostart.spezifier, ui.checkboAutostart, &mainForm::launchCmdSetAutostart},
+         {Table::setProtocolAnswer.spezifier, ui.checkboProtAnswer,
+          &mainForm::launchCmdSetProtocolAnswer},
+         {Table::setInvalidLrc.spezifier, ui.checkboIncorrectLRC,
+          &mainForm::launchCmdSetInvalidLRC},
+         {Table::setUnusedLrc.spezifier, ui.checkboUnusedLRC, &mainForm::launchCmdSetUnusedLRC},
+         {Table::setFactoryMode.spezifier, ui.checkboFactoryMode,
+          &mainForm::launchCmdSetFactoryMode}});
 }
 
 void mainForm::startCommunication()

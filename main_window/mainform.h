@@ -142,6 +142,27 @@ public slots:
 private:
     using Origin = BusinessLogic::CommandStack::Origin;
 
+    void setupRunButtons();
+    void setupSettings();
+    void setupDisplay();
+    void setupPortList(const QStringList& extraPorts);
+    void setupChoiceLists();
+    void setupFactoryTab();
+    void selectStoredAddress();
+    void setupButtons();
+    void connectRefreshCycle();
+    void connectMessagesPanel();
+    void setupModeMenu();
+    void setupTimeFields();
+    void setupAdvancedToggle();
+    void setupFieldLimits();
+    void setupHelp();
+    // The controls that launch the given command, by kind of control.
+    void attachButtons(BusinessLogic::CommandSpezifier spezifier);
+    void attachFields(BusinessLogic::CommandSpezifier spezifier);
+    void attachChoices(BusinessLogic::CommandSpezifier spezifier);
+    void attachChecks(BusinessLogic::CommandSpezifier spezifier);
+
     BusinessLogic::Command* command(int spezifier) const;
     void queue(int spezifier, qint32 parameter, Origin origin = Origin::User);
     // Asks the pump for its address on the chosen address, as the window's own check of the
