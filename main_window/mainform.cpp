@@ -9,6 +9,7 @@
 #include "helptab.h"
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
+#include "pumpsearch.h"
 #include "refreshtimer.h"
 #include "valuelimits.h"
 #include "runview.h"
@@ -36,7 +37,6 @@ constexpr int TxRxLineLimit = 500;
 constexpr int ShowDelayMs = 1000;
 constexpr int CalibrationSteps = 400; // 80.0 % to 120.0 % in tenths
 constexpr int ContrastMaximum = 100;
-constexpr int SearchedAddresses = 99;  // the pump search covers 0 to 98
 constexpr int HighestAddress = 99;
 
 void fillNumbers(QComboBox* combo, int count)
@@ -101,7 +101,7 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     setupButtons();
     connectRefreshCycle();
     connectMessagesPanel();
-    connect(ui.buttonSearchPump, &QPushButton::clicked, this, &mainForm::launchCmdSearchPump);
+    setupPumpSearch();
     setupModeMenu();
     setupTimeFields();
     setupAdvancedToggle();
@@ -183,8 +183,8 @@ void mainForm::setupChoiceLists()
         ui.comboCalPercent->addItem(QStringLiteral("%1 %").arg(percent, 0, 'f', 1));
     }
     fillNumbers(ui.comboContrast, ContrastMaximum + 1);
-    fillNumbers(ui.comboCommAddress, SearchedAddresses);
-    fillNumbers(ui.comboPumpAddress, SearchedAddresses);
+    fillNumbers(ui.comboCommAddress, PumpSearch::SearchedAddresses);
+    fillNumbers(ui.comboPumpAddress, PumpSearch::SearchedAddresses);
 }
 
 void mainForm::setupFactoryTab()
@@ -259,6 +259,14 @@ void mainForm::connectMessagesPanel()
     connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditTxData, &QTextEdit::clear);
     ui.textEditTxData->document()->setMaximumBlockCount(TxRxLineLimit);
     ui.textEditRxData->document()->setMaximumBlockCount(TxRxLineLimit);
+}
+
+void mainForm::setupPumpSearch()
+{
+    search = new PumpSearch(commandStack, commands, this);
+    connect(search, &PumpSearch::found, this, &mainForm::showFoundPump);
+    connect(search, &PumpSearch::notFound, this, &mainForm::showNoPump);
+    connect(ui.buttonSearchPump, &QPushButton::clicked, this, &mainForm::launchCmdSearchPump);
 }
 
 // The button does not own its menu; the window does, so it goes with the window.

@@ -32,6 +32,7 @@ class QSettings;
 class Communication;
 class CommDialogue;
 class HelpBrowser;
+class PumpSearch;
 class RunPanel;
 struct Answer;
 
@@ -152,6 +153,7 @@ private:
     void setupButtons();
     void connectRefreshCycle();
     void connectMessagesPanel();
+    void setupPumpSearch();
     void setupModeMenu();
     void setupTimeFields();
     void setupAdvancedToggle();
@@ -170,6 +172,10 @@ private:
     void probeConnection();
     // Asks the pump at the chosen address who it is, behind whatever is queued.
     void queueProbe();
+    // The window's part of the pump search: what it shows, and polling and display stopped
+    // while it runs.
+    void showFoundPump(int address);
+    void showNoPump();
     void endSearch();
     void centreWindow();
     // Reopens the chosen port by itself when its device comes back, and records the gap.
@@ -211,8 +217,6 @@ private:
     Communication* communication;
     bool advancedShown = true;
     bool savedNoDataUpdate = true;
-    // ?SI checks of a pump search still to be answered; 0 while no search runs.
-    int searchChecksLeft = 0;
     QSettings* settings = nullptr;
     std::vector<int> rxInvalidPositions;
     std::vector<BusinessLogic::InvalidReason> rxInvalidReasons;
@@ -227,6 +231,7 @@ private:
     QHelpContentWidget* helpContentWidget = nullptr;
     HelpBrowser* helpBrowser = nullptr;
     RunPanel* run = nullptr;
+    PumpSearch* search = nullptr;
 
     // Shown in labelUserAction when a typed value is not a number; nothing is sent then.
     static const QString InvalidValueText;

@@ -3,6 +3,7 @@
 #include "commandtable.h"
 #include "constants.h"
 #include "loggingcommandstack.h"
+#include "pumpsearch.h"
 #include "refreshtimer.h"
 #include "styles.h"
 
@@ -18,7 +19,6 @@ namespace Table = BusinessLogic::CommandTable;
 
 namespace {
 
-constexpr int SearchedAddresses = 99; // 0 to 98
 constexpr int LongestDispenseTime = 99 * 3600 + 59 * 60 + 59;
 constexpr int NormalDisplayMs = 100;
 constexpr int StressDisplayMs = 10;
@@ -505,50 +505,32 @@ void mainForm::launchCmdSearchPump()
     commandStack->clear();
     // Pending polls would never be answered now; keeping them would misplace later answers.
     refresher->clearPending();
-
-    connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this, &mainForm::searchAddress,
-            Qt::UniqueConnection);
-    // The probes are one command of the user's: each unanswered one is no verdict of its own.
-    for (int address = 0; address < SearchedAddresses; ++address) {
-        queue(Table::setCommAddress.spezifier, address, Origin::Polled);
-        queue(Table::setProtocolAnswer.spezifier, 1, Origin::Polled);
-        queue(Table::executeCommCheck.spezifier, 0, Origin::Polled);
-    }
-    // Nobody answering must leave the previous address in force.
-    queue(Table::setCommAddress.spezifier, ui.comboCommAddress->currentIndex(), Origin::Polled);
-    queue(Table::executeCommCheck.spezifier, 0, Origin::Polled);
-    searchChecksLeft = SearchedAddresses + 1;
-}
-
-void mainForm::endSearch()
-{
-    searchChecksLeft = 0;
-    disconnect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
-               &mainForm::searchAddress);
-    updateAttachAll();
-    restartDisplayTimer();
+    search->start(ui.comboCommAddress->currentIndex(), ui.comboCommAddress->count());
 }
 
 void mainForm::searchAddress(Answer answer)
 {
-    if (answer.spezifier != Table::executeCommCheck.spezifier || searchChecksLeft <= 0)
-        return;
-    --searchChecksLeft;
-    const qint32 number = GUI::readInteger(QString::fromLatin1(answer.data));
-    // Only an address the frames can carry counts as found.
-    if (!answer.fromPump || number < 0 || number >= ui.comboCommAddress->count()) {
-        // The last check, on the previous address, ran out too: nobody was found.
-        if (searchChecksLeft == 0) {
-            ui.labelLocatedAddressIndicator->setText(QStringLiteral("NONE"));
-            endSearch();
-        }
-        return;
-    }
+    search->take(answer);
+}
 
+void mainForm::showFoundPump(int address)
+{
     commandStack->clear();
-    items.commCheck.setValue(number);
+    items.commCheck.setValue(address);
     ui.labelLocatedAddressIndicator->setText(items.commCheck.getText());
-    ui.comboCommAddress->setCurrentIndex(number);
-    launchCmdSetCommAddress(number);
+    ui.comboCommAddress->setCurrentIndex(address);
+    launchCmdSetCommAddress(address);
     endSearch();
+}
+
+void mainForm::showNoPump()
+{
+    ui.labelLocatedAddressIndicator->setText(QStringLiteral("NONE"));
+    endSearch();
+}
+
+void mainForm::endSearch()
+{
+    updateAttachAll();
+    restartDisplayTimer();
 }
