@@ -25,7 +25,6 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
-#include <QTextDocument>
 
 namespace Table = BusinessLogic::CommandTable;
 
@@ -33,7 +32,6 @@ const QString mainForm::InvalidValueText = QStringLiteral("INVALID VALUE");
 
 namespace {
 
-constexpr int TxRxLineLimit = 500;
 constexpr int ShowDelayMs = 1000;
 constexpr int CalibrationSteps = 400; // 80.0 % to 120.0 % in tenths
 constexpr int ContrastMaximum = 100;
@@ -244,21 +242,8 @@ void mainForm::connectRefreshCycle()
 
 void mainForm::connectMessagesPanel()
 {
-    using Stack = BusinessLogic::CommandStack;
-    connect(commandStack, &Stack::sendLastCommandInvalidPositions, this,
-            &mainForm::formatRawDataTxPos);
-    connect(commandStack, &Stack::sendLastCommandInvalidReasons, this,
-            &mainForm::formatRawDataTxReasons);
-    connect(commandStack, &Stack::sendLastAnswerInvalidPositions, this,
-            &mainForm::formatRawDataRxPos);
-    connect(commandStack, &Stack::sendLastAnswerInvalidReasons, this,
-            &mainForm::formatRawDataRxReasons);
-    connect(commandStack, &Stack::sendLastCommand, this, &mainForm::displayRawDataTx);
-    connect(commandStack, &Stack::sendLastAnswer, this, &mainForm::displayRawDataRx);
-    connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditRxData, &QTextEdit::clear);
-    connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditTxData, &QTextEdit::clear);
-    ui.textEditTxData->document()->setMaximumBlockCount(TxRxLineLimit);
-    ui.textEditRxData->document()->setMaximumBlockCount(TxRxLineLimit);
+    ui.messagesGroup->attach(commandStack, ui.textEditTxData, ui.textEditRxData,
+                             ui.buttonClearAll);
 }
 
 void mainForm::setupPumpSearch()

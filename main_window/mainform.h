@@ -87,8 +87,9 @@ public slots:
     void toggleAdvancedScreen();
     void activateHelp() override;
     void triggerUpdateValues();
-    void displayRawDataTx(std::string* data);
-    void displayRawDataRx(std::string* data);
+    // The messages panel's, under the names the window has always offered.
+    void displayRawDataTx(std::string* data) { ui.messagesGroup->displayRawDataTx(data); }
+    void displayRawDataRx(std::string* data) { ui.messagesGroup->displayRawDataRx(data); }
     void setComPort(const QSerialPortInfo& info);
     void setComPortPath(const QString& path);
 
@@ -133,10 +134,22 @@ public slots:
     void changeTime();
     void modeSelect(QAction* action);
     void modeReleased();
-    void formatRawDataRxPos(std::vector<int> positions);
-    void formatRawDataRxReasons(std::vector<BusinessLogic::InvalidReason> reasons);
-    void formatRawDataTxPos(std::vector<int> positions);
-    void formatRawDataTxReasons(std::vector<BusinessLogic::InvalidReason> reasons);
+    void formatRawDataRxPos(std::vector<int> positions)
+    {
+        ui.messagesGroup->formatRawDataRxPos(std::move(positions));
+    }
+    void formatRawDataRxReasons(std::vector<BusinessLogic::InvalidReason> reasons)
+    {
+        ui.messagesGroup->formatRawDataRxReasons(std::move(reasons));
+    }
+    void formatRawDataTxPos(std::vector<int> positions)
+    {
+        ui.messagesGroup->formatRawDataTxPos(std::move(positions));
+    }
+    void formatRawDataTxReasons(std::vector<BusinessLogic::InvalidReason> reasons)
+    {
+        ui.messagesGroup->formatRawDataTxReasons(std::move(reasons));
+    }
     void launchCmdSearchPump();
     void searchAddress(Answer answer);
 
@@ -196,10 +209,6 @@ private:
     // when a field holds no number or the result does not fit the pump's 32-bit value.
     std::optional<qint32> typedValue(std::initializer_list<TypedPart> parts);
 
-    // Writes a line of the messages panel (Tx or Rx) with its coloured check byte.
-    void appendRawLine(QTextEdit* edit, const std::string& line, int offset,
-                       const std::vector<BusinessLogic::InvalidReason>& reasons, bool answer);
-
     QString helpCollectionPath;
     QFileInfo helpFile;
     QIcon iconExpand;
@@ -218,10 +227,6 @@ private:
     bool advancedShown = true;
     bool savedNoDataUpdate = true;
     QSettings* settings = nullptr;
-    std::vector<int> rxInvalidPositions;
-    std::vector<BusinessLogic::InvalidReason> rxInvalidReasons;
-    std::vector<int> txInvalidPositions;
-    std::vector<BusinessLogic::InvalidReason> txInvalidReasons;
 
     OperationItems items;
     PanelChoices choices;
