@@ -26,9 +26,18 @@
 #include <QSettings>
 #include <QSignalBlocker>
 
+#include <functional>
+
 namespace Table = BusinessLogic::CommandTable;
 
 const QString mainForm::InvalidValueText = QStringLiteral("INVALID VALUE");
+
+// A control that launches a command of the table when the user works it.
+struct mainForm::Launcher
+{
+    BusinessLogic::CommandSpezifier spezifier;
+    std::function<void(mainForm*)> connectControl;
+};
 
 namespace {
 
@@ -43,30 +52,16 @@ void fillNumbers(QComboBox* combo, int count)
         combo->addItem(QString::number(i));
 }
 
-// A control that launches a command of the table when the user works it.
-template <typename Control, typename Slot>
-struct Launcher
+// What the user does with each kind of control to launch its command.
+struct UserSignal
 {
-    BusinessLogic::CommandSpezifier spezifier;
-    Control* control;
-    Slot slot;
+    static auto of(QPushButton*) { return &QPushButton::clicked; }
+    static auto of(MouseEventLineEdit*) { return &MouseEventLineEdit::editCommitted; }
+    // The combos launch on the user's choice only, not when the display sets them.
+    static auto of(QComboBox*) { return &QComboBox::activated; }
+    static auto of(QCheckBox*) { return &QCheckBox::stateChanged; }
+    static auto of(QLineEdit*) { return &QLineEdit::returnPressed; }
 };
-
-using ButtonLauncher = Launcher<QPushButton, void (mainForm::*)()>;
-using FieldLauncher = Launcher<MouseEventLineEdit, void (mainForm::*)()>;
-using ChoiceLauncher = Launcher<QComboBox, void (mainForm::*)(int)>;
-using CheckLauncher = Launcher<QCheckBox, void (mainForm::*)(int)>;
-
-// Connects the controls of the launchers that launch the given command.
-template <typename L, typename Signal>
-void connectLaunchers(mainForm* window, BusinessLogic::CommandSpezifier spezifier, Signal signal,
-                      std::initializer_list<L> launchers)
-{
-    for (const L& launcher : launchers) {
-        if (launcher.spezifier == spezifier)
-            QObject::connect(launcher.control, signal, window, launcher.slot);
-    }
-}
 
 } // namespace
 
@@ -310,85 +305,77 @@ void mainForm::attachCommand(BusinessLogic::Command* command)
     const BusinessLogic::CommandSpezifier spezifier = command->getCommandSpezifier();
     // at() rather than [] : a number beyond the table must not write past it.
     commands->at(static_cast<std::size_t>(spezifier)) = command;
-    attachButtons(spezifier);
-    attachFields(spezifier);
-    attachChoices(spezifier);
-    attachChecks(spezifier);
-    if (spezifier == Table::setDiscreteCommand.spezifier)
-        connect(ui.lineEditDiscreteCommand, &QLineEdit::returnPressed, this,
-                &mainForm::setDiscreteCommand);
+    for (const Launcher& launcher : launchers()) {
+        if (launcher.spezifier == spezifier)
+            launcher.connectControl(this);
+    }
 }
 
-void mainForm::attachButtons(BusinessLogic::CommandSpezifier spezifier)
+template <typename Control, typename Slot>
+mainForm::Launcher mainForm::launcher(BusinessLogic::CommandSpezifier spezifier, Control* control,
+                                      Slot slot)
 {
-    connectLaunchers<ButtonLauncher>(
-        this, spezifier, &QPushButton::clicked,
-        {{Table::start.spezifier, ui.buttonStart, &mainForm::launchCmdStart},
-         {Table::stop.spezifier, ui.buttonStop, &mainForm::launchCmdStop},
-         {Table::prime.spezifier, ui.buttonPrime, &mainForm::launchCmdPrime},
-         {Table::pause.spezifier, ui.buttonPause, &mainForm::launchCmdPause},
-         {Table::executeCommCheck.spezifier, ui.buttonTestComm,
-          &mainForm::launchCmdExecuteCommCheck},
-         {Table::setFactoryDefaults.spezifier, ui.buttonDefaults,
-          &mainForm::launchCmdSetFactoryDefaults},
-         {Table::setMaintenancePos.spezifier, ui.buttonMaintenancePos,
-          &mainForm::launchCmdSetMaintenancePos}});
+    return {spezifier, [control, slot](mainForm* window) {
+                connect(control, UserSignal::of(control), window, slot);
+            }};
 }
 
-void mainForm::attachFields(BusinessLogic::CommandSpezifier spezifier)
+std::vector<mainForm::Launcher> mainForm::launchers()
 {
-    connectLaunchers<FieldLauncher>(
-        this, spezifier, &MouseEventLineEdit::editCommitted,
-        {{Table::setVolume.spezifier, ui.lineEditVolume, &mainForm::launchCmdSetVolume},
-         {Table::setDispenseVolumeBreakTime.spezifier, ui.lineEditBreakTimeSec,
-          &mainForm::launchCmdSetDispenseBreakTime},
-         {Table::setDispenseVolumeBreakTime.spezifier, ui.lineEditBreakTimeMin,
-          &mainForm::launchCmdSetDispenseBreakTime},
-         {Table::setDispenseVolumeNumber.spezifier, ui.lineEditCycles,
-          &mainForm::launchCmdSetDispenseNumber},
-         {Table::setCustCalVol.spezifier, ui.lineEditCalVolume,
-          &mainForm::launchCmdSetCustomCalibrationVolume},
-         {Table::setFactoryMeasuredCalVolume.spezifier, ui.lineEditFactoryCalVolume,
-          &mainForm::launchCmdSetFactoryMeasuredCalVolume},
-         {Table::setFactoryPumpStrokeVolume.spezifier, ui.lineEditFactoryPumpStrokeVolume,
-          &mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume}});
-}
-
-// The combos launch on the user's choice only, not when the display sets them.
-void mainForm::attachChoices(BusinessLogic::CommandSpezifier spezifier)
-{
-    connectLaunchers<ChoiceLauncher>(
-        this, spezifier, &QComboBox::activated,
-        {{Table::setAnalogInput.spezifier, ui.comboAnalIn, &mainForm::launchCmdSetAnalogIn},
-         {Table::setDigitalIn1.spezifier, ui.comboDigIn1, &mainForm::launchCmdSetDigitalIn1},
-         {Table::setDigitalIn2.spezifier, ui.comboDigIn2, &mainForm::launchCmdSetDigitalIn2},
-         {Table::setDigitalOut.spezifier, ui.comboDigOut, &mainForm::launchCmdSetDigitalOut},
-         {Table::setLanguage.spezifier, ui.comboLanguage, &mainForm::launchCmdSetLanguage},
-         {Table::setCustCalPercent.spezifier, ui.comboCalPercent,
-          &mainForm::launchCmdSetCustomCalibrationPercentage},
-         {Table::setPumpProfileCharacteristic.spezifier, ui.comboTypeFluid,
-          &mainForm::launchCmdSetPumpProfileCharacteristics},
-         {Table::setDisplayContrast.spezifier, ui.comboContrast,
-          &mainForm::launchCmdSetDisplayContrast},
-         {Table::setPumpAddress.spezifier, ui.comboPumpAddress,
-          &mainForm::launchCmdSetPumpAddress},
-         {Table::setCommAddress.spezifier, ui.comboCommAddress,
-          &mainForm::launchCmdSetCommAddress},
-         {Table::setPumpModel.spezifier, ui.comboPumpModel, &mainForm::launchCmdSetPumpModel}});
-}
-
-void mainForm::attachChecks(BusinessLogic::CommandSpezifier spezifier)
-{
-    connectLaunchers<CheckLauncher>(
-        this, spezifier, &QCheckBox::stateChanged,
-        {{Table::setAutostart.spezifier, ui.checkboAutostart, &mainForm::launchCmdSetAutostart},
-         {Table::setProtocolAnswer.spezifier, ui.checkboProtAnswer,
-          &mainForm::launchCmdSetProtocolAnswer},
-         {Table::setInvalidLrc.spezifier, ui.checkboIncorrectLRC,
-          &mainForm::launchCmdSetInvalidLRC},
-         {Table::setUnusedLrc.spezifier, ui.checkboUnusedLRC, &mainForm::launchCmdSetUnusedLRC},
-         {Table::setFactoryMode.spezifier, ui.checkboFactoryMode,
-          &mainForm::launchCmdSetFactoryMode}});
+    return {
+        launcher(Table::start.spezifier, ui.buttonStart, &mainForm::launchCmdStart),
+        launcher(Table::stop.spezifier, ui.buttonStop, &mainForm::launchCmdStop),
+        launcher(Table::prime.spezifier, ui.buttonPrime, &mainForm::launchCmdPrime),
+        launcher(Table::pause.spezifier, ui.buttonPause, &mainForm::launchCmdPause),
+        launcher(Table::setVolume.spezifier, ui.lineEditVolume, &mainForm::launchCmdSetVolume),
+        launcher(Table::setDispenseVolumeBreakTime.spezifier, ui.lineEditBreakTimeSec,
+                 &mainForm::launchCmdSetDispenseBreakTime),
+        launcher(Table::setDispenseVolumeBreakTime.spezifier, ui.lineEditBreakTimeMin,
+                 &mainForm::launchCmdSetDispenseBreakTime),
+        launcher(Table::setDispenseVolumeNumber.spezifier, ui.lineEditCycles,
+                 &mainForm::launchCmdSetDispenseNumber),
+        launcher(Table::setAnalogInput.spezifier, ui.comboAnalIn, &mainForm::launchCmdSetAnalogIn),
+        launcher(Table::setDigitalIn1.spezifier, ui.comboDigIn1, &mainForm::launchCmdSetDigitalIn1),
+        launcher(Table::setDigitalIn2.spezifier, ui.comboDigIn2, &mainForm::launchCmdSetDigitalIn2),
+        launcher(Table::setDigitalOut.spezifier, ui.comboDigOut, &mainForm::launchCmdSetDigitalOut),
+        launcher(Table::setLanguage.spezifier, ui.comboLanguage, &mainForm::launchCmdSetLanguage),
+        launcher(Table::setCustCalVol.spezifier, ui.lineEditCalVolume,
+                 &mainForm::launchCmdSetCustomCalibrationVolume),
+        launcher(Table::setCustCalPercent.spezifier, ui.comboCalPercent,
+                 &mainForm::launchCmdSetCustomCalibrationPercentage),
+        launcher(Table::setAutostart.spezifier, ui.checkboAutostart,
+                 &mainForm::launchCmdSetAutostart),
+        launcher(Table::setPumpProfileCharacteristic.spezifier, ui.comboTypeFluid,
+                 &mainForm::launchCmdSetPumpProfileCharacteristics),
+        launcher(Table::setDisplayContrast.spezifier, ui.comboContrast,
+                 &mainForm::launchCmdSetDisplayContrast),
+        launcher(Table::executeCommCheck.spezifier, ui.buttonTestComm,
+                 &mainForm::launchCmdExecuteCommCheck),
+        launcher(Table::setProtocolAnswer.spezifier, ui.checkboProtAnswer,
+                 &mainForm::launchCmdSetProtocolAnswer),
+        launcher(Table::setPumpAddress.spezifier, ui.comboPumpAddress,
+                 &mainForm::launchCmdSetPumpAddress),
+        launcher(Table::setCommAddress.spezifier, ui.comboCommAddress,
+                 &mainForm::launchCmdSetCommAddress),
+        launcher(Table::setInvalidLrc.spezifier, ui.checkboIncorrectLRC,
+                 &mainForm::launchCmdSetInvalidLRC),
+        launcher(Table::setUnusedLrc.spezifier, ui.checkboUnusedLRC,
+                 &mainForm::launchCmdSetUnusedLRC),
+        launcher(Table::setDiscreteCommand.spezifier, ui.lineEditDiscreteCommand,
+                 &mainForm::setDiscreteCommand),
+        launcher(Table::setFactoryDefaults.spezifier, ui.buttonDefaults,
+                 &mainForm::launchCmdSetFactoryDefaults),
+        launcher(Table::setFactoryMode.spezifier, ui.checkboFactoryMode,
+                 &mainForm::launchCmdSetFactoryMode),
+        launcher(Table::setFactoryMeasuredCalVolume.spezifier, ui.lineEditFactoryCalVolume,
+                 &mainForm::launchCmdSetFactoryMeasuredCalVolume),
+        launcher(Table::setMaintenancePos.spezifier, ui.buttonMaintenancePos,
+                 &mainForm::launchCmdSetMaintenancePos),
+        launcher(Table::setPumpModel.spezifier, ui.comboPumpModel,
+                 &mainForm::launchCmdSetPumpModel),
+        launcher(Table::setFactoryPumpStrokeVolume.spezifier, ui.lineEditFactoryPumpStrokeVolume,
+                 &mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume),
+    };
 }
 
 void mainForm::startCommunication()

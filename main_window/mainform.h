@@ -172,11 +172,12 @@ private:
     void setupAdvancedToggle();
     void setupFieldLimits();
     void setupHelp();
-    // The controls that launch the given command, by kind of control.
-    void attachButtons(BusinessLogic::CommandSpezifier spezifier);
-    void attachFields(BusinessLogic::CommandSpezifier spezifier);
-    void attachChoices(BusinessLogic::CommandSpezifier spezifier);
-    void attachChecks(BusinessLogic::CommandSpezifier spezifier);
+    // The controls that launch the commands of the table, in the order they are connected.
+    struct Launcher;
+    std::vector<Launcher> launchers();
+    template <typename Control, typename Slot>
+    static Launcher launcher(BusinessLogic::CommandSpezifier spezifier, Control* control,
+                             Slot slot);
 
     BusinessLogic::Command* command(int spezifier) const;
     void queue(int spezifier, qint32 parameter, Origin origin = Origin::User);
