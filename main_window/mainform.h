@@ -156,6 +156,18 @@ public slots:
 private:
     using Origin = BusinessLogic::CommandStack::Origin;
 
+    // A digital input as the slots change it.
+    struct DigitalInput
+    {
+        QComboBox* combo;
+        GUI::OperationItem& item;
+        bool& exclusive;
+    };
+    // Sends the function chosen for one input (its combo entry index); when both inputs would
+    // then hold the start/stop function, the other gives it up.
+    void launchInputFunction(BusinessLogic::CommandSpezifier spezifier, int index,
+                             qint32 function, DigitalInput chosen, DigitalInput other);
+
     void setupRunButtons();
     void setupSettings();
     void setupDisplay();
@@ -209,6 +221,10 @@ private:
     // Sum of the weighted values typed into the fields; nothing, and a note in labelUserAction,
     // when a field holds no number or the result does not fit the pump's 32-bit value.
     std::optional<qint32> typedValue(std::initializer_list<TypedPart> parts);
+    // Sends the typed value, and shows it in the item (if any) until the pump reports its own;
+    // false, with nothing sent, when the fields hold no valid value.
+    bool sendTyped(BusinessLogic::CommandSpezifier spezifier, GUI::OperationItem* shownIn,
+                   std::initializer_list<TypedPart> parts);
 
     QString helpCollectionPath;
     QFileInfo helpFile;

@@ -66,14 +66,6 @@ bool isStartStop(int index)
     return index == 1 || index == 2;
 }
 
-// The other input gives up its start/stop function on the screen; the pump is not told.
-void releaseStartStop(QComboBox* combo, GUI::OperationItem& item, bool& exclusive)
-{
-    combo->setCurrentIndex(0);
-    item.setValue(0);
-    exclusive = false;
-}
-
 // Look of one run button: the colour of the state in effect, and which corners are square.
 struct RunLook
 {
@@ -202,57 +194,54 @@ void mainForm::launchCmdSetVolume()
 
 void mainForm::launchCmdSetDispenseTime()
 {
-    const auto value = typedValue({{ui.lineEditTimeHour, TypedField::Whole, 1000000},
-                                   {ui.lineEditTimeMin, TypedField::Whole, 10000},
-                                   {ui.lineEditTimeSec, TypedField::Whole, 100}});
-    if (!value)
-        return;
-    queue(Table::setDispenseTime.spezifier, *value);
-    items.dispenseTime.setValue(*value);
+    sendTyped(Table::setDispenseTime.spezifier, &items.dispenseTime,
+              {{ui.lineEditTimeHour, TypedField::Whole, 1000000},
+               {ui.lineEditTimeMin, TypedField::Whole, 10000},
+               {ui.lineEditTimeSec, TypedField::Whole, 100}});
 }
 
 void mainForm::launchCmdSetDispenseBreakTime()
 {
-    const auto value = typedValue({{ui.lineEditBreakTimeMin, TypedField::Whole, 60},
-                                   {ui.lineEditBreakTimeSec, TypedField::Whole, 1}});
-    if (!value)
-        return;
-    queue(Table::setDispenseVolumeBreakTime.spezifier, *value);
-    items.volumeBreakTime.setValue(*value);
+    sendTyped(Table::setDispenseVolumeBreakTime.spezifier, &items.volumeBreakTime,
+              {{ui.lineEditBreakTimeMin, TypedField::Whole, 60},
+               {ui.lineEditBreakTimeSec, TypedField::Whole, 1}});
 }
 
 void mainForm::launchCmdSetDispenseNumber()
 {
-    const auto value = typedValue({{ui.lineEditCycles, TypedField::Whole, 1}});
-    if (!value)
-        return;
-    items.volumeNumber.setValue(*value);
-    queue(Table::setDispenseVolumeNumber.spezifier, *value);
+    sendTyped(Table::setDispenseVolumeNumber.spezifier, &items.volumeNumber,
+              {{ui.lineEditCycles, TypedField::Whole, 1}});
 }
 
 void mainForm::launchCmdSetCustomCalibrationVolume()
 {
-    const auto value = typedValue({{ui.lineEditCalVolume, TypedField::SingleThousandths, 1}});
-    if (value)
-        queue(Table::setCustCalVol.spezifier, *value);
+    sendTyped(Table::setCustCalVol.spezifier, nullptr,
+              {{ui.lineEditCalVolume, TypedField::SingleThousandths, 1}});
 }
 
 void mainForm::launchCmdSetFactoryMeasuredCalVolume()
 {
-    const auto value =
-        typedValue({{ui.lineEditFactoryCalVolume, TypedField::SingleThousandths, 1}});
-    if (value)
-        queue(Table::setFactoryMeasuredCalVolume.spezifier, *value);
+    sendTyped(Table::setFactoryMeasuredCalVolume.spezifier, nullptr,
+              {{ui.lineEditFactoryCalVolume, TypedField::SingleThousandths, 1}});
 }
 
 void mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume()
 {
-    const auto value =
-        typedValue({{ui.lineEditFactoryPumpStrokeVolume, TypedField::SingleTenths, 1}});
+    if (sendTyped(Table::setFactoryPumpStrokeVolume.spezifier, nullptr,
+                  {{ui.lineEditFactoryPumpStrokeVolume, TypedField::SingleTenths, 1}}))
+        ui.lineEditFactoryPumpStrokeVolume->setModified(false);
+}
+
+bool mainForm::sendTyped(BusinessLogic::CommandSpezifier spezifier, GUI::OperationItem* shownIn,
+                         std::initializer_list<TypedPart> parts)
+{
+    const std::optional<qint32> value = typedValue(parts);
     if (!value)
-        return;
-    queue(Table::setFactoryPumpStrokeVolume.spezifier, *value);
-    ui.lineEditFactoryPumpStrokeVolume->setModified(false);
+        return false;
+    queue(spezifier, *value);
+    if (shownIn)
+        shownIn->setValue(*value);
+    return true;
 }
 
 void mainForm::launchCmdSetAnalogIn(int index)
@@ -266,22 +255,30 @@ void mainForm::launchCmdSetAnalogIn(int index)
 
 void mainForm::launchCmdSetDigitalIn1(int index)
 {
-    const qint32 function = inputFunction(index, 2);
-    choices.digitalIn1Exclusive = isStartStop(index);
-    queue(Table::setDigitalIn1.spezifier, function);
-    items.digitalIn1.setValue(function);
-    if (choices.digitalIn1Exclusive && choices.digitalIn2Exclusive)
-        releaseStartStop(ui.comboDigIn2, items.digitalIn2, choices.digitalIn2Exclusive);
+    launchInputFunction(Table::setDigitalIn1.spezifier, index, inputFunction(index, 2),
+                        {ui.comboDigIn1, items.digitalIn1, choices.digitalIn1Exclusive},
+                        {ui.comboDigIn2, items.digitalIn2, choices.digitalIn2Exclusive});
 }
 
 void mainForm::launchCmdSetDigitalIn2(int index)
 {
-    const qint32 function = inputFunction(index, 5);
-    choices.digitalIn2Exclusive = isStartStop(index);
-    queue(Table::setDigitalIn2.spezifier, function);
-    items.digitalIn2.setValue(function);
-    if (choices.digitalIn1Exclusive && choices.digitalIn2Exclusive)
-        releaseStartStop(ui.comboDigIn1, items.digitalIn1, choices.digitalIn1Exclusive);
+    launchInputFunction(Table::setDigitalIn2.spezifier, index, inputFunction(index, 5),
+                        {ui.comboDigIn2, items.digitalIn2, choices.digitalIn2Exclusive},
+                        {ui.comboDigIn1, items.digitalIn1, choices.digitalIn1Exclusive});
+}
+
+void mainForm::launchInputFunction(BusinessLogic::CommandSpezifier spezifier, int index,
+                                   qint32 function, DigitalInput chosen, DigitalInput other)
+{
+    chosen.exclusive = isStartStop(index);
+    queue(spezifier, function);
+    chosen.item.setValue(function);
+    if (!chosen.exclusive || !other.exclusive)
+        return;
+    // The other input gives up its start/stop function on the screen; the pump is not told.
+    other.combo->setCurrentIndex(0);
+    other.item.setValue(0);
+    other.exclusive = false;
 }
 
 // The settings combos report user choices only (activated), so every choice is sent, also a
