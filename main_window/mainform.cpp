@@ -305,9 +305,9 @@ void mainForm::attachCommand(BusinessLogic::Command* command)
     const BusinessLogic::CommandSpezifier spezifier = command->getCommandSpezifier();
     // at() rather than [] : a number beyond the table must not write past it.
     commands->at(static_cast<std::size_t>(spezifier)) = command;
-    for (const Launcher& launcher : launchers()) {
-        if (launcher.spezifier == spezifier)
-            launcher.connectControl(this);
+    for (const Launcher& entry : launchers()) {
+        if (entry.spezifier == spezifier)
+            entry.connectControl(this);
     }
 }
 

@@ -7,11 +7,9 @@
 #include "operationitems.h"
 #include "ui_mainscreen.h"
 
-#include <QColor>
 #include <QDialog>
 #include <QFileInfo>
 #include <QIcon>
-#include <QPixmap>
 #include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
@@ -156,18 +154,7 @@ public slots:
 private:
     using Origin = BusinessLogic::CommandStack::Origin;
 
-    // A digital input as the slots change it.
-    struct DigitalInput
-    {
-        QComboBox* combo;
-        GUI::OperationItem& item;
-        bool& exclusive;
-    };
-    // Sends the function chosen for one input (its combo entry index); when both inputs would
-    // then hold the start/stop function, the other gives it up.
-    void launchInputFunction(BusinessLogic::CommandSpezifier spezifier, int index,
-                             qint32 function, DigitalInput chosen, DigitalInput other);
-
+    // Construction, in the order the constructor calls them.
     void setupRunButtons();
     void setupSettings();
     void setupDisplay();
@@ -225,6 +212,18 @@ private:
     // false, with nothing sent, when the fields hold no valid value.
     bool sendTyped(BusinessLogic::CommandSpezifier spezifier, GUI::OperationItem* shownIn,
                    std::initializer_list<TypedPart> parts);
+
+    // A digital input as the slots change it.
+    struct DigitalInput
+    {
+        QComboBox* combo;
+        GUI::OperationItem& item;
+        bool& exclusive;
+    };
+    // Sends the function chosen for one input (its combo entry index); when both inputs would
+    // then hold the start/stop function, the other gives it up.
+    void launchInputFunction(BusinessLogic::CommandSpezifier spezifier, int index,
+                             qint32 function, DigitalInput chosen, DigitalInput other);
 
     QString helpCollectionPath;
     QFileInfo helpFile;
