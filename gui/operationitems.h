@@ -2,6 +2,9 @@
 
 #include "operationitem.h"
 
+#include <utility>
+#include <vector>
+
 // The polled pump quantities, each tied to its reading command and its parse rule.
 // OperationItemStatus, which also keeps the status words, is in operationitem.h.
 
@@ -78,4 +81,72 @@ class OperationItemProtocolAnswer final : public GUI::ItemOf<47, GUI::ParseRule:
 {
 public:
     OperationItemProtocolAnswer() : ItemOf(1, QStringLiteral("1")) {}
+};
+
+// Every polled quantity of one window: the refresh cycle feeds them, the display shows them and
+// the user's commands set in them what was just sent.
+struct OperationItems
+{
+    OperationItemAnalogIn analogIn;
+    OperationItemAnalogRange analogRange;
+    OperationItemAutostart autostart;
+    OperationItemCommCheck commCheck;
+    OperationItemContrast contrast;
+    OperationItemCustomCalibrationPercentage customCalibrationPercentage;
+    OperationItemDigitalIn1 digitalIn1;
+    OperationItemDigitalIn2 digitalIn2;
+    OperationItemDigitalOut digitalOut;
+    OperationItemDispenseTime dispenseTime;
+    OperationItemFactoryMode factoryMode;
+    OperationItemFactoryPumpModel factoryPumpModel;
+    OperationItemFactoryStrokeVolume factoryStrokeVolume;
+    OperationItemFlowrate flowrate;
+    OperationItemLanguage language;
+    OperationItemMaintenancePosition maintenancePosition;
+    OperationItemModelVersion modelVersion;
+    OperationItemProtocolAnswer protocolAnswer;
+    OperationItemPumpProfileCharacteristic pumpProfileCharacteristic;
+    OperationItemRunMode runMode;
+    OperationItemStatus status;
+    OperationItemTimeElapsed timeElapsed;
+    OperationItemVolumeActual volumeActual;
+    OperationItemVolumeBreakTime volumeBreakTime;
+    OperationItemVolumeNumber volumeNumber;
+    OperationItemVolumeTarget volumeTarget;
+    OperationItemAddress address;
+
+    // Every polled item with the refresh list it is attached to, in attach order. Status is
+    // polled on every tick (page 1) and in the fast rotation (all pages); contrast stands twice
+    // in the slow rotation.
+    std::vector<std::pair<GUI::OperationData*, int>> pollingPlan()
+    {
+        return {{&volumeActual, 0},
+                {&flowrate, 0},
+                {&analogIn, 2},
+                {&analogRange, 2},
+                {&autostart, 1},
+                {&contrast, 2},
+                {&digitalIn1, 2},
+                {&digitalIn2, 2},
+                {&digitalOut, 2},
+                {&dispenseTime, 0},
+                {&factoryMode, 2},
+                {&factoryPumpModel, 2},
+                {&language, 2},
+                {&maintenancePosition, 2},
+                {&modelVersion, 2},
+                {&protocolAnswer, 1},
+                {&pumpProfileCharacteristic, 2},
+                {&runMode, 0},
+                {&status, 1},
+                {&status, 0},
+                {&factoryStrokeVolume, 2},
+                {&timeElapsed, 0},
+                {&volumeBreakTime, 1},
+                {&volumeNumber, 1},
+                {&volumeTarget, 0},
+                {&address, 2},
+                {&customCalibrationPercentage, 2},
+                {&contrast, 2}};
+    }
 };

@@ -1,11 +1,10 @@
-#include "mainform.h"
+#include "displayupdate.h"
 
 #include "communication.h"
 #include "constants.h"
-#include "loggingcommandstack.h"
-#include "refreshtimer.h"
+#include "operationitems.h"
+#include "ui_mainscreen.h"
 #include "valuelimits.h"
-#include "runview.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,10 +15,12 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -98,6 +99,19 @@ void setIndexIfChanged(QComboBox* combo, int index)
     setIfChanged(combo, &QComboBox::currentIndex, &QComboBox::setCurrentIndex, index);
 }
 
+// The display leaves alone what the user is working on.
+void showCheckedUnlessFocused(QAbstractButton* button, bool checked)
+{
+    if (!button->hasFocus())
+        showChecked(button, checked);
+}
+
+void showIndexUnlessFocused(QComboBox* combo, int index)
+{
+    if (!combo->hasFocus())
+        setIndexIfChanged(combo, index);
+}
+
 void setPixmapIfChanged(QLabel* label, const QPixmap& pixmap)
 {
     if (label->pixmap().cacheKey() != pixmap.cacheKey())
@@ -142,6 +156,17 @@ float floatAt(const QString& text, int position, int length)
 int roundHalfAway(float value)
 {
     return int(std::lround(value));
+}
+
+// Brings a negative remainder of a time unit back into its range; what it borrows from the next
+// larger unit, -1 or 0.
+float borrowed(float& remainder)
+{
+    if (remainder < 0.0f) {
+        remainder += 60.0f;
+        return -1.0f;
+    }
+    return 0.0f;
 }
 
 // Four significant digits from 0.1 up (12.5 -> "12.50", 100 -> "100.0"). Zero, negative and
@@ -190,299 +215,377 @@ constexpr int UsedBitsMask = 0xFF;
 
 } // namespace
 
-void mainForm::triggerUpdateValues()
+DisplayUpdate::DisplayUpdate(Parts parts)
+    : parts(std::move(parts)),
+      ui(*this->parts.ui),
+      items(*this->parts.items),
+      choices(*this->parts.choices),
+      bulletGrey(QStringLiteral(":/Images/Images/1406229026_bullet-grey.png")),
+      bulletGreen(QStringLiteral(":/Images/Images/1406229038_bullet-green.png"))
 {
-    // 1. Title. The stored port name changes only when a port is chosen, which also changes
-    // the device the link has open: the settings are read again only then.
-    const QString openPath = communication->portPath();
-    if (!titlePortKnown || openPath != titlePortPath) {
-        titlePortName = settings->value(instanceKey + u'/' + Constants::PortSettingsKey).toString();
-        titlePortPath = openPath;
-        titlePortKnown = true;
-    }
+}
+
+void DisplayUpdate::tick()
+{
+    showTitle();
+    const bool addressOnly = addressOnlyAnswered();
+    showActivity(parts.commandStack->takeActivity(), addressOnly);
+    showTarget();
+    showVolumeActual();
+    showRunMode();
+    showDispenseTime();
+    showStatusMarks();
+    showCycles();
+    showBreakTime();
+    showRunTime();
+    showSettings();
+    showModelAndFirmware();
+    showLinkAndFactory();
+}
+
+void DisplayUpdate::showTitle()
+{
     const QString title = QStringLiteral("ZUL DOSEDESK  V") + QStringLiteral(DOSEDESK_VERSION)
                           + QStringLiteral("  (ADDR ")
                           + QString::number(ui.comboCommAddress->currentIndex())
-                          + QStringLiteral(", ") + titlePortName + QStringLiteral(")");
-    setIfChanged(static_cast<QWidget*>(this), &QWidget::windowTitle, &QWidget::setWindowTitle, title);
+                          + QStringLiteral(", ") + titlePortName() + QStringLiteral(")");
+    setIfChanged(parts.window, &QWidget::windowTitle, &QWidget::setWindowTitle, title);
+}
 
-    // 2. Address-only answers, as the link keeps them; no traffic on the line.
+// The stored port name changes only when a port is chosen, which also changes the device the
+// link has open: the settings are read again only then.
+const QString& DisplayUpdate::titlePortName()
+{
+    const QString openPath = parts.communication->portPath();
+    if (!titlePortKnown || openPath != titlePortPath) {
+        titlePort = parts.settings->value(parts.portKey).toString();
+        titlePortPath = openPath;
+        titlePortKnown = true;
+    }
+    return titlePort;
+}
+
+// Address-only answers, as the link keeps them; asking sends nothing on the line.
+bool DisplayUpdate::addressOnlyAnswered()
+{
     QByteArray rxState;
-    if (BusinessLogic::Command* rxStateCommand = command(RxStateSpezifier)) {
+    if (BusinessLogic::Command* rxStateCommand =
+            parts.commands->at(static_cast<std::size_t>(RxStateSpezifier))) {
         rxStateCommand->execute();
         rxState = rxStateCommand->getAnswer();
     }
-    const bool addressOnly = rxState.size() > AddressOnlyFlag && rxState.at(AddressOnlyFlag) == '1';
-
-    // 3.-8. Verdicts on the user's commands and connection supervision.
-    showActivity(commandStack->takeActivity(), addressOnly);
-
-    // 9. Target volume or flow rate.
-    if (!ui.lineEditVolume->hasFocus()) {
-        float target = 1.0f;
-        if (dispenseMode == 1)
-            target = float(itemVolumeTarget.getValue()) / 1000.0f;
-        else if (dispenseMode == 0)
-            target = float(itemFlowrate.getValue()) / 1000.0f;
-        setTextIfChanged(ui.lineEditVolume, targetText(target));
-    }
-
-    // 10. Volume delivered.
-    setTextIfChanged(ui.labelVolumeActual,
-                     QString::number(double(itemVolumeActual.getValue()) / 1000.0, 'f', 3)
-                         + QStringLiteral(" ml"));
-
-    // 11. Run mode and the limits of the target field, by the model of the previous tick.
-    if (!ui.buttonMode->hasFocus()) {
-        const int runMode = itemRunMode.getValue();
-        const bool smallPump = pumpType == ModelCode02;
-        if (runMode == RunModeVolume) {
-            setTextIfChanged(ui.buttonMode, QStringLiteral("     ml     "));
-            const ValueLimits::Range limits =
-                smallPump ? ValueLimits::VolumeSmall : ValueLimits::VolumeLarge;
-            ui.lineEditVolume->minimum = limits.minimum;
-            ui.lineEditVolume->maximum = limits.maximum;
-            setIfChanged(ui.groupBoxEditVolFlow, &QGroupBox::title, &QGroupBox::setTitle,
-                         QStringLiteral("Volume"));
-            dispenseMode = 1;
-        } else if (runMode == RunModeFlowRate || runMode == RunModeDispenseFlowRate) {
-            setTextIfChanged(ui.buttonMode, QStringLiteral("   ml/min   "));
-            const ValueLimits::Range limits =
-                smallPump ? ValueLimits::FlowSmall : ValueLimits::FlowLarge;
-            ui.lineEditVolume->minimum = limits.minimum;
-            ui.lineEditVolume->maximum = limits.maximum;
-            setIfChanged(ui.groupBoxEditVolFlow, &QGroupBox::title, &QGroupBox::setTitle,
-                         QStringLiteral("Flow rate"));
-            dispenseMode = 0;
-        }
-    }
-
-    // 12. Dispense time.
-    if (!ui.lineEditTimeHour->hasFocus() && !ui.lineEditTimeMin->hasFocus()
-        && !ui.lineEditTimeSec->hasFocus()) {
-        const QString time = itemDispenseTime.getText();
-        setTextIfChanged(ui.lineEditTimeHour, twoDigits(numberAt(time, 0, 2)));
-        setTextIfChanged(ui.lineEditTimeMin, twoDigits(numberAt(time, 2, 2)));
-        setTextIfChanged(ui.lineEditTimeSec, twoDigits(numberAt(time, 4, 2)));
-    }
-
-    // 13. Status and error panel.
-    const auto bitSet = [this](int page, int bit) {
-        return (itemStatus.getStatus(page) & (1 << bit)) != 0;
-    };
-    const bool moving = bitSet(1, 0);
-    motionStarted = motionStarted || (moving && !motorInMotion);
-    motorInMotion = moving;
-    masterStopActive = !bitSet(4, 3);
-    for (const StatusMark& mark : StatusMarks)
-        setPixmapIfChanged(ui.*mark.icon,
-                           bitSet(mark.page, mark.bit) == mark.litWhenSet ? bulletGreen : bulletGrey);
-    setPixmapIfChanged(ui.labelErrorNoneIcon, (itemStatus.getStatus(ErrorPage) & UsedBitsMask) == 0
-                                                  ? bulletGreen
-                                                  : bulletGrey);
-
-    // 14. Number of cycles.
-    if (!ui.lineEditCycles->hasFocus()) {
-        const int cycles = itemVolumeNumber.getValue();
-        setTextIfChanged(ui.lineEditCycles, cycles <= 1                ? QStringLiteral("OFF")
-                                            : cycles == InfiniteCycles ? QStringLiteral("INF")
-                                                                       : QString::number(cycles));
-    }
-
-    // 15. Pause between cycles.
-    if (!ui.lineEditBreakTimeMin->hasFocus() && !ui.lineEditBreakTimeSec->hasFocus()) {
-        const int breakTime = itemVolumeBreakTime.getValue();
-        setTextIfChanged(ui.lineEditBreakTimeMin, QString::number(breakTime / 60));
-        setTextIfChanged(ui.lineEditBreakTimeSec, QString::number(breakTime % 60));
-    }
-
-    // 16. Elapsed or remaining time, and the run buttons following the motor.
-    if (motorInMotion) {
-        const QString elapsed = itemTimeElapsed.getText();
-        const float seconds = floatAt(elapsed, 4, 2);
-        const float hundredths = floatAt(elapsed, 6, 2);
-        const int targetHours = GUI::readInteger(ui.lineEditTimeHour->text());
-        const int targetMinutes = GUI::readInteger(ui.lineEditTimeMin->text());
-        const int targetSeconds = GUI::readInteger(ui.lineEditTimeSec->text());
-        if (targetHours > 0 || targetMinutes > 0 || targetSeconds > 0) {
-            // Remaining time, borrowing from the next larger unit.
-            float second = std::round(float(targetSeconds) - seconds) - hundredths / 100.0f;
-            float borrow = 0.0f;
-            if (second < 0.0f) {
-                second += 60.0f;
-                borrow = -1.0f;
-            }
-            float minute = std::round(float(targetMinutes) - floatAt(elapsed, 2, 2)) + borrow;
-            borrow = 0.0f;
-            if (minute < 0.0f) {
-                minute += 60.0f;
-                borrow = -1.0f;
-            }
-            const float hour = std::round(float(targetHours) - floatAt(elapsed, 0, 2)) + borrow;
-            setTextIfChanged(ui.labelTimeActualHour, twoDigits(roundHalfAway(hour)));
-            setTextIfChanged(ui.labelTimeActualMin, twoDigits(roundHalfAway(minute)));
-            setTextIfChanged(ui.labelTimeActualSec, twoDigits(roundHalfAway(second)));
-        } else {
-            setTextIfChanged(ui.labelTimeActualHour, elapsed.mid(0, 2));
-            setTextIfChanged(ui.labelTimeActualMin, elapsed.mid(2, 2));
-            setTextIfChanged(ui.labelTimeActualSec,
-                             twoDigits(roundHalfAway(seconds + hundredths / 100.0f)));
-        }
-        if (motionStarted)
-            setIfChanged(ui.stackedButtonStartPause, &QStackedWidget::currentWidget,
-                         &QStackedWidget::setCurrentWidget, static_cast<QWidget*>(ui.pagePause));
-    } else {
-        if (masterStopActive) {
-            setTextIfChanged(ui.labelTimeActualHour, ui.lineEditTimeHour->text());
-            setTextIfChanged(ui.labelTimeActualMin, ui.lineEditTimeMin->text());
-            setTextIfChanged(ui.labelTimeActualSec, ui.lineEditTimeSec->text());
-        }
-        if (motionStarted) {
-            setIfChanged(ui.stackedButtonStartPause, &QStackedWidget::currentWidget,
-                         &QStackedWidget::setCurrentWidget, static_cast<QWidget*>(ui.pageStart));
-            motionStarted = false;
-        }
-    }
-
-    // 17. Settings controls. Autostart's launch slot listens to every state change, so its
-    // signals are held back; the combos launch on user activation only.
-    if (!ui.checkboAutostart->hasFocus())
-        showChecked(ui.checkboAutostart, itemAutostart.getValue() != 0);
-    if (!ui.comboAnalIn->hasFocus())
-        setIndexIfChanged(ui.comboAnalIn, comboIndexFor(itemAnalogIn.getValue(), {0, 3, 1, 2}));
-    if (!ui.comboDigIn1->hasFocus()) {
-        const int index = comboIndexFor(itemDigitalIn1.getValue(), {1, 6});
-        if (isStartStopEntry(index))
-            digitalIn1Exclusive = true;
-        setIndexIfChanged(ui.comboDigIn1, index);
-    }
-    if (!ui.comboDigIn2->hasFocus()) {
-        const int index = comboIndexFor(itemDigitalIn2.getValue(), {1, 6, 8, 9, 10});
-        if (isStartStopEntry(index))
-            digitalIn2Exclusive = true;
-        setIndexIfChanged(ui.comboDigIn2, index);
-    }
-    if (!ui.comboDigOut->hasFocus())
-        setIndexIfChanged(ui.comboDigOut, comboIndexFor(itemDigitalOut.getValue(), {1, 2, 3, 4}));
-    if (!ui.comboLanguage->hasFocus())
-        setIndexIfChanged(ui.comboLanguage, itemLanguage.getValue());
-    if (!ui.comboCalPercent->hasFocus())
-        setIndexIfChanged(ui.comboCalPercent, itemCustomCalibrationPercentage.getValue() / 10 - 800);
-    if (!ui.comboTypeFluid->hasFocus())
-        setIndexIfChanged(ui.comboTypeFluid, itemPumpProfileCharacteristic.getValue());
-    if (!ui.comboContrast->hasFocus())
-        setIndexIfChanged(ui.comboContrast, itemContrast.getValue());
-
-    // 18. Firmware version and pump model.
-    const QString version = itemModelVersion.getText();
-    setTextIfChanged(ui.labelVersionFW, QStringLiteral("V") + QString::number(numberAt(version, 5, 2))
-                                            + QStringLiteral(".")
-                                            + QString::number(numberAt(version, 7, 3)));
-    pumpType = numberAt(version, 0, 5);
-    const QString model = GUI::pumpModelName(pumpType);
-    setTextIfChanged(ui.labelPumpModel, model);
-    setTextIfChanged(ui.labelVersionHW, model);
-
-    // 19. Link and factory controls; showing the pump's state sends nothing back.
-    if (!ui.checkboProtAnswer->hasFocus())
-        showChecked(ui.checkboProtAnswer, itemProtocolAnswer.getValue() != 0);
-    if (!ui.comboPumpAddress->hasFocus())
-        setIndexIfChanged(ui.comboPumpAddress, itemAddress.getValue());
-    if (!ui.comboPumpModel->hasFocus())
-        setIndexIfChanged(ui.comboPumpModel, itemFactoryPumpModel.getValue());
-    if (!ui.checkboFactoryMode->hasFocus())
-        showChecked(ui.checkboFactoryMode, itemFactoryMode.getValue() != 0);
-    if (!ui.lineEditFactoryPumpStrokeVolume->hasFocus())
-        setTextIfChanged(ui.lineEditFactoryPumpStrokeVolume,
-                         QString::number(double(itemFactoryStrokeVolume.getValue()) / 10.0, 'f', 2));
-
-    // 20. The run record hears when the pump went silent.
-    run->displayTick(connectionLost);
+    return rxState.size() > AddressOnlyFlag && rxState.at(AddressOnlyFlag) == '1';
 }
 
-void mainForm::showActivity(const BusinessLogic::CommandStack::Activity& activity,
-                            bool addressOnly)
+void DisplayUpdate::showActivity(const Activity& activity, bool addressOnly)
+{
+    showVerdicts(activity);
+    superviseConnection(activity);
+    // A frame holding only the address also shows that the pump is there.
+    if (addressOnly) {
+        showConnected();
+        setTextIfChanged(ui.labelUserAction, QString());
+    }
+}
+
+// Acceptance of the user's commands, fading out after each verdict. Of several in one tick the
+// worst is shown, so that no refusal is hidden by a later success.
+void DisplayUpdate::showVerdicts(const Activity& activity)
 {
     using Verdict = BusinessLogic::CommandStack::Verdict;
-    // Acceptance of the user's commands, fading out after each verdict. Of several in one tick
-    // the worst is shown, so that no refusal is hidden by a later success.
     if (fadeAlpha > 0)
         fadeAlpha -= FadeStepPercent;
     if (!activity.verdicts.empty()) {
         const Verdict worst = *std::max_element(activity.verdicts.begin(), activity.verdicts.end());
         fadeColor = worst == Verdict::Accepted ? AcceptedColor : RefusedColor;
         fadeAlpha = FullOpacityPercent;
-        if (worst != Verdict::NotAnswered) {
-            setStyleIfChanged(ui.labelConnectionState, ConnectedStyle);
-            setTextIfChanged(ui.labelConnectionState, ConnectedText);
-        }
+        if (worst != Verdict::NotAnswered)
+            showConnected();
         setTextIfChanged(ui.labelTransmissionState, worst == Verdict::Accepted  ? AcceptedText
                                                     : worst == Verdict::Refused ? NotAcceptedText
                                                                                 : NotAnsweredText);
         setTextIfChanged(ui.labelUserAction, QString());
     }
-    setStyleIfChanged(ui.labelTransmissionState,
-                      QStringLiteral("color:rgba(%1,%2,%3,%4%);")
-                          .arg(fadeColor.red())
-                          .arg(fadeColor.green())
-                          .arg(fadeColor.blue())
-                          .arg(fadeAlpha));
+    showFade();
+}
 
-    // Connection supervision: a tick is silent when its exchanges all went unanswered, and one
-    // answer in it is enough to hear the pump; a tick without any exchange (a closed line
-    // between polling bursts, an idle window) counts as the last one with traffic did.
+void DisplayUpdate::showFade()
+{
+    setStyleIfChanged(ui.labelTransmissionState, QStringLiteral("color:rgba(%1,%2,%3,%4%);")
+                                                     .arg(fadeColor.red())
+                                                     .arg(fadeColor.green())
+                                                     .arg(fadeColor.blue())
+                                                     .arg(fadeAlpha));
+}
+
+// A tick is silent when its exchanges all went unanswered, and one answer in it is enough to
+// hear the pump; a tick without any exchange (a closed line between polling bursts, an idle
+// window) counts as the last one with traffic did.
+void DisplayUpdate::superviseConnection(const Activity& activity)
+{
     if (activity.exchanges > 0)
         lastTickSilent = activity.answered == 0;
+    if (lastTickSilent)
+        countSilentTick();
+    else
+        noteAnswering();
+}
+
+void DisplayUpdate::countSilentTick()
+{
     // A line that knows what is wrong with it (a network port that does not connect) says so at
     // once rather than after the silent ticks.
-    const QString lineFault = communication->lineFault();
-    if (lastTickSilent) {
-        --connectionCountdown;
-        if (connectionCountdown <= 0 || !lineFault.isEmpty()) {
-            setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
-            setTextIfChanged(ui.labelConnectionState,
-                             DisconnectedText + u'(' + communication->portStatus().text() + u')'
-                                 + lineFaultText(lineFault));
-            setTextIfChanged(ui.labelTransmissionState, QString());
-            setTextIfChanged(ui.labelUserAction, QString());
-            commandStack->clear();
-            connectionLost = true;
-            // Probes again; the countdown stays spent, so every silent tick probes anew.
-            probeConnection();
-            fadeAlpha = FullOpacityPercent;
-        }
-    } else {
-        if (connectionLost) {
-            // The pump answers again, so the disconnection text no longer holds; naming the
-            // pump as connected is left to an acknowledge or an address-only answer.
-            if (ui.labelConnectionState->text().startsWith(DisconnectedText))
-                ui.labelConnectionState->clear();
-            setFocus(Qt::ActiveWindowFocusReason);
-            connectionLost = false;
-            // Drop the cyclic commands that piled up while the pump was silent and ask for the
-            // pump's address once more: when only readings follow, its address-only answer is
-            // what names it connected again. Also back from 500 ms to the normal interval; a
-            // running timer is left alone otherwise, so that the 10 ms stress mode survives the
-            // answers it provokes.
-            probeConnection();
-        }
-        connectionCountdown = SilentTicksTolerated;
-    }
+    const QString lineFault = parts.communication->lineFault();
+    --connectionCountdown;
+    if (connectionCountdown > 0 && lineFault.isEmpty())
+        return;
+    setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
+    setTextIfChanged(ui.labelConnectionState,
+                     DisconnectedText + u'(' + parts.communication->portStatus().text() + u')'
+                         + lineFaultText(lineFault));
+    setTextIfChanged(ui.labelTransmissionState, QString());
+    setTextIfChanged(ui.labelUserAction, QString());
+    parts.commandStack->clear();
+    connectionLost = true;
+    // Probes again; the countdown stays spent, so every silent tick probes anew.
+    parts.probeConnection();
+    fadeAlpha = FullOpacityPercent;
+}
 
-    // A frame holding only the address also shows that the pump is there.
-    if (addressOnly) {
-        setStyleIfChanged(ui.labelConnectionState, ConnectedStyle);
-        setTextIfChanged(ui.labelConnectionState, ConnectedText);
-        setTextIfChanged(ui.labelUserAction, QString());
+void DisplayUpdate::noteAnswering()
+{
+    if (connectionLost) {
+        // The pump answers again, so the disconnection text no longer holds; naming the pump as
+        // connected is left to an acknowledge or an address-only answer.
+        if (ui.labelConnectionState->text().startsWith(DisconnectedText))
+            ui.labelConnectionState->clear();
+        parts.window->setFocus(Qt::ActiveWindowFocusReason);
+        connectionLost = false;
+        // Drop the cyclic commands that piled up while the pump was silent and ask for the
+        // pump's address once more: when only readings follow, its address-only answer is what
+        // names it connected again. Also back from 500 ms to the normal interval; a running
+        // timer is left alone otherwise, so that the 10 ms stress mode survives the answers it
+        // provokes.
+        parts.probeConnection();
+    }
+    connectionCountdown = SilentTicksTolerated;
+}
+
+void DisplayUpdate::showConnected()
+{
+    setStyleIfChanged(ui.labelConnectionState, ConnectedStyle);
+    setTextIfChanged(ui.labelConnectionState, ConnectedText);
+}
+
+// Target volume or flow rate.
+void DisplayUpdate::showTarget()
+{
+    if (ui.lineEditVolume->hasFocus())
+        return;
+    float target = 1.0f;
+    if (choices.dispenseMode == 1)
+        target = float(items.volumeTarget.getValue()) / 1000.0f;
+    else if (choices.dispenseMode == 0)
+        target = float(items.flowrate.getValue()) / 1000.0f;
+    setTextIfChanged(ui.lineEditVolume, targetText(target));
+}
+
+void DisplayUpdate::showVolumeActual()
+{
+    setTextIfChanged(ui.labelVolumeActual,
+                     QString::number(double(items.volumeActual.getValue()) / 1000.0, 'f', 3)
+                         + QStringLiteral(" ml"));
+}
+
+// Run mode and the limits of the target field, by the model of the previous tick.
+void DisplayUpdate::showRunMode()
+{
+    if (ui.buttonMode->hasFocus())
+        return;
+    const int runMode = items.runMode.getValue();
+    const bool smallPump = pumpType == ModelCode02;
+    if (runMode == RunModeVolume) {
+        const ValueLimits::Range limits =
+            smallPump ? ValueLimits::VolumeSmall : ValueLimits::VolumeLarge;
+        showRunModeAs(QStringLiteral("     ml     "), QStringLiteral("Volume"), limits.minimum,
+                      limits.maximum, 1);
+    } else if (runMode == RunModeFlowRate || runMode == RunModeDispenseFlowRate) {
+        const ValueLimits::Range limits =
+            smallPump ? ValueLimits::FlowSmall : ValueLimits::FlowLarge;
+        showRunModeAs(QStringLiteral("   ml/min   "), QStringLiteral("Flow rate"), limits.minimum,
+                      limits.maximum, 0);
     }
 }
 
-void mainForm::feedAnswer(const Answer& answer)
+void DisplayUpdate::showRunModeAs(const QString& button, const QString& title, double minimum,
+                                  double maximum, quint8 dispenseMode)
 {
-    for (const auto& [item, list] : pollingPlan()) {
-        if (item->getCommandSpezifier() == answer.spezifier) {
-            item->setAnswer(answer);
-            return;
-        }
+    setTextIfChanged(ui.buttonMode, button);
+    ui.lineEditVolume->minimum = minimum;
+    ui.lineEditVolume->maximum = maximum;
+    setIfChanged(ui.groupBoxEditVolFlow, &QGroupBox::title, &QGroupBox::setTitle, title);
+    choices.dispenseMode = dispenseMode;
+}
+
+void DisplayUpdate::showDispenseTime()
+{
+    if (ui.lineEditTimeHour->hasFocus() || ui.lineEditTimeMin->hasFocus()
+        || ui.lineEditTimeSec->hasFocus())
+        return;
+    const QString time = items.dispenseTime.getText();
+    setTextIfChanged(ui.lineEditTimeHour, twoDigits(numberAt(time, 0, 2)));
+    setTextIfChanged(ui.lineEditTimeMin, twoDigits(numberAt(time, 2, 2)));
+    setTextIfChanged(ui.lineEditTimeSec, twoDigits(numberAt(time, 4, 2)));
+}
+
+// Status and error panel.
+void DisplayUpdate::showStatusMarks()
+{
+    const auto bitSet = [this](int page, int bit) {
+        return (items.status.getStatus(page) & (1 << bit)) != 0;
+    };
+    const bool moving = bitSet(1, 0);
+    motionStarted = motionStarted || (moving && !motorInMotion);
+    motorInMotion = moving;
+    masterStopActive = !bitSet(4, 3);
+    for (const StatusMark& mark : StatusMarks) {
+        const bool lit = bitSet(mark.page, mark.bit) == mark.litWhenSet;
+        setPixmapIfChanged(ui.*mark.icon, lit ? bulletGreen : bulletGrey);
+    }
+    const bool noError = (items.status.getStatus(ErrorPage) & UsedBitsMask) == 0;
+    setPixmapIfChanged(ui.labelErrorNoneIcon, noError ? bulletGreen : bulletGrey);
+}
+
+void DisplayUpdate::showCycles()
+{
+    if (ui.lineEditCycles->hasFocus())
+        return;
+    const int cycles = items.volumeNumber.getValue();
+    setTextIfChanged(ui.lineEditCycles, cycles <= 1                ? QStringLiteral("OFF")
+                                        : cycles == InfiniteCycles ? QStringLiteral("INF")
+                                                                   : QString::number(cycles));
+}
+
+// Pause between cycles.
+void DisplayUpdate::showBreakTime()
+{
+    if (ui.lineEditBreakTimeMin->hasFocus() || ui.lineEditBreakTimeSec->hasFocus())
+        return;
+    const int breakTime = items.volumeBreakTime.getValue();
+    setTextIfChanged(ui.lineEditBreakTimeMin, QString::number(breakTime / 60));
+    setTextIfChanged(ui.lineEditBreakTimeSec, QString::number(breakTime % 60));
+}
+
+// Elapsed or remaining time, and the run buttons following the motor.
+void DisplayUpdate::showRunTime()
+{
+    if (motorInMotion) {
+        showTimeInMotion();
+        if (motionStarted)
+            showRunButton(ui.pagePause);
+        return;
+    }
+    if (masterStopActive)
+        showRunTimeText(ui.lineEditTimeHour->text(), ui.lineEditTimeMin->text(),
+                        ui.lineEditTimeSec->text());
+    if (motionStarted) {
+        showRunButton(ui.pageStart);
+        motionStarted = false;
+    }
+}
+
+void DisplayUpdate::showTimeInMotion()
+{
+    const QString elapsed = items.timeElapsed.getText();
+    const int targetHours = GUI::readInteger(ui.lineEditTimeHour->text());
+    const int targetMinutes = GUI::readInteger(ui.lineEditTimeMin->text());
+    const int targetSeconds = GUI::readInteger(ui.lineEditTimeSec->text());
+    if (targetHours > 0 || targetMinutes > 0 || targetSeconds > 0) {
+        showRemainingTime(elapsed, targetHours, targetMinutes, targetSeconds);
+        return;
+    }
+    const float seconds = floatAt(elapsed, 4, 2) + floatAt(elapsed, 6, 2) / 100.0f;
+    showRunTimeText(elapsed.mid(0, 2), elapsed.mid(2, 2), twoDigits(roundHalfAway(seconds)));
+}
+
+// Remaining time, borrowing from the next larger unit.
+void DisplayUpdate::showRemainingTime(const QString& elapsed, int hours, int minutes, int seconds)
+{
+    const float hundredths = floatAt(elapsed, 6, 2);
+    float second = std::round(float(seconds) - floatAt(elapsed, 4, 2)) - hundredths / 100.0f;
+    float minute = std::round(float(minutes) - floatAt(elapsed, 2, 2)) + borrowed(second);
+    const float hour = std::round(float(hours) - floatAt(elapsed, 0, 2)) + borrowed(minute);
+    showRunTimeText(twoDigits(roundHalfAway(hour)), twoDigits(roundHalfAway(minute)),
+                    twoDigits(roundHalfAway(second)));
+}
+
+void DisplayUpdate::showRunTimeText(const QString& hours, const QString& minutes,
+                                    const QString& seconds)
+{
+    setTextIfChanged(ui.labelTimeActualHour, hours);
+    setTextIfChanged(ui.labelTimeActualMin, minutes);
+    setTextIfChanged(ui.labelTimeActualSec, seconds);
+}
+
+void DisplayUpdate::showRunButton(QWidget* page)
+{
+    setIfChanged(ui.stackedButtonStartPause, &QStackedWidget::currentWidget,
+                 &QStackedWidget::setCurrentWidget, page);
+}
+
+// Settings controls. Autostart's launch slot listens to every state change, so its signals are
+// held back; the combos launch on user activation only.
+void DisplayUpdate::showSettings()
+{
+    showCheckedUnlessFocused(ui.checkboAutostart, items.autostart.getValue() != 0);
+    showIndexUnlessFocused(ui.comboAnalIn, comboIndexFor(items.analogIn.getValue(), {0, 3, 1, 2}));
+    showDigitalInput(ui.comboDigIn1, items.digitalIn1.getValue(), {1, 6},
+                     choices.digitalIn1Exclusive);
+    showDigitalInput(ui.comboDigIn2, items.digitalIn2.getValue(), {1, 6, 8, 9, 10},
+                     choices.digitalIn2Exclusive);
+    showIndexUnlessFocused(ui.comboDigOut,
+                           comboIndexFor(items.digitalOut.getValue(), {1, 2, 3, 4}));
+    showIndexUnlessFocused(ui.comboLanguage, items.language.getValue());
+    showIndexUnlessFocused(ui.comboCalPercent,
+                           items.customCalibrationPercentage.getValue() / 10 - 800);
+    showIndexUnlessFocused(ui.comboTypeFluid, items.pumpProfileCharacteristic.getValue());
+    showIndexUnlessFocused(ui.comboContrast, items.contrast.getValue());
+}
+
+void DisplayUpdate::showDigitalInput(QComboBox* combo, int value, std::initializer_list<int> codes,
+                                     bool& exclusive)
+{
+    if (combo->hasFocus())
+        return;
+    const int index = comboIndexFor(value, codes);
+    if (isStartStopEntry(index))
+        exclusive = true;
+    setIndexIfChanged(combo, index);
+}
+
+void DisplayUpdate::showModelAndFirmware()
+{
+    const QString version = items.modelVersion.getText();
+    setTextIfChanged(ui.labelVersionFW, QStringLiteral("V")
+                                            + QString::number(numberAt(version, 5, 2))
+                                            + QStringLiteral(".")
+                                            + QString::number(numberAt(version, 7, 3)));
+    pumpType = numberAt(version, 0, 5);
+    const QString model = GUI::pumpModelName(pumpType);
+    setTextIfChanged(ui.labelPumpModel, model);
+    setTextIfChanged(ui.labelVersionHW, model);
+}
+
+// Showing the pump's state sends nothing back.
+void DisplayUpdate::showLinkAndFactory()
+{
+    showCheckedUnlessFocused(ui.checkboProtAnswer, items.protocolAnswer.getValue() != 0);
+    showIndexUnlessFocused(ui.comboPumpAddress, items.address.getValue());
+    showIndexUnlessFocused(ui.comboPumpModel, items.factoryPumpModel.getValue());
+    showCheckedUnlessFocused(ui.checkboFactoryMode, items.factoryMode.getValue() != 0);
+    if (!ui.lineEditFactoryPumpStrokeVolume->hasFocus()) {
+        const double strokeVolume = double(items.factoryStrokeVolume.getValue()) / 10.0;
+        setTextIfChanged(ui.lineEditFactoryPumpStrokeVolume,
+                         QString::number(strokeVolume, 'f', 2));
     }
 }

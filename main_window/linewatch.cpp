@@ -5,10 +5,7 @@
 #include "communication.h"
 #include "linereopener.h"
 #include "loggingcommandstack.h"
-#include "platform.h"
 #include "refreshtimer.h"
-
-#include <QTextEdit>
 
 #include <memory>
 
@@ -63,14 +60,6 @@ void mainForm::showPumpOnAnswer(QMetaObject::Connection& answerWait)
 
 void mainForm::noteLineEvent(const QString& event, Qt::GlobalColor colour)
 {
-    const std::string stamp = BusinessLogic::LoggingCommandStack::formatLine(
-        Platform::systemTimeUtc(), BusinessLogic::LoggingCommandStack::CommandGap, QByteArray());
     const QString note = QStringLiteral("%1 (%2)").arg(event, communication->chosenPath());
-    for (QTextEdit* edit : {ui.textEditTxData, ui.textEditRxData}) {
-        edit->setTextColor(Qt::blue);
-        edit->append(QString::fromStdString(stamp));
-        edit->moveCursor(QTextCursor::End);
-        edit->setTextColor(colour);
-        edit->insertPlainText(note);
-    }
+    ui.messagesGroup->noteLineEvent(note, colour);
 }

@@ -9,6 +9,7 @@
 #include "helptab.h"
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
+#include "pumpsearch.h"
 #include "refreshtimer.h"
 #include "valuelimits.h"
 #include "runview.h"
@@ -24,19 +25,25 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
-#include <QTextDocument>
+
+#include <functional>
 
 namespace Table = BusinessLogic::CommandTable;
 
 const QString mainForm::InvalidValueText = QStringLiteral("INVALID VALUE");
 
+// A control that launches a command of the table when the user works it.
+struct mainForm::Launcher
+{
+    BusinessLogic::CommandSpezifier spezifier;
+    std::function<void(mainForm*)> connectControl;
+};
+
 namespace {
 
-constexpr int TxRxLineLimit = 500;
 constexpr int ShowDelayMs = 1000;
 constexpr int CalibrationSteps = 400; // 80.0 % to 120.0 % in tenths
 constexpr int ContrastMaximum = 100;
-constexpr int SearchedAddresses = 99;  // the pump search covers 0 to 98
 constexpr int HighestAddress = 99;
 
 void fillNumbers(QComboBox* combo, int count)
@@ -44,6 +51,17 @@ void fillNumbers(QComboBox* combo, int count)
     for (int i = 0; i < count; ++i)
         combo->addItem(QString::number(i));
 }
+
+// What the user does with each kind of control to launch its command.
+struct UserSignal
+{
+    static auto of(QPushButton*) { return &QPushButton::clicked; }
+    static auto of(MouseEventLineEdit*) { return &MouseEventLineEdit::editCommitted; }
+    // The combos launch on the user's choice only, not when the display sets them.
+    static auto of(QComboBox*) { return &QComboBox::activated; }
+    static auto of(QCheckBox*) { return &QCheckBox::stateChanged; }
+    static auto of(QLineEdit*) { return &QLineEdit::returnPressed; }
+};
 
 } // namespace
 
@@ -57,170 +75,34 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
       displayTimer(this),
       application(application),
       refresher(refresher),
-      communication(communication),
-      bulletGrey(QStringLiteral(":/Images/Images/1406229026_bullet-grey.png")),
-      bulletGreen(QStringLiteral(":/Images/Images/1406229038_bullet-green.png"))
+      communication(communication)
 {
     setAttribute(Qt::WA_NativeWindow);
-
     helpCollectionPath = HelpFiles::collectionPath();
     ui.setupUi(this);
     helpFile.setFile(helpCollectionPath);
-
-    ui.stackedButtonStartPause->setCurrentWidget(ui.pageStart);
-    for (QWidget* page : {ui.pageStart, ui.pagePause}) {
-        if (page->layout())
-            page->layout()->setContentsMargins(0, 0, 0, 0);
-    }
-    for (QWidget* widget : {static_cast<QWidget*>(ui.stackedButtonStartPause), ui.pagePause,
-                            ui.pageStart}) {
-        if (widget->layout())
-            widget->layout()->invalidate();
-    }
-    ui.stackedButtonStartPause->adjustSize();
-
+    setupRunButtons();
     QTimer::singleShot(ShowDelayMs, this, &mainForm::showMainWindow);
-
-    instanceNumber = ::instanceNumber();
-    application->setOrganizationName(Constants::OrganisationName);
-    application->setOrganizationDomain(Constants::OrganisationDomain);
-    application->setApplicationName(Constants::ApplicationName);
-    settings = new QSettings();
-    instanceKey = Constants::InstanceKeyPrefix + QString::number(instanceNumber);
-
+    setupSettings();
+    setupDisplay();
     application->setStyleSheet(QStringLiteral("* { color: black }"));
     setFocus(Qt::OtherFocusReason);
-
-    // The list reports every choice twice: as a system port and as a device path. Only the path
-    // opens the line, so that a change opens the port once; ports the system does not list
-    // (pseudo-terminals, by-id links) have nothing but their path.
-    CommDialogue* portList = ui.listWidgetComPorts;
-    connect(ui.buttonUpdatePorts, &QPushButton::clicked, portList, &CommDialogue::updatePorts);
-    connect(portList, &CommDialogue::comPortPathChange, communication,
-            &Communication::setCommPortPath);
-    connect(portList, &CommDialogue::comPortChange, this, &mainForm::setComPort);
-    connect(portList, &CommDialogue::comPortPathChange, this, &mainForm::setComPortPath);
-    watchLine(portList);
-    for (const QString& path : extraPorts)
-        portList->addExtraPort(path);
-    // A network port is not found by any search of the system: the stored one is listed again.
-    if (Transport::isNetworkName(storedPortName()))
-        portList->addExtraPort(storedPortName());
-    portList->selectPort(extraPorts.isEmpty() ? storedPortName() : extraPorts.first());
-
-    for (int i = 0; i <= CalibrationSteps; ++i) {
-        const double percent = (800 + i) / 10.0;
-        ui.comboCalPercent->addItem(QStringLiteral("%1 %").arg(percent, 0, 'f', 1));
-    }
-    fillNumbers(ui.comboContrast, ContrastMaximum + 1);
-    fillNumbers(ui.comboCommAddress, SearchedAddresses);
-    fillNumbers(ui.comboPumpAddress, SearchedAddresses);
-
-    ui.TabsExtendedSettings->removeTab(ui.TabsExtendedSettings->indexOf(ui.TabFactory));
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1 && arguments.at(1) == Constants::FactoryModeArgument)
-        ui.TabsExtendedSettings->addTab(ui.TabFactory, QStringLiteral("Factory"));
-    ui.TabsExtendedSettings->setCurrentWidget(ui.TabAdvanced);
-
-    ui.comboCommAddress->addItem(QString::number(HighestAddress));
-    bool storedIsNumber = false;
-    int address = settings->value(instanceKey + u'/' + Constants::AddressSettingsKey, 0)
-                      .toInt(&storedIsNumber);
-    // A damaged or foreign value must not select an address the frames cannot carry.
-    if (!storedIsNumber || address < 0 || address > HighestAddress)
-        address = 0;
-    ui.comboCommAddress->setCurrentIndex(address);
-
-    ui.checkboProtAnswer->setChecked(true);
-    applyButtonStyles(ui);
-    // Return confirms what was typed in a field; it must never press a button of the panel
-    // (the dialog would press the last focused one: Start, or the mode menu).
-    for (QPushButton* button : findChildren<QPushButton*>())
-        button->setAutoDefault(false);
-    BusinessLogic::registerMetaTypes();
-
-    connect(&displayTimer, &QTimer::timeout, this, &mainForm::triggerUpdateValues);
-    connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, refresher,
-            [refresher](int state) { refresher->noCyclicDataUpdate(state != Qt::Unchecked); });
-    connect(ui.checkboNoCyclicDataDisplay, &QCheckBox::stateChanged, refresher,
-            [refresher](int state) { refresher->displayProtocolAnswer(state != Qt::Unchecked); });
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastCommandInvalidPositions, this,
-            &mainForm::formatRawDataTxPos);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastCommandInvalidReasons, this,
-            &mainForm::formatRawDataTxReasons);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastAnswerInvalidPositions, this,
-            &mainForm::formatRawDataRxPos);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastAnswerInvalidReasons, this,
-            &mainForm::formatRawDataRxReasons);
-    // Commands still waiting when the line is found gone would run on a closed line and be lost
-    // unseen: they are dropped at once, as the lost connection's clear would a second later.
-    connect(communication, &Communication::lineLost, this, [commandStack, refresher] {
-        commandStack->clear();
-        refresher->clearPending();
-    });
-    connect(ui.buttonStressTest, &QPushButton::clicked, this,
-            &mainForm::launchCmdToggleStressTest);
-    connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, this, &mainForm::setDataUpdate);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastCommand, this,
-            &mainForm::displayRawDataTx);
-    connect(commandStack, &BusinessLogic::CommandStack::sendLastAnswer, this,
-            &mainForm::displayRawDataRx);
-    connect(ui.buttonMode, &QPushButton::released, this, &mainForm::modeReleased);
-    connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditRxData, &QTextEdit::clear);
-    connect(ui.buttonClearAll, &QPushButton::clicked, ui.textEditTxData, &QTextEdit::clear);
-    connect(ui.buttonSearchPump, &QPushButton::clicked, this, &mainForm::launchCmdSearchPump);
-
-    ui.textEditTxData->document()->setMaximumBlockCount(TxRxLineLimit);
-    ui.textEditRxData->document()->setMaximumBlockCount(TxRxLineLimit);
-
-    motorInMotion = false;
-    masterStopActive = true;
-    motionStarted = false;
-    digitalIn1Exclusive = false;
-    digitalIn2Exclusive = false;
-    connectionLost = true;
-    advancedShown = true;
-    savedNoDataUpdate = true;
-    dispenseMode = 0;
-    connectionCountdown = 10;
-
-    // The button does not own its menu; the window does, so it goes with the window.
-    auto* modeMenu = new QMenu(this);
-    actionFlowRate = modeMenu->addAction(QStringLiteral("ml/min"));
-    actionVolume = modeMenu->addAction(QStringLiteral("ml"));
-    modeMenu->setStyleSheet(Styles::styleMenu);
-    ui.buttonMode->setMenu(modeMenu);
-    connect(modeMenu, &QMenu::triggered, this, &mainForm::modeSelect);
-    connect(modeMenu, &QMenu::aboutToHide, this, &mainForm::modeReleased);
-    for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec}) {
-        connect(field, &QLineEdit::textChanged, this, &mainForm::changeTime);
-        connect(field, &MouseEventLineEdit::editCommitted, this,
-                &mainForm::launchCmdSetDispenseTime);
-    }
-
-    iconCollapse.addFile(QStringLiteral(":/Images/Images/arrow-37-64.png"));
-    iconExpand.addFile(QStringLiteral(":/Images/Images/arrow-102-64.png"));
-    connect(ui.buttonAdvanced, &QPushButton::clicked, this, &mainForm::toggleAdvancedScreen);
-
+    setupPortList(extraPorts);
+    setupChoiceLists();
+    setupFactoryTab();
+    selectStoredAddress();
+    setupButtons();
+    connectRefreshCycle();
+    connectMessagesPanel();
+    setupPumpSearch();
+    setupModeMenu();
+    setupTimeFields();
+    setupAdvancedToggle();
     updateAttachAll();
     ui.frameEditVolume->setFocus(Qt::OtherFocusReason);
-
-    ui.lineEditVolume->minimum = ValueLimits::VolumeLarge.minimum;
-    ui.lineEditVolume->maximum = ValueLimits::VolumeLarge.maximum;
-    for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec})
-        field->minimum = -1;
-    ui.lineEditTimeHour->maximum = ValueLimits::MaxHours;
-    ui.lineEditTimeMin->maximum = 60;
-    ui.lineEditTimeSec->maximum = 60;
-    ui.lineEditCycles->minimum = 0;
-    ui.lineEditCycles->maximum = ValueLimits::MaxCycles;
-
-    const HelpTab help = HelpTab::build(ui.tabHelp, helpFile.absoluteFilePath(), this);
-    helpEngine = help.helpEngine;
-    helpContentWidget = help.helpContentWidget;
-    helpBrowser = help.helpBrowser;
+    setupFieldLimits();
+    setupHelp();
     run = new RunPanel(ui, commandStack, communication, instanceNumber, this);
-
     repaint();
     toggleAdvancedScreen();
 }
@@ -235,114 +117,265 @@ mainForm::~mainForm()
     delete settings;
 }
 
+void mainForm::setupRunButtons()
+{
+    ui.stackedButtonStartPause->setCurrentWidget(ui.pageStart);
+    for (QWidget* page : {ui.pageStart, ui.pagePause}) {
+        if (page->layout())
+            page->layout()->setContentsMargins(0, 0, 0, 0);
+    }
+    for (QWidget* widget : {static_cast<QWidget*>(ui.stackedButtonStartPause), ui.pagePause,
+                            ui.pageStart}) {
+        if (widget->layout())
+            widget->layout()->invalidate();
+    }
+    ui.stackedButtonStartPause->adjustSize();
+}
+
+void mainForm::setupSettings()
+{
+    instanceNumber = ::instanceNumber();
+    application->setOrganizationName(Constants::OrganisationName);
+    application->setOrganizationDomain(Constants::OrganisationDomain);
+    application->setApplicationName(Constants::ApplicationName);
+    settings = new QSettings();
+    instanceKey = Constants::InstanceKeyPrefix + QString::number(instanceNumber);
+}
+
+void mainForm::setupDisplay()
+{
+    display = std::make_unique<DisplayUpdate>(DisplayUpdate::Parts{
+        this, &ui, &items, &choices, commandStack, communication, commands, settings,
+        instanceKey + u'/' + Constants::PortSettingsKey, [this] { probeConnection(); }});
+}
+
+// The list reports every choice twice: as a system port and as a device path. Only the path
+// opens the line, so that a change opens the port once; ports the system does not list
+// (pseudo-terminals, by-id links) have nothing but their path.
+void mainForm::setupPortList(const QStringList& extraPorts)
+{
+    CommDialogue* portList = ui.listWidgetComPorts;
+    connect(ui.buttonUpdatePorts, &QPushButton::clicked, portList, &CommDialogue::updatePorts);
+    connect(portList, &CommDialogue::comPortPathChange, communication,
+            &Communication::setCommPortPath);
+    connect(portList, &CommDialogue::comPortChange, this, &mainForm::setComPort);
+    connect(portList, &CommDialogue::comPortPathChange, this, &mainForm::setComPortPath);
+    watchLine(portList);
+    for (const QString& path : extraPorts)
+        portList->addExtraPort(path);
+    // A network port is not found by any search of the system: the stored one is listed again.
+    if (Transport::isNetworkName(storedPortName()))
+        portList->addExtraPort(storedPortName());
+    portList->selectPort(extraPorts.isEmpty() ? storedPortName() : extraPorts.first());
+}
+
+void mainForm::setupChoiceLists()
+{
+    for (int i = 0; i <= CalibrationSteps; ++i) {
+        const double percent = (800 + i) / 10.0;
+        ui.comboCalPercent->addItem(QStringLiteral("%1 %").arg(percent, 0, 'f', 1));
+    }
+    fillNumbers(ui.comboContrast, ContrastMaximum + 1);
+    fillNumbers(ui.comboCommAddress, PumpSearch::SearchedAddresses);
+    fillNumbers(ui.comboPumpAddress, PumpSearch::SearchedAddresses);
+}
+
+void mainForm::setupFactoryTab()
+{
+    ui.TabsExtendedSettings->removeTab(ui.TabsExtendedSettings->indexOf(ui.TabFactory));
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && arguments.at(1) == Constants::FactoryModeArgument)
+        ui.TabsExtendedSettings->addTab(ui.TabFactory, QStringLiteral("Factory"));
+    ui.TabsExtendedSettings->setCurrentWidget(ui.TabAdvanced);
+}
+
+void mainForm::selectStoredAddress()
+{
+    ui.comboCommAddress->addItem(QString::number(HighestAddress));
+    bool storedIsNumber = false;
+    int address = settings->value(instanceKey + u'/' + Constants::AddressSettingsKey, 0)
+                      .toInt(&storedIsNumber);
+    // A damaged or foreign value must not select an address the frames cannot carry.
+    if (!storedIsNumber || address < 0 || address > HighestAddress)
+        address = 0;
+    ui.comboCommAddress->setCurrentIndex(address);
+}
+
+void mainForm::setupButtons()
+{
+    ui.checkboProtAnswer->setChecked(true);
+    applyButtonStyles(ui);
+    // Return confirms what was typed in a field; it must never press a button of the panel
+    // (the dialog would press the last focused one: Start, or the mode menu).
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(false);
+    BusinessLogic::registerMetaTypes();
+}
+
+void mainForm::connectRefreshCycle()
+{
+    connect(&displayTimer, &QTimer::timeout, this, &mainForm::triggerUpdateValues);
+    connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, refresher,
+            [refresher = refresher](int state) {
+                refresher->noCyclicDataUpdate(state != Qt::Unchecked);
+            });
+    connect(ui.checkboNoCyclicDataDisplay, &QCheckBox::stateChanged, refresher,
+            [refresher = refresher](int state) {
+                refresher->displayProtocolAnswer(state != Qt::Unchecked);
+            });
+    // Commands still waiting when the line is found gone would run on a closed line and be lost
+    // unseen: they are dropped at once, as the lost connection's clear would a second later.
+    connect(communication, &Communication::lineLost, this,
+            [commandStack = commandStack, refresher = refresher] {
+                commandStack->clear();
+                refresher->clearPending();
+            });
+    connect(ui.buttonStressTest, &QPushButton::clicked, this,
+            &mainForm::launchCmdToggleStressTest);
+    connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, this, &mainForm::setDataUpdate);
+}
+
+void mainForm::connectMessagesPanel()
+{
+    ui.messagesGroup->attach(commandStack, ui.textEditTxData, ui.textEditRxData,
+                             ui.buttonClearAll);
+}
+
+void mainForm::setupPumpSearch()
+{
+    search = new PumpSearch(commandStack, commands, this);
+    connect(search, &PumpSearch::found, this, &mainForm::showFoundPump);
+    connect(search, &PumpSearch::notFound, this, &mainForm::showNoPump);
+    connect(ui.buttonSearchPump, &QPushButton::clicked, this, &mainForm::launchCmdSearchPump);
+}
+
+// The button does not own its menu; the window does, so it goes with the window.
+void mainForm::setupModeMenu()
+{
+    connect(ui.buttonMode, &QPushButton::released, this, &mainForm::modeReleased);
+    auto* modeMenu = new QMenu(this);
+    actionFlowRate = modeMenu->addAction(QStringLiteral("ml/min"));
+    actionVolume = modeMenu->addAction(QStringLiteral("ml"));
+    modeMenu->setStyleSheet(Styles::styleMenu);
+    ui.buttonMode->setMenu(modeMenu);
+    connect(modeMenu, &QMenu::triggered, this, &mainForm::modeSelect);
+    connect(modeMenu, &QMenu::aboutToHide, this, &mainForm::modeReleased);
+}
+
+void mainForm::setupTimeFields()
+{
+    for (MouseEventLineEdit* field :
+         {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec}) {
+        connect(field, &QLineEdit::textChanged, this, &mainForm::changeTime);
+        connect(field, &MouseEventLineEdit::editCommitted, this,
+                &mainForm::launchCmdSetDispenseTime);
+    }
+}
+
+void mainForm::setupAdvancedToggle()
+{
+    iconCollapse.addFile(QStringLiteral(":/Images/Images/arrow-37-64.png"));
+    iconExpand.addFile(QStringLiteral(":/Images/Images/arrow-102-64.png"));
+    connect(ui.buttonAdvanced, &QPushButton::clicked, this, &mainForm::toggleAdvancedScreen);
+}
+
+void mainForm::setupFieldLimits()
+{
+    ui.lineEditVolume->minimum = ValueLimits::VolumeLarge.minimum;
+    ui.lineEditVolume->maximum = ValueLimits::VolumeLarge.maximum;
+    for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec})
+        field->minimum = -1;
+    ui.lineEditTimeHour->maximum = ValueLimits::MaxHours;
+    ui.lineEditTimeMin->maximum = 60;
+    ui.lineEditTimeSec->maximum = 60;
+    ui.lineEditCycles->minimum = 0;
+    ui.lineEditCycles->maximum = ValueLimits::MaxCycles;
+}
+
+void mainForm::setupHelp()
+{
+    const HelpTab help = HelpTab::build(ui.tabHelp, helpFile.absoluteFilePath(), this);
+    helpEngine = help.helpEngine;
+    helpContentWidget = help.helpContentWidget;
+    helpBrowser = help.helpBrowser;
+}
+
 void mainForm::attachCommand(BusinessLogic::Command* command)
 {
     const BusinessLogic::CommandSpezifier spezifier = command->getCommandSpezifier();
     // at() rather than [] : a number beyond the table must not write past it.
     commands->at(static_cast<std::size_t>(spezifier)) = command;
-
-    auto onClick = [this](QPushButton* button, void (mainForm::*slot)()) {
-        connect(button, &QPushButton::clicked, this, slot);
-    };
-    auto onEdited = [this](MouseEventLineEdit* field, void (mainForm::*slot)()) {
-        connect(field, &MouseEventLineEdit::editCommitted, this, slot);
-    };
-    auto onChoice = [this](QComboBox* combo, void (mainForm::*slot)(int)) {
-        connect(combo, &QComboBox::activated, this, slot);
-    };
-    auto onCheck = [this](QCheckBox* box, void (mainForm::*slot)(int)) {
-        connect(box, &QCheckBox::stateChanged, this, slot);
-    };
-
-    switch (spezifier) {
-    case Table::start.spezifier: onClick(ui.buttonStart, &mainForm::launchCmdStart); break;
-    case Table::stop.spezifier: onClick(ui.buttonStop, &mainForm::launchCmdStop); break;
-    case Table::prime.spezifier: onClick(ui.buttonPrime, &mainForm::launchCmdPrime); break;
-    case Table::pause.spezifier: onClick(ui.buttonPause, &mainForm::launchCmdPause); break;
-    case Table::setVolume.spezifier:
-        onEdited(ui.lineEditVolume, &mainForm::launchCmdSetVolume);
-        break;
-    case Table::setDispenseVolumeBreakTime.spezifier:
-        onEdited(ui.lineEditBreakTimeSec, &mainForm::launchCmdSetDispenseBreakTime);
-        onEdited(ui.lineEditBreakTimeMin, &mainForm::launchCmdSetDispenseBreakTime);
-        break;
-    case Table::setDispenseVolumeNumber.spezifier:
-        onEdited(ui.lineEditCycles, &mainForm::launchCmdSetDispenseNumber);
-        break;
-    case Table::setAnalogInput.spezifier:
-        onChoice(ui.comboAnalIn, &mainForm::launchCmdSetAnalogIn);
-        break;
-    case Table::setDigitalIn1.spezifier:
-        onChoice(ui.comboDigIn1, &mainForm::launchCmdSetDigitalIn1);
-        break;
-    case Table::setDigitalIn2.spezifier:
-        onChoice(ui.comboDigIn2, &mainForm::launchCmdSetDigitalIn2);
-        break;
-    case Table::setDigitalOut.spezifier:
-        onChoice(ui.comboDigOut, &mainForm::launchCmdSetDigitalOut);
-        break;
-    case Table::setLanguage.spezifier:
-        onChoice(ui.comboLanguage, &mainForm::launchCmdSetLanguage);
-        break;
-    case Table::setCustCalVol.spezifier:
-        onEdited(ui.lineEditCalVolume, &mainForm::launchCmdSetCustomCalibrationVolume);
-        break;
-    case Table::setCustCalPercent.spezifier:
-        onChoice(ui.comboCalPercent, &mainForm::launchCmdSetCustomCalibrationPercentage);
-        break;
-    case Table::setAutostart.spezifier:
-        onCheck(ui.checkboAutostart, &mainForm::launchCmdSetAutostart);
-        break;
-    case Table::setPumpProfileCharacteristic.spezifier:
-        onChoice(ui.comboTypeFluid, &mainForm::launchCmdSetPumpProfileCharacteristics);
-        break;
-    case Table::setDisplayContrast.spezifier:
-        onChoice(ui.comboContrast, &mainForm::launchCmdSetDisplayContrast);
-        break;
-    case Table::executeCommCheck.spezifier:
-        onClick(ui.buttonTestComm, &mainForm::launchCmdExecuteCommCheck);
-        break;
-    case Table::setProtocolAnswer.spezifier:
-        onCheck(ui.checkboProtAnswer, &mainForm::launchCmdSetProtocolAnswer);
-        break;
-    case Table::setPumpAddress.spezifier:
-        onChoice(ui.comboPumpAddress, &mainForm::launchCmdSetPumpAddress);
-        break;
-    case Table::setCommAddress.spezifier:
-        onChoice(ui.comboCommAddress, &mainForm::launchCmdSetCommAddress);
-        break;
-    case Table::setInvalidLrc.spezifier:
-        onCheck(ui.checkboIncorrectLRC, &mainForm::launchCmdSetInvalidLRC);
-        break;
-    case Table::setUnusedLrc.spezifier:
-        onCheck(ui.checkboUnusedLRC, &mainForm::launchCmdSetUnusedLRC);
-        break;
-    case Table::setDiscreteCommand.spezifier:
-        connect(ui.lineEditDiscreteCommand, &QLineEdit::returnPressed, this,
-                &mainForm::setDiscreteCommand);
-        break;
-    case Table::setFactoryDefaults.spezifier:
-        onClick(ui.buttonDefaults, &mainForm::launchCmdSetFactoryDefaults);
-        break;
-    case Table::setFactoryMode.spezifier:
-        onCheck(ui.checkboFactoryMode, &mainForm::launchCmdSetFactoryMode);
-        break;
-    case Table::setFactoryMeasuredCalVolume.spezifier:
-        onEdited(ui.lineEditFactoryCalVolume, &mainForm::launchCmdSetFactoryMeasuredCalVolume);
-        break;
-    case Table::setMaintenancePos.spezifier:
-        onClick(ui.buttonMaintenancePos, &mainForm::launchCmdSetMaintenancePos);
-        break;
-    case Table::setPumpModel.spezifier:
-        onChoice(ui.comboPumpModel, &mainForm::launchCmdSetPumpModel);
-        break;
-    case Table::setFactoryPumpStrokeVolume.spezifier:
-        onEdited(ui.lineEditFactoryPumpStrokeVolume,
-                 &mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume);
-        break;
-    default:
-        break;
+    for (const Launcher& entry : launchers()) {
+        if (entry.spezifier == spezifier)
+            entry.connectControl(this);
     }
+}
+
+template <typename Control, typename Slot>
+mainForm::Launcher mainForm::launcher(BusinessLogic::CommandSpezifier spezifier, Control* control,
+                                      Slot slot)
+{
+    return {spezifier, [control, slot](mainForm* window) {
+                connect(control, UserSignal::of(control), window, slot);
+            }};
+}
+
+std::vector<mainForm::Launcher> mainForm::launchers()
+{
+    return {
+        launcher(Table::start.spezifier, ui.buttonStart, &mainForm::launchCmdStart),
+        launcher(Table::stop.spezifier, ui.buttonStop, &mainForm::launchCmdStop),
+        launcher(Table::prime.spezifier, ui.buttonPrime, &mainForm::launchCmdPrime),
+        launcher(Table::pause.spezifier, ui.buttonPause, &mainForm::launchCmdPause),
+        launcher(Table::setVolume.spezifier, ui.lineEditVolume, &mainForm::launchCmdSetVolume),
+        launcher(Table::setDispenseVolumeBreakTime.spezifier, ui.lineEditBreakTimeSec,
+                 &mainForm::launchCmdSetDispenseBreakTime),
+        launcher(Table::setDispenseVolumeBreakTime.spezifier, ui.lineEditBreakTimeMin,
+                 &mainForm::launchCmdSetDispenseBreakTime),
+        launcher(Table::setDispenseVolumeNumber.spezifier, ui.lineEditCycles,
+                 &mainForm::launchCmdSetDispenseNumber),
+        launcher(Table::setAnalogInput.spezifier, ui.comboAnalIn, &mainForm::launchCmdSetAnalogIn),
+        launcher(Table::setDigitalIn1.spezifier, ui.comboDigIn1, &mainForm::launchCmdSetDigitalIn1),
+        launcher(Table::setDigitalIn2.spezifier, ui.comboDigIn2, &mainForm::launchCmdSetDigitalIn2),
+        launcher(Table::setDigitalOut.spezifier, ui.comboDigOut, &mainForm::launchCmdSetDigitalOut),
+        launcher(Table::setLanguage.spezifier, ui.comboLanguage, &mainForm::launchCmdSetLanguage),
+        launcher(Table::setCustCalVol.spezifier, ui.lineEditCalVolume,
+                 &mainForm::launchCmdSetCustomCalibrationVolume),
+        launcher(Table::setCustCalPercent.spezifier, ui.comboCalPercent,
+                 &mainForm::launchCmdSetCustomCalibrationPercentage),
+        launcher(Table::setAutostart.spezifier, ui.checkboAutostart,
+                 &mainForm::launchCmdSetAutostart),
+        launcher(Table::setPumpProfileCharacteristic.spezifier, ui.comboTypeFluid,
+                 &mainForm::launchCmdSetPumpProfileCharacteristics),
+        launcher(Table::setDisplayContrast.spezifier, ui.comboContrast,
+                 &mainForm::launchCmdSetDisplayContrast),
+        launcher(Table::executeCommCheck.spezifier, ui.buttonTestComm,
+                 &mainForm::launchCmdExecuteCommCheck),
+        launcher(Table::setProtocolAnswer.spezifier, ui.checkboProtAnswer,
+                 &mainForm::launchCmdSetProtocolAnswer),
+        launcher(Table::setPumpAddress.spezifier, ui.comboPumpAddress,
+                 &mainForm::launchCmdSetPumpAddress),
+        launcher(Table::setCommAddress.spezifier, ui.comboCommAddress,
+                 &mainForm::launchCmdSetCommAddress),
+        launcher(Table::setInvalidLrc.spezifier, ui.checkboIncorrectLRC,
+                 &mainForm::launchCmdSetInvalidLRC),
+        launcher(Table::setUnusedLrc.spezifier, ui.checkboUnusedLRC,
+                 &mainForm::launchCmdSetUnusedLRC),
+        launcher(Table::setDiscreteCommand.spezifier, ui.lineEditDiscreteCommand,
+                 &mainForm::setDiscreteCommand),
+        launcher(Table::setFactoryDefaults.spezifier, ui.buttonDefaults,
+                 &mainForm::launchCmdSetFactoryDefaults),
+        launcher(Table::setFactoryMode.spezifier, ui.checkboFactoryMode,
+                 &mainForm::launchCmdSetFactoryMode),
+        launcher(Table::setFactoryMeasuredCalVolume.spezifier, ui.lineEditFactoryCalVolume,
+                 &mainForm::launchCmdSetFactoryMeasuredCalVolume),
+        launcher(Table::setMaintenancePos.spezifier, ui.buttonMaintenancePos,
+                 &mainForm::launchCmdSetMaintenancePos),
+        launcher(Table::setPumpModel.spezifier, ui.comboPumpModel,
+                 &mainForm::launchCmdSetPumpModel),
+        launcher(Table::setFactoryPumpStrokeVolume.spezifier, ui.lineEditFactoryPumpStrokeVolume,
+                 &mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume),
+    };
 }
 
 void mainForm::startCommunication()
@@ -364,7 +397,7 @@ void mainForm::restartDisplayTimer()
     if (ui.checkboNoDataUpdate->checkState() != Qt::Unchecked)
         displayTimer.stop();
     else
-        displayTimer.start(connectionLost ? 500 : 100);
+        displayTimer.start(display->isConnectionLost() ? 500 : 100);
 }
 
 QByteArray mainForm::helpFileData(const QUrl& url)
@@ -439,6 +472,23 @@ void mainForm::setComPortPath(const QString& path)
     // follows comPortChange, which stored an empty name for it.
     if (ui.listWidgetComPorts->extraPorts().contains(path))
         settings->setValue(instanceKey + u'/' + Constants::PortSettingsKey, path);
+}
+
+void mainForm::triggerUpdateValues()
+{
+    display->tick();
+    // The run record hears when the pump went silent.
+    run->displayTick(display->isConnectionLost());
+}
+
+void mainForm::feedAnswer(const Answer& answer)
+{
+    for (const auto& [item, list] : items.pollingPlan()) {
+        if (item->getCommandSpezifier() == answer.spezifier) {
+            item->setAnswer(answer);
+            return;
+        }
+    }
 }
 
 BusinessLogic::Command* mainForm::command(int spezifier) const

@@ -1,22 +1,22 @@
 #pragma once
 
 #include "commandstack.h"
+#include "displayupdate.h"
 #include "helphost.h"
 #include "invalidreason.h"
 #include "operationitems.h"
 #include "ui_mainscreen.h"
 
-#include <QColor>
 #include <QDialog>
 #include <QFileInfo>
 #include <QIcon>
-#include <QPixmap>
 #include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,6 +30,7 @@ class QSettings;
 class Communication;
 class CommDialogue;
 class HelpBrowser;
+class PumpSearch;
 class RunPanel;
 struct Answer;
 
@@ -71,7 +72,7 @@ public:
     // Read access for the entry point and the tests.
     Ui::mainScreen& form() { return ui; }
     QTimer& timer() { return displayTimer; }
-    bool isConnectionLost() const { return connectionLost; }
+    bool isConnectionLost() const { return display->isConnectionLost(); }
     const QString& settingsPrefix() const { return instanceKey; }
     // Hands an answer straight to the operation item that takes it, as the refresh cycle does
     // when the answer is due; lets the tests and the benchmark set what the display shows.
@@ -84,8 +85,9 @@ public slots:
     void toggleAdvancedScreen();
     void activateHelp() override;
     void triggerUpdateValues();
-    void displayRawDataTx(std::string* data);
-    void displayRawDataRx(std::string* data);
+    // The messages panel's, under the names the window has always offered.
+    void displayRawDataTx(std::string* data) { ui.messagesGroup->displayRawDataTx(data); }
+    void displayRawDataRx(std::string* data) { ui.messagesGroup->displayRawDataRx(data); }
     void setComPort(const QSerialPortInfo& info);
     void setComPortPath(const QString& path);
 
@@ -130,15 +132,51 @@ public slots:
     void changeTime();
     void modeSelect(QAction* action);
     void modeReleased();
-    void formatRawDataRxPos(std::vector<int> positions);
-    void formatRawDataRxReasons(std::vector<BusinessLogic::InvalidReason> reasons);
-    void formatRawDataTxPos(std::vector<int> positions);
-    void formatRawDataTxReasons(std::vector<BusinessLogic::InvalidReason> reasons);
+    void formatRawDataRxPos(std::vector<int> positions)
+    {
+        ui.messagesGroup->formatRawDataRxPos(std::move(positions));
+    }
+    void formatRawDataRxReasons(std::vector<BusinessLogic::InvalidReason> reasons)
+    {
+        ui.messagesGroup->formatRawDataRxReasons(std::move(reasons));
+    }
+    void formatRawDataTxPos(std::vector<int> positions)
+    {
+        ui.messagesGroup->formatRawDataTxPos(std::move(positions));
+    }
+    void formatRawDataTxReasons(std::vector<BusinessLogic::InvalidReason> reasons)
+    {
+        ui.messagesGroup->formatRawDataTxReasons(std::move(reasons));
+    }
     void launchCmdSearchPump();
     void searchAddress(Answer answer);
 
 private:
     using Origin = BusinessLogic::CommandStack::Origin;
+
+    // Construction, in the order the constructor calls them.
+    void setupRunButtons();
+    void setupSettings();
+    void setupDisplay();
+    void setupPortList(const QStringList& extraPorts);
+    void setupChoiceLists();
+    void setupFactoryTab();
+    void selectStoredAddress();
+    void setupButtons();
+    void connectRefreshCycle();
+    void connectMessagesPanel();
+    void setupPumpSearch();
+    void setupModeMenu();
+    void setupTimeFields();
+    void setupAdvancedToggle();
+    void setupFieldLimits();
+    void setupHelp();
+    // The controls that launch the commands of the table, in the order they are connected.
+    struct Launcher;
+    std::vector<Launcher> launchers();
+    template <typename Control, typename Slot>
+    static Launcher launcher(BusinessLogic::CommandSpezifier spezifier, Control* control,
+                             Slot slot);
 
     BusinessLogic::Command* command(int spezifier) const;
     void queue(int spezifier, qint32 parameter, Origin origin = Origin::User);
@@ -147,9 +185,11 @@ private:
     void probeConnection();
     // Asks the pump at the chosen address who it is, behind whatever is queued.
     void queueProbe();
+    // The window's part of the pump search: what it shows, and polling and display stopped
+    // while it runs.
+    void showFoundPump(int address);
+    void showNoPump();
     void endSearch();
-    // Verdict line and connection supervision from what the line did since the last tick.
-    void showActivity(const BusinessLogic::CommandStack::Activity& activity, bool addressOnly);
     void centreWindow();
     // Reopens the chosen port by itself when its device comes back, and records the gap.
     void watchLine(CommDialogue* portList);
@@ -168,12 +208,22 @@ private:
     // Sum of the weighted values typed into the fields; nothing, and a note in labelUserAction,
     // when a field holds no number or the result does not fit the pump's 32-bit value.
     std::optional<qint32> typedValue(std::initializer_list<TypedPart> parts);
-    // Every polled item with the refresh list it is attached to, in attach order.
-    std::vector<std::pair<GUI::OperationData*, int>> pollingPlan();
+    // Sends the typed value, and shows it in the item (if any) until the pump reports its own;
+    // false, with nothing sent, when the fields hold no valid value.
+    bool sendTyped(BusinessLogic::CommandSpezifier spezifier, GUI::OperationItem* shownIn,
+                   std::initializer_list<TypedPart> parts);
 
-    // Writes a line of the messages panel (Tx or Rx) with its coloured check byte.
-    void appendRawLine(QTextEdit* edit, const std::string& line, int offset,
-                       const std::vector<BusinessLogic::InvalidReason>& reasons, bool answer);
+    // A digital input as the slots change it.
+    struct DigitalInput
+    {
+        QComboBox* combo;
+        GUI::OperationItem& item;
+        bool& exclusive;
+    };
+    // Sends the function chosen for one input (its combo entry index); when both inputs would
+    // then hold the start/stop function, the other gives it up.
+    void launchInputFunction(BusinessLogic::CommandSpezifier spezifier, int index,
+                             qint32 function, DigitalInput chosen, DigitalInput other);
 
     QString helpCollectionPath;
     QFileInfo helpFile;
@@ -181,7 +231,6 @@ private:
     QIcon iconCollapse;
     QAction* actionFlowRate = nullptr;
     QAction* actionVolume = nullptr;
-    quint8 dispenseMode = 0;
     qint32 instanceNumber = 0;
     QString instanceKey;
     Ui::mainScreen ui;
@@ -191,68 +240,19 @@ private:
     QApplication* application;
     GUI::RefreshTimer* refresher;
     Communication* communication;
-    QPixmap bulletGrey;
-    QPixmap bulletGreen;
-    bool motorInMotion = false;
-    bool masterStopActive = true;
-    bool motionStarted = false;
-    bool digitalIn1Exclusive = false;
-    bool digitalIn2Exclusive = false;
-    bool connectionLost = true;
     bool advancedShown = true;
     bool savedNoDataUpdate = true;
-    qint32 connectionCountdown = 10;
-    // Whether the last tick with traffic heard nothing at all.
-    bool lastTickSilent = false;
-    // ?SI checks of a pump search still to be answered; 0 while no search runs.
-    int searchChecksLeft = 0;
-    // Fading of the verdict line, and the pump model by the previous tick.
-    int fadeAlpha = 100;
-    QColor fadeColor{0, 149, 216};
-    int pumpType = 0;
     QSettings* settings = nullptr;
-    std::vector<int> rxInvalidPositions;
-    std::vector<BusinessLogic::InvalidReason> rxInvalidReasons;
-    std::vector<int> txInvalidPositions;
-    std::vector<BusinessLogic::InvalidReason> txInvalidReasons;
-    // Stored port name for the window title, read again only when the link opens another
-    // device: the display update runs ten times a second and keeps away from the settings.
-    QString titlePortName;
-    QString titlePortPath;
-    bool titlePortKnown = false;
 
-    OperationItemAnalogIn itemAnalogIn;
-    OperationItemAnalogRange itemAnalogRange;
-    OperationItemAutostart itemAutostart;
-    OperationItemCommCheck itemCommCheck;
-    OperationItemContrast itemContrast;
-    OperationItemCustomCalibrationPercentage itemCustomCalibrationPercentage;
-    OperationItemDigitalIn1 itemDigitalIn1;
-    OperationItemDigitalIn2 itemDigitalIn2;
-    OperationItemDigitalOut itemDigitalOut;
-    OperationItemDispenseTime itemDispenseTime;
-    OperationItemFactoryMode itemFactoryMode;
-    OperationItemFactoryPumpModel itemFactoryPumpModel;
-    OperationItemFactoryStrokeVolume itemFactoryStrokeVolume;
-    OperationItemFlowrate itemFlowrate;
-    OperationItemLanguage itemLanguage;
-    OperationItemMaintenancePosition itemMaintenancePosition;
-    OperationItemModelVersion itemModelVersion;
-    OperationItemProtocolAnswer itemProtocolAnswer;
-    OperationItemPumpProfileCharacteristic itemPumpProfileCharacteristic;
-    OperationItemRunMode itemRunMode;
-    OperationItemStatus itemStatus;
-    OperationItemTimeElapsed itemTimeElapsed;
-    OperationItemVolumeActual itemVolumeActual;
-    OperationItemVolumeBreakTime itemVolumeBreakTime;
-    OperationItemVolumeNumber itemVolumeNumber;
-    OperationItemVolumeTarget itemVolumeTarget;
-    OperationItemAddress itemAddress;
+    OperationItems items;
+    PanelChoices choices;
+    std::unique_ptr<DisplayUpdate> display;
 
     QHelpEngine* helpEngine = nullptr;
     QHelpContentWidget* helpContentWidget = nullptr;
     HelpBrowser* helpBrowser = nullptr;
     RunPanel* run = nullptr;
+    PumpSearch* search = nullptr;
 
     // Shown in labelUserAction when a typed value is not a number; nothing is sent then.
     static const QString InvalidValueText;

@@ -3,6 +3,7 @@
 #include "commandtable.h"
 #include "constants.h"
 #include "loggingcommandstack.h"
+#include "pumpsearch.h"
 #include "refreshtimer.h"
 #include "styles.h"
 
@@ -18,7 +19,6 @@ namespace Table = BusinessLogic::CommandTable;
 
 namespace {
 
-constexpr int SearchedAddresses = 99; // 0 to 98
 constexpr int LongestDispenseTime = 99 * 3600 + 59 * 60 + 59;
 constexpr int NormalDisplayMs = 100;
 constexpr int StressDisplayMs = 10;
@@ -64,14 +64,6 @@ qint32 inputFunction(int index, int lastEntry)
 bool isStartStop(int index)
 {
     return index == 1 || index == 2;
-}
-
-// The other input gives up its start/stop function on the screen; the pump is not told.
-void releaseStartStop(QComboBox* combo, GUI::OperationItem& item, bool& exclusive)
-{
-    combo->setCurrentIndex(0);
-    item.setValue(0);
-    exclusive = false;
 }
 
 // Look of one run button: the colour of the state in effect, and which corners are square.
@@ -187,72 +179,69 @@ void mainForm::launchCmdPrime()
 
 void mainForm::launchCmdSetVolume()
 {
-    const bool volumeMode = dispenseMode == 1;
-    if (dispenseMode > 1)
+    const bool volumeMode = choices.dispenseMode == 1;
+    if (choices.dispenseMode > 1)
         return;
     const auto value = typedValue({{ui.lineEditVolume, TypedField::Thousandths, 1}});
     if (!value)
         return;
     queue(volumeMode ? Table::setVolume.spezifier : Table::setFlowRate.spezifier, *value);
     if (volumeMode)
-        itemVolumeTarget.setValue(*value);
+        items.volumeTarget.setValue(*value);
     else
-        itemFlowrate.setValue(*value);
+        items.flowrate.setValue(*value);
 }
 
 void mainForm::launchCmdSetDispenseTime()
 {
-    const auto value = typedValue({{ui.lineEditTimeHour, TypedField::Whole, 1000000},
-                                   {ui.lineEditTimeMin, TypedField::Whole, 10000},
-                                   {ui.lineEditTimeSec, TypedField::Whole, 100}});
-    if (!value)
-        return;
-    queue(Table::setDispenseTime.spezifier, *value);
-    itemDispenseTime.setValue(*value);
+    sendTyped(Table::setDispenseTime.spezifier, &items.dispenseTime,
+              {{ui.lineEditTimeHour, TypedField::Whole, 1000000},
+               {ui.lineEditTimeMin, TypedField::Whole, 10000},
+               {ui.lineEditTimeSec, TypedField::Whole, 100}});
 }
 
 void mainForm::launchCmdSetDispenseBreakTime()
 {
-    const auto value = typedValue({{ui.lineEditBreakTimeMin, TypedField::Whole, 60},
-                                   {ui.lineEditBreakTimeSec, TypedField::Whole, 1}});
-    if (!value)
-        return;
-    queue(Table::setDispenseVolumeBreakTime.spezifier, *value);
-    itemVolumeBreakTime.setValue(*value);
+    sendTyped(Table::setDispenseVolumeBreakTime.spezifier, &items.volumeBreakTime,
+              {{ui.lineEditBreakTimeMin, TypedField::Whole, 60},
+               {ui.lineEditBreakTimeSec, TypedField::Whole, 1}});
 }
 
 void mainForm::launchCmdSetDispenseNumber()
 {
-    const auto value = typedValue({{ui.lineEditCycles, TypedField::Whole, 1}});
-    if (!value)
-        return;
-    itemVolumeNumber.setValue(*value);
-    queue(Table::setDispenseVolumeNumber.spezifier, *value);
+    sendTyped(Table::setDispenseVolumeNumber.spezifier, &items.volumeNumber,
+              {{ui.lineEditCycles, TypedField::Whole, 1}});
 }
 
 void mainForm::launchCmdSetCustomCalibrationVolume()
 {
-    const auto value = typedValue({{ui.lineEditCalVolume, TypedField::SingleThousandths, 1}});
-    if (value)
-        queue(Table::setCustCalVol.spezifier, *value);
+    sendTyped(Table::setCustCalVol.spezifier, nullptr,
+              {{ui.lineEditCalVolume, TypedField::SingleThousandths, 1}});
 }
 
 void mainForm::launchCmdSetFactoryMeasuredCalVolume()
 {
-    const auto value =
-        typedValue({{ui.lineEditFactoryCalVolume, TypedField::SingleThousandths, 1}});
-    if (value)
-        queue(Table::setFactoryMeasuredCalVolume.spezifier, *value);
+    sendTyped(Table::setFactoryMeasuredCalVolume.spezifier, nullptr,
+              {{ui.lineEditFactoryCalVolume, TypedField::SingleThousandths, 1}});
 }
 
 void mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume()
 {
-    const auto value =
-        typedValue({{ui.lineEditFactoryPumpStrokeVolume, TypedField::SingleTenths, 1}});
+    if (sendTyped(Table::setFactoryPumpStrokeVolume.spezifier, nullptr,
+                  {{ui.lineEditFactoryPumpStrokeVolume, TypedField::SingleTenths, 1}}))
+        ui.lineEditFactoryPumpStrokeVolume->setModified(false);
+}
+
+bool mainForm::sendTyped(BusinessLogic::CommandSpezifier spezifier, GUI::OperationItem* shownIn,
+                         std::initializer_list<TypedPart> parts)
+{
+    const std::optional<qint32> value = typedValue(parts);
     if (!value)
-        return;
-    queue(Table::setFactoryPumpStrokeVolume.spezifier, *value);
-    ui.lineEditFactoryPumpStrokeVolume->setModified(false);
+        return false;
+    queue(spezifier, *value);
+    if (shownIn)
+        shownIn->setValue(*value);
+    return true;
 }
 
 void mainForm::launchCmdSetAnalogIn(int index)
@@ -261,27 +250,35 @@ void mainForm::launchCmdSetAnalogIn(int index)
     const qint32 function =
         index >= 0 && index < int(functions.size()) ? functions[std::size_t(index)] : 9;
     queue(Table::setAnalogInput.spezifier, function);
-    itemAnalogIn.setValue(function);
+    items.analogIn.setValue(function);
 }
 
 void mainForm::launchCmdSetDigitalIn1(int index)
 {
-    const qint32 function = inputFunction(index, 2);
-    digitalIn1Exclusive = isStartStop(index);
-    queue(Table::setDigitalIn1.spezifier, function);
-    itemDigitalIn1.setValue(function);
-    if (digitalIn1Exclusive && digitalIn2Exclusive)
-        releaseStartStop(ui.comboDigIn2, itemDigitalIn2, digitalIn2Exclusive);
+    launchInputFunction(Table::setDigitalIn1.spezifier, index, inputFunction(index, 2),
+                        {ui.comboDigIn1, items.digitalIn1, choices.digitalIn1Exclusive},
+                        {ui.comboDigIn2, items.digitalIn2, choices.digitalIn2Exclusive});
 }
 
 void mainForm::launchCmdSetDigitalIn2(int index)
 {
-    const qint32 function = inputFunction(index, 5);
-    digitalIn2Exclusive = isStartStop(index);
-    queue(Table::setDigitalIn2.spezifier, function);
-    itemDigitalIn2.setValue(function);
-    if (digitalIn1Exclusive && digitalIn2Exclusive)
-        releaseStartStop(ui.comboDigIn1, itemDigitalIn1, digitalIn1Exclusive);
+    launchInputFunction(Table::setDigitalIn2.spezifier, index, inputFunction(index, 5),
+                        {ui.comboDigIn2, items.digitalIn2, choices.digitalIn2Exclusive},
+                        {ui.comboDigIn1, items.digitalIn1, choices.digitalIn1Exclusive});
+}
+
+void mainForm::launchInputFunction(BusinessLogic::CommandSpezifier spezifier, int index,
+                                   qint32 function, DigitalInput chosen, DigitalInput other)
+{
+    chosen.exclusive = isStartStop(index);
+    queue(spezifier, function);
+    chosen.item.setValue(function);
+    if (!chosen.exclusive || !other.exclusive)
+        return;
+    // The other input gives up its start/stop function on the screen; the pump is not told.
+    other.combo->setCurrentIndex(0);
+    other.item.setValue(0);
+    other.exclusive = false;
 }
 
 // The settings combos report user choices only (activated), so every choice is sent, also a
@@ -291,13 +288,13 @@ void mainForm::launchCmdSetDigitalOut(int index)
     if (index < 0 || index > 4)
         return;
     queue(Table::setDigitalOut.spezifier, index);
-    itemDigitalOut.setValue(index);
+    items.digitalOut.setValue(index);
 }
 
 void mainForm::launchCmdSetLanguage(int index)
 {
     queue(Table::setLanguage.spezifier, index);
-    itemLanguage.setValue(index);
+    items.language.setValue(index);
 }
 
 void mainForm::launchCmdSetCustomCalibrationPercentage(int index)
@@ -306,39 +303,39 @@ void mainForm::launchCmdSetCustomCalibrationPercentage(int index)
     queue(Table::setCustCalPercent.spezifier, hundredths);
     // The item holds what the pump reports, the percentage in hundredths, from which the display
     // picks the combo entry.
-    itemCustomCalibrationPercentage.setValue(hundredths);
+    items.customCalibrationPercentage.setValue(hundredths);
 }
 
 void mainForm::launchCmdSetAutostart(int state)
 {
     queue(Table::setAutostart.spezifier, checkedState(state));
-    itemAutostart.setValue(checkedState(state));
+    items.autostart.setValue(checkedState(state));
 }
 
 void mainForm::launchCmdSetPumpProfileCharacteristics(int)
 {
     const int index = ui.comboTypeFluid->currentIndex();
     queue(Table::setPumpProfileCharacteristic.spezifier, index);
-    itemPumpProfileCharacteristic.setValue(index);
+    items.pumpProfileCharacteristic.setValue(index);
 }
 
 void mainForm::launchCmdSetDisplayContrast(int)
 {
     const int index = ui.comboContrast->currentIndex();
     queue(Table::setDisplayContrast.spezifier, index);
-    itemContrast.setValue(index);
+    items.contrast.setValue(index);
 }
 
 void mainForm::launchCmdSetProtocolAnswer(int state)
 {
     queue(Table::setProtocolAnswer.spezifier, checkedState(state));
-    itemProtocolAnswer.setValue(checkedState(state));
+    items.protocolAnswer.setValue(checkedState(state));
 }
 
 void mainForm::launchCmdSetFactoryMode(int state)
 {
     queue(Table::setFactoryMode.spezifier, checkedState(state));
-    itemFactoryMode.setValue(checkedState(state));
+    items.factoryMode.setValue(checkedState(state));
 }
 
 void mainForm::launchCmdSetPumpModel(int index)
@@ -406,7 +403,7 @@ void mainForm::launchCmdSetPumpAddress(int index)
 {
     const LinkChange change(*this, commandStack);
     queue(Table::setPumpAddress.spezifier, index);
-    itemAddress.setValue(index);
+    items.address.setValue(index);
 }
 
 void mainForm::launchCmdSetInvalidLRC(int state)
@@ -437,43 +434,9 @@ void mainForm::launchCmdToggleStressTest()
         restartDisplayTimer();
 }
 
-std::vector<std::pair<GUI::OperationData*, int>> mainForm::pollingPlan()
-{
-    // Status is polled on every tick (page 1) and in the fast rotation (all pages); contrast
-    // stands twice in the slow rotation.
-    return {{&itemVolumeActual, 0},
-            {&itemFlowrate, 0},
-            {&itemAnalogIn, 2},
-            {&itemAnalogRange, 2},
-            {&itemAutostart, 1},
-            {&itemContrast, 2},
-            {&itemDigitalIn1, 2},
-            {&itemDigitalIn2, 2},
-            {&itemDigitalOut, 2},
-            {&itemDispenseTime, 0},
-            {&itemFactoryMode, 2},
-            {&itemFactoryPumpModel, 2},
-            {&itemLanguage, 2},
-            {&itemMaintenancePosition, 2},
-            {&itemModelVersion, 2},
-            {&itemProtocolAnswer, 1},
-            {&itemPumpProfileCharacteristic, 2},
-            {&itemRunMode, 0},
-            {&itemStatus, 1},
-            {&itemStatus, 0},
-            {&itemFactoryStrokeVolume, 2},
-            {&itemTimeElapsed, 0},
-            {&itemVolumeBreakTime, 1},
-            {&itemVolumeNumber, 1},
-            {&itemVolumeTarget, 0},
-            {&itemAddress, 2},
-            {&itemCustomCalibrationPercentage, 2},
-            {&itemContrast, 2}};
-}
-
 void mainForm::updateAttachAll()
 {
-    for (const auto& [item, list] : pollingPlan())
+    for (const auto& [item, list] : items.pollingPlan())
         refresher->attach(item, list);
 }
 
@@ -481,7 +444,7 @@ void mainForm::updateDetachAll()
 {
     // Detaching removes every occurrence, so items listed twice need no second call.
     GUI::OperationData* previous = nullptr;
-    for (const auto& entry : pollingPlan()) {
+    for (const auto& entry : items.pollingPlan()) {
         if (entry.first != previous)
             refresher->detach(entry.first);
         previous = entry.first;
@@ -516,14 +479,14 @@ void mainForm::modeSelect(QAction* action)
 {
     if (action == actionFlowRate) {
         ui.buttonMode->setText(QStringLiteral("   ml/min   "));
-        dispenseMode = 0;
+        choices.dispenseMode = 0;
         queue(Table::setRunMode.spezifier, 0);
     } else if (action == actionVolume) {
         ui.buttonMode->setText(QStringLiteral("     ml     "));
-        dispenseMode = 1;
+        choices.dispenseMode = 1;
         queue(Table::setDispenseModeVolume.spezifier, 0);
     }
-    itemRunMode.setValue(dispenseMode);
+    items.runMode.setValue(choices.dispenseMode);
     ui.buttonMode->clearFocus();
 }
 
@@ -539,50 +502,32 @@ void mainForm::launchCmdSearchPump()
     commandStack->clear();
     // Pending polls would never be answered now; keeping them would misplace later answers.
     refresher->clearPending();
-
-    connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this, &mainForm::searchAddress,
-            Qt::UniqueConnection);
-    // The probes are one command of the user's: each unanswered one is no verdict of its own.
-    for (int address = 0; address < SearchedAddresses; ++address) {
-        queue(Table::setCommAddress.spezifier, address, Origin::Polled);
-        queue(Table::setProtocolAnswer.spezifier, 1, Origin::Polled);
-        queue(Table::executeCommCheck.spezifier, 0, Origin::Polled);
-    }
-    // Nobody answering must leave the previous address in force.
-    queue(Table::setCommAddress.spezifier, ui.comboCommAddress->currentIndex(), Origin::Polled);
-    queue(Table::executeCommCheck.spezifier, 0, Origin::Polled);
-    searchChecksLeft = SearchedAddresses + 1;
-}
-
-void mainForm::endSearch()
-{
-    searchChecksLeft = 0;
-    disconnect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
-               &mainForm::searchAddress);
-    updateAttachAll();
-    restartDisplayTimer();
+    search->start(ui.comboCommAddress->currentIndex(), ui.comboCommAddress->count());
 }
 
 void mainForm::searchAddress(Answer answer)
 {
-    if (answer.spezifier != Table::executeCommCheck.spezifier || searchChecksLeft <= 0)
-        return;
-    --searchChecksLeft;
-    const qint32 number = GUI::readInteger(QString::fromLatin1(answer.data));
-    // Only an address the frames can carry counts as found.
-    if (!answer.fromPump || number < 0 || number >= ui.comboCommAddress->count()) {
-        // The last check, on the previous address, ran out too: nobody was found.
-        if (searchChecksLeft == 0) {
-            ui.labelLocatedAddressIndicator->setText(QStringLiteral("NONE"));
-            endSearch();
-        }
-        return;
-    }
+    search->take(answer);
+}
 
+void mainForm::showFoundPump(int address)
+{
     commandStack->clear();
-    itemCommCheck.setValue(number);
-    ui.labelLocatedAddressIndicator->setText(itemCommCheck.getText());
-    ui.comboCommAddress->setCurrentIndex(number);
-    launchCmdSetCommAddress(number);
+    items.commCheck.setValue(address);
+    ui.labelLocatedAddressIndicator->setText(items.commCheck.getText());
+    ui.comboCommAddress->setCurrentIndex(address);
+    launchCmdSetCommAddress(address);
     endSearch();
+}
+
+void mainForm::showNoPump()
+{
+    ui.labelLocatedAddressIndicator->setText(QStringLiteral("NONE"));
+    endSearch();
+}
+
+void mainForm::endSearch()
+{
+    updateAttachAll();
+    restartDisplayTimer();
 }

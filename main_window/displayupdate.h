@@ -1,0 +1,119 @@
+#pragma once
+
+#include "command.h"
+#include "commandstack.h"
+
+#include <QColor>
+#include <QPixmap>
+#include <QString>
+
+#include <functional>
+#include <initializer_list>
+#include <vector>
+
+class Communication;
+class QComboBox;
+class QSettings;
+class QWidget;
+struct OperationItems;
+
+namespace Ui {
+class mainScreen;
+} // namespace Ui
+
+// What the user's commands and the display both decide: whether the target field holds a volume
+// (1) or a flow rate (0), and which digital input holds the start/stop function.
+struct PanelChoices
+{
+    quint8 dispenseMode = 0;
+    bool digitalIn1Exclusive = false;
+    bool digitalIn2Exclusive = false;
+};
+
+// The window's cyclic display: every tick shows the operation items and judges the line from
+// what it did since the previous tick. Everything it carries from tick to tick is kept here.
+class DisplayUpdate
+{
+public:
+    // What the display reads and writes besides its own state.
+    struct Parts
+    {
+        QWidget* window;
+        Ui::mainScreen* ui;
+        OperationItems* items;
+        PanelChoices* choices;
+        BusinessLogic::CommandStack* commandStack;
+        Communication* communication;
+        std::vector<BusinessLogic::Command*>* commands;
+        QSettings* settings;
+        // Settings key of the stored port name.
+        QString portKey;
+        // Asks the pump who it is, stopping the display while the request is queued.
+        std::function<void()> probeConnection;
+    };
+
+    explicit DisplayUpdate(Parts parts);
+
+    void tick();
+    bool isConnectionLost() const { return connectionLost; }
+
+private:
+    using Activity = BusinessLogic::CommandStack::Activity;
+
+    void showTitle();
+    const QString& titlePortName();
+    bool addressOnlyAnswered();
+
+    // Verdict line and connection supervision from what the line did since the last tick.
+    void showActivity(const Activity& activity, bool addressOnly);
+    void showVerdicts(const Activity& activity);
+    void showFade();
+    void superviseConnection(const Activity& activity);
+    void countSilentTick();
+    void noteAnswering();
+    void showConnected();
+
+    void showTarget();
+    void showVolumeActual();
+    void showRunMode();
+    void showRunModeAs(const QString& button, const QString& title, double minimum,
+                       double maximum, quint8 dispenseMode);
+    void showDispenseTime();
+    void showStatusMarks();
+    void showCycles();
+    void showBreakTime();
+    void showRunTime();
+    void showTimeInMotion();
+    void showRemainingTime(const QString& elapsed, int hours, int minutes, int seconds);
+    void showRunTimeText(const QString& hours, const QString& minutes, const QString& seconds);
+    void showRunButton(QWidget* page);
+    void showSettings();
+    void showDigitalInput(QComboBox* combo, int value, std::initializer_list<int> codes,
+                          bool& exclusive);
+    void showModelAndFirmware();
+    void showLinkAndFactory();
+
+    Parts parts;
+    Ui::mainScreen& ui;
+    OperationItems& items;
+    PanelChoices& choices;
+    QPixmap bulletGrey;
+    QPixmap bulletGreen;
+
+    bool motorInMotion = false;
+    bool masterStopActive = true;
+    bool motionStarted = false;
+    bool connectionLost = true;
+    qint32 connectionCountdown = 10;
+    // Whether the last tick with traffic heard nothing at all.
+    bool lastTickSilent = false;
+    // Fading of the verdict line, and the pump model by the previous tick.
+    int fadeAlpha = 100;
+    QColor fadeColor{0, 149, 216};
+    int pumpType = 0;
+    // Stored port name for the window title, read again only when the link opens another
+    // device: the display update runs ten times a second and keeps away from the settings.
+    QString titlePort;
+    QString titlePortPath;
+    bool titlePortKnown = false;
+};
