@@ -1,5 +1,6 @@
 #include "displayupdate.h"
 
+#include "commandtable.h"
 #include "communication.h"
 #include "constants.h"
 #include "operationitems.h"
@@ -24,9 +25,10 @@
 
 namespace {
 
-// Number of the command that reports the receive state of the last exchange, and the place of
+// The command that reports the receive state of the last exchange, and the place of
 // its address-only flag.
-constexpr BusinessLogic::CommandSpezifier RxStateSpezifier = 42;
+constexpr BusinessLogic::CommandSpezifier RxStateSpezifier =
+    BusinessLogic::CommandTable::getCommRxState.spezifier;
 constexpr int AddressOnlyFlag = 3;
 
 // Ticks without any answer before the pump counts as lost.

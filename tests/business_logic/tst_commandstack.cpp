@@ -17,10 +17,11 @@ using BusinessLogic::LoggingCommandStack;
 
 namespace {
 
-// Spezifiers the probes answer with; 53 is the raw-frame command the stack hands texts to.
-constexpr BusinessLogic::CommandSpezifier SetVolumeId = 10;
-constexpr BusinessLogic::CommandSpezifier GetVolumeId = 9;
-constexpr BusinessLogic::CommandSpezifier RawFrameId = BusinessLogic::CommandTable::setDiscreteCommand.spezifier;
+// Spezifiers the probes answer with, and the raw-frame command the stack hands texts to.
+namespace Table = BusinessLogic::CommandTable;
+constexpr BusinessLogic::CommandSpezifier SetVolumeId = Table::setVolume.spezifier;
+constexpr BusinessLogic::CommandSpezifier GetVolumeId = Table::getVolume.spezifier;
+constexpr BusinessLogic::CommandSpezifier RawFrameId = Table::setDiscreteCommand.spezifier;
 
 } // namespace
 
