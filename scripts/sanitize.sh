@@ -14,6 +14,11 @@ if [ "$step" != test ]; then
     cmake --build "$build" -j"$(nproc)"
 fi
 if [ "$step" != build ]; then
+    # The normal run's timings, when there are any, let ctest start the longest tests first.
+    costs=Testing/Temporary/CTestCostData.txt
+    if [ -f "build/$costs" ] && [ ! -f "$build/$costs" ]; then
+        mkdir -p "$build/Testing/Temporary" && cp "build/$costs" "$build/$costs"
+    fi
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
     ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 fi
