@@ -24,6 +24,18 @@ const QString RunPanel::NotWrittenText = QStringLiteral("RUN RECORD NOT WRITTEN:
 
 namespace {
 
+// A push button of the window with its accessible name and description and its help page.
+QPushButton* helpedButton(QWidget* parent, const QString& objectName, const QString& name,
+                          const QString& description, const QString& helpPage)
+{
+    auto* button = new QPushButton(name, parent);
+    button->setObjectName(objectName);
+    button->setAccessibleName(name);
+    button->setAccessibleDescription(description);
+    button->setProperty(HelpFiles::pageProperty, helpPage);
+    return button;
+}
+
 const QColor VolumeColour(0, 149, 216);
 const QColor RateColour(255, 100, 0);
 constexpr double InitialSeconds = 10.0;
@@ -165,14 +177,14 @@ void RunPanel::buildRunTab(QWidget* window)
     auto* layout = new QVBoxLayout(tab);
     runChart = new RunChart(tab);
     layout->addWidget(runChart, 1);
-    auto* openRecords = new QPushButton(QStringLiteral("Open run records"), tab);
-    openRecords->setObjectName(QStringLiteral("buttonOpenRunRecords"));
-    openRecords->setAccessibleName(QStringLiteral("Open run records"));
-    // The first sentence of the button's help page, as for the controls of the form.
-    openRecords->setAccessibleDescription(
+    // The accessible description is the first sentence of the button's help page, as for the
+    // controls of the form.
+    QPushButton* openRecords = helpedButton(
+        tab, QStringLiteral("buttonOpenRunRecords"), QStringLiteral("Open run records"),
         QStringLiteral("DoseDesk writes every run into a CSV file by itself: when it started and "
                        "ended, at what settings, how much was delivered, and what went wrong on "
-                       "the way."));
+                       "the way."),
+        QStringLiteral("runrecord.html"));
     openRecords->setToolTip(runRecorder.folder());
     openRecords->setStyleSheet(Styles::styleWidgetGrey);
     layout->addWidget(openRecords, 0, Qt::AlignLeft);
@@ -180,20 +192,18 @@ void RunPanel::buildRunTab(QWidget* window)
     tabs->insertTab(tabs->indexOf(ui.TabStatus) + 1, tab, QStringLiteral("Run"));
     for (QWidget* widget : {tab, static_cast<QWidget*>(runChart)})
         widget->setProperty(HelpFiles::pageProperty, QStringLiteral("runtab.html"));
-    openRecords->setProperty(HelpFiles::pageProperty, QStringLiteral("runrecord.html"));
     connect(openRecords, &QPushButton::clicked, this, [this] {
         QDir().mkpath(runRecorder.folder());
         QDesktopServices::openUrl(QUrl::fromLocalFile(runRecorder.folder()));
     });
 
-    auto* saveLog = new QPushButton(QStringLiteral("Save log…"), window);
-    saveLog->setObjectName(QStringLiteral("buttonSaveLog"));
-    saveLog->setAccessibleName(QStringLiteral("Save log"));
-    saveLog->setAccessibleDescription(
+    QPushButton* saveLog = helpedButton(
+        window, QStringLiteral("buttonSaveLog"), QStringLiteral("Save log"),
         QStringLiteral("The two panes show the raw traffic with the pump, one line per frame: "
                        "\"Transmitted data with time stamp\" on the left (Tx, what DoseDesk sent) "
-                       "and \"Received data with time stamp\" on the right (Rx, what came back)."));
-    saveLog->setProperty(HelpFiles::pageProperty, QStringLiteral("commmessage.html"));
+                       "and \"Received data with time stamp\" on the right (Rx, what came back)."),
+        QStringLiteral("commmessage.html"));
+    saveLog->setText(QStringLiteral("Save log…"));
     ui.gridLayout_8->addWidget(saveLog, 7, 4);
     connect(saveLog, &QPushButton::clicked, this, &RunPanel::saveLog);
 }
