@@ -6,6 +6,7 @@
 
 #include "allcommands.h"
 #include "benchtools.h"
+#include "commandtable.h"
 #include "communication.h"
 #include "loggingcommandstack.h"
 #include "mainform.h"
@@ -45,35 +46,36 @@ TickData tickData(bool second)
     const auto pick = [second](const char* first, const char* other) {
         return QByteArray(second ? other : first);
     };
+    namespace T = BusinessLogic::CommandTable;
     TickData data;
     data.ack = !second;
     data.answers = {
-        {1, pick("0", "1")},                  // run mode
-        {2, pick("12345", "23456")},          // volume delivered
-        {3, pick("00012345", "00023456")},    // time elapsed
-        {9, pick("12500", "25000")},          // target volume
-        {12, pick("5000", "7500")},           // target flow rate
-        {14, pick("000130", "000245")},       // dispense time
-        {18, pick("65", "130")},              // pause between cycles
-        {20, pick("5", "1000")},              // cycles
-        {22, pick("1", "2")},                 // analog input
-        {26, pick("1", "6")},                 // digital input 1
-        {28, pick("8", "9")},                 // digital input 2
-        {30, pick("1", "2")},                 // digital output
-        {32, pick("1", "2")},                 // language
-        {35, pick("9000", "11000")},          // calibration percentage
-        {37, pick("0", "1")},                 // autostart
-        {39, pick("1", "2")},                 // fluid type
-        {41, pick("30", "60")},               // contrast
-        {45, pick("0010201015", "0011001023")}, // model and firmware
-        {47, pick("1", "0")},                 // protocol answer
-        {49, pick("3", "4")},                 // pump address
-        {56, pick("0", "1")},                 // factory mode
-        {61, pick("1", "2")},                 // pump model
-        {63, pick("202", "305")},             // stroke volume
+        {T::getRunMode.spezifier, pick("0", "1")},                        // run mode
+        {T::getActualVolume.spezifier, pick("12345", "23456")},           // volume delivered
+        {T::getTimeActual.spezifier, pick("00012345", "00023456")},       // time elapsed
+        {T::getVolume.spezifier, pick("12500", "25000")},                 // target volume
+        {T::getFlowRate.spezifier, pick("5000", "7500")},                 // target flow rate
+        {T::getDispenseTime.spezifier, pick("000130", "000245")},         // dispense time
+        {T::getDispenseVolumeBreakTime.spezifier, pick("65", "130")},     // pause between cycles
+        {T::getDispenseVolumeNumber.spezifier, pick("5", "1000")},        // cycles
+        {T::getAnalogInput.spezifier, pick("1", "2")},                    // analog input
+        {T::getDigitalIn1.spezifier, pick("1", "6")},                     // digital input 1
+        {T::getDigitalIn2.spezifier, pick("8", "9")},                     // digital input 2
+        {T::getDigitalOut.spezifier, pick("1", "2")},                     // digital output
+        {T::getLanguage.spezifier, pick("1", "2")},                       // language
+        {T::getCustCalPercent.spezifier, pick("9000", "11000")},          // calibration percentage
+        {T::getAutostart.spezifier, pick("0", "1")},                      // autostart
+        {T::getPumpProfileCharactristic.spezifier, pick("1", "2")},       // fluid type
+        {T::getDisplayContrast.spezifier, pick("30", "60")},              // contrast
+        {T::getModelVersion.spezifier, pick("0010201015", "0011001023")}, // model and firmware
+        {T::getProtocolAnswer.spezifier, pick("1", "0")},                 // protocol answer
+        {T::getPumpAddress.spezifier, pick("3", "4")},                    // pump address
+        {T::getFactoryMode.spezifier, pick("0", "1")},                    // factory mode
+        {T::getPumpModel.spezifier, pick("1", "2")},                      // pump model
+        {T::getFactoryPumpStrokeVolume.spezifier, pick("202", "305")},    // stroke volume
     };
     for (const char page : {'1', '2', '3', '4', '6'})
-        data.answers.push_back({8, pick("255 ", "000 ") + page});
+        data.answers.push_back({T::getPumpStatus.spezifier, pick("255 ", "000 ") + page});
     return data;
 }
 
@@ -148,7 +150,8 @@ Samples measure(Composition& composition, int ticks, bool changing,
 // The pump's reading of the volume delivered, in thousandths of a millilitre.
 Answer volumeReading(int thousandths)
 {
-    return {BusinessLogic::CommandTable::getActualVolume.spezifier, QByteArray::number(thousandths)};
+    return {BusinessLogic::CommandTable::getActualVolume.spezifier,
+            QByteArray::number(thousandths)};
 }
 
 // A run recorded for an hour (a reading every 500 ms on the recorder's clock) with the Run tab
@@ -207,8 +210,8 @@ int main(int argc, char* argv[])
     Styles::initResources();
     QApplication::setStyle(QStringLiteral("Fusion"));
     QApplication application(argc, argv);
-    const int ticks = Bench::intOption(QCoreApplication::arguments(), QStringLiteral("--ticks"),
-                                       DefaultTicks);
+    const int ticks =
+        Bench::intOption(QCoreApplication::arguments(), QStringLiteral("--ticks"), DefaultTicks);
 
     Composition composition;
     QCoreApplication::processEvents();
@@ -224,11 +227,12 @@ int main(int argc, char* argv[])
                         summaryText(steady.tick));
     Bench::printInfoRow(QStringLiteral("Layout and paint after a changing tick (event loop)"),
                         summaryText(changing.deferred));
-    Bench::printRow(QStringLiteral("Display tick, Run tab shown with a one-hour run, all items changing"),
-                    summaryText(running.tick), QStringLiteral("median < 1 ms"),
-                    medianMet(running.tick));
-    Bench::printInfoRow(QStringLiteral("Volume reading recorded: row written and flushed, point drawn"),
-                        summaryText(running.before));
+    Bench::printRow(
+        QStringLiteral("Display tick, Run tab shown with a one-hour run, all items changing"),
+        summaryText(running.tick), QStringLiteral("median < 1 ms"), medianMet(running.tick));
+    Bench::printInfoRow(
+        QStringLiteral("Volume reading recorded: row written and flushed, point drawn"),
+        summaryText(running.before));
     Bench::printInfoRow(QStringLiteral("Layout and paint after it, chart included (event loop)"),
                         summaryText(running.deferred));
     return 0;

@@ -149,8 +149,11 @@ bool Communication::waitForAcknowledge()
             break;
         if (receiveBuffer.contains(Protocol::NAK) || tickElapsed > AnswerTimeoutMs || !protocolAnswer)
             break;
+        // The clock is read before the line: on a busy machine this program may be kept from
+        // running for longer than the answer time, and an answer that came meanwhile still counts.
+        const qint32 waited = msSince(tickStart);
         waitAndAppend();
-        tickElapsed = msSince(tickStart);
+        tickElapsed = waited;
         Platform::sleepUs(PollPauseUs);
     }
     return true;
@@ -168,10 +171,11 @@ bool Communication::waitForFrame()
         if (receiveBuffer.contains(Protocol::ETX) || nakEnds() || tickElapsed > AnswerTimeoutMs)
             break;
         const qsizetype before = receiveBuffer.size();
+        const qint32 waited = msSince(tickStart); // before the line, as for the acknowledgement
         waitAndAppend();
         // Every arrival of bytes restarts the silence timer.
         if (receiveBuffer.size() == before)
-            tickElapsed = msSince(tickStart);
+            tickElapsed = waited;
         else
             tickStart = Platform::tickCount();
         Platform::sleepUs(PollPauseUs);
@@ -197,9 +201,10 @@ QByteArray Communication::readAnswer()
             while (receiveBuffer.size() - 1 == etx) {
                 if (tickElapsed > AnswerTimeoutMs)
                     break;
+                const qint32 waited = msSince(tickStart);
                 waitAndAppend();
                 Platform::sleepUs(PollPauseUs);
-                tickElapsed = msSince(tickStart);
+                tickElapsed = waited;
             }
         }
     }

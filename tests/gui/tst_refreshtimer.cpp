@@ -1,4 +1,5 @@
 #include "commandstack.h"
+#include "commandtable.h"
 #include "openrefreshtimer.h"
 #include "operationitems.h"
 
@@ -189,7 +190,7 @@ void TestRefreshTimer::answersReachTheWaitingItemsInOrder()
     refresher->attach(&items->volumeActual, 0);
     refresher->attach(&items->flowrate, 0);
     // A user command queued first answers before the cyclic ones and matches nothing.
-    stack->addCommand(table.at(9), 0, true);
+    stack->addCommand(table.at(BusinessLogic::CommandTable::getVolume.spezifier), 0, true);
     refresher->execute();
     QCOMPARE(refresher->pendingCount, 2);
     stack->ExecuteCommand();

@@ -13,7 +13,7 @@ trap 'rm -rf "$scratch"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-deb=$("$source_dir/scripts/package.sh" "$build_dir" "$scratch/out")
+deb=$(DOSEDESK_PACKAGE_AS_BUILT=1 "$source_dir/scripts/package.sh" "$build_dir" "$scratch/out")
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(basename "$deb")" = "dosedesk_${version}_amd64.deb" ] || fail "package named $(basename "$deb")"
 
