@@ -1,6 +1,7 @@
 #pragma once
 
 #include "command.h"
+#include "commandtable.h"
 
 #include <QString>
 
@@ -77,16 +78,14 @@ private:
 };
 
 // An item fed by the reading command N and parsed by rule R.
-template <BusinessLogic::CommandSpezifier N, ParseRule R>
-class ItemOf : public OperationItem
+template <BusinessLogic::CommandSpezifier N, ParseRule R> class ItemOf : public OperationItem
 {
 public:
     static constexpr BusinessLogic::CommandSpezifier Spezifier = N;
 
     explicit ItemOf(qint32 initialValue = 0, QString initialText = {})
         : OperationItem(R, initialValue, std::move(initialText))
-    {
-    }
+    {}
 
     BusinessLogic::CommandSpezifier getCommandSpezifier() override { return N; }
 };
@@ -94,10 +93,18 @@ public:
 } // namespace GUI
 
 // The pump's seven status words, each answer replacing the word of the page it names.
-class OperationItemStatus : public GUI::ItemOf<8, GUI::ParseRule::StatusPage>
+class OperationItemStatus : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpStatus.spezifier,
+                                               GUI::ParseRule::StatusPage>
 {
 public:
     static constexpr int PageCount = 7;
+    // The pages that tell whether the motor runs, the run mode and dispense flags (bit 0 each),
+    // and the errors (the low byte).
+    static constexpr int MotionPage = 1;
+    static constexpr int RunModePage = 3;
+    static constexpr int DispensePage = 4;
+    static constexpr int ErrorPage = 6;
+    static constexpr qint32 ErrorBits = 0xFF;
 
     void setAnswer(Answer answer) override;
     // Word of the given page; 0 for a page the pump does not have.

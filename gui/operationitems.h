@@ -9,75 +9,145 @@
 // OperationItemStatus, which also keeps the status words, is in operationitem.h.
 
 // Run mode: 0 flow rate, 1 dispense volume.
-class OperationItemRunMode final : public GUI::ItemOf<1, GUI::ParseRule::Integer> {};
+class OperationItemRunMode final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getRunMode.spezifier, GUI::ParseRule::Integer>
+{};
 // Volume delivered so far, in thousandths of a millilitre.
-class OperationItemVolumeActual final : public GUI::ItemOf<2, GUI::ParseRule::Integer> {};
+class OperationItemVolumeActual final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getActualVolume.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Time elapsed (or remaining) in the run, in hundredths of a second.
-class OperationItemTimeElapsed final : public GUI::ItemOf<3, GUI::ParseRule::ElapsedTime> {};
+class OperationItemTimeElapsed final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getTimeActual.spezifier,
+                         GUI::ParseRule::ElapsedTime>
+{};
 // Dispense time of the run, in whole seconds.
-class OperationItemDispenseTime final : public GUI::ItemOf<14, GUI::ParseRule::DispenseTime> {};
+class OperationItemDispenseTime final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseTime.spezifier,
+                         GUI::ParseRule::DispenseTime>
+{};
 // Pause between dosing cycles, in seconds.
-class OperationItemVolumeBreakTime final : public GUI::ItemOf<18, GUI::ParseRule::Integer> {};
+class OperationItemVolumeBreakTime final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseVolumeBreakTime.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Number of dosing cycles.
-class OperationItemVolumeNumber final : public GUI::ItemOf<20, GUI::ParseRule::Integer> {};
+class OperationItemVolumeNumber final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseVolumeNumber.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Function of the analog input.
-class OperationItemAnalogIn final : public GUI::ItemOf<22, GUI::ParseRule::Integer> {};
+class OperationItemAnalogIn final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogInput.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Range of the analog input.
-class OperationItemAnalogRange final : public GUI::ItemOf<24, GUI::ParseRule::Integer> {};
+class OperationItemAnalogRange final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogRange.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Function of digital input 1.
-class OperationItemDigitalIn1 final : public GUI::ItemOf<26, GUI::ParseRule::Integer> {};
+class OperationItemDigitalIn1 final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn1.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Function of digital input 2.
-class OperationItemDigitalIn2 final : public GUI::ItemOf<28, GUI::ParseRule::Integer> {};
+class OperationItemDigitalIn2 final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn2.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Function of the digital output.
-class OperationItemDigitalOut final : public GUI::ItemOf<30, GUI::ParseRule::Integer> {};
+class OperationItemDigitalOut final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalOut.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Display language of the pump.
-class OperationItemLanguage final : public GUI::ItemOf<32, GUI::ParseRule::Integer> {};
+class OperationItemLanguage final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getLanguage.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Customer calibration, in hundredths of a percent.
 class OperationItemCustomCalibrationPercentage final
-    : public GUI::ItemOf<35, GUI::ParseRule::Integer> {};
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getCustCalPercent.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Whether the pump starts by itself after power-up.
-class OperationItemAutostart final : public GUI::ItemOf<37, GUI::ParseRule::Integer> {};
+class OperationItemAutostart final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getAutostart.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Fluid type the pump is profiled for.
 class OperationItemPumpProfileCharacteristic final
-    : public GUI::ItemOf<39, GUI::ParseRule::Integer> {};
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpProfileCharactristic.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Display contrast, 0 to 100.
-class OperationItemContrast final : public GUI::ItemOf<41, GUI::ParseRule::Integer> {};
+class OperationItemContrast final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDisplayContrast.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Model code and firmware version, as one number.
-class OperationItemModelVersion final : public GUI::ItemOf<45, GUI::ParseRule::Integer> {};
+class OperationItemModelVersion final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getModelVersion.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // The bus address the pump listens to.
-class OperationItemAddress final : public GUI::ItemOf<49, GUI::ParseRule::Integer> {};
+class OperationItemAddress final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpAddress.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Whether the pump is in its factory mode.
-class OperationItemFactoryMode final : public GUI::ItemOf<56, GUI::ParseRule::Integer> {};
+class OperationItemFactoryMode final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getFactoryMode.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Whether the pump stands in its maintenance position.
-class OperationItemMaintenancePosition final : public GUI::ItemOf<59, GUI::ParseRule::Integer> {};
+class OperationItemMaintenancePosition final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getMaintenancePos.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Pump model set in the factory.
-class OperationItemFactoryPumpModel final : public GUI::ItemOf<61, GUI::ParseRule::Integer> {};
+class OperationItemFactoryPumpModel final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpModel.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 // Stroke volume measured in the factory, in tenths.
-class OperationItemFactoryStrokeVolume final : public GUI::ItemOf<63, GUI::ParseRule::Integer> {};
+class OperationItemFactoryStrokeVolume final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getFactoryPumpStrokeVolume.spezifier,
+                         GUI::ParseRule::Integer>
+{};
 
 // Target volume, in thousandths of a millilitre once the pump has answered.
-class OperationItemVolumeTarget final : public GUI::ItemOf<9, GUI::ParseRule::Decimal>
+class OperationItemVolumeTarget final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getVolume.spezifier, GUI::ParseRule::Decimal>
 {
 public:
     OperationItemVolumeTarget() : ItemOf(10, QStringLiteral("10.00")) {}
 };
 
 // Target flow rate, in thousandths of a ml/min once the pump has answered.
-class OperationItemFlowrate final : public GUI::ItemOf<12, GUI::ParseRule::Decimal>
+class OperationItemFlowrate final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getFlowRate.spezifier,
+                         GUI::ParseRule::Decimal>
 {
 public:
     OperationItemFlowrate() : ItemOf(10, QStringLiteral("10.00")) {}
 };
 
 // Result of the communication check: the answering address, -1 until a pump has answered.
-class OperationItemCommCheck final : public GUI::ItemOf<43, GUI::ParseRule::CheckResult>
+class OperationItemCommCheck final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::executeCommCheck.spezifier,
+                         GUI::ParseRule::CheckResult>
 {
 public:
     OperationItemCommCheck() : ItemOf(-1, QStringLiteral("-1")) {}
 };
 
 // Whether the pump answers with acknowledges; it does unless told otherwise.
-class OperationItemProtocolAnswer final : public GUI::ItemOf<47, GUI::ParseRule::Integer>
+class OperationItemProtocolAnswer final
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getProtocolAnswer.spezifier,
+                         GUI::ParseRule::Integer>
 {
 public:
     OperationItemProtocolAnswer() : ItemOf(1, QStringLiteral("1")) {}

@@ -11,12 +11,7 @@ namespace Table = BusinessLogic::CommandTable;
 
 namespace {
 
-// Status pages and the bit 0 that each of them reports the run by.
-constexpr int MotionPage = 1;
-constexpr int RunModePage = 3;
-constexpr int DispensePage = 4;
-constexpr int ErrorPage = 6;
-constexpr int ErrorBits = 0xFF;
+using Status = OperationItemStatus;
 constexpr int BothFlagPages = 0b11;
 // Readings the measured flow rate spans, and the shortest time it is measured over.
 constexpr std::size_t RateReadings = 5;
@@ -137,13 +132,13 @@ void RunRecorder::takeStatus(const QString& text)
     const int page = statusPageOf(text);
     const qint32 word = parseAnswer(ParseRule::StatusPage, text).value;
     const bool bit0 = (word & 1) != 0;
-    if (page == MotionPage) {
+    if (page == Status::MotionPage) {
         now.statusWord = word;
         motionSeen(bit0);
-    } else if (page == RunModePage || page == DispensePage) {
+    } else if (page == Status::RunModePage || page == Status::DispensePage) {
         runFlagSeen(page, bit0);
-    } else if (page == ErrorPage) {
-        errorWordSeen(word & ErrorBits);
+    } else if (page == Status::ErrorPage) {
+        errorWordSeen(word & Status::ErrorBits);
     }
 }
 
@@ -193,7 +188,7 @@ void RunRecorder::runFlagSeen(int page, bool inProgress)
 {
     if (state != State::Halted && state != State::Paused)
         return;
-    flagsSeenSinceHalt |= page == RunModePage ? 1 : 2;
+    flagsSeenSinceHalt |= page == Status::RunModePage ? 1 : 2;
     inProgressSinceHalt = inProgressSinceHalt || inProgress;
     if (flagsSeenSinceHalt != BothFlagPages)
         return;

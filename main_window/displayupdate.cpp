@@ -212,8 +212,6 @@ const StatusMark StatusMarks[] = {
     {6, 7, &Ui::mainScreen::labelErrorNoEncoderSignalIcon, true},
 };
 
-constexpr int ErrorPage = 6;
-constexpr int UsedBitsMask = 0xFF;
 
 } // namespace
 
@@ -454,7 +452,7 @@ void DisplayUpdate::showStatusMarks()
         const bool lit = bitSet(mark.page, mark.bit) == mark.litWhenSet;
         setPixmapIfChanged(ui.*mark.icon, lit ? bulletGreen : bulletGrey);
     }
-    const bool noError = (items.status.getStatus(ErrorPage) & UsedBitsMask) == 0;
+    const bool noError = (items.status.getStatus(OperationItemStatus::ErrorPage) & OperationItemStatus::ErrorBits) == 0;
     setPixmapIfChanged(ui.labelErrorNoneIcon, noError ? bulletGreen : bulletGrey);
 }
 
