@@ -1,11 +1,12 @@
 #pragma once
 
-#include "allcommands.h"
+#include "commandtable.h"
 #include "communication.h"
 #include "constants.h"
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
 #include "mainform.h"
+#include "panelsession.h"
 #include "ptypump.h"
 #include "refreshtimer.h"
 
@@ -104,13 +105,21 @@ public:
     static const QString DisconnectedOpenText;
     static const QString DisconnectedMissingText;
 
+private:
+    // Set while the session builds its stack; the stack is the session's.
+    RecordingStack* recording = nullptr;
+
+public:
     QTemporaryDir folder;
     Simulator::PtyPump pump;
-    Communication communication;
-    std::vector<std::unique_ptr<BusinessLogic::Command>> commands;
-    RecordingStack stack{communication};
-    std::vector<BusinessLogic::Command*> table =
-        std::vector<BusinessLogic::Command*>(BusinessLogic::CommandTableSize, nullptr);
-    GUI::RefreshTimer refresher{&stack, &table};
+    GUI::PanelSession session{[this](const Communication& link) {
+        auto made = std::make_unique<RecordingStack>(link);
+        recording = made.get();
+        return made;
+    }};
+    Communication& communication = session.link();
+    RecordingStack& stack = *recording;
+    std::vector<BusinessLogic::Command*>& table = session.table();
+    GUI::RefreshTimer& refresher = session.refresher();
     std::unique_ptr<mainForm> window;
 };
