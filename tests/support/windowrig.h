@@ -105,20 +105,13 @@ public:
     static const QString DisconnectedOpenText;
     static const QString DisconnectedMissingText;
 
-private:
-    // Set while the session builds its stack; the stack is the session's.
-    RecordingStack* recording = nullptr;
-
-public:
     QTemporaryDir folder;
     Simulator::PtyPump pump;
-    GUI::PanelSession session{[this](const Communication& link) {
-        auto made = std::make_unique<RecordingStack>(link);
-        recording = made.get();
-        return made;
-    }};
+    GUI::PanelSession session{
+        [](const Communication& link) { return std::make_unique<RecordingStack>(link); }};
     Communication& communication = session.link();
-    RecordingStack& stack = *recording;
+    // The session's stack is the recording one made just above.
+    RecordingStack& stack = static_cast<RecordingStack&>(session.stack());
     std::vector<BusinessLogic::Command*>& table = session.table();
     GUI::RefreshTimer& refresher = session.refresher();
     std::unique_ptr<mainForm> window;
