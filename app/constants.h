@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// Process-wide texts shared by the entry point and the window.
+// Process-wide texts and numbers shared by the entry point, the window and its tests.
 namespace Constants {
 
 inline const QString InstanceKeyPrefix = QStringLiteral("DOSEDESK_INSTANCE_");
@@ -18,5 +18,23 @@ inline const QString OrganisationDomain = QStringLiteral("zul-vantor.example");
 inline const QString ApplicationName = QStringLiteral("Velor Remote Control");
 inline const QString DefaultPortName = QStringLiteral("COM1");
 inline const QString ProgramVersion = QStringLiteral(DOSEDESK_VERSION);
+
+// The window's display timer: its pace while the pump answers, and the slower one while it is
+// silent.
+constexpr int DisplayIntervalMs = 100;
+constexpr int SilentDisplayIntervalMs = 500;
+
+// The state lines as the user reads them; the screenshot waits for the first, tests look for all.
+inline const QString PumpConnectedText = QStringLiteral("PUMP CONNECTED");
+// Followed by the port's state in brackets.
+inline const QString PumpDisconnectedText = QStringLiteral("PUMP DISCONNECTED ");
+inline const QString CommandAcceptedText = QStringLiteral("COMMAND ACCEPTED");
+inline const QString CommandRefusedText = QStringLiteral("COMMAND NOT ACCEPTED (RANGE)");
+inline const QString CommandNotAnsweredText = QStringLiteral("COMMAND NOT ANSWERED");
+
+inline QString pumpDisconnectedText(const QString& portState)
+{
+    return PumpDisconnectedText + u'(' + portState + u')';
+}
 
 } // namespace Constants

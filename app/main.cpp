@@ -1,14 +1,12 @@
-#include "allcommands.h"
-#include "communication.h"
 #include "console.h"
 #include "constants.h"
 #include "controlserver.h"
 #include "helpcontent.h"
 #include "instancenumber.h"
-#include "loggingcommandstack.h"
 #include "mainform.h"
+#include "panelsession.h"
+#include "panelwindow.h"
 #include "programoptions.h"
-#include "refreshtimer.h"
 #include "screenshot.h"
 #include "simulatorprocess.h"
 #include "styles.h"
@@ -23,7 +21,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -75,41 +72,34 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    QStringList extraPorts = options.portPaths;
+    // The window lists the simulated pump's device first, before the ports asked for.
+    ProgramOptions windowOptions = options;
     Simulator::SimulatorProcess simulator;
     if (options.simulate) {
         if (simulator.start())
-            extraPorts.prepend(simulator.devicePath());
+            windowOptions.portPaths.prepend(simulator.devicePath());
         else
             print(stderr, QStringLiteral("dosedesk: the simulated pump did not start: %1\n")
                               .arg(simulator.errorString()));
     }
 
-    Communication communication;
-    const std::vector<std::unique_ptr<BusinessLogic::Command>> allCommands =
-        BusinessLogic::createAllCommands(&communication);
-    BusinessLogic::LoggingCommandStack commandStack;
-    std::vector<BusinessLogic::Command*> commandTable(BusinessLogic::CommandTableSize, nullptr);
-    GUI::RefreshTimer refresher(&commandStack, &commandTable);
-    mainForm window(&commandStack, &commandTable, &application, &refresher, &communication,
-                    extraPorts);
-    for (const auto& command : allCommands)
-        window.attachCommand(command.get());
+    GUI::PanelSession session;
+    const std::unique_ptr<mainForm> window = openPanelWindow(session, &application, windowOptions);
 
     // The window owns the filter; the application shows it every event of every object.
-    application.installEventFilter(new WindowCaptionEventFilter(&window, &window));
-    HelpContent helpContent(&window);
+    application.installEventFilter(new WindowCaptionEventFilter(window.get(), window.get()));
+    HelpContent helpContent(window.get());
 
     // Scripts reach the pump through this copy's command stack, beside the user's clicks.
-    Control::ControlServer controlServer(&commandStack, &commandTable, &communication);
+    Control::ControlServer controlServer(&session.stack(), &session.table(), &session.link());
     if (!controlServer.listen(Control::ControlServer::socketPath(instanceNumber())))
         print(stderr, QStringLiteral("dosedesk: no control socket for scripts: %1\n")
                           .arg(controlServer.errorString()));
 
-    window.startCommunication();
-    window.timer().start(window.isConnectionLost() ? 500 : 100);
+    window->startCommunication();
+    window->restartDisplayTimer();
     if (!options.screenshotPath.isEmpty())
-        takeScreenshotWhenConnected(window, options.screenshotPath);
+        takeScreenshotWhenConnected(*window, options.screenshotPath);
 
     return application.exec();
 }

@@ -1,6 +1,7 @@
 #include "screenshot.h"
 
 #include "console.h"
+#include "constants.h"
 #include "mainform.h"
 
 #include <QCoreApplication>
@@ -33,7 +34,7 @@ void takeScreenshotWhenConnected(mainForm& window, const QString& path)
         // The label names the pump only after an acknowledge or its address-only answer; any
         // answer at all already ends the window's connection-lost state.
         const bool connected =
-            window.form().labelConnectionState->text() == QLatin1String("PUMP CONNECTED")
+            window.form().labelConnectionState->text() == Constants::PumpConnectedText
             || !window.isConnectionLost();
         if (connected && *connectedAt < 0)
             *connectedAt = since->elapsed();

@@ -4,13 +4,14 @@
 //
 //   bench_display [--ticks N]
 
-#include "allcommands.h"
 #include "benchtools.h"
 #include "commandtable.h"
 #include "communication.h"
 #include "loggingcommandstack.h"
 #include "mainform.h"
-#include "refreshtimer.h"
+#include "panelsession.h"
+#include "panelwindow.h"
+#include "programoptions.h"
 #include "runview.h"
 #include "styles.h"
 
@@ -82,20 +83,14 @@ TickData tickData(bool second)
 // The window composed as the program composes it, without a pump on the line.
 struct Composition
 {
-    Communication communication;
-    std::vector<std::unique_ptr<BusinessLogic::Command>> commands =
-        BusinessLogic::createAllCommands(&communication);
-    BusinessLogic::LoggingCommandStack stack;
-    std::vector<BusinessLogic::Command*> table =
-        std::vector<BusinessLogic::Command*>(BusinessLogic::CommandTableSize, nullptr);
-    GUI::RefreshTimer refresher{&stack, &table};
+    GUI::PanelSession session;
+    Communication& communication = session.link();
+    BusinessLogic::LoggingCommandStack& stack = session.stack();
     std::unique_ptr<mainForm> window;
 
     Composition()
     {
-        window = std::make_unique<mainForm>(&stack, &table, qApp, &refresher, &communication);
-        for (const auto& command : commands)
-            window->attachCommand(command.get());
+        window = openPanelWindow(session, qApp, ProgramOptions());
         // Only the benchmark drives the display and the queue.
         window->form().checkboNoDataUpdate->setChecked(true);
         window->show();

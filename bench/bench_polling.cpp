@@ -154,8 +154,8 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    BusinessLogic::LoggingCommandStack stack;
-    GUI::RefreshTimer refresher(&stack, &line.table());
+    BusinessLogic::LoggingCommandStack& stack = line.session().stack();
+    GUI::RefreshTimer& refresher = line.session().refresher();
     std::map<BusinessLogic::CommandSpezifier, std::unique_ptr<PolledItem>> items;
     attachAll(refresher, items);
 

@@ -1,6 +1,5 @@
 #include "pumpline.h"
 
-#include "allcommands.h"
 #include "benchtools.h"
 
 namespace {
@@ -19,10 +18,7 @@ PumpLine::PumpLine(int turnaroundMs)
     : turnaround(turnaroundMs)
     , simulated(pacedOptions(turnaroundMs))
 {
-    owned = BusinessLogic::createAllCommands(&communication);
-    commands.assign(BusinessLogic::CommandTableSize, nullptr);
-    for (const auto& command : owned)
-        commands.at(std::size_t(command->getCommandSpezifier())) = command.get();
+    program.fillTable();
 }
 
 PumpLine::~PumpLine()
@@ -42,8 +38,8 @@ bool PumpLine::start(bool openLink, QString* error)
         return false;
     }
     if (openLink) {
-        communication.setCommPortPath(simulated.devicePath());
-        if (!communication.isOpen()) {
+        link().setCommPortPath(simulated.devicePath());
+        if (!link().isOpen()) {
             *error = QStringLiteral("the link did not open %1").arg(simulated.devicePath());
             return false;
         }
@@ -53,7 +49,7 @@ bool PumpLine::start(bool openLink, QString* error)
 
 BusinessLogic::Command* PumpLine::command(BusinessLogic::CommandSpezifier spezifier) const
 {
-    return commands.at(std::size_t(spezifier));
+    return program.table().at(std::size_t(spezifier));
 }
 
 std::vector<PumpLine::Arrival> PumpLine::takeArrivals()

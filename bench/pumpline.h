@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "communication.h"
+#include "panelsession.h"
 #include "ptypump.h"
 
 #include <QString>
@@ -11,7 +12,8 @@
 #include <vector>
 
 // The simulated pump on a pseudo-terminal, paced at 9600 baud with a fixed turnaround, and the
-// program's link and command table opened on it; frames are time-stamped as the pump takes them.
+// program's session (link, filled command table, stack, refresh cycle) opened on it; frames are
+// time-stamped as the pump takes them.
 class PumpLine
 {
 public:
@@ -30,8 +32,9 @@ public:
 
     int turnaroundMs() const { return turnaround; }
     Simulator::PtyPump& pump() { return simulated; }
-    Communication& link() { return communication; }
-    std::vector<BusinessLogic::Command*>& table() { return commands; }
+    GUI::PanelSession& session() { return program; }
+    Communication& link() { return program.link(); }
+    std::vector<BusinessLogic::Command*>& table() { return program.table(); }
     BusinessLogic::Command* command(BusinessLogic::CommandSpezifier spezifier) const;
 
     std::vector<Arrival> takeArrivals();
@@ -42,9 +45,7 @@ public:
 private:
     int turnaround;
     Simulator::PtyPump simulated;
-    Communication communication;
-    std::vector<std::unique_ptr<BusinessLogic::Command>> owned;
-    std::vector<BusinessLogic::Command*> commands;
+    GUI::PanelSession program;
     std::mutex arrivalMutex;
     std::vector<Arrival> arrivals;
 };

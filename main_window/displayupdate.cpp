@@ -49,17 +49,12 @@ constexpr int InfiniteCycles = 1000;
 
 const QString ConnectedStyle = QStringLiteral("color:rgb(0,149,216);");
 const QString DisconnectedStyle = QStringLiteral("color:rgb(255,100,0); font-size:12pt;");
-const QString ConnectedText = QStringLiteral("PUMP CONNECTED");
-const QString DisconnectedText = QStringLiteral("PUMP DISCONNECTED ");
 // What is wrong with the line, when it knows (a network port that does not connect).
 QString lineFaultText(const QString& fault)
 {
     return fault.isEmpty() ? QString() : QStringLiteral(": ") + fault;
 }
 
-const QString AcceptedText = QStringLiteral("COMMAND ACCEPTED");
-const QString NotAcceptedText = QStringLiteral("COMMAND NOT ACCEPTED (RANGE)");
-const QString NotAnsweredText = QStringLiteral("COMMAND NOT ANSWERED");
 const QColor AcceptedColor(0, 149, 216);
 const QColor RefusedColor(255, 0, 0);
 
@@ -301,9 +296,10 @@ void DisplayUpdate::showVerdicts(const Activity& activity)
         fadeAlpha = FullOpacityPercent;
         if (worst != Verdict::NotAnswered)
             showConnected();
-        setTextIfChanged(ui.labelTransmissionState, worst == Verdict::Accepted  ? AcceptedText
-                                                    : worst == Verdict::Refused ? NotAcceptedText
-                                                                                : NotAnsweredText);
+        setTextIfChanged(ui.labelTransmissionState,
+                         worst == Verdict::Accepted  ? Constants::CommandAcceptedText
+                         : worst == Verdict::Refused ? Constants::CommandRefusedText
+                                                     : Constants::CommandNotAnsweredText);
         setTextIfChanged(ui.labelUserAction, QString());
     }
     showFade();
@@ -341,7 +337,7 @@ void DisplayUpdate::countSilentTick()
         return;
     setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
     setTextIfChanged(ui.labelConnectionState,
-                     DisconnectedText + u'(' + parts.communication->portStatus().text() + u')'
+                     Constants::pumpDisconnectedText(parts.communication->portStatus().text())
                          + lineFaultText(lineFault));
     setTextIfChanged(ui.labelTransmissionState, QString());
     setTextIfChanged(ui.labelUserAction, QString());
@@ -357,7 +353,7 @@ void DisplayUpdate::noteAnswering()
     if (connectionLost) {
         // The pump answers again, so the disconnection text no longer holds; naming the pump as
         // connected is left to an acknowledge or an address-only answer.
-        if (ui.labelConnectionState->text().startsWith(DisconnectedText))
+        if (ui.labelConnectionState->text().startsWith(Constants::PumpDisconnectedText))
             ui.labelConnectionState->clear();
         parts.window->setFocus(Qt::ActiveWindowFocusReason);
         connectionLost = false;
@@ -374,7 +370,7 @@ void DisplayUpdate::noteAnswering()
 void DisplayUpdate::showConnected()
 {
     setStyleIfChanged(ui.labelConnectionState, ConnectedStyle);
-    setTextIfChanged(ui.labelConnectionState, ConnectedText);
+    setTextIfChanged(ui.labelConnectionState, Constants::PumpConnectedText);
 }
 
 // Target volume or flow rate.

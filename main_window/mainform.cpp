@@ -9,6 +9,7 @@
 #include "helptab.h"
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
+#include "programoptions.h"
 #include "pumpsearch.h"
 #include "refreshtimer.h"
 #include "valuelimits.h"
@@ -68,7 +69,7 @@ struct UserSignal
 mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
                    std::vector<BusinessLogic::Command*>* commands, QApplication* application,
                    GUI::RefreshTimer* refresher, Communication* communication,
-                   const QStringList& extraPorts)
+                   const ProgramOptions& options)
     : QDialog(nullptr),
       commandStack(commandStack),
       commands(commands),
@@ -87,9 +88,9 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     setupDisplay();
     application->setStyleSheet(QStringLiteral("* { color: black }"));
     setFocus(Qt::OtherFocusReason);
-    setupPortList(extraPorts);
+    setupPortList(options.portPaths);
     setupChoiceLists();
-    setupFactoryTab();
+    setupFactoryTab(options.factoryMode);
     selectStoredAddress();
     setupButtons();
     connectRefreshCycle();
@@ -180,11 +181,10 @@ void mainForm::setupChoiceLists()
     fillNumbers(ui.comboPumpAddress, PumpSearch::SearchedAddresses);
 }
 
-void mainForm::setupFactoryTab()
+void mainForm::setupFactoryTab(bool factoryMode)
 {
     ui.TabsExtendedSettings->removeTab(ui.TabsExtendedSettings->indexOf(ui.TabFactory));
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1 && arguments.at(1) == Constants::FactoryModeArgument)
+    if (factoryMode)
         ui.TabsExtendedSettings->addTab(ui.TabFactory, QStringLiteral("Factory"));
     ui.TabsExtendedSettings->setCurrentWidget(ui.TabAdvanced);
 }
@@ -397,7 +397,8 @@ void mainForm::restartDisplayTimer()
     if (ui.checkboNoDataUpdate->checkState() != Qt::Unchecked)
         displayTimer.stop();
     else
-        displayTimer.start(display->isConnectionLost() ? 500 : 100);
+        displayTimer.start(display->isConnectionLost() ? Constants::SilentDisplayIntervalMs
+                                                    : Constants::DisplayIntervalMs);
 }
 
 QByteArray mainForm::helpFileData(const QUrl& url)

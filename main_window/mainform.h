@@ -33,6 +33,7 @@ class HelpBrowser;
 class PumpSearch;
 class RunPanel;
 struct Answer;
+struct ProgramOptions;
 
 namespace BusinessLogic {
 class LoggingCommandStack;
@@ -48,12 +49,13 @@ class mainForm : public QDialog, public HelpHost
     Q_OBJECT
 
 public:
-    // extraPorts: device paths the system does not list (pseudo-terminals, by-id links); when
-    // given, the first of them is chosen at start instead of the stored port.
+    // options.portPaths: device paths the system does not list (pseudo-terminals, by-id links);
+    // when given, the first of them is chosen at start instead of the stored port.
+    // options.factoryMode shows the factory tab.
     mainForm(BusinessLogic::LoggingCommandStack* commandStack,
              std::vector<BusinessLogic::Command*>* commands, QApplication* application,
              GUI::RefreshTimer* refresher, Communication* communication,
-             const QStringList& extraPorts = {});
+             const ProgramOptions& options);
     ~mainForm() override;
 
     void attachCommand(BusinessLogic::Command* command);
@@ -160,7 +162,7 @@ private:
     void setupDisplay();
     void setupPortList(const QStringList& extraPorts);
     void setupChoiceLists();
-    void setupFactoryTab();
+    void setupFactoryTab(bool factoryMode);
     void selectStoredAddress();
     void setupButtons();
     void connectRefreshCycle();

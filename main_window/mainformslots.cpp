@@ -20,7 +20,6 @@ namespace Table = BusinessLogic::CommandTable;
 namespace {
 
 constexpr int LongestDispenseTime = 99 * 3600 + 59 * 60 + 59;
-constexpr int NormalDisplayMs = 100;
 constexpr int StressDisplayMs = 10;
 
 // What a typed text stands for. Decimal fields take a comma as well as a point. Whole-number
@@ -425,7 +424,7 @@ void mainForm::setDataUpdate()
 
 void mainForm::launchCmdToggleStressTest()
 {
-    const bool normalPace = displayTimer.interval() == NormalDisplayMs;
+    const bool normalPace = displayTimer.interval() == Constants::DisplayIntervalMs;
     displayTimer.stop();
     commandStack->clear(); // also drops the readings awaiting their answers
     if (normalPace)

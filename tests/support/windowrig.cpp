@@ -3,6 +3,9 @@
 #include "commandtable.h"
 #include "constants.h"
 #include "instancenumber.h"
+#include "panelwindow.h"
+#include "portstatus.h"
+#include "programoptions.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -37,9 +40,11 @@ Simulator::PtyPump::Options pumpOptions(const WindowRig::Options& options, const
 
 } // namespace
 
-const QString WindowRig::ConnectedText = QStringLiteral("PUMP CONNECTED");
-const QString WindowRig::DisconnectedOpenText = QStringLiteral("PUMP DISCONNECTED (PORT opend)");
-const QString WindowRig::DisconnectedMissingText = QStringLiteral("PUMP DISCONNECTED (PORT missing)");
+const QString WindowRig::ConnectedText = Constants::PumpConnectedText;
+const QString WindowRig::DisconnectedOpenText =
+    Constants::pumpDisconnectedText(PortStatus::open().text());
+const QString WindowRig::DisconnectedMissingText =
+    Constants::pumpDisconnectedText(PortStatus::missing().text());
 
 void RecordingStack::clear()
 {
@@ -65,17 +70,16 @@ WindowRig::WindowRig(const Options& options) : pump(pumpOptions(options, folder)
     QStringList ports = options.extraPorts;
     if (options.withPump && pump.start())
         ports.prepend(options.realLine ? pump.linkPath() : pump.devicePath());
-    commands = BusinessLogic::createAllCommands(&communication);
-    window = std::make_unique<mainForm>(&stack, &table, qApp, &refresher, &communication, ports);
-    for (const auto& command : commands)
-        window->attachCommand(command.get());
+    ProgramOptions windowOptions;
+    windowOptions.portPaths = ports;
+    window = openPanelWindow(session, qApp, windowOptions);
     if (options.realLine)
         ui().checkboNoCyclicDataDisplay->setChecked(!options.logCyclicFrames);
     else if (!options.polling)
         ui().checkboNoDataUpdate->setChecked(true);
     window->startCommunication();
     if (options.realLine)
-        window->timer().start(window->isConnectionLost() ? 500 : 100);
+        window->restartDisplayTimer();
     // The communication check of the start goes to address 0; what follows is the test's.
     else if (pump.isRunning() && waitForBody("00?SI"))
         pump.clearLog();

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "allcommands.h"
+#include "commandtable.h"
 #include "communication.h"
 #include "constants.h"
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
 #include "mainform.h"
+#include "panelsession.h"
 #include "ptypump.h"
 #include "refreshtimer.h"
 
@@ -106,11 +107,12 @@ public:
 
     QTemporaryDir folder;
     Simulator::PtyPump pump;
-    Communication communication;
-    std::vector<std::unique_ptr<BusinessLogic::Command>> commands;
-    RecordingStack stack{communication};
-    std::vector<BusinessLogic::Command*> table =
-        std::vector<BusinessLogic::Command*>(BusinessLogic::CommandTableSize, nullptr);
-    GUI::RefreshTimer refresher{&stack, &table};
+    GUI::PanelSession session{
+        [](const Communication& link) { return std::make_unique<RecordingStack>(link); }};
+    Communication& communication = session.link();
+    // The session's stack is the recording one made just above.
+    RecordingStack& stack = static_cast<RecordingStack&>(session.stack());
+    std::vector<BusinessLogic::Command*>& table = session.table();
+    GUI::RefreshTimer& refresher = session.refresher();
     std::unique_ptr<mainForm> window;
 };

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "command.h"
+#include "communication.h"
+#include "loggingcommandstack.h"
+#include "refreshtimer.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace GUI {
+
+// The objects below the window: the link, every pump command on it, the logging command stack,
+// the command table and the refresh cycle. They are built in the order each needs the one before
+// and torn down in reverse. The table starts empty; whoever attaches the commands fills it.
+class PanelSession
+{
+public:
+    // Builds the command stack on the session's link; a test may hand in a stack that also
+    // records what it ran.
+    using StackFactory =
+        std::function<std::unique_ptr<BusinessLogic::LoggingCommandStack>(const Communication&)>;
+
+    explicit PanelSession(const StackFactory& makeStack = {});
+    ~PanelSession();
+    PanelSession(const PanelSession&) = delete;
+    PanelSession& operator=(const PanelSession&) = delete;
+
+    Communication& link() { return communication; }
+    const std::vector<std::unique_ptr<BusinessLogic::Command>>& commands() const
+    {
+        return allCommands;
+    }
+    BusinessLogic::LoggingCommandStack& stack() { return *commandStack; }
+    std::vector<BusinessLogic::Command*>& table() { return commandTable; }
+    const std::vector<BusinessLogic::Command*>& table() const { return commandTable; }
+    RefreshTimer& refresher() { return refreshCycle; }
+
+    // Puts every command in its place in the table, for a session without a window (the
+    // window's attachCommand does it while it connects the controls).
+    void fillTable();
+
+private:
+    Communication communication;
+    std::vector<std::unique_ptr<BusinessLogic::Command>> allCommands;
+    std::unique_ptr<BusinessLogic::LoggingCommandStack> commandStack;
+    std::vector<BusinessLogic::Command*> commandTable;
+    RefreshTimer refreshCycle;
+};
+
+} // namespace GUI
