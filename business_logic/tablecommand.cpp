@@ -5,18 +5,9 @@
 
 namespace BusinessLogic {
 
-QByteArray formatValue(qint32 value, int width)
-{
-    QByteArray text = QByteArray::number(value);
-    if (text.size() < width)
-        text.prepend(QByteArray(width - text.size(), '0'));
-    return text;
-}
-
 void exchange(Communication* link, const QByteArray& body, const CommandTraits& traits)
 {
-    QByteArray frame;
-    frame.append(Protocol::STX).append(link->addressText()).append(body).append(Protocol::ETX);
+    QByteArray frame = Protocol::Framing::command(link->addressText(), body);
     link->sendFrame(frame);
 
     const auto wait = traits.wait == Wait::Acknowledge ? &Communication::waitForAcknowledge

@@ -5,8 +5,6 @@
 
 #include <QMetaObject>
 
-#include <algorithm>
-
 namespace {
 
 // Milliseconds since a tick; the unsigned subtraction absorbs the 32-bit wrap-around.
@@ -18,8 +16,7 @@ qint32 msSince(quint32 start)
 } // namespace
 
 Communication::Communication()
-    : transport(Transport::create(QString())),
-      checker(std::make_unique<BusinessLogic::LrcChecker>())
+    : transport(Transport::create(QString()))
 {
 }
 
@@ -83,21 +80,15 @@ bool Communication::reopen()
 
 QByteArray Communication::addressText() const
 {
-    QByteArray text = QByteArray::number(address);
-    if (text.size() < 2)
-        text.prepend(QByteArray(2 - text.size(), '0'));
-    return text;
+    return Protocol::Framing::address(address);
 }
 
 bool Communication::sendFrame(QByteArray& frame)
 {
-    const quint8 lrc = checker->calculate(frame);
-    if (invalidLrc)
-        frame.append(char(lrc ^ Protocol::InvalidLrcMask));
-    else if (unusedLrc)
-        frame.append(Protocol::UnusedLrc);
-    else
-        frame.append(char(lrc));
+    using CheckByte = Protocol::Framing::CheckByte;
+    frame = Protocol::Framing::sealed(frame, invalidLrc  ? CheckByte::Falsified
+                                             : unusedLrc ? CheckByte::Unused
+                                                         : CheckByte::Valid);
     lastSentFrame = frame;
     lastSentLength = quint32(frame.size());
     ++exchangeCount;
@@ -189,7 +180,7 @@ QByteArray Communication::readAnswer()
     const qsizetype stx = receiveBuffer.indexOf(Protocol::STX);
     const qsizetype etx = receiveBuffer.indexOf(Protocol::ETX);
     if (stx >= 0 && etx >= 0 && etx == receiveBuffer.size() - 1) {
-        if (checker->calculate(receiveBuffer.mid(stx)) == 0) {
+        if (Protocol::Framing::checkByte(receiveBuffer.mid(stx)) == 0) {
             // The check byte 0 could not be read (chunks end at a zero byte): restore it.
             receiveBuffer.append('\0');
         } else if (open) {
@@ -207,38 +198,9 @@ QByteArray Communication::readAnswer()
     return lastAnswerData;
 }
 
-Communication::Verdict Communication::judge(const QByteArray& buffer, const QByteArray& addressText)
-{
-    static const BusinessLogic::LrcChecker checker;
-    Verdict verdict;
-    const qsizetype stx = buffer.indexOf(Protocol::STX);
-    const qsizetype etx = buffer.indexOf(Protocol::ETX);
-    if (stx < 0 || etx < 0 || etx < stx) {
-        // ACK or NAK count only as the first byte received.
-        if (buffer.startsWith(Protocol::ACK)) {
-            verdict.recognised = true;
-            verdict.ack = true;
-        } else if (buffer.startsWith(Protocol::NAK)) {
-            verdict.recognised = true;
-            verdict.nak = true;
-        } else {
-            verdict.nothing = true;
-        }
-        return verdict;
-    }
-    const qsizetype length = std::min(buffer.size() - stx, etx - stx + 2);
-    const QByteArray frame = buffer.mid(stx, length);
-    verdict.frameLength = quint32(length);
-    verdict.recognised = checker.calculate(frame) == 0;
-    // Without STX and the last two bytes: a frame cut at ETX loses its last data byte.
-    verdict.data = frame.mid(1, std::max<qsizetype>(0, length - 3));
-    verdict.addressOnly = buffer.contains(QByteArray(Protocol::STX + addressText + Protocol::ETX));
-    return verdict;
-}
-
 void Communication::judgeAnswer()
 {
-    const Verdict verdict = judge(receiveBuffer, addressText());
+    const Protocol::Framing::Verdict verdict = Protocol::Framing::judge(receiveBuffer, addressText());
     lastRawAnswer = receiveBuffer;
     answerRecognised = verdict.recognised;
     ackReceived = verdict.ack;
