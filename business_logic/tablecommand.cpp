@@ -1,7 +1,6 @@
 #include "tablecommand.h"
 
 #include "communication.h"
-#include "platform.h"
 
 namespace BusinessLogic {
 
@@ -10,10 +9,10 @@ void exchange(Communication* link, const QByteArray& body, const CommandTraits& 
     QByteArray frame = Protocol::Framing::command(link->addressText(), body);
     link->sendFrame(frame);
 
-    const auto wait = traits.wait == Wait::Acknowledge ? &Communication::waitForAcknowledge
-                                                       : &Communication::waitForFrame;
-    while (!(link->*wait)())
-        Platform::sleepMs(traits.pauseMs);
+    if (traits.wait == Wait::Acknowledge)
+        link->waitForAcknowledge();
+    else
+        link->waitForFrame();
 
     const bool answered = !link->readAnswer().isEmpty();
     link->dataFromPump = answered && link->answerRecognised;

@@ -104,6 +104,11 @@ bool Communication::sendFrame(QByteArray& frame)
     receiveBuffer.clear();
     const qint64 written = transport->write(frame);
     const bool flushed = transport->waitForBytesWritten(WriteTimeoutMs);
+    // A write the device refuses, or fails while the wait runs, means the line is gone, as when
+    // the transport reports it. Bytes still under way when the wait ends are no fault: a
+    // pseudo-terminal nobody reads takes its time.
+    if (written != frame.size() || (!flushed && !transport->isOpen()))
+        deviceLost = true;
     closeIfDeviceLost();
     return written == frame.size() && flushed;
 }
@@ -128,12 +133,12 @@ void Communication::waitAndAppend()
     closeIfDeviceLost();
 }
 
-bool Communication::waitForAcknowledge()
+void Communication::waitForAcknowledge()
 {
     tickStart = Platform::tickCount();
     tickElapsed = 0;
     if (!open)
-        return true;
+        return;
     appendAvailable();
     for (;;) {
         if (receiveBuffer.contains(Protocol::ACK))
@@ -144,15 +149,14 @@ bool Communication::waitForAcknowledge()
         tickElapsed = msSince(tickStart);
         Platform::sleepUs(PollPauseUs);
     }
-    return true;
 }
 
-bool Communication::waitForFrame()
+void Communication::waitForFrame()
 {
     tickStart = Platform::tickCount();
     tickElapsed = 0;
     if (!open)
-        return true;
+        return;
     appendAvailable();
     auto nakEnds = [this] { return protocolAnswer && receiveBuffer.contains(Protocol::NAK); };
     for (;;) {
@@ -167,10 +171,6 @@ bool Communication::waitForFrame()
             tickStart = Platform::tickCount();
         Platform::sleepUs(PollPauseUs);
     }
-    // A silence that ran out ends the wait for good. The loop stops as soon as more than 119 ms
-    // have passed, which on a millisecond clock is nearly always exactly 120 ms; calling that
-    // "not done" made the caller wait another 120 ms, again and again, for seconds per command.
-    return receiveBuffer.contains(Protocol::ETX) || nakEnds() || tickElapsed > AnswerTimeoutMs;
 }
 
 QByteArray Communication::readAnswer()

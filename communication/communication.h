@@ -21,7 +21,7 @@ public:
     static constexpr int ReadinessWaitMs = 1;
     static constexpr int AnswerTimeoutMs = 119; // a wait ends once more than this has passed
     // Pause between two polls. It sleeps rather than yields: a yield hands the processor to any
-    // busy program for its whole time slice, which put milliseconds on every exchange.
+    // busy program for its whole time slice, milliseconds on every exchange.
     static constexpr quint32 PollPauseUs = 500;
     static constexpr int ChunkBytes = 20;
 
@@ -29,9 +29,12 @@ public:
     ~Communication() override;
 
     QByteArray addressText() const;
+    // Appends the check byte and puts the frame on the line; false when it did not go out. A write
+    // that fails on an open line closes it and emits lineLost().
     bool sendFrame(QByteArray& frame);
-    bool waitForAcknowledge();
-    bool waitForFrame();
+    // Each wait ends on its answer, on a NAK, or once the line has been silent too long.
+    void waitForAcknowledge();
+    void waitForFrame();
     QByteArray readAnswer();
 
     bool isOpen() const { return open; }
