@@ -54,7 +54,8 @@ public:
 
     void execute() override
     {
-        exchange(this->communication, QByteArray(Traits.body) + Protocol::Framing::field(this->parameter, Traits.width),
+        exchange(this->communication,
+                 QByteArray(Traits.body) + Protocol::Framing::field(this->parameter, Traits.width),
                  Traits);
     }
 };

@@ -15,10 +15,7 @@ qint32 msSince(quint32 start)
 
 } // namespace
 
-Communication::Communication()
-    : transport(Transport::create(QString()))
-{
-}
+Communication::Communication() : transport(Transport::create(QString())) {}
 
 Communication::~Communication()
 {
@@ -200,7 +197,8 @@ QByteArray Communication::readAnswer()
 
 void Communication::judgeAnswer()
 {
-    const Protocol::Framing::Verdict verdict = Protocol::Framing::judge(receiveBuffer, addressText());
+    const Protocol::Framing::Verdict verdict =
+        Protocol::Framing::judge(receiveBuffer, addressText());
     lastRawAnswer = receiveBuffer;
     answerRecognised = verdict.recognised;
     ackReceived = verdict.ack;

@@ -78,7 +78,8 @@ QByteArray AnswerShaper::corrupt(QByteArray bytes, double fraction)
 
 QByteArray AnswerShaper::garbage(int count)
 {
-    static const char leading[] = {0x00, Protocol::STX, Protocol::ETX, Protocol::ACK, Protocol::NAK};
+    static const char leading[] = {0x00, Protocol::STX, Protocol::ETX, Protocol::ACK,
+                                   Protocol::NAK};
     QByteArray noise;
     for (int i = 0; i < count; ++i)
         noise += i < int(sizeof leading) ? leading[i] : char(random.bounded(256));

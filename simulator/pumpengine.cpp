@@ -78,10 +78,18 @@ QString PumpEngine::readable(const QByteArray& bytes)
     for (const char byte : bytes) {
         switch (byte) {
         case 0x00: text += QLatin1String("<NUL>"); break;
-        case Protocol::STX: text += QLatin1String("<STX>"); break;
-        case Protocol::ETX: text += QLatin1String("<ETX>"); break;
-        case Protocol::ACK: text += QLatin1String("<ACK>"); break;
-        case Protocol::NAK: text += QLatin1String("<NAK>"); break;
+        case Protocol::STX:
+            text += QLatin1String("<STX>");
+            break;
+        case Protocol::ETX:
+            text += QLatin1String("<ETX>");
+            break;
+        case Protocol::ACK:
+            text += QLatin1String("<ACK>");
+            break;
+        case Protocol::NAK:
+            text += QLatin1String("<NAK>");
+            break;
         default:
             if (isPrintable(byte) && byte != '<')
                 text += QLatin1Char(byte);
