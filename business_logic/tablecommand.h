@@ -2,14 +2,11 @@
 
 #include "command.h"
 #include "commandtable.h"
+#include "framing.h"
 
 #include <QByteArray>
 
 namespace BusinessLogic {
-
-// Decimal text of the value, right-aligned in a field of at least `width` characters filled
-// with "0"; a minus sign stays after the fill ("0000-250") and a longer value is never cut.
-QByteArray formatValue(qint32 value, int width);
 
 // One exchange with the pump: STX, address, body, ETX; wait as the traits say; read the answer
 // and put the command's default answer in its place when the pump sent no data.
@@ -57,7 +54,8 @@ public:
 
     void execute() override
     {
-        exchange(this->communication, QByteArray(Traits.body) + formatValue(this->parameter, Traits.width),
+        exchange(this->communication,
+                 QByteArray(Traits.body) + Protocol::Framing::field(this->parameter, Traits.width),
                  Traits);
     }
 };

@@ -5,8 +5,6 @@
 
 #include <QMetaObject>
 
-#include <algorithm>
-
 namespace {
 
 // Milliseconds since a tick; the unsigned subtraction absorbs the 32-bit wrap-around.
@@ -17,11 +15,7 @@ qint32 msSince(quint32 start)
 
 } // namespace
 
-Communication::Communication()
-    : transport(Transport::create(QString())),
-      checker(std::make_unique<BusinessLogic::LrcChecker>())
-{
-}
+Communication::Communication() : transport(Transport::create(QString())) {}
 
 Communication::~Communication()
 {
@@ -83,21 +77,15 @@ bool Communication::reopen()
 
 QByteArray Communication::addressText() const
 {
-    QByteArray text = QByteArray::number(address);
-    if (text.size() < 2)
-        text.prepend(QByteArray(2 - text.size(), '0'));
-    return text;
+    return Protocol::Framing::address(address);
 }
 
 bool Communication::sendFrame(QByteArray& frame)
 {
-    const quint8 lrc = checker->calculate(frame);
-    if (invalidLrc)
-        frame.append(char(lrc ^ Protocol::InvalidLrcMask));
-    else if (unusedLrc)
-        frame.append(Protocol::UnusedLrc);
-    else
-        frame.append(char(lrc));
+    using CheckByte = Protocol::Framing::CheckByte;
+    frame = Protocol::Framing::sealed(frame, invalidLrc  ? CheckByte::Falsified
+                                             : unusedLrc ? CheckByte::Unused
+                                                         : CheckByte::Valid);
     lastSentFrame = frame;
     lastSentLength = quint32(frame.size());
     ++exchangeCount;
@@ -113,6 +101,11 @@ bool Communication::sendFrame(QByteArray& frame)
     receiveBuffer.clear();
     const qint64 written = transport->write(frame);
     const bool flushed = transport->waitForBytesWritten(WriteTimeoutMs);
+    // A write the device refuses, or fails while the wait runs, means the line is gone, as when
+    // the transport reports it. Bytes still under way when the wait ends are no fault: a
+    // pseudo-terminal nobody reads takes its time.
+    if (written != frame.size() || (!flushed && !transport->isOpen()))
+        deviceLost = true;
     closeIfDeviceLost();
     return written == frame.size() && flushed;
 }
@@ -137,12 +130,12 @@ void Communication::waitAndAppend()
     closeIfDeviceLost();
 }
 
-bool Communication::waitForAcknowledge()
+void Communication::waitForAcknowledge()
 {
     tickStart = Platform::tickCount();
     tickElapsed = 0;
     if (!open)
-        return true;
+        return;
     appendAvailable();
     for (;;) {
         if (receiveBuffer.contains(Protocol::ACK))
@@ -156,15 +149,14 @@ bool Communication::waitForAcknowledge()
         tickElapsed = waited;
         Platform::sleepUs(PollPauseUs);
     }
-    return true;
 }
 
-bool Communication::waitForFrame()
+void Communication::waitForFrame()
 {
     tickStart = Platform::tickCount();
     tickElapsed = 0;
     if (!open)
-        return true;
+        return;
     appendAvailable();
     auto nakEnds = [this] { return protocolAnswer && receiveBuffer.contains(Protocol::NAK); };
     for (;;) {
@@ -180,10 +172,6 @@ bool Communication::waitForFrame()
             tickStart = Platform::tickCount();
         Platform::sleepUs(PollPauseUs);
     }
-    // A silence that ran out ends the wait for good. The loop stops as soon as more than 119 ms
-    // have passed, which on a millisecond clock is nearly always exactly 120 ms; calling that
-    // "not done" made the caller wait another 120 ms, again and again, for seconds per command.
-    return receiveBuffer.contains(Protocol::ETX) || nakEnds() || tickElapsed > AnswerTimeoutMs;
 }
 
 QByteArray Communication::readAnswer()
@@ -193,7 +181,7 @@ QByteArray Communication::readAnswer()
     const qsizetype stx = receiveBuffer.indexOf(Protocol::STX);
     const qsizetype etx = receiveBuffer.indexOf(Protocol::ETX);
     if (stx >= 0 && etx >= 0 && etx == receiveBuffer.size() - 1) {
-        if (checker->calculate(receiveBuffer.mid(stx)) == 0) {
+        if (Protocol::Framing::checkByte(receiveBuffer.mid(stx)) == 0) {
             // The check byte 0 could not be read (chunks end at a zero byte): restore it.
             receiveBuffer.append('\0');
         } else if (open) {
@@ -212,38 +200,10 @@ QByteArray Communication::readAnswer()
     return lastAnswerData;
 }
 
-Communication::Verdict Communication::judge(const QByteArray& buffer, const QByteArray& addressText)
-{
-    static const BusinessLogic::LrcChecker checker;
-    Verdict verdict;
-    const qsizetype stx = buffer.indexOf(Protocol::STX);
-    const qsizetype etx = buffer.indexOf(Protocol::ETX);
-    if (stx < 0 || etx < 0 || etx < stx) {
-        // ACK or NAK count only as the first byte received.
-        if (buffer.startsWith(Protocol::ACK)) {
-            verdict.recognised = true;
-            verdict.ack = true;
-        } else if (buffer.startsWith(Protocol::NAK)) {
-            verdict.recognised = true;
-            verdict.nak = true;
-        } else {
-            verdict.nothing = true;
-        }
-        return verdict;
-    }
-    const qsizetype length = std::min(buffer.size() - stx, etx - stx + 2);
-    const QByteArray frame = buffer.mid(stx, length);
-    verdict.frameLength = quint32(length);
-    verdict.recognised = checker.calculate(frame) == 0;
-    // Without STX and the last two bytes: a frame cut at ETX loses its last data byte.
-    verdict.data = frame.mid(1, std::max<qsizetype>(0, length - 3));
-    verdict.addressOnly = buffer.contains(QByteArray(Protocol::STX + addressText + Protocol::ETX));
-    return verdict;
-}
-
 void Communication::judgeAnswer()
 {
-    const Verdict verdict = judge(receiveBuffer, addressText());
+    const Protocol::Framing::Verdict verdict =
+        Protocol::Framing::judge(receiveBuffer, addressText());
     lastRawAnswer = receiveBuffer;
     answerRecognised = verdict.recognised;
     ackReceived = verdict.ack;

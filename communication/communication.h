@@ -1,6 +1,6 @@
 #pragma once
 
-#include "lrcchecker.h"
+#include "framing.h"
 #include "portstatus.h"
 #include "transport.h"
 
@@ -9,16 +9,6 @@
 #include <QSerialPortInfo>
 
 #include <memory>
-
-// Control characters of the pump protocol.
-namespace Protocol {
-constexpr char STX = 0x02;
-constexpr char ETX = 0x03;
-constexpr char ACK = 0x06;
-constexpr char NAK = 0x15;
-constexpr char UnusedLrc = 'U'; // stands in for the check byte while the "unused LRC" test option is on
-constexpr quint8 InvalidLrcMask = 0x55; // falsifies the check byte while "incorrect LRC" is on
-} // namespace Protocol
 
 // The serial line to the pump and everything about its last exchange.
 class Communication : public QObject
@@ -31,7 +21,7 @@ public:
     static constexpr int ReadinessWaitMs = 1;
     static constexpr int AnswerTimeoutMs = 119; // a wait ends once more than this has passed
     // Pause between two polls. It sleeps rather than yields: a yield hands the processor to any
-    // busy program for its whole time slice, which put milliseconds on every exchange.
+    // busy program for its whole time slice, milliseconds on every exchange.
     static constexpr quint32 PollPauseUs = 500;
     static constexpr int ChunkBytes = 20;
 
@@ -39,23 +29,13 @@ public:
     ~Communication() override;
 
     QByteArray addressText() const;
+    // Appends the check byte and puts the frame on the line; false when it did not go out. A write
+    // that fails on an open line closes it and emits lineLost().
     bool sendFrame(QByteArray& frame);
-    bool waitForAcknowledge();
-    bool waitForFrame();
+    // Each wait ends on its answer, on a NAK, or once the line has been silent too long.
+    void waitForAcknowledge();
+    void waitForFrame();
     QByteArray readAnswer();
-
-    // How the bytes received for one exchange read: the pure half of readAnswer.
-    struct Verdict
-    {
-        QByteArray data;
-        bool recognised = false;
-        bool ack = false;
-        bool nak = false;
-        bool nothing = false;     // nothing recognisable arrived
-        bool addressOnly = false; // the bytes hold STX, the address, ETX
-        quint32 frameLength = 0;  // length of the frame cut out; 0 when there was none
-    };
-    static Verdict judge(const QByteArray& buffer, const QByteArray& addressText);
 
     bool isOpen() const { return open; }
     // The device behind the line, as last opened (system location, device path or network
@@ -124,7 +104,6 @@ private:
 
     std::unique_ptr<Transport> transport;
     QSerialPortInfo portInfo;
-    std::unique_ptr<BusinessLogic::LrcChecker> checker;
     quint32 tickStart = 0;
     qint32 tickElapsed = 0;
     bool deviceLost = false;

@@ -1,5 +1,5 @@
 // Any bytes in the receive buffer: the judging must neither crash nor report what is not there.
-#include "communication.h"
+#include "framing.h"
 
 #include <cstdlib>
 
@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray buffer(reinterpret_cast<const char*>(data), qsizetype(size));
     const QByteArray address = size > 0 && (data[0] & 1) ? QByteArray("07") : QByteArray("00");
-    const Communication::Verdict verdict = Communication::judge(buffer, address);
+    const Protocol::Framing::Verdict verdict = Protocol::Framing::judge(buffer, address);
 
     const int kinds = int(verdict.ack) + int(verdict.nak) + int(verdict.nothing)
                       + int(verdict.frameLength > 0);

@@ -2,7 +2,6 @@
 // check byte of exactly those bytes, and a refused or unanswered text reports the fixed default.
 #include "allcommands.h"
 #include "communication.h"
-#include "lrcchecker.h"
 
 #include <cstdlib>
 
@@ -15,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     command.execute();
 
     QByteArray expected = Protocol::STX + link.addressText() + text + Protocol::ETX;
-    expected.append(char(BusinessLogic::LrcChecker().calculate(expected)));
+    expected.append(char(Protocol::Framing::checkByte(expected)));
     if (command.getSentFrame() != expected)
         std::abort();
     if (command.getAnswer() != "DISCRETE COMMAND")

@@ -1,5 +1,3 @@
-#include <QtGlobal>
-#ifndef Q_OS_WIN
 #include "platform.h"
 
 #include <QByteArray>
@@ -133,4 +131,3 @@ QString namedObjectProblem()
 }
 
 } // namespace Platform
-#endif

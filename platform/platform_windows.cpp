@@ -1,4 +1,3 @@
-#ifdef Q_OS_WIN
 #include "platform.h"
 
 #include <windows.h>
@@ -44,4 +43,3 @@ QString namedObjectProblem()
 }
 
 } // namespace Platform
-#endif

@@ -1,5 +1,6 @@
 #include "answershaper.h"
 
+#include "framing.h"
 #include "pumpengine.h"
 
 #include <algorithm>
@@ -77,8 +78,8 @@ QByteArray AnswerShaper::corrupt(QByteArray bytes, double fraction)
 
 QByteArray AnswerShaper::garbage(int count)
 {
-    static const char leading[] = {0x00, PumpEngine::STX, PumpEngine::ETX, PumpEngine::ACK,
-                                   PumpEngine::NAK};
+    static const char leading[] = {0x00, Protocol::STX, Protocol::ETX, Protocol::ACK,
+                                   Protocol::NAK};
     QByteArray noise;
     for (int i = 0; i < count; ++i)
         noise += i < int(sizeof leading) ? leading[i] : char(random.bounded(256));
@@ -98,9 +99,7 @@ QByteArray AnswerShaper::zeroCheckSpelling(const QByteArray& digits)
             if (mask & (1 << bit))
                 candidate += blanks[bit];
         }
-        const quint8 frameCheck =
-            PumpEngine::checkByte(candidate) ^ quint8(PumpEngine::STX) ^ quint8(PumpEngine::ETX);
-        if (frameCheck == 0)
+        if (Protocol::Framing::answer(candidate).back() == 0)
             return candidate;
     }
     return digits;

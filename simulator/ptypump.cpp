@@ -1,5 +1,7 @@
 #include "ptypump.h"
 
+#include "framing.h"
+
 #include <QFileInfo>
 #include <QStringList>
 
@@ -323,7 +325,7 @@ void PtyPump::handleInput(const QByteArray& bytes)
         engine->setRefusedCode(currentFaults.refusedCode);
         const QList<ReceivedFrame> frames = engine->receive(bytes, receivedUs / 1000);
         for (const ReceivedFrame& received : frames) {
-            const QByteArray body = received.frame.mid(3, received.frame.size() - 5);
+            const QByteArray body = Protocol::Framing::commandBody(received.frame);
             const QList<Segment> shaped =
                 shaper.shape(body, received.reply, currentFaults, garbageBeforeAnswer);
             QByteArray answer;
@@ -401,8 +403,8 @@ QString PtyPump::describe(const ReceivedFrame& received, const QByteArray& answe
     } else if (answer.isEmpty()) {
         what = received.quietByProtocol ? QStringLiteral("nothing (protocol answers off)")
                                         : QStringLiteral("nothing");
-    } else if (answer.size() == 1 && (answer[0] == PumpEngine::ACK || answer[0] == PumpEngine::NAK)) {
-        what = answer[0] == PumpEngine::ACK ? QStringLiteral("ACK") : QStringLiteral("NAK");
+    } else if (answer.size() == 1 && (answer[0] == Protocol::ACK || answer[0] == Protocol::NAK)) {
+        what = answer[0] == Protocol::ACK ? QStringLiteral("ACK") : QStringLiteral("NAK");
     } else {
         what = PumpEngine::readable(answer);
     }

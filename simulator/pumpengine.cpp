@@ -1,13 +1,10 @@
 #include "pumpengine.h"
 
+#include "framing.h"
+
 namespace Simulator {
 
 namespace {
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 bool isPrintable(char c)
 {
@@ -25,30 +22,8 @@ QList<ReceivedFrame> PumpEngine::receive(const QByteArray& bytes, qint64 nowMs)
 {
     QList<ReceivedFrame> frames;
     pending += bytes;
-    for (;;) {
-        const int start = pending.indexOf(STX);
-        if (start < 0) {
-            pending.clear();
-            break;
-        }
-        pending.remove(0, start);
-        // A command frame is printable text between STX and ETX; anything else means this STX
-        // was noise, so the search starts again after it.
-        int end = 1;
-        while (end < pending.size() && isPrintable(pending[end]))
-            ++end;
-        if (end == pending.size())
-            break; // frame not complete yet
-        if (pending[end] != ETX) {
-            pending.remove(0, 1);
-            continue;
-        }
-        if (end + 1 >= pending.size())
-            break; // check byte still missing
-        const QByteArray frame = pending.left(end + 2);
-        pending.remove(0, end + 2);
-        frames.append(judge(frame, nowMs));
-    }
+    while (const auto frame = Protocol::Framing::takeCommand(pending))
+        frames.append(judge(*frame, nowMs));
     return frames;
 }
 
@@ -56,26 +31,24 @@ ReceivedFrame PumpEngine::judge(const QByteArray& frame, qint64 nowMs)
 {
     ReceivedFrame received;
     received.frame = frame;
-    const bool addressed = frame.size() >= 5 && isDigit(frame[1]) && isDigit(frame[2])
-                           && frame.mid(1, 2).toInt() == pump.address();
-    if (!addressed) {
+    if (Protocol::Framing::commandAddress(frame) != pump.address()) {
         received.outcome = ReceivedFrame::Outcome::OtherAddress;
         return received;
     }
     // The answer to each frame follows the protocol-answer setting in force when it arrived.
     const bool protocolAnswer = pump.protocolAnswer();
-    const bool refusedBody =
-        !refusedCode.isEmpty() && frame.mid(3, frame.size() - 5).startsWith(refusedCode);
+    const QByteArray body = Protocol::Framing::commandBody(frame);
+    const bool refusedBody = !refusedCode.isEmpty() && body.startsWith(refusedCode);
     if (refuseAll || refusedBody) {
         received.outcome = ReceivedFrame::Outcome::Refused;
         received.reply = Reply::nak();
         return received;
     }
-    if (checkByte(frame) != 0) {
+    if (Protocol::Framing::checkByte(frame) != 0) {
         received.outcome = ReceivedFrame::Outcome::BadCheckByte;
         received.reply = Reply::nak();
     } else {
-        received.reply = pump.handle(frame.mid(3, frame.size() - 5), nowMs);
+        received.reply = pump.handle(body, nowMs);
     }
     if (!protocolAnswer && received.reply.kind != Reply::Kind::Data) {
         received.quietByProtocol = received.reply.kind != Reply::Kind::None;
@@ -84,28 +57,15 @@ ReceivedFrame PumpEngine::judge(const QByteArray& frame, qint64 nowMs)
     return received;
 }
 
-quint8 PumpEngine::checkByte(const QByteArray& bytes)
-{
-    quint8 check = 0;
-    for (const char byte : bytes)
-        check ^= quint8(byte);
-    return check;
-}
-
 QByteArray PumpEngine::encode(const Reply& reply)
 {
     switch (reply.kind) {
     case Reply::Kind::Ack:
-        return QByteArray(1, ACK);
+        return QByteArray(1, Protocol::ACK);
     case Reply::Kind::Nak:
-        return QByteArray(1, NAK);
-    case Reply::Kind::Data: {
-        QByteArray frame(1, STX);
-        frame += reply.data;
-        frame += ETX;
-        frame += char(checkByte(frame));
-        return frame;
-    }
+        return QByteArray(1, Protocol::NAK);
+    case Reply::Kind::Data:
+        return Protocol::Framing::answer(reply.data);
     case Reply::Kind::None:
         break;
     }
@@ -118,10 +78,18 @@ QString PumpEngine::readable(const QByteArray& bytes)
     for (const char byte : bytes) {
         switch (byte) {
         case 0x00: text += QLatin1String("<NUL>"); break;
-        case STX: text += QLatin1String("<STX>"); break;
-        case ETX: text += QLatin1String("<ETX>"); break;
-        case ACK: text += QLatin1String("<ACK>"); break;
-        case NAK: text += QLatin1String("<NAK>"); break;
+        case Protocol::STX:
+            text += QLatin1String("<STX>");
+            break;
+        case Protocol::ETX:
+            text += QLatin1String("<ETX>");
+            break;
+        case Protocol::ACK:
+            text += QLatin1String("<ACK>");
+            break;
+        case Protocol::NAK:
+            text += QLatin1String("<NAK>");
+            break;
         default:
             if (isPrintable(byte) && byte != '<')
                 text += QLatin1Char(byte);

@@ -29,11 +29,6 @@ struct ReceivedFrame
 class PumpEngine
 {
 public:
-    static constexpr char STX = 0x02;
-    static constexpr char ETX = 0x03;
-    static constexpr char ACK = 0x06;
-    static constexpr char NAK = 0x15;
-
     explicit PumpEngine(int modelCode = 110, int address = 0);
 
     // Takes received bytes; returns every frame completed by them, in order.
@@ -50,8 +45,6 @@ public:
     PumpModel& model() { return pump; }
     const PumpModel& model() const { return pump; }
 
-    // XOR of all bytes.
-    static quint8 checkByte(const QByteArray& bytes);
     // The bytes a reply puts on the line: ACK, NAK, or STX data ETX check byte; empty for none.
     static QByteArray encode(const Reply& reply);
     // A frame for people to read: control bytes as <STX>, <ETX>, <ACK>, <NAK>, <NUL>, others <xx>.

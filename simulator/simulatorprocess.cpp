@@ -39,8 +39,7 @@ QString SimulatorProcess::locateProgram()
     const QString here = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                                       : QDir::currentPath();
     const QStringList folders = {here, here + QStringLiteral("/bin"),
-                                 here + QStringLiteral("/../bin"),
-                                 QStringLiteral(DOSEDESK_SIMULATOR_BIN_DIR)};
+                                 here + QStringLiteral("/../bin")};
     for (const QString& folder : folders) {
         const QFileInfo candidate(QDir(folder).filePath(programName));
         if (candidate.isFile() && candidate.isExecutable())

@@ -19,8 +19,8 @@ public:
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-    // The simulator beside the running program, in its bin folder or in the build's bin folder;
-    // empty when none is found.
+    // The simulator beside the running program, in a bin folder beside it or one level up (the
+    // build tree and the installed layout alike); empty when none is found.
     static QString locateProgram();
 
     QString program() const { return executable; }

@@ -20,13 +20,10 @@ QByteArray exchange(Communication& link, const QByteArray& body, Wait wait)
 {
     QByteArray frame = Stx + link.addressText() + body + Etx;
     link.sendFrame(frame);
-    if (wait == Wait::Acknowledge) {
-        while (!link.waitForAcknowledge()) {
-        }
-    } else {
-        while (!link.waitForFrame()) {
-        }
-    }
+    if (wait == Wait::Acknowledge)
+        link.waitForAcknowledge();
+    else
+        link.waitForFrame();
     return link.readAnswer();
 }
 

@@ -1,6 +1,6 @@
 // A pump behind the network serial server ser2net (raw TCP and telnet with COM port control),
 // and network ports that lead nowhere useful, driven through the real window.
-#include "lrcchecker.h"
+#include "framing.h"
 #include "windowrig.h"
 
 #include <QProcess>
@@ -87,7 +87,7 @@ private:
 QByteArray frame(const QByteArray& body)
 {
     const QByteArray text = '\x02' + body + '\x03';
-    return text + char(BusinessLogic::LrcChecker().calculate(text));
+    return text + char(Protocol::Framing::checkByte(text));
 }
 
 // What a peer that is not a serial server does with a connection.

@@ -45,13 +45,10 @@ public:
             frame += QByteArray::number(parameter).rightJustified(valueWidth, '0');
         frame += Protocol::ETX;
         communication->sendFrame(frame);
-        if (kind == Writing) {
-            while (!communication->waitForAcknowledge())
-                Platform::sleepMs(0);
-        } else {
-            while (!communication->waitForFrame())
-                Platform::sleepMs(0);
-        }
+        if (kind == Writing)
+            communication->waitForAcknowledge();
+        else
+            communication->waitForFrame();
         if (communication->readAnswer().isEmpty())
             communication->lastAnswerData = defaultAnswer;
     }
