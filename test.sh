@@ -11,27 +11,23 @@ cd "$(dirname "$0")"
 
 jobs=$(nproc)
 started=$(date +%s)
-quick=${DOSEDESK_QUICK:-0}
-logs=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$logs"' EXIT
-if [ "$quick" != "1" ]; then
-    # The sanitizer build starts at once at a lower priority: it takes what the normal build
-    # leaves of the processors, and then runs on beside the suite, which spends most of its
-    # time waiting for the pump and the window's timers, so the tests keep their pace.
-    nice -n 15 ./scripts/sanitize.sh build >"$logs/sanitizer-build" 2>&1 &
-    sanitizer_build=$!
-fi
 # Line tables instead of full debug information: backtraces keep their file and line, and the
 # build takes a third less time.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 cmake --build build -j"$jobs"
 
-if [ "$quick" = "1" ]; then
+if [ "${DOSEDESK_QUICK:-0}" = "1" ]; then
     ctest --test-dir build --output-on-failure -j"$jobs"
 else
-    # The soak samples memory, descriptors, threads, timers and panes while polling, beside the
-    # suite; the long run is scripts/soak.sh 120 (docs/reliability.md).
+    # The suite spends most of its time waiting for the pump and the window's timers, so the
+    # sanitizer build (at a lower priority, so that the tests keep their pace) and the soak run
+    # beside it. The soak samples memory, descriptors, threads, timers and panes while polling;
+    # the long run is scripts/soak.sh 120 (docs/reliability.md).
+    logs=$(mktemp -d)
+    trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$logs"' EXIT
+    nice -n 15 ./scripts/sanitize.sh build >"$logs/sanitizer-build" 2>&1 &
+    sanitizer_build=$!
     ./scripts/soak.sh 2 >"$logs/soak" 2>&1 &
     soak=$!
     suite=0
