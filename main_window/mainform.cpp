@@ -145,9 +145,10 @@ void mainForm::setupSettings()
 
 void mainForm::setupDisplay()
 {
-    display = std::make_unique<DisplayUpdate>(DisplayUpdate::Parts{
-        this, &ui, &items, &choices, commandStack, communication, commands, settings,
-        instanceKey + u'/' + Constants::PortSettingsKey, [this] { probeConnection(); }});
+    display = std::make_unique<DisplayUpdate>(
+        DisplayUpdate::Parts{this, &ui, &items, &choices, commandStack, communication, settings,
+                             instanceKey + u'/' + Constants::PortSettingsKey,
+                             [this] { probeConnection(); }, [this] { queueProbe(); }});
 }
 
 // The list reports every choice twice: as a system port and as a device path. Only the path
