@@ -164,7 +164,10 @@ int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int
     Communication communication;
     communication.setCommPortPath(port);
     if (!waitUntilOpen(communication)) {
-        const QString reason = communication.lineFault();
+        QString reason = communication.lineFault();
+        // In the panel's words, without its "PORT": missing, busy, permission, not serial.
+        if (reason.isEmpty())
+            reason = communication.portStatus().text().section(u' ', 1);
         print(stderr, QStringLiteral("dosedeskctl: cannot open %1%2\n")
                           .arg(port, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
         return Control::PumpFailure;
@@ -270,9 +273,18 @@ QString description()
                           "seconds 30 stop status\n");
 }
 
-int usageError(const QString& message)
+int usageError(const QString& message, bool json)
 {
     print(stderr, QStringLiteral("dosedeskctl: %1\n").arg(message));
+    // Every call prints one object with --json, as the socket answers a request it cannot read.
+    if (json)
+        print(stdout, QString::fromUtf8(QJsonDocument(QJsonObject{
+                                                          {QStringLiteral("ok"), false},
+                                                          {QStringLiteral("error"), message},
+                                                          {QStringLiteral("exit"),
+                                                           int(Control::UsageError)}})
+                                            .toJson(QJsonDocument::Compact)) +
+                          u'\n');
     return Control::UsageError;
 }
 
@@ -350,8 +362,12 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     const Options options;
     setUp(parser, options);
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    // An option error is told in JSON too when --json was given.
+    const bool json = parsed ? parser.isSet(options.json)
+                             : QCoreApplication::arguments().contains(QStringLiteral("--json"));
+    if (!parsed)
+        return usageError(parser.errorText(), json);
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version")))
         return answerQuestion(parser);
 
@@ -369,9 +385,8 @@ int main(int argc, char* argv[])
     if (error.isEmpty())
         error = optionProblem(parser, options, &address, &copy);
     if (!error.isEmpty())
-        return usageError(error);
+        return usageError(error, json);
 
-    const bool json = parser.isSet(options.json);
     if (parser.isSet(options.port))
         return runDirect(requests, parser.value(options.port), address, json);
     return runThroughPanel(requests, copy, json);

@@ -391,10 +391,17 @@ void PumpSession::fail(const QString& error, ExitStatus status, QJsonObject valu
 
 void PumpSession::failOn(const Reply& reply)
 {
-    if (reply.outcome == Reply::Outcome::Refused)
+    // A reading the pump refuses is one of a code it does not know.
+    if (reply.outcome == Reply::Outcome::Refused && request.verb == QLatin1String("get"))
+        fail(QStringLiteral("refused by the pump: it does not know the code \"%1\"")
+                 .arg(request.word));
+    else if (reply.outcome == Reply::Outcome::Refused)
         fail(QStringLiteral("refused by the pump (range)"));
-    else
+    else if (request.verb != QLatin1String("dose") && request.word != QLatin1String("finished"))
         fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()));
+    else
+        fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()),
+             PumpFailure, {{QStringLiteral("ended"), GUI::runEndText(GUI::RunEnd::LineLost)}});
 }
 
 } // namespace Control

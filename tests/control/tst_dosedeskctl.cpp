@@ -137,6 +137,12 @@ void TestDosedeskctl::verbs_data()
          "^$", {"RV00001500", "..."}},
         {"refused value stops the rest", {"set-flow", "50", "start"}, Pump::Small, 1, "^$",
          "^dosedeskctl: set-flow: refused by the pump \\(range\\)\n$", {"RV00050000"}},
+        {"get an unknown code", {"get", "ZZ"}, Pump::Normal, 1, "^$",
+         "^dosedeskctl: get: refused by the pump: it does not know the code \"ZZ\"\n$", {"?ZZ"}},
+        {"missing device", {"--port", "/dev/ttyUSB97", "status"}, Pump::Normal, 1, "^$",
+         "^dosedeskctl: cannot open /dev/ttyUSB97: missing\n$", {}},
+        {"not a serial device", {"--port", "/dev/null", "status"}, Pump::Normal, 1, "^$",
+         "^dosedeskctl: cannot open /dev/null: unavailable: not a serial device\n$", {}},
         {"no answer", {"stop"}, Pump::Silent, 1, "^$",
          "^dosedeskctl: stop: no answer from the pump at address 0\n$", {"KY0"}},
         {"out of range", {"set-flow", "2", "set-flow", "150"}, Pump::Normal, 2, "^$",
@@ -147,6 +153,9 @@ void TestDosedeskctl::verbs_data()
          "set-time: \"1:60:00\" is no time from 00:00:00 to 99:59:59", {}},
         {"missing value", {"dose"}, Pump::Normal, 2, "^$", "dose: missing value", {}},
         {"unknown verb", {"status", "fly"}, Pump::Normal, 2, "^$", "unknown verb \"fly\"", {}},
+        {"usage error in JSON", {"--json", "set-flow", "abc"}, Pump::Normal, 2,
+         "^\\{\"error\":\"set-flow: .*is not a number.*\",\"exit\":2,\"ok\":false\\}\n$",
+         "is not a number", {}},
     };
     // clang-format on
     for (const Row& row : rows) {
