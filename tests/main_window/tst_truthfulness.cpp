@@ -91,6 +91,7 @@ private slots:
     void runCommandsOvertakeQueuedReadings_data();
     void runCommandsOvertakeQueuedReadings();
     void unnumberableCopyStopsAndSaysWhy();
+    void searchFindingNobodyRestoresItself_data();
     void searchFindingNobodyRestoresItself();
 };
 
@@ -285,16 +286,34 @@ void TestTruthfulness::unnumberableCopyStopsAndSaysWhy()
     QVERIFY2(program.readAllStandardError().contains(folder), "the message names the folder");
 }
 
+void TestTruthfulness::searchFindingNobodyRestoresItself_data()
+{
+    QTest::addColumn<bool>("lineLost");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("nobody answers") << false << "NONE";
+    QTest::newRow("line lost half-way") << true << "search interrupted: line lost";
+}
+
 void TestTruthfulness::searchFindingNobodyRestoresItself()
 {
+    QFETCH(bool, lineLost);
+    QFETCH(QString, shown);
     WindowRig rig(polled());
     QVERIFY(waitFor([&] { return !rig.window->isConnectionLost(); }));
     rig.pump.modifyFaults([](Simulator::Faults& f) { f.ignoredCode = "?SI"; });
     rig.ui().labelLocatedAddressIndicator->setText("7"); // what an earlier search found
     rig.ui().buttonSearchPump->click();
+    if (lineLost) {
+        QVERIFY(rig.waitForBody("03SP1"));
+        QVERIFY(rig.pump.unplug());
+    }
     // 99 addresses, each with two unanswered frames of 120 ms.
-    QVERIFY(waitFor([&] { return rig.ui().labelLocatedAddressIndicator->text() == "NONE"; },
+    QVERIFY(waitFor([&] { return rig.ui().labelLocatedAddressIndicator->text() == shown; },
                     60000));
+    if (lineLost) {
+        QVERIFY(rig.pump.replug());
+        rig.communication.setCommPortPath(rig.pump.devicePath());
+    }
     QVERIFY(rig.window->timer().isActive());
     rig.pump.clearLog();
     QVERIFY(rig.waitForBody("00?TV")); // polling on the previous address
@@ -302,7 +321,7 @@ void TestTruthfulness::searchFindingNobodyRestoresItself()
     rig.pump.setFaults(Simulator::Faults());
     rig.ui().buttonTestComm->click();
     QVERIFY(settle(rig));
-    QCOMPARE(rig.ui().labelLocatedAddressIndicator->text(), QString("NONE"));
+    QCOMPARE(rig.ui().labelLocatedAddressIndicator->text(), shown);
 }
 
 QTEST_MAIN(TestTruthfulness)
