@@ -150,20 +150,12 @@ float floatAt(const QString& text, int position, int length)
     return QStringView(text).mid(position, length).toFloat();
 }
 
+constexpr int SecondsPerMinute = 60;
+constexpr int SecondsPerHour = 3600;
+
 int roundHalfAway(float value)
 {
     return int(std::lround(value));
-}
-
-// Brings a negative remainder of a time unit back into its range; what it borrows from the next
-// larger unit, -1 or 0.
-float borrowed(float& remainder)
-{
-    if (remainder < 0.0f) {
-        remainder += 60.0f;
-        return -1.0f;
-    }
-    return 0.0f;
 }
 
 // Four significant digits from 0.1 up (12.5 -> "12.50", 100 -> "100.0"). Zero, negative and
@@ -504,15 +496,16 @@ void DisplayUpdate::showTimeInMotion()
     showRunTimeText(elapsed.mid(0, 2), elapsed.mid(2, 2), twoDigits(roundHalfAway(seconds)));
 }
 
-// Remaining time, borrowing from the next larger unit.
+// Remaining time, rounded to whole seconds as a whole: 59.6 s left shows as 00:01:00.
 void DisplayUpdate::showRemainingTime(const QString& elapsed, int hours, int minutes, int seconds)
 {
-    const float hundredths = floatAt(elapsed, 6, 2);
-    float second = std::round(float(seconds) - floatAt(elapsed, 4, 2)) - hundredths / 100.0f;
-    float minute = std::round(float(minutes) - floatAt(elapsed, 2, 2)) + borrowed(second);
-    const float hour = std::round(float(hours) - floatAt(elapsed, 0, 2)) + borrowed(minute);
-    showRunTimeText(twoDigits(roundHalfAway(hour)), twoDigits(roundHalfAway(minute)),
-                    twoDigits(roundHalfAway(second)));
+    const float done = floatAt(elapsed, 0, 2) * SecondsPerHour +
+                       floatAt(elapsed, 2, 2) * SecondsPerMinute + floatAt(elapsed, 4, 2) +
+                       floatAt(elapsed, 6, 2) / 100.0f;
+    const int target = hours * SecondsPerHour + minutes * SecondsPerMinute + seconds;
+    const int left = std::max(0, roundHalfAway(float(target) - done));
+    showRunTimeText(twoDigits(left / SecondsPerHour), twoDigits(left / SecondsPerMinute % SecondsPerMinute),
+                    twoDigits(left % SecondsPerMinute));
 }
 
 void DisplayUpdate::showRunTimeText(const QString& hours, const QString& minutes,
