@@ -87,11 +87,13 @@ void ReplugTest::comesBack_data()
     QTest::addColumn<bool>("running");
     QTest::addColumn<int>("queued"); // user commands waiting when the line goes
     QTest::addColumn<int>("plugChanges"); // 0: pulled and put back once by the test
-    QTest::newRow("idle") << false << false << 0 << 0;
-    QTest::newRow("polling") << true << false << 0 << 0;
-    QTest::newRow("pump running") << true << true << 0 << 0;
-    QTest::newRow("commands queued") << true << false << 6 << 0;
-    QTest::newRow("flapping, ten times in 5 s") << true << false << 0 << 20;
+    QTest::addColumn<bool>("falseCheckByte"); // the test option ticked before the loss
+    QTest::newRow("idle") << false << false << 0 << 0 << false;
+    QTest::newRow("idle, false check bytes ticked") << false << false << 0 << 0 << true;
+    QTest::newRow("polling") << true << false << 0 << 0 << false;
+    QTest::newRow("pump running") << true << true << 0 << 0 << false;
+    QTest::newRow("commands queued") << true << false << 6 << 0 << false;
+    QTest::newRow("flapping, ten times in 5 s") << true << false << 0 << 20 << false;
 }
 
 void ReplugTest::comesBack()
@@ -100,6 +102,7 @@ void ReplugTest::comesBack()
     QFETCH(bool, running);
     QFETCH(int, queued);
     QFETCH(int, plugChanges);
+    QFETCH(bool, falseCheckByte);
     QTemporaryDir folder;
     Simulator::PtyPump::Options options;
     options.linkPath = folder.filePath(QStringLiteral("pump-link"));
@@ -120,6 +123,8 @@ void ReplugTest::comesBack()
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui().stackedButtonStartPause->currentWidget(),
                                   rig.ui().pagePause, 5000);
     }
+    rig.ui().checkboIncorrectLRC->setChecked(falseCheckByte);
+    QTRY_COMPARE_WITH_TIMEOUT(link.invalidLrc, falseCheckByte, 5000);
     const auto cycles = BusinessLogic::CommandTable::setDispenseVolumeNumber.spezifier;
     for (int i = 0; i < queued; ++i)
         rig.stack.addCommand(rig.table.at(cycles), 101 + i, true);
@@ -147,6 +152,8 @@ void ReplugTest::comesBack()
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > lastReplugMs && pump.isPlugged(), 8000);
     }
     QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), 5000);
+    // The line came back with the test options its boxes show.
+    QCOMPARE(link.invalidLrc, rig.ui().checkboIncorrectLRC->isChecked());
     const qint64 reopenedMs = clock.elapsed() - lastReplugMs;
     QTRY_VERIFY_WITH_TIMEOUT(received(pump, "00?SI"), 5000);
     qint64 truthfulMs = -1;
