@@ -269,10 +269,9 @@ void DisplayUpdate::showActivity(const Activity& activity, bool addressOnly)
     showVerdicts(activity);
     superviseConnection(activity);
     // A frame holding only the address also shows that the pump is there.
-    if (addressOnly) {
+    // A note on the user's typing stays until the next action or verdict.
+    if (addressOnly)
         showConnected();
-        setTextIfChanged(ui.labelUserAction, QString());
-    }
 }
 
 // Acceptance of the user's commands, fading out after each verdict. Of several in one tick the
@@ -547,8 +546,7 @@ void DisplayUpdate::showDigitalInput(QComboBox* combo, int value, std::initializ
     if (combo->hasFocus())
         return;
     const int index = comboIndexFor(value, codes);
-    if (isStartStopEntry(index))
-        exclusive = true;
+    exclusive = isStartStopEntry(index);
     setIndexIfChanged(combo, index);
 }
 

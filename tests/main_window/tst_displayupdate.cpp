@@ -139,6 +139,11 @@ void DisplayUpdateTest::fadesAfterAcceptance()
     tick();
     QCOMPARE(ui().labelTransmissionState->styleSheet(), style(0));
     QCOMPARE(ui().labelTransmissionState->text(), text);
+    // A note on a typed value outlives the polling, the pump's address-only answers included.
+    ui().labelUserAction->setText(QStringLiteral("INVALID VALUE"));
+    setLinkState("0001");
+    tick();
+    QCOMPARE(ui().labelUserAction->text(), QStringLiteral("INVALID VALUE"));
 }
 
 void DisplayUpdateTest::disconnectsAfterTenSilentTicks_data()
