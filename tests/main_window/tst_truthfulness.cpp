@@ -128,6 +128,13 @@ void TestTruthfulness::userCommands_data()
             wheelStep(r.ui().lineEditCycles);
         },
         {"00DN00001"}, Accepted);
+    row("a wheel notch steps from a typed decimal comma",
+        [](WindowRig& r) {
+            QTest::mouseClick(r.ui().lineEditVolume, Qt::LeftButton);
+            r.ui().lineEditVolume->setText("12,5");
+            wheelStep(r.ui().lineEditVolume);
+        },
+        {"00RV00012510"}, Accepted);
     row("refused value", [](WindowRig& r) { typeInto(r.ui().lineEditVolume, "55.5"); },
         {"00RV00055500"}, Refused, "RV");
     row("unanswered value", [](WindowRig& r) { typeInto(r.ui().lineEditVolume, "55.5"); },
