@@ -346,7 +346,7 @@ void DisplayUpdate::noteAnswering()
         // connected is left to an acknowledge or an address-only answer.
         if (ui.labelConnectionState->text().startsWith(Constants::PumpDisconnectedText))
             ui.labelConnectionState->clear();
-        parts.window->setFocus(Qt::ActiveWindowFocusReason);
+        // The focus stays where the user put it: a field being typed into would commit.
         connectionLost = false;
         // Drop the cyclic commands that piled up while the pump was silent and ask for the
         // pump's address once more: when only readings follow, its address-only answer is what

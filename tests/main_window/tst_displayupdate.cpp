@@ -197,8 +197,14 @@ void DisplayUpdateTest::disconnectsAfterTenSilentTicks()
     rig->stack.addCommand(rig->table.at(Table::getVolume.spezifier), 0, false);
     rig->stack.addCommand(rig->table.at(Table::getFlowRate.spezifier), 0, false);
     QCOMPARE(rig->stack.queuedCount(), 4);
+    // ... and leaves the focus in a field being typed into.
+    rig->window->show();
+    QVERIFY(QTest::qWaitForWindowActive(rig->window.get()));
+    ui().lineEditCycles->setFocus();
+    QVERIFY(QTest::qWaitFor([this] { return ui().lineEditCycles->hasFocus(); }));
     setLinkState("0000");
     tick();
+    QVERIFY(ui().lineEditCycles->hasFocus());
     QVERIFY(!rig->window->isConnectionLost());
     QCOMPARE(ui().labelConnectionState->text(), QString());
     QVERIFY(rig->stack.queuedCount() <= 2);
