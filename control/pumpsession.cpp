@@ -233,10 +233,9 @@ void PumpSession::runWait(std::function<void()> then)
 void PumpSession::runDose()
 {
     // Every setting that bounds the run: one cycle of the volume, no time limit.
-    std::vector<Exchange> exchanges{command(Table::setDispenseModeVolume),
-                                    command(Table::setDispenseVolumeNumber, 1),
-                                    command(Table::setVolume, request.parameter),
-                                    command(Table::setDispenseTime, 0)};
+    std::vector<Exchange> exchanges{
+        command(Table::setDispenseModeVolume), command(Table::setDispenseVolumeNumber, 1),
+        command(Table::setVolume, request.parameter), command(Table::setDispenseTime, 0)};
     if (request.flow)
         exchanges.push_back(
             command(Table::setFlowRate,

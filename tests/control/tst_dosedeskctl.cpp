@@ -236,10 +236,9 @@ void TestDosedeskctl::verbs()
     }
     QVERIFY2(skipping || at == received.size(), seen.constData());
     // What the panel was told to send is in its messages panel, as a click's command would be.
-    const auto told = std::find_if(sent.rbegin(), sent.rend(),
-                                   [](const QByteArray& body) {
-                                       return !body.startsWith('?') && body != "...";
-                                   });
+    const auto told = std::find_if(sent.rbegin(), sent.rend(), [](const QByteArray& body) {
+        return !body.startsWith('?') && body != "...";
+    });
     if (panel && told != sent.rend())
         QVERIFY(rig->ui().textEditTxData->toPlainText().contains(QString::fromLatin1(*told)));
 }
