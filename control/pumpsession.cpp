@@ -93,6 +93,7 @@ void PumpSession::run(const Request& next)
     request = next;
     done = false;
     standingReads = 0;
+    stopsBefore = link->stopsAcknowledged();
     clock.start();
     runVerb();
 }
@@ -264,6 +265,7 @@ void PumpSession::judgeEnd()
         facts.inputWord = parsed(ParseRule::StatusPage, r[4]);
         facts.dispenseWord = parsed(ParseRule::StatusPage, r[5]);
         facts.errorBits = parsed(ParseRule::StatusPage, r[6]);
+        facts.stopAsked = link->stopsAcknowledged() != stopsBefore;
         const GUI::RunEnd end = GUI::judgeRunEnd(facts);
         QString ended = GUI::runEndText(end);
         if (end == GUI::RunEnd::PumpError)
