@@ -86,14 +86,19 @@ double fromThousandths(qint32 value)
 
 } // namespace
 
-PumpSession::PumpSession(PumpLink* link, QObject* parent) : QObject(parent), link(link) {}
+PumpSession::PumpSession(PumpLink* link, QObject* parent)
+    : QObject(parent), link(link), stopsBefore(link->stopsAcknowledged())
+{}
 
 void PumpSession::run(const Request& next)
 {
     request = next;
     done = false;
     standingReads = 0;
-    stopsBefore = link->stopsAcknowledged();
+    // A run begins with these verbs; a stop after it, in a later verb too, ends it by the user.
+    if (next.verb == QLatin1String("start") || next.verb == QLatin1String("dose") ||
+        next.verb == QLatin1String("prime"))
+        stopsBefore = link->stopsAcknowledged();
     clock.start();
     runVerb();
 }

@@ -66,7 +66,7 @@ class PumpSession : public QObject
     Request request;
     QJsonObject lastValues;
     qint32 deliveredThousandths = 0;
-    // Stops the link had seen acknowledged when the request began.
+    // Stops the link had seen acknowledged when the last run began here.
     int stopsBefore = 0;
     QElapsedTimer clock;
     quint64 step = 0;

@@ -137,6 +137,9 @@ void TestDosedeskctl::verbs_data()
          "^dosedeskctl: dose: delivered 0\\.\\d+ of 5\\.000 ml: stopped from the panel or a "
          "script\n", {"...", "MS1", "DN00001", "DV00005000", "DT00000000", "RV00010000", "KY1",
          "..."}},
+        {"a stop in the script", {"set-volume", "5", "start", "stop", "wait", "finished"},
+         Pump::Normal, 0, "^delivered_ml: \\d+\\.\\d{3}\nended: stopped from the panel or a script\n$",
+         "^$", {"DV00005000", "KY1", "KY0", "?SS1", "..."}},
         {"a long wait after a verb", {"start", "wait", "seconds", "15.5", "stop"}, Pump::Normal, 0,
          "^$", "^$", {"KY1", "KY0"}},
         {"a failure stops what was started", {"start", "set-flow", "50", "stop"}, Pump::Small, 1,
