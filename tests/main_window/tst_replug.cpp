@@ -64,7 +64,7 @@ int notes(QTextEdit* pane, const QString& event)
     return int(pane->toPlainText().count(line));
 }
 
-enum class Cause { Directory, PlainFile, ImpossibleName, NoRights, HeldByOther };
+enum class Cause { Directory, PlainFile, ImpossibleName, NoRights, HeldByOther, HeldUnderOtherName };
 
 } // namespace
 
@@ -191,6 +191,8 @@ void ReplugTest::cannotOpen_data()
         << "PORT unavailable: permission denied (is your user in the dialout group?)";
     QTest::newRow("held by another program")
         << Cause::HeldByOther << "PORT busy: used by another program";
+    QTest::newRow("held under another name (a link)")
+        << Cause::HeldUnderOtherName << "PORT busy: used by another program";
 }
 
 void ReplugTest::cannotOpen()
@@ -214,6 +216,10 @@ void ReplugTest::cannotOpen()
         QFile::setPermissions(path, {});
         overrideRights(false);
         break;
+    case Cause::HeldUnderOtherName:
+        path = folder.filePath(QStringLiteral("serial-by-id-link"));
+        QVERIFY(QFile::link(pump.devicePath(), path));
+        [[fallthrough]];
     case Cause::HeldByOther: QVERIFY(holder.open(QIODevice::ReadWrite)); break;
     }
     WindowRig::Options options = WindowRig::withoutPump();
@@ -230,7 +236,7 @@ void ReplugTest::cannotOpen()
     overrideRights(true);
     QFile::setPermissions(pump.devicePath(), QFile::ReadOwner | QFile::WriteOwner);
     holder.close();
-    if (cause == Cause::NoRights || cause == Cause::HeldByOther)
+    if (cause == Cause::NoRights || cause >= Cause::HeldByOther)
         QTRY_VERIFY_WITH_TIMEOUT(rig.communication.isOpen(), 5000);
     else
         QCOMPARE(rig.window->findChild<LineReopener*>()->isLooking(),
