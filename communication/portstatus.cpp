@@ -30,7 +30,8 @@ bool accessRefused(const QString& location)
 bool noTerminal(const QString& location)
 {
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(location).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    const int fd =
+        ::open(QFile::encodeName(location).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     const bool terminal = ::isatty(fd) != 0;

@@ -1,10 +1,12 @@
 #include "serialtransport.h"
 
+#include <QFileInfo>
 #include <QMetaObject>
 
-SerialTransport::SerialTransport(const QString& path)
+SerialTransport::SerialTransport(const QString& path) : path(path)
 {
     port.setPortName(path);
+    chosenName = port.portName();
     connect(&port, &QSerialPort::errorOccurred, this, &SerialTransport::onError);
 }
 
@@ -16,6 +18,9 @@ SerialTransport::~SerialTransport()
 bool SerialTransport::open()
 {
     gone = false;
+    // A link may point at another device after a replug: resolved at every open.
+    const QString device = QFileInfo(path).canonicalFilePath();
+    port.setPortName(device.isEmpty() ? path : device);
     const bool opened = !port.portName().isEmpty() && port.open(QIODevice::ReadWrite);
     port.setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
     port.setStopBits(QSerialPort::OneStop);

@@ -16,7 +16,7 @@ public:
     bool open() override;
     void close() override;
     bool isOpen() const override { return port.isOpen() && !gone; }
-    QString name() const override { return port.portName(); }
+    QString name() const override { return chosenName; }
     qint64 write(const QByteArray& data) override { return port.write(data); }
     bool waitForBytesWritten(int timeoutMs) override;
     bool waitForReadyRead(int timeoutMs) override;
@@ -33,5 +33,9 @@ private:
     void closeIfGone();
 
     QSerialPort port;
+    // The device as chosen (a /dev/serial/by-id link stays one); it is opened by its real path,
+    // so that the port's lock holds for every name of the device.
+    QString path;
+    QString chosenName;
     bool gone = false;
 };

@@ -49,8 +49,8 @@ QString verbOf(const QJsonObject& request)
 // The verbs that set the motor going; one that a failed script ran is stopped again.
 bool startsPump(const QString& verb)
 {
-    return verb == QLatin1String("start") || verb == QLatin1String("prime") ||
-           verb == QLatin1String("dose");
+    return verb == QLatin1String("start") || verb == QLatin1String("prime")
+           || verb == QLatin1String("dose");
 }
 
 // Longest time the motor may take to stand after a stop.
@@ -267,10 +267,10 @@ QString description()
                "through a running DoseDesk panel, whose window then shows and logs every command.\n"
                "Exit status: 0 success, 1 the pump refused or did not answer or a dose fell short, "
                "2 usage error (nothing is sent), 130/143 Ctrl-C/SIGTERM (a pump the script started "
-               "is stopped first).\n\n") +
-           Control::verbHelp() +
-           QStringLiteral("\nExample:\n  dosedeskctl --port /dev/ttyUSB0 set-flow 2.5 start wait "
-                          "seconds 30 stop status\n");
+               "is stopped first).\n\n")
+           + Control::verbHelp()
+           + QStringLiteral("\nExample:\n  dosedeskctl --port /dev/ttyUSB0 set-flow 2.5 start wait "
+                            "seconds 30 stop status\n");
 }
 
 int usageError(const QString& message, bool json)
@@ -278,13 +278,13 @@ int usageError(const QString& message, bool json)
     print(stderr, QStringLiteral("dosedeskctl: %1\n").arg(message));
     // Every call prints one object with --json, as the socket answers a request it cannot read.
     if (json)
-        print(stdout, QString::fromUtf8(QJsonDocument(QJsonObject{
-                                                          {QStringLiteral("ok"), false},
-                                                          {QStringLiteral("error"), message},
-                                                          {QStringLiteral("exit"),
-                                                           int(Control::UsageError)}})
-                                            .toJson(QJsonDocument::Compact)) +
-                          u'\n');
+        print(stdout,
+              QString::fromUtf8(
+                  QJsonDocument(QJsonObject{{QStringLiteral("ok"), false},
+                                            {QStringLiteral("error"), message},
+                                            {QStringLiteral("exit"), int(Control::UsageError)}})
+                      .toJson(QJsonDocument::Compact))
+                  + u'\n');
     return Control::UsageError;
 }
 

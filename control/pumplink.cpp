@@ -2,6 +2,7 @@
 
 #include "commandstack.h"
 #include "communication.h"
+#include "framing.h"
 
 #include <QTimer>
 
@@ -70,6 +71,12 @@ Reply judgeReply(BusinessLogic::Command& command, const BusinessLogic::CommandTr
 
 PumpLink::~PumpLink() = default;
 
+void PumpLink::noteExchange(const Communication& line)
+{
+    if (line.ackReceived && Protocol::Framing::commandBody(line.lastSentFrame) == "KY0")
+        ++stops;
+}
+
 DirectLink::DirectLink(Communication* communication, std::vector<BusinessLogic::Command*> table)
     : communication(communication), table(std::move(table))
 {}
@@ -82,6 +89,7 @@ void DirectLink::exchange(const Exchange& exchange, QObject* context, ReplyHandl
     else
         command->setParameter(exchange.parameter);
     command->execute();
+    noteExchange(*communication);
     deliver(context, std::move(done), judgeReply(*command, *exchange.traits));
 }
 
@@ -94,7 +102,12 @@ StackLink::StackLink(BusinessLogic::CommandStack* stack,
                      std::vector<BusinessLogic::Command*>* table, Communication* communication,
                      QObject* parent)
     : QObject(parent), stack(stack), table(table), communication(communication)
-{}
+{
+    // Every exchange of the panel's stack: a click, a typed frame, another script.
+    connect(
+        stack, &BusinessLogic::CommandStack::sendAnswer, this,
+        [this](const Answer&) { noteExchange(*this->communication); }, Qt::DirectConnection);
+}
 
 namespace {
 

@@ -51,6 +51,15 @@ class PumpLink
     virtual int address() const = 0;
     // Whether a found address may stay set on the link (it may not where a window shows it).
     virtual bool keepsFoundAddress() const = 0;
+    // Stops the pump acknowledged on this line so far, whoever sent them.
+    int stopsAcknowledged() const { return stops; }
+
+  protected:
+    // Counts a stop when the exchange just run on the line was one the pump acknowledged.
+    void noteExchange(const Communication& line);
+
+  private:
+    int stops = 0;
 };
 
 // Runs the commands on a link of its own, one after the other, at once.

@@ -86,13 +86,19 @@ double fromThousandths(qint32 value)
 
 } // namespace
 
-PumpSession::PumpSession(PumpLink* link, QObject* parent) : QObject(parent), link(link) {}
+PumpSession::PumpSession(PumpLink* link, QObject* parent)
+    : QObject(parent), link(link), stopsBefore(link->stopsAcknowledged())
+{}
 
 void PumpSession::run(const Request& next)
 {
     request = next;
     done = false;
     standingReads = 0;
+    // A run begins with these verbs; a stop after it, in a later verb too, ends it by the user.
+    if (next.verb == QLatin1String("start") || next.verb == QLatin1String("dose") ||
+        next.verb == QLatin1String("prime"))
+        stopsBefore = link->stopsAcknowledged();
     clock.start();
     runVerb();
 }
@@ -233,10 +239,9 @@ void PumpSession::runWait(std::function<void()> then)
 void PumpSession::runDose()
 {
     // Every setting that bounds the run: one cycle of the volume, no time limit.
-    std::vector<Exchange> exchanges{command(Table::setDispenseModeVolume),
-                                    command(Table::setDispenseVolumeNumber, 1),
-                                    command(Table::setVolume, request.parameter),
-                                    command(Table::setDispenseTime, 0)};
+    std::vector<Exchange> exchanges{
+        command(Table::setDispenseModeVolume), command(Table::setDispenseVolumeNumber, 1),
+        command(Table::setVolume, request.parameter), command(Table::setDispenseTime, 0)};
     if (request.flow)
         exchanges.push_back(
             command(Table::setFlowRate,
@@ -265,6 +270,7 @@ void PumpSession::judgeEnd()
         facts.inputWord = parsed(ParseRule::StatusPage, r[4]);
         facts.dispenseWord = parsed(ParseRule::StatusPage, r[5]);
         facts.errorBits = parsed(ParseRule::StatusPage, r[6]);
+        facts.stopAsked = link->stopsAcknowledged() != stopsBefore;
         const GUI::RunEnd end = GUI::judgeRunEnd(facts);
         QString ended = GUI::runEndText(end);
         if (end == GUI::RunEnd::PumpError)

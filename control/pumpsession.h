@@ -66,6 +66,8 @@ class PumpSession : public QObject
     Request request;
     QJsonObject lastValues;
     qint32 deliveredThousandths = 0;
+    // Stops the link had seen acknowledged when the last run began here.
+    int stopsBefore = 0;
     QElapsedTimer clock;
     quint64 step = 0;
     // The exchange sent and not answered yet (0: none); only it can be dropped unsent.

@@ -43,8 +43,8 @@ const Verb Verbs[] = {
      "a time",
      "wait volume 1.5 --timeout 60"},
     {"dose", Takes::Dose, "ML [--flow ML_PER_MIN] [--timeout S]",
-     "dose once by volume (sets mode, one cycle, volume, no time limit, rate), wait, print what was "
-     "delivered and how the run ended; fails when it fell short",
+     "dose once by volume (sets mode, one cycle, volume, no time limit, rate), wait, print what "
+     "was delivered and how the run ended; fails when it fell short",
      "dose 1.0 --flow 60"},
     {"get", Takes::Word, "CODE", "read a value by its code (service)", "get TV"},
     {"send", Takes::Word, "RAW", "send a frame body as typed (service)", "send ?DV"},
@@ -325,9 +325,9 @@ QString describe(const QJsonObject& result)
     QString text;
     // Fixed order, so that a script can cut the lines it wants; each with its decimals.
     static const std::pair<const char*, int> keys[] = {
-        {"mode", 0},    {"flow_ml_min", 3},  {"volume_ml", 3}, {"time_s", 0},  {"cycles", 0},
-        {"break_s", 0}, {"delivered_ml", 3}, {"elapsed_s", 2}, {"address", 0}, {"answer", 0},
-        {"ended", 0}};
+        {"mode", 0},    {"flow_ml_min", 3}, {"volume_ml", 3},    {"time_s", 0},
+        {"cycles", 0},  {"break_s", 0},     {"delivered_ml", 3}, {"elapsed_s", 2},
+        {"address", 0}, {"answer", 0},      {"ended", 0}};
     for (const auto& [key, decimals] : keys) {
         const QJsonValue value = result.value(QLatin1String(key));
         if (value.isUndefined())

@@ -488,12 +488,13 @@ void DisplayUpdate::showTimeInMotion()
 // Remaining time, rounded to whole seconds as a whole: 59.6 s left shows as 00:01:00.
 void DisplayUpdate::showRemainingTime(const QString& elapsed, int hours, int minutes, int seconds)
 {
-    const float done = floatAt(elapsed, 0, 2) * SecondsPerHour +
-                       floatAt(elapsed, 2, 2) * SecondsPerMinute + floatAt(elapsed, 4, 2) +
-                       floatAt(elapsed, 6, 2) / 100.0f;
+    const float done = floatAt(elapsed, 0, 2) * SecondsPerHour
+                       + floatAt(elapsed, 2, 2) * SecondsPerMinute + floatAt(elapsed, 4, 2)
+                       + floatAt(elapsed, 6, 2) / 100.0f;
     const int target = hours * SecondsPerHour + minutes * SecondsPerMinute + seconds;
     const int left = std::max(0, roundHalfAway(float(target) - done));
-    showRunTimeText(twoDigits(left / SecondsPerHour), twoDigits(left / SecondsPerMinute % SecondsPerMinute),
+    showRunTimeText(twoDigits(left / SecondsPerHour),
+                    twoDigits(left / SecondsPerMinute % SecondsPerMinute),
                     twoDigits(left % SecondsPerMinute));
 }
 

@@ -19,7 +19,15 @@ class TestDosedeskctl : public QObject
     Q_OBJECT
 
     // The pump, and what befalls the run once it received a start.
-    enum class Pump { Normal, Small, Silent, TimeLimited, MasterStopOnStart, CtrlCOnStart };
+    enum class Pump {
+        Normal,
+        Small,
+        Silent,
+        TimeLimited,
+        MasterStopOnStart,
+        CtrlCOnStart,
+        PanelStopOnStart // only through the panel
+    };
 
   private slots:
     void initTestCase();
@@ -124,6 +132,14 @@ void TestDosedeskctl::verbs_data()
          Pump::CtrlCOnStart, 130, "^$", "^dosedeskctl: (start|wait): interrupted \\(SIGINT\\)\n"
          "dosedeskctl: stopped the pump the script had started\n$",
          {"RV00010000", "KY1", "...", "KY0", "?SS1", "..."}},
+        {"dose stopped from the panel", {"dose", "5", "--flow", "10"}, Pump::PanelStopOnStart, 1,
+         "^delivered_ml: 0\\.\\d+\nended: stopped from the panel or a script\n$",
+         "^dosedeskctl: dose: delivered 0\\.\\d+ of 5\\.000 ml: stopped from the panel or a "
+         "script\n", {"...", "MS1", "DN00001", "DV00005000", "DT00000000", "RV00010000", "KY1",
+         "..."}},
+        {"a stop in the script", {"set-volume", "5", "start", "stop", "wait", "finished"},
+         Pump::Normal, 0, "^delivered_ml: \\d+\\.\\d{3}\nended: stopped from the panel or a script\n$",
+         "^$", {"DV00005000", "KY1", "KY0", "?SS1", "..."}},
         {"a long wait after a verb", {"start", "wait", "seconds", "15.5", "stop"}, Pump::Normal, 0,
          "^$", "^$", {"KY1", "KY0"}},
         {"a failure stops what was started", {"start", "set-flow", "50", "stop"}, Pump::Small, 1,
@@ -160,6 +176,8 @@ void TestDosedeskctl::verbs_data()
     // clang-format on
     for (const Row& row : rows) {
         for (const bool panel : {false, true}) {
+            if (!panel && row.pump == Pump::PanelStopOnStart)
+                continue;
             QTest::addRow("%s %s", panel ? "panel" : "direct", row.name)
                 << (QStringList{panel ? "--panel" : "--port",
                                 panel ? QString::number(instanceNumber()) : QString()} +
@@ -197,7 +215,7 @@ void TestDosedeskctl::verbs()
 
     QProcess program;
     program.start(QStringLiteral(DOSEDESKCTL), arguments);
-    bool upset = pump != Pump::MasterStopOnStart && pump != Pump::CtrlCOnStart;
+    bool upset = pump < Pump::MasterStopOnStart;
     // The panel serves the socket from this thread's event loop.
     QVERIFY(QTest::qWaitFor(
         [&] {
@@ -205,6 +223,8 @@ void TestDosedeskctl::verbs()
                 upset = true;
                 if (pump == Pump::MasterStopOnStart)
                     target.setMasterStop(true);
+                else if (pump == Pump::PanelStopOnStart)
+                    rig->ui().buttonStop->click();
                 else
                     ::kill(pid_t(program.processId()), SIGINT);
             }
@@ -236,10 +256,9 @@ void TestDosedeskctl::verbs()
     }
     QVERIFY2(skipping || at == received.size(), seen.constData());
     // What the panel was told to send is in its messages panel, as a click's command would be.
-    const auto told = std::find_if(sent.rbegin(), sent.rend(),
-                                   [](const QByteArray& body) {
-                                       return !body.startsWith('?') && body != "...";
-                                   });
+    const auto told = std::find_if(sent.rbegin(), sent.rend(), [](const QByteArray& body) {
+        return !body.startsWith('?') && body != "...";
+    });
     if (panel && told != sent.rend())
         QVERIFY(rig->ui().textEditTxData->toPlainText().contains(QString::fromLatin1(*told)));
 }

@@ -107,8 +107,8 @@ void DisplayUpdateTest::fadesAfterAcceptance_data()
     QTest::addColumn<QString>("colour");
     QTest::newRow("ACK") << QByteArray("1000") << "COMMAND ACCEPTED" << "0,149,216";
     QTest::newRow("NAK") << QByteArray("0100") << "COMMAND NOT ACCEPTED (RANGE)" << "255,0,0";
-    QTest::newRow("NAK beside no answer")
-        << QByteArray("0100+") << "COMMAND NOT ACCEPTED (RANGE)" << "255,0,0";
+    QTest::newRow("NAK beside no answer") << QByteArray("0100+") << "COMMAND NOT ACCEPTED (RANGE)"
+                                          << "255,0,0";
 }
 
 void DisplayUpdateTest::fadesAfterAcceptance()
@@ -264,8 +264,8 @@ void DisplayUpdateTest::timeShowsRemainingOrElapsed_data()
                                          << QStringList{"00", "01", "00"};
     QTest::newRow("borrow over two units") << QByteArray("010000") << QByteArray("00003000")
                                            << QStringList{"00", "59", "30"};
-    QTest::newRow("59.6 s carry into the minutes") << QByteArray("000100") << QByteArray("00000040")
-                                                   << QStringList{"00", "01", "00"};
+    QTest::newRow("59.6 s carry into the minutes")
+        << QByteArray("000100") << QByteArray("00000040") << QStringList{"00", "01", "00"};
 }
 
 void DisplayUpdateTest::timeShowsRemainingOrElapsed()

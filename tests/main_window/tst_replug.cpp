@@ -67,7 +67,7 @@ int notes(QTextEdit* pane, const QString& event)
     return int(pane->toPlainText().count(line));
 }
 
-enum class Cause { Directory, PlainFile, ImpossibleName, NoRights, HeldByOther };
+enum class Cause { Directory, PlainFile, ImpossibleName, NoRights, HeldByOther, HeldUnderOtherName };
 
 } // namespace
 
@@ -194,6 +194,8 @@ void ReplugTest::cannotOpen_data()
         << "PORT unavailable: permission denied (is your user in the dialout group?)";
     QTest::newRow("held by another program")
         << Cause::HeldByOther << "PORT busy: used by another program";
+    QTest::newRow("held under another name (a link)")
+        << Cause::HeldUnderOtherName << "PORT busy: used by another program";
 }
 
 void ReplugTest::cannotOpen()
@@ -217,6 +219,10 @@ void ReplugTest::cannotOpen()
         QFile::setPermissions(path, {});
         overrideRights(false);
         break;
+    case Cause::HeldUnderOtherName:
+        path = folder.filePath(QStringLiteral("serial-by-id-link"));
+        QVERIFY(QFile::link(pump.devicePath(), path));
+        [[fallthrough]];
     case Cause::HeldByOther: QVERIFY(holder.open(QIODevice::ReadWrite)); break;
     }
     WindowRig::Options options = WindowRig::withoutPump();
@@ -233,7 +239,7 @@ void ReplugTest::cannotOpen()
     overrideRights(true);
     QFile::setPermissions(pump.devicePath(), QFile::ReadOwner | QFile::WriteOwner);
     holder.close();
-    if (cause == Cause::NoRights || cause == Cause::HeldByOther)
+    if (cause == Cause::NoRights || cause >= Cause::HeldByOther)
         QTRY_VERIFY_WITH_TIMEOUT(rig.communication.isOpen(), GiveUpMs);
     else
         QCOMPARE(rig.window->findChild<LineReopener*>()->isLooking(),

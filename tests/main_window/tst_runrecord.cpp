@@ -79,8 +79,9 @@ void RunRecordTest::dispenseRun_data()
     QTest::newRow("unplugged in the middle")
         << true << 0 << Ending::Target
         << QStringList{"start", "line lost", "line back", "target reached"};
-    QTest::newRow("stopped by a script") << false << 0 << Ending::ScriptStop
-                                         << QStringList{"start", "stopped from the panel or a script"};
+    QTest::newRow("stopped by a script")
+        << false << 0 << Ending::ScriptStop
+        << QStringList{"start", "stopped from the panel or a script"};
     QTest::newRow("master stop") << false << 0 << Ending::MasterStop
                                  << QStringList{"start", "stopped at the pump: master stop"};
     // A file stands where the folder belongs: nothing can be written there, even as root.

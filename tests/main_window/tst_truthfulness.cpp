@@ -125,7 +125,8 @@ void TestTruthfulness::userCommands_data()
             wheelStep(r.ui().lineEditCycles);
         },
         {"00DN00001"}, Accepted);
-    row("a wheel notch steps from a typed decimal comma",
+    row(
+        "a wheel notch steps from a typed decimal comma",
         [](WindowRig& r) {
             QTest::mouseClick(r.ui().lineEditVolume, Qt::LeftButton);
             r.ui().lineEditVolume->setText("12,5");
@@ -325,8 +326,7 @@ void TestTruthfulness::searchFindingNobodyRestoresItself()
         QVERIFY(rig.pump.unplug());
     }
     // 99 addresses, each with two unanswered frames of 120 ms.
-    QVERIFY(waitFor([&] { return rig.ui().labelLocatedAddressIndicator->text() == shown; },
-                    60000));
+    QVERIFY(waitFor([&] { return rig.ui().labelLocatedAddressIndicator->text() == shown; }, 60000));
     if (lineLost) {
         QVERIFY(rig.pump.replug());
         rig.communication.setCommPortPath(rig.pump.devicePath());
