@@ -24,6 +24,7 @@
 
 class QAction;
 class QApplication;
+class QMessageBox;
 class QHelpContentWidget;
 class QHelpEngine;
 class QSettings;
@@ -81,6 +82,12 @@ public:
     void feedAnswer(const Answer& answer);
     // The run record, its chart and progress bar.
     RunPanel& runPanel() { return *run; }
+
+protected:
+    // Escape does not close the window: the panel is no question to be dismissed.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Closing while the pump works for the window asks first what becomes of the pump.
+    void closeEvent(QCloseEvent* event) override;
 
 public slots:
     void showMainWindow();
@@ -199,6 +206,13 @@ private:
     // A time-stamped line about the link itself in both panes of the messages panel.
     void noteLineEvent(const QString& event, Qt::GlobalColor colour);
 
+    // What closing would leave behind unattended: a run of the pump, a protocol between its
+    // cycles, or the search; empty when nothing.
+    QString workAtClose() const;
+    void askBeforeClosing(const QString& work);
+    void closeAnswered(int role);
+    // Sends Stop and closes once it has gone on the line (or the queue was dropped).
+    void stopThenClose();
     // How the text of a typed field becomes (part of) the number the pump is sent.
     enum class TypedField { Whole, Thousandths, SingleThousandths, SingleTenths };
     struct TypedPart
@@ -258,4 +272,13 @@ private:
 
     // Shown in labelUserAction when a typed value is not a number; nothing is sent then.
     static const QString InvalidValueText;
+    QMessageBox* closeQuestion = nullptr;
+    bool closeAgreed = false;
 };
+
+public:
+    // The question on closing: what still runs, and the answers besides Cancel.
+    static const QString PumpRunningText;
+    static const QString SearchRunningText;
+    static const QString StopItText;
+    static const QString LeaveItRunningText;
