@@ -440,6 +440,24 @@ void mainForm::toggleAdvancedScreen()
         ui.TabsExtendedSettings->show();
         ui.TabsExtendedSettings->setCurrentWidget(ui.TabStatus);
         adjustSize();
+bool mainForm::openTab(const QString& title)
+{
+    QTabWidget* tabs = ui.TabsExtendedSettings;
+    for (int i = 0; i < tabs->count(); ++i) {
+        if (tabs->tabText(i).compare(title, Qt::CaseInsensitive) != 0)
+            continue;
+        if (tabs->widget(i) == ui.tabHelp) {
+            activateHelp();
+            return true;
+        }
+        if (!advancedShown)
+            toggleAdvancedScreen();
+        tabs->setCurrentIndex(i);
+        return true;
+    }
+    return false;
+}
+
         centreWindow();
         ui.TabsExtendedSettings->setCurrentWidget(previousTab);
         ui.buttonAdvanced->setIcon(iconExpand);

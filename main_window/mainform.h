@@ -92,6 +92,8 @@ protected:
 public slots:
     void showMainWindow();
     void toggleAdvancedScreen();
+    // Opens the settings at the tab of this title (any case); false when there is none.
+    bool openTab(const QString& title);
     void activateHelp() override;
     void triggerUpdateValues();
     // The messages panel's, under the names the window has always offered.
