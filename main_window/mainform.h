@@ -175,6 +175,7 @@ private:
     void selectStoredAddress();
     void setupButtons();
     void connectRefreshCycle();
+    void readIdentityAfterCheck();
     void connectMessagesPanel();
     void setupPumpSearch();
     void setupModeMenu();
@@ -205,9 +206,6 @@ private:
     // Reopens the chosen port by itself when its device comes back, and records the gap.
     void watchLine(CommDialogue* portList);
     void showPumpOnAnswer(QMetaObject::Connection& answerWait);
-    // A time-stamped line about the link itself in both panes of the messages panel.
-    void noteLineEvent(const QString& event, Qt::GlobalColor colour);
-
     // What closing would leave behind unattended: a run of the pump, a protocol between its
     // cycles, or the search; empty when nothing.
     QString workAtClose() const;
@@ -215,6 +213,9 @@ private:
     void closeAnswered(int role);
     // Sends Stop and closes once it has gone on the line (or the queue was dropped).
     void stopThenClose();
+    // A time-stamped line about the link itself in both panes of the messages panel.
+    void noteLineEvent(const QString& event, Qt::GlobalColor colour);
+
     // How the text of a typed field becomes (part of) the number the pump is sent.
     enum class TypedField { Whole, Thousandths, SingleThousandths, SingleTenths };
     struct TypedPart
@@ -271,12 +272,11 @@ private:
     HelpBrowser* helpBrowser = nullptr;
     RunPanel* run = nullptr;
     PumpSearch* search = nullptr;
+    QMessageBox* closeQuestion = nullptr;
+    bool closeAgreed = false;
 
     // Shown in labelUserAction when a typed value is not a number; nothing is sent then.
     static const QString InvalidValueText;
-    QMessageBox* closeQuestion = nullptr;
-    bool closeAgreed = false;
-};
 
 public:
     // The question on closing: what still runs, and the answers besides Cancel.
@@ -284,3 +284,4 @@ public:
     static const QString SearchRunningText;
     static const QString StopItText;
     static const QString LeaveItRunningText;
+};
