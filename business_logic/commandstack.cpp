@@ -83,15 +83,17 @@ void CommandStack::record(const Entry& entry, quint64 exchangesBefore)
     else if (link->protocolAnswer || !link->noAnswer)
         // A pump told to send no acknowledgements is silent by request.
         verdict = Verdict::NotAnswered;
-    noteExchange(!link->noAnswer, verdict);
+    noteExchange(!link->noAnswer, verdict, link->lastAnswerNamedPump);
 }
 
-void CommandStack::noteExchange(bool answered, std::optional<Verdict> verdict)
+void CommandStack::noteExchange(bool answered, std::optional<Verdict> verdict, bool named)
 {
     QMutexLocker locker(&lock);
     ++activity.exchanges;
     if (answered)
         ++activity.answered;
+    if (named)
+        ++activity.named;
     if (verdict)
         activity.verdicts.push_back(*verdict);
 }

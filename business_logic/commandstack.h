@@ -39,6 +39,7 @@ public:
     {
         int exchanges = 0; // frames sent (or attempted on a closed line)
         int answered = 0;  // of these, the ones that got any answer at all
+        int named = 0;     // of these, answers that were the pump's address alone
         std::vector<Verdict> verdicts; // one per user command that went on the line, in order
     };
 
@@ -53,8 +54,9 @@ public:
 
     // Hands over the activity gathered so far and starts gathering afresh.
     Activity takeActivity();
-    // Adds one exchange to the activity; a verdict when it was a user command's.
-    void noteExchange(bool answered, std::optional<Verdict> verdict);
+    // Adds one exchange to the activity; a verdict when it was a user command's. named: the
+    // answer was the pump's address alone, which names the pump at this address.
+    void noteExchange(bool answered, std::optional<Verdict> verdict, bool named = false);
 
     virtual void logCommand(Platform::SystemTime* time);
     virtual void logAnswer(Platform::SystemTime* time);

@@ -90,6 +90,7 @@ bool Communication::sendFrame(QByteArray& frame)
     lastSentLength = quint32(frame.size());
     ++exchangeCount;
     dataFromPump = false;
+    lastAnswerNamedPump = false;
 
     if (!open)
         return false;
@@ -216,6 +217,7 @@ void Communication::judgeAnswer()
     // An address-only frame is remembered until an answer with nothing recognisable.
     if (verdict.addressOnly)
         addressOnlyAnswer = true;
+    lastAnswerNamedPump = verdict.addressOnly;
     lastAnswerData = verdict.data;
     receiveBuffer.clear();
 }

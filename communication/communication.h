@@ -81,6 +81,9 @@ public:
     bool ackReceived = false;
     bool noAnswer = false;
     bool addressOnlyAnswer = false;
+    // The answer of the last exchange itself was the address alone: the pump at this address
+    // named itself (the answer to the connection check).
+    bool lastAnswerNamedPump = false;
     bool invalidLrc = false;
     bool unusedLrc = false;
     quint32 lastAnswerLength = 0;

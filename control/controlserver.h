@@ -49,8 +49,10 @@ class ControlServer : public QObject
     // errorString() when that fails.
     bool listen(const QString& path);
     QString errorString() const { return error; }
+    // Clients connected now; one that left is forgotten once its going has been noticed.
+    int clientCount() const { return int(clients.size()); }
 
-  private:
+private:
     struct Client
     {
         QLocalSocket* socket = nullptr;

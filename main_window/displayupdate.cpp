@@ -1,6 +1,5 @@
 #include "displayupdate.h"
 
-#include "commandtable.h"
 #include "communication.h"
 #include "constants.h"
 #include "operationitems.h"
@@ -26,14 +25,12 @@
 
 namespace {
 
-// The command that reports the receive state of the last exchange, and the place of
-// its address-only flag.
-constexpr BusinessLogic::CommandSpezifier RxStateSpezifier =
-    BusinessLogic::CommandTable::getCommRxState.spezifier;
-constexpr int AddressOnlyFlag = 3;
-
 // Ticks without any answer before the pump counts as lost.
 constexpr qint32 SilentTicksTolerated = 10;
+// While the pump answers but no answer has named it yet (the answer to its connection check was
+// late or garbled), the check is asked again after this many ticks: twice a second at the
+// display's pace, one check at a time.
+constexpr int UnnamedTicksBeforeCheck = 5;
 
 constexpr int FadeStepPercent = 4;
 constexpr int FullOpacityPercent = 100;
@@ -224,8 +221,7 @@ DisplayUpdate::DisplayUpdate(Parts parts)
 void DisplayUpdate::tick()
 {
     showTitle();
-    const bool addressOnly = addressOnlyAnswered();
-    showActivity(parts.commandStack->takeActivity(), addressOnly);
+    showActivity(parts.commandStack->takeActivity());
     showClosedPort();
     showTarget();
     showVolumeActual();
@@ -262,27 +258,16 @@ const QString& DisplayUpdate::titlePortName()
     return titlePort;
 }
 
-// Address-only answers, as the link keeps them; asking sends nothing on the line.
-bool DisplayUpdate::addressOnlyAnswered()
-{
-    QByteArray rxState;
-    if (BusinessLogic::Command* rxStateCommand =
-            parts.commands->at(static_cast<std::size_t>(RxStateSpezifier))) {
-        rxStateCommand->execute();
-        rxState = rxStateCommand->getAnswer();
-    }
-    return rxState.size() > AddressOnlyFlag && rxState.at(AddressOnlyFlag) == '1';
-}
-
-void DisplayUpdate::showActivity(const Activity& activity, bool addressOnly)
+void DisplayUpdate::showActivity(const Activity& activity)
 {
     showVerdicts(activity);
-    superviseConnection(activity);
-    // A frame holding only the address also shows that the pump is there.
-    if (addressOnly) {
+    // The pump's address alone, the answer to the connection check, proves that the pump at this
+    // address is there.
+    if (activity.named > 0) {
         showConnected();
         setTextIfChanged(ui.labelUserAction, QString());
     }
+    superviseConnection(activity);
 }
 
 // Acceptance of the user's commands, fading out after each verdict. Of several in one tick the
@@ -365,6 +350,12 @@ void DisplayUpdate::noteAnswering()
         // timer is left alone otherwise, so that the 10 ms stress mode survives the answers it
         // provokes.
         parts.probeConnection();
+        unnamedTicks = 0;
+    } else if (ui.labelConnectionState->text() != Constants::PumpConnectedText
+               && ++unnamedTicks >= UnnamedTicksBeforeCheck) {
+        // Readings are answered, yet nothing has named the pump: ask who it is once more.
+        parts.queueConnectionCheck();
+        unnamedTicks = 0;
     }
     connectionCountdown = SilentTicksTolerated;
 }

@@ -44,12 +44,13 @@ public:
         PanelChoices* choices;
         BusinessLogic::CommandStack* commandStack;
         Communication* communication;
-        std::vector<BusinessLogic::Command*>* commands;
         QSettings* settings;
         // Settings key of the stored port name.
         QString portKey;
         // Asks the pump who it is, stopping the display while the request is queued.
         std::function<void()> probeConnection;
+        // Asks it behind whatever is queued, leaving the queue and the display alone.
+        std::function<void()> queueConnectionCheck;
     };
 
     explicit DisplayUpdate(Parts parts);
@@ -62,10 +63,9 @@ private:
 
     void showTitle();
     const QString& titlePortName();
-    bool addressOnlyAnswered();
 
     // Verdict line and connection supervision from what the line did since the last tick.
-    void showActivity(const Activity& activity, bool addressOnly);
+    void showActivity(const Activity& activity);
     void showVerdicts(const Activity& activity);
     void showFade();
     void superviseConnection(const Activity& activity);
@@ -106,6 +106,8 @@ private:
     bool motionStarted = false;
     bool connectionLost = true;
     qint32 connectionCountdown = 10;
+    // Answered ticks since the connection check was last asked while the pump was not named.
+    int unnamedTicks = 0;
     // Whether the last tick with traffic heard nothing at all.
     bool lastTickSilent = false;
     // Fading of the verdict line, and the pump model by the previous tick.

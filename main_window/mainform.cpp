@@ -153,9 +153,10 @@ void mainForm::setupDisplay()
     state->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     state->setFixedHeight(2 * state->fontMetrics().lineSpacing());
     state->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-    display = std::make_unique<DisplayUpdate>(DisplayUpdate::Parts{
-        this, &ui, &items, &choices, commandStack, communication, commands, settings,
-        instanceKey + u'/' + Constants::PortSettingsKey, [this] { probeConnection(); }});
+    display = std::make_unique<DisplayUpdate>(
+        DisplayUpdate::Parts{this, &ui, &items, &choices, commandStack, communication, settings,
+                             instanceKey + u'/' + Constants::PortSettingsKey,
+                             [this] { probeConnection(); }, [this] { queueProbe(); }});
 }
 
 // The list reports every choice twice: as a system port and as a device path. Only the path

@@ -96,7 +96,8 @@ private slots:
         QCOMPARE(runAndReceive(c), frame);
         QCOMPARE(c.getSentFrame(), frame);
         QTEST(c.getAnswer(), "answer");
-        QTest::qSleep(80); // the late frame of AckThenFrame must not meet the next row
+        // The late frame of AckThenFrame must not meet the next row.
+        QVERIFY(peer.waitUntilReplied(10000));
     }
 
     void valueFormat_data()

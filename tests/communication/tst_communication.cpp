@@ -126,7 +126,7 @@ void TestCommunication::lateCheckByteIsDroppedBeforeNextFrame()
     QVERIFY(!link->answerRecognised);
     // The late byte belongs to nothing: it must not open the next exchange's answer.
     peer->stayQuiet();
-    QTest::qWait(250);
+    QVERIFY(peer->waitUntilReplied(10000));
     exchange(*link, "?DV", Wait::Frame);
     QCOMPARE(link->lastRawAnswer, QByteArray());
     QVERIFY(link->noAnswer);
@@ -141,7 +141,7 @@ void TestCommunication::answerAfterItsWaitIsNotTakenByNextCommand()
     peer->setResponder([late](const QByteArray&) { return Chunks{{late, 200}}; });
     exchange(*link, "?DV", Wait::Frame);
     QVERIFY(link->noAnswer);
-    QTest::qWait(250);
+    QVERIFY(peer->waitUntilReplied(10000));
     peer->answerWith(onTime);
     QCOMPARE(exchange(*link, "?RV", Wait::Frame), QByteArray("22222"));
 }

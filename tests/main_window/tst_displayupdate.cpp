@@ -51,8 +51,7 @@ private:
                 verdict = Verdict::Accepted;
             else if (linkFlags.at(1) == '1')
                 verdict = Verdict::Refused;
-            rig->stack.noteExchange(linkFlags.at(2) != '1', verdict);
-            rig->communication.addressOnlyAnswer = linkFlags.at(3) == '1';
+            rig->stack.noteExchange(linkFlags.at(2) != '1', verdict, linkFlags.at(3) == '1');
         }
         rig->window->triggerUpdateValues();
     }

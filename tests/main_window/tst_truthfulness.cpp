@@ -62,11 +62,7 @@ QList<QByteArray> userBodies(const WindowRig& rig)
 // The limit only stops a test that would otherwise wait for ever; a busy machine may be slow.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < timeoutMs)
-        QTest::qWait(5);
-    return done();
+    return QTest::qWaitFor(done, timeoutMs);
 }
 
 // Waits for readings the pump receives after now, so that anything still queued has gone out.
@@ -88,6 +84,7 @@ private slots:
     void userCommands_data();
     void userCommands();
     void pumpAnsweringSomeFramesStaysConnected();
+    void lostConnectionCheckIsAskedAgain();
     void runCommandsOvertakeQueuedReadings_data();
     void runCommandsOvertakeQueuedReadings();
     void unnumberableCopyStopsAndSaysWhy();
@@ -234,6 +231,19 @@ void TestTruthfulness::pumpAnsweringSomeFramesStaysConnected()
     rig.window->updateAttachAll();
     rig.pump.modifyFaults([](Simulator::Faults& f) { f.silent = true; });
     QVERIFY(waitFor(disconnected));
+}
+
+// The answers to the first connection checks are lost while every reading is answered: a later
+// check names the pump.
+void TestTruthfulness::lostConnectionCheckIsAskedAgain()
+{
+    WindowRig::Options options = polled();
+    options.pumpFaults.ignoredCode = "?SI";
+    WindowRig rig(options);
+    // The check of the start has gone; the one asked when the readings were first answered too.
+    QVERIFY(waitFor([&] { return rig.bodies().contains("00?SI"); }));
+    rig.pump.setFaults(Simulator::Faults());
+    QVERIFY2(waitFor([&] { return rig.showsConnected(); }), qPrintable(rig.connectionText()));
 }
 
 void TestTruthfulness::runCommandsOvertakeQueuedReadings_data()

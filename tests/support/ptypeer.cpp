@@ -81,6 +81,13 @@ bool PtyPeer::waitForFrames(int count, int timeoutMs) const
                                  [&] { return frames.size() >= count; });
 }
 
+bool PtyPeer::waitUntilReplied(int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return frameArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return replied >= frames.size(); });
+}
+
 QByteArray PtyPeer::withLrc(const QByteArray& frame)
 {
     char lrc = 0;
@@ -150,13 +157,18 @@ void PtyPeer::run()
                 r = responder;
             }
             frameArrived.notify_all();
-            if (!r)
-                continue;
-            for (const Chunk& chunk : r(frame)) {
-                if (chunk.delayMs > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(chunk.delayMs));
-                writeAll(chunk.bytes);
+            if (r) {
+                for (const Chunk& chunk : r(frame)) {
+                    if (chunk.delayMs > 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(chunk.delayMs));
+                    writeAll(chunk.bytes);
+                }
             }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++replied;
+            }
+            frameArrived.notify_all();
         }
     }
 }

@@ -43,6 +43,9 @@ public:
 
     QList<QByteArray> receivedFrames() const;
     bool waitForFrames(int count, int timeoutMs) const;
+    // Waits until every frame received so far has had its whole reply written, late chunks
+    // included, so that nothing of it can still meet a later exchange.
+    bool waitUntilReplied(int timeoutMs) const;
 
     static QByteArray withLrc(const QByteArray& frame); // appends the XOR check byte
     // STX, text, ETX and the check byte.
@@ -61,4 +64,5 @@ private:
     mutable std::condition_variable frameArrived;
     Responder responder;
     QList<QByteArray> frames;
+    qsizetype replied = 0; // frames whose reply has been written in full
 };

@@ -68,6 +68,7 @@ WindowRig::WindowRig(const Options& options) : pump(pumpOptions(options, folder)
         stored.setValue(prefix + u'/' + setting.key(), setting.value());
     stored.sync();
     QStringList ports = options.extraPorts;
+    pump.setFaults(options.pumpFaults);
     if (options.withPump && pump.start())
         ports.prepend(options.realLine ? pump.linkPath() : pump.devicePath());
     ProgramOptions windowOptions;

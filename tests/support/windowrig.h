@@ -61,6 +61,7 @@ public:
         bool realLine = false;
         bool logCyclicFrames = false;
         QVariantMap storedSettings; // this copy's settings (keys below its prefix) at start
+        Simulator::Faults pumpFaults; // in force from the pump's first frame on
     };
 
     explicit WindowRig(const Options& options);
