@@ -31,8 +31,9 @@ public:
     // earlier commands, so that a target typed before Start still goes first.
     enum class Origin { Polled, User, UrgentUser };
 
-    // What the pump made of one command the user gave.
-    enum class Verdict { Accepted, Refused, NotAnswered };
+    // What the pump made of one command the user gave, from the least to the most important to
+    // show: a refusal is never hidden behind a command left unanswered in the same moment.
+    enum class Verdict { Accepted, NotAnswered, Refused };
 
     // What happened on the line since the last takeActivity().
     struct Activity

@@ -71,7 +71,11 @@ bool Communication::reopen()
         status = chosen.isEmpty() ? PortStatus::notChosen() : PortStatus::missing();
         return false;
     }
+    // The same device again: the test options the user chose for it stay in force.
+    const bool falsified = invalidLrc;
     openPort(chosen);
+    invalidLrc = falsified;
+    sentLrcValid = !unusedLrc && !invalidLrc;
     return open;
 }
 

@@ -26,6 +26,22 @@ bool accessRefused(const QString& location)
 #endif
 }
 
+// A device that is no terminal cannot be a serial line (/dev/null, a disk).
+bool noTerminal(const QString& location)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(location).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    const bool terminal = ::isatty(fd) != 0;
+    ::close(fd);
+    return !terminal;
+#else
+    Q_UNUSED(location);
+    return false;
+#endif
+}
+
 } // namespace
 
 QString PortStatus::locationOf(const QString& path)
@@ -55,6 +71,8 @@ PortStatus PortStatus::afterFailure(const QString& location, QSerialPort::Serial
         return PortStatus(Reason::NotSerial);
     if (error == QSerialPort::PermissionError)
         return PortStatus(accessRefused(location) ? Reason::PermissionDenied : Reason::Busy);
+    if (noTerminal(location))
+        return PortStatus(Reason::NotSerial);
     return PortStatus(Reason::Other, errorText);
 }
 

@@ -17,9 +17,15 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <optional>
+
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -29,14 +35,51 @@ using Control::ExitStatus;
 constexpr int MostPanelCopies = 16;
 constexpr int ConnectTimeoutMs = 2000;
 constexpr int LargestAddress = 99;
+// How often a wait for the panel's answer looks for Ctrl-C.
+constexpr int SignalCheckMs = 100;
 
 // Runs one request and gives its result object.
 using Runner = std::function<QJsonObject(const QJsonObject& request)>;
 
-// Runs the verbs in order, printing each result, until the first failure.
+QString verbOf(const QJsonObject& request)
+{
+    return request.value(QStringLiteral("verb")).toString();
+}
+
+// The verbs that set the motor going; one that a failed script ran is stopped again.
+bool startsPump(const QString& verb)
+{
+    return verb == QLatin1String("start") || verb == QLatin1String("prime") ||
+           verb == QLatin1String("dose");
+}
+
+// Longest time the motor may take to stand after a stop.
+constexpr int StopCheckSeconds = 5;
+
+// Stops the pump the script set going, and checks that its motor stands.
+void stopStarted(const Runner& runner)
+{
+    QJsonObject result = runner({{QStringLiteral("verb"), QStringLiteral("stop")}});
+    if (result.value(QStringLiteral("ok")).toBool())
+        result = runner({{QStringLiteral("verb"), QStringLiteral("wait")},
+                         {QStringLiteral("for"), QStringLiteral("finished")},
+                         {QStringLiteral("timeout"), StopCheckSeconds}});
+    if (result.value(QStringLiteral("ok")).toBool())
+        print(stderr, QStringLiteral("dosedeskctl: stopped the pump the script had started\n"));
+    else
+        print(stderr, QStringLiteral("dosedeskctl: the pump the script started may still run: "
+                                     "%1\n")
+                          .arg(result.value(QStringLiteral("error")).toString()));
+}
+
+// Runs the verbs in order, printing each result, until the first failure; after a failure a
+// pump the script started is stopped.
 int runAll(const std::vector<QJsonObject>& requests, const Runner& runner, bool json)
 {
+    bool started = false;
     for (const QJsonObject& request : requests) {
+        const QString verb = verbOf(request);
+        started = (started || startsPump(verb)) && verb != QLatin1String("stop");
         const QJsonObject result = runner(request);
         if (json)
             print(stdout,
@@ -45,12 +88,62 @@ int runAll(const std::vector<QJsonObject>& requests, const Runner& runner, bool 
             print(stdout, Control::describe(result));
         if (!result.value(QStringLiteral("ok")).toBool()) {
             print(stderr, QStringLiteral("dosedeskctl: %1: %2\n")
-                              .arg(request.value(QStringLiteral("verb")).toString(),
-                                   result.value(QStringLiteral("error")).toString()));
+                              .arg(verb, result.value(QStringLiteral("error")).toString()));
+            if (started)
+                stopStarted(runner);
             return result.value(QStringLiteral("exit")).toInt(Control::PumpFailure);
         }
     }
     return Control::Success;
+}
+
+// Ctrl-C and SIGTERM: the first one ends the running verb (the pump is stopped then), a second
+// one ends the program at once.
+volatile std::sig_atomic_t caughtSignal = 0;
+volatile std::sig_atomic_t pendingSignal = 0;
+#ifdef Q_OS_UNIX
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int number)
+{
+    if (caughtSignal != 0)
+        _exit(128 + number);
+    caughtSignal = number;
+    pendingSignal = number;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+void catchSignals()
+{
+    if (::pipe(signalPipe) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+#else
+void catchSignals() {}
+#endif
+
+// The signal that came since the last call, once; 0 for none.
+int takeSignal()
+{
+    const int number = pendingSignal;
+    pendingSignal = 0;
+    return number;
+}
+
+// The result of a verb a signal ended.
+QJsonObject interrupted(const QJsonObject& request, int signal)
+{
+    return {{QStringLiteral("verb"), verbOf(request)},
+            {QStringLiteral("ok"), false},
+            {QStringLiteral("error"), signal == SIGINT ? QStringLiteral("interrupted (SIGINT)")
+                                                       : QStringLiteral("terminated (SIGTERM)")},
+            {QStringLiteral("exit"), 128 + signal}};
 }
 
 // A network port connects in the background; a device is open at once or not at all.
@@ -71,7 +164,10 @@ int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int
     Communication communication;
     communication.setCommPortPath(port);
     if (!waitUntilOpen(communication)) {
-        const QString reason = communication.lineFault();
+        QString reason = communication.lineFault();
+        // In the panel's words, without its "PORT": missing, busy, permission, not serial.
+        if (reason.isEmpty())
+            reason = communication.portStatus().text().section(u' ', 1);
         print(stderr, QStringLiteral("dosedeskctl: cannot open %1%2\n")
                           .arg(port, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
         return Control::PumpFailure;
@@ -83,6 +179,10 @@ int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int
         table.at(std::size_t(command->getCommandSpezifier())) = command.get();
     Control::DirectLink link(&communication, table);
     Control::PumpSession session(&link);
+    catchSignals();
+#ifdef Q_OS_UNIX
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+#endif
     return runAll(
         requests,
         [&](const QJsonObject& request) {
@@ -93,6 +193,17 @@ int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int
                                  result = r;
                                  loop.quit();
                              });
+#ifdef Q_OS_UNIX
+            QObject::connect(&signalNotifier, &QSocketNotifier::activated, &loop, [&] {
+                char byte = 0;
+                [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
+                if (const int signal = takeSignal()) {
+                    session.abort();
+                    result = interrupted(request, signal);
+                    loop.quit();
+                }
+            });
+#endif
             session.run(*Control::checkRequest(request).request);
             loop.exec();
             return result;
@@ -106,13 +217,14 @@ QJsonObject exchangeLine(QLocalSocket& socket, const QJsonObject& request)
     socket.flush();
     // Waits and doses take as long as the pump does; the panel ends them when it goes.
     while (!socket.canReadLine()) {
-        if (socket.state() != QLocalSocket::ConnectedState || !socket.waitForReadyRead(-1)) {
-            if (socket.canReadLine())
-                break;
+        if (const int signal = takeSignal())
+            return interrupted(request, signal);
+        if (socket.state() != QLocalSocket::ConnectedState)
             return {{QStringLiteral("ok"), false},
                     {QStringLiteral("error"), QStringLiteral("the panel closed the connection")},
                     {QStringLiteral("exit"), int(Control::PumpFailure)}};
-        }
+        // In short steps, so that Ctrl-C is seen while the pump runs.
+        socket.waitForReadyRead(SignalCheckMs);
     }
     return QJsonDocument::fromJson(socket.readLine()).object();
 }
@@ -132,8 +244,21 @@ int runThroughPanel(const std::vector<QJsonObject>& requests, std::optional<int>
                                  .arg(Control::ControlServer::socketFolder()));
         return Control::PumpFailure;
     }
+    catchSignals();
+    const QString server = socket.serverName();
     return runAll(
-        requests, [&](const QJsonObject& request) { return exchangeLine(socket, request); }, json);
+        requests,
+        [&](const QJsonObject& request) {
+            const QJsonObject result = exchangeLine(socket, request);
+            if (result.value(QStringLiteral("exit")).toInt() > Control::UsageError) {
+                // Leaving ends the verb the panel runs for this client; the stop goes anew.
+                socket.abort();
+                socket.connectToServer(server);
+                socket.waitForConnected(ConnectTimeoutMs);
+            }
+            return result;
+        },
+        json);
 }
 
 QString description()
@@ -141,16 +266,26 @@ QString description()
     return QStringLiteral(
                "Drives a Velor dosing pump from scripts: straight over a serial line (--port), or "
                "through a running DoseDesk panel, whose window then shows and logs every command.\n"
-               "Exit status: 0 success, 1 the pump refused or did not answer, 2 usage error "
-               "(nothing is sent).\n\n") +
+               "Exit status: 0 success, 1 the pump refused or did not answer or a dose fell short, "
+               "2 usage error (nothing is sent), 130/143 Ctrl-C/SIGTERM (a pump the script started "
+               "is stopped first).\n\n") +
            Control::verbHelp() +
            QStringLiteral("\nExample:\n  dosedeskctl --port /dev/ttyUSB0 set-flow 2.5 start wait "
                           "seconds 30 stop status\n");
 }
 
-int usageError(const QString& message)
+int usageError(const QString& message, bool json)
 {
     print(stderr, QStringLiteral("dosedeskctl: %1\n").arg(message));
+    // Every call prints one object with --json, as the socket answers a request it cannot read.
+    if (json)
+        print(stdout, QString::fromUtf8(QJsonDocument(QJsonObject{
+                                                          {QStringLiteral("ok"), false},
+                                                          {QStringLiteral("error"), message},
+                                                          {QStringLiteral("exit"),
+                                                           int(Control::UsageError)}})
+                                            .toJson(QJsonDocument::Compact)) +
+                          u'\n');
     return Control::UsageError;
 }
 
@@ -228,8 +363,12 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     const Options options;
     setUp(parser, options);
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    // An option error is told in JSON too when --json was given.
+    const bool json = parsed ? parser.isSet(options.json)
+                             : QCoreApplication::arguments().contains(QStringLiteral("--json"));
+    if (!parsed)
+        return usageError(parser.errorText(), json);
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version")))
         return answerQuestion(parser);
 
@@ -247,9 +386,8 @@ int main(int argc, char* argv[])
     if (error.isEmpty())
         error = optionProblem(parser, options, &address, &copy);
     if (!error.isEmpty())
-        return usageError(error);
+        return usageError(error, json);
 
-    const bool json = parser.isSet(options.json);
     if (parser.isSet(options.port))
         return runDirect(requests, parser.value(options.port), address, json);
     return runThroughPanel(requests, copy, json);

@@ -1,6 +1,7 @@
 #include "pumpsession.h"
 
 #include "operationitem.h"
+#include "runend.h"
 #include "valuelimits.h"
 
 #include <QJsonArray>
@@ -58,6 +59,20 @@ const Flag Flags[] = {
     {6, 7, false, "no_encoder_signal"},
 };
 constexpr int StatusWords[] = {1, 2, 3, 4, 6};
+// The words that tell how a run ended: inputs, master stop, errors.
+constexpr int RunEndWords[] = {2, 4, 6};
+constexpr int ErrorWord = 6;
+constexpr int HundredthsPerSecond = 100;
+
+// The names of the error flags set in the error word.
+QStringList errorNames(qint32 bits)
+{
+    QStringList names;
+    for (const Flag& flag : Flags)
+        if (flag.word == ErrorWord && ((bits >> flag.bit) & 1))
+            names.append(QLatin1String(flag.name));
+    return names;
+}
 
 qint32 parsed(GUI::ParseRule rule, const Reply& reply)
 {
@@ -123,7 +138,12 @@ void PumpSession::runVerb()
     else if (verb == QLatin1String("prime"))
         one(command(Table::prime));
     else if (verb == QLatin1String("wait"))
-        runWait([this] { succeed(lastValues); });
+        runWait([this] {
+            if (request.word == QLatin1String("finished"))
+                judgeEnd();
+            else
+                succeed(lastValues);
+        });
     else if (verb == QLatin1String("dose"))
         runDose();
     else if (verb == QLatin1String("get") || verb == QLatin1String("send"))
@@ -179,7 +199,8 @@ void PumpSession::runStatus()
 void PumpSession::runWait(std::function<void()> then)
 {
     auto delivered = [this](const Reply& reply) {
-        const double ml = fromThousandths(parsed(GUI::ParseRule::Integer, reply));
+        deliveredThousandths = parsed(GUI::ParseRule::Integer, reply);
+        const double ml = fromThousandths(deliveredThousandths);
         lastValues.insert(QStringLiteral("delivered_ml"), ml);
         return ml;
     };
@@ -211,9 +232,11 @@ void PumpSession::runWait(std::function<void()> then)
 
 void PumpSession::runDose()
 {
+    // Every setting that bounds the run: one cycle of the volume, no time limit.
     std::vector<Exchange> exchanges{command(Table::setDispenseModeVolume),
                                     command(Table::setDispenseVolumeNumber, 1),
-                                    command(Table::setVolume, request.parameter)};
+                                    command(Table::setVolume, request.parameter),
+                                    command(Table::setDispenseTime, 0)};
     if (request.flow)
         exchanges.push_back(
             command(Table::setFlowRate,
@@ -221,7 +244,40 @@ void PumpSession::runDose()
     exchanges.push_back(command(Table::start));
     exchangeAll(exchanges, [this](const Replies&) {
         request.word = QStringLiteral("finished");
-        runWait([this] { succeed(lastValues); });
+        runWait([this] { judgeEnd(); });
+    });
+}
+
+void PumpSession::judgeEnd()
+{
+    using GUI::ParseRule;
+    std::vector<Exchange> reads{command(Table::getRunMode), command(Table::getVolume),
+                                command(Table::getDispenseTime), command(Table::getTimeActual)};
+    for (int word : RunEndWords)
+        reads.push_back(command(Table::getPumpStatus, word));
+    exchangeAll(reads, [this](const Replies& r) {
+        GUI::RunEndFacts facts;
+        facts.mode = parsed(ParseRule::Integer, r[0]);
+        facts.targetVolume = parsed(ParseRule::Decimal, r[1]);
+        facts.timeLimit = parsed(ParseRule::DispenseTime, r[2]) * HundredthsPerSecond;
+        facts.elapsed = parsed(ParseRule::ElapsedTime, r[3]);
+        facts.delivered = deliveredThousandths;
+        facts.inputWord = parsed(ParseRule::StatusPage, r[4]);
+        facts.dispenseWord = parsed(ParseRule::StatusPage, r[5]);
+        facts.errorBits = parsed(ParseRule::StatusPage, r[6]);
+        const GUI::RunEnd end = GUI::judgeRunEnd(facts);
+        QString ended = GUI::runEndText(end);
+        if (end == GUI::RunEnd::PumpError)
+            ended += QStringLiteral(" (%1)").arg(errorNames(facts.errorBits).join(u' '));
+        QJsonObject values = lastValues;
+        values.insert(QStringLiteral("ended"), ended);
+        if (request.verb != QLatin1String("dose") || end == GUI::RunEnd::TargetReached)
+            return succeed(values);
+        fail(QStringLiteral("delivered %1 of %2 ml: %3")
+                 .arg(fromThousandths(facts.delivered), 0, 'f', 3)
+                 .arg(fromThousandths(request.parameter), 0, 'f', 3)
+                 .arg(ended),
+             PumpFailure, values);
     });
 }
 
@@ -297,12 +353,16 @@ void PumpSession::exchangeOne(const Exchange& exchange, std::function<void(const
     if (done)
         return;
     const quint64 mine = ++step;
+    awaited = mine;
     link->exchange(exchange, this, [this, mine, then](const Reply& reply) {
+        // Answered: the watchdog of this exchange has nothing more to watch.
+        if (awaited == mine)
+            awaited = 0;
         if (!done && step == mine)
             then(reply);
     });
     QTimer::singleShot(ExchangeWatchdogMs, this, [this, mine] {
-        if (!done && step == mine)
+        if (!done && awaited == mine)
             fail(QStringLiteral("the command was dropped before it was sent"));
     });
 }
@@ -317,23 +377,31 @@ void PumpSession::succeed(QJsonObject values)
     emit finished(values);
 }
 
-void PumpSession::fail(const QString& error, ExitStatus status)
+void PumpSession::fail(const QString& error, ExitStatus status, QJsonObject values)
 {
     if (done)
         return;
     done = true;
-    emit finished({{QStringLiteral("verb"), request.verb},
-                   {QStringLiteral("ok"), false},
-                   {QStringLiteral("error"), error},
-                   {QStringLiteral("exit"), int(status)}});
+    values.insert(QStringLiteral("verb"), request.verb);
+    values.insert(QStringLiteral("ok"), false);
+    values.insert(QStringLiteral("error"), error);
+    values.insert(QStringLiteral("exit"), int(status));
+    emit finished(values);
 }
 
 void PumpSession::failOn(const Reply& reply)
 {
-    if (reply.outcome == Reply::Outcome::Refused)
+    // A reading the pump refuses is one of a code it does not know.
+    if (reply.outcome == Reply::Outcome::Refused && request.verb == QLatin1String("get"))
+        fail(QStringLiteral("refused by the pump: it does not know the code \"%1\"")
+                 .arg(request.word));
+    else if (reply.outcome == Reply::Outcome::Refused)
         fail(QStringLiteral("refused by the pump (range)"));
-    else
+    else if (request.verb != QLatin1String("dose") && request.word != QLatin1String("finished"))
         fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()));
+    else
+        fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()),
+             PumpFailure, {{QStringLiteral("ended"), GUI::runEndText(GUI::RunEnd::LineLost)}});
 }
 
 } // namespace Control

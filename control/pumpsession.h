@@ -23,7 +23,8 @@ class PumpSession : public QObject
   public:
     // Between two readings while waiting for the pump.
     static constexpr int PollIntervalMs = 200;
-    // A queued command that has not run by then was dropped (the panel changed its port).
+    // A queued command that has not run by then was dropped (the panel changed its port). It
+    // watches that one exchange only, never a wait that follows its answer.
     static constexpr int ExchangeWatchdogMs = 15000;
 
     explicit PumpSession(PumpLink* link, QObject* parent = nullptr);
@@ -43,6 +44,9 @@ class PumpSession : public QObject
     void runStatus();
     void runWait(std::function<void()> then);
     void runDose();
+    // Once the motor stands: reads how the run ended and reports it; a dose that fell short
+    // fails.
+    void judgeEnd();
     void runSearch(int address);
 
     // Runs the exchanges in order; the first one the pump refuses or leaves unanswered ends the
@@ -55,14 +59,17 @@ class PumpSession : public QObject
     void exchangeOne(const Exchange& exchange, std::function<void(const Reply&)> then);
 
     void succeed(QJsonObject values = {});
-    void fail(const QString& error, ExitStatus status = PumpFailure);
+    void fail(const QString& error, ExitStatus status = PumpFailure, QJsonObject values = {});
     void failOn(const Reply& reply);
 
     PumpLink* link;
     Request request;
     QJsonObject lastValues;
+    qint32 deliveredThousandths = 0;
     QElapsedTimer clock;
     quint64 step = 0;
+    // The exchange sent and not answered yet (0: none); only it can be dropped unsent.
+    quint64 awaited = 0;
     int standingReads = 0;
     // While a search runs: the address to go back to.
     std::optional<int> searchHome;

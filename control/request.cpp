@@ -39,10 +39,12 @@ const Verb Verbs[] = {
     {"stop", Takes::Nothing, "", "stop the run", "stop"},
     {"prime", Takes::Nothing, "", "prime at full speed until stopped", "prime"},
     {"wait", Takes::WaitKind, "volume ML | finished | seconds S [--timeout S]",
-     "wait until so much was delivered, until the motor stands, or for a time",
+     "wait until so much was delivered, until the motor stands (and say how the run ended), or for "
+     "a time",
      "wait volume 1.5 --timeout 60"},
     {"dose", Takes::Dose, "ML [--flow ML_PER_MIN] [--timeout S]",
-     "dose once by volume (sets mode, one cycle, volume, rate), wait, print what was delivered",
+     "dose once by volume (sets mode, one cycle, volume, no time limit, rate), wait, print what was "
+     "delivered and how the run ended; fails when it fell short",
      "dose 1.0 --flow 60"},
     {"get", Takes::Word, "CODE", "read a value by its code (service)", "get TV"},
     {"send", Takes::Word, "RAW", "send a frame body as typed (service)", "send ?DV"},
@@ -324,7 +326,8 @@ QString describe(const QJsonObject& result)
     // Fixed order, so that a script can cut the lines it wants; each with its decimals.
     static const std::pair<const char*, int> keys[] = {
         {"mode", 0},    {"flow_ml_min", 3},  {"volume_ml", 3}, {"time_s", 0},  {"cycles", 0},
-        {"break_s", 0}, {"delivered_ml", 3}, {"elapsed_s", 2}, {"address", 0}, {"answer", 0}};
+        {"break_s", 0}, {"delivered_ml", 3}, {"elapsed_s", 2}, {"address", 0}, {"answer", 0},
+        {"ended", 0}};
     for (const auto& [key, decimals] : keys) {
         const QJsonValue value = result.value(QLatin1String(key));
         if (value.isUndefined())

@@ -2,6 +2,7 @@
 
 #include "commandtable.h"
 #include "operationitem.h"
+#include "runend.h"
 
 #include <QDateTime>
 
@@ -18,6 +19,8 @@ constexpr std::size_t RateReadings = 5;
 constexpr double ShortestRateSpanS = 0.9;
 constexpr double MillisecondsPerSecond = 1000.0;
 constexpr double SecondsPerMinute = 60.0;
+constexpr int HundredthsPerSecond = 100;
+constexpr int InputPage = 2;
 
 QString thousandths(const std::optional<qint32>& value)
 {
@@ -118,6 +121,30 @@ void RunRecorder::takeReading(const Answer& answer, bool fromPump)
     }
 }
 
+void RunRecorder::noteAcknowledged(const QByteArray& body)
+{
+    const QByteArray code = body.left(2);
+    bool ok = false;
+    const qint32 value = body.mid(2).toInt(&ok);
+    if (!ok)
+        return;
+    if (code == "KY" && value == 0)
+        stopRequested = true;
+    else if (code == "KY" && value == 3)
+        pauseRequested = true;
+    else if (code == "MS")
+        now.runMode = value;
+    else if (code == "RV")
+        now.flowRate = value;
+    else if (code == "DV")
+        now.targetVolume = value;
+    else if (code == "DT")
+        now.targetSeconds =
+            parseAnswer(ParseRule::DispenseTime, QString::fromLatin1(body.mid(2))).value;
+    else if (code == "DN")
+        now.cycles = value;
+}
+
 void RunRecorder::noteLineLost()
 {
     if (lineLost)
@@ -132,6 +159,10 @@ void RunRecorder::takeStatus(const QString& text)
     const int page = statusPageOf(text);
     const qint32 word = parseAnswer(ParseRule::StatusPage, text).value;
     const bool bit0 = (word & 1) != 0;
+    if (page == InputPage)
+        now.inputWord = word;
+    if (page == Status::DispensePage)
+        now.dispenseWord = word;
     if (page == Status::MotionPage) {
         now.statusWord = word;
         motionSeen(bit0);
@@ -153,7 +184,7 @@ void RunRecorder::motionSeen(bool moving)
         if (moving)
             break;
         if (stopRequested) {
-            endRun("stop");
+            endRun();
         } else if (pauseRequested) {
             state = State::Paused;
             write("pause");
@@ -170,7 +201,7 @@ void RunRecorder::motionSeen(bool moving)
         if (moving)
             state = State::Moving;
         else if (stopRequested)
-            endRun("stop");
+            endRun();
         break;
     case State::Paused:
         if (moving) {
@@ -178,7 +209,7 @@ void RunRecorder::motionSeen(bool moving)
             state = State::Moving;
             write("resume");
         } else if (stopRequested) {
-            endRun("stop");
+            endRun();
         }
         break;
     }
@@ -196,12 +227,12 @@ void RunRecorder::runFlagSeen(int page, bool inProgress)
         state = State::Paused;
         write("pause");
     } else if (state == State::Paused && !inProgressSinceHalt) {
-        endRun("stop");
+        endRun();
     } else if (!inProgressSinceHalt) {
         // The run is over; it ends with the volume read after the motor stopped.
         endSeen = true;
         if (volumeSinceHalt)
-            endRun("finished");
+            endRun();
     }
     flagsSeenSinceHalt = 0;
     inProgressSinceHalt = false;
@@ -240,7 +271,7 @@ void RunRecorder::volumeSeen()
         return;
     volumeSinceHalt = true;
     if (endSeen || targetReached())
-        endRun("finished");
+        endRun();
 }
 
 double RunRecorder::targetMillilitres() const
@@ -277,15 +308,25 @@ void RunRecorder::beginRun()
     write("start");
 }
 
-void RunRecorder::endRun(const char* event)
+void RunRecorder::endRun()
 {
-    write(event);
+    RunEndFacts facts;
+    facts.mode = now.runMode.value_or(0);
+    facts.delivered = now.delivered.value_or(0);
+    facts.targetVolume = now.targetVolume.value_or(0);
+    facts.elapsed = now.elapsed.value_or(0);
+    facts.timeLimit = now.targetSeconds.value_or(0) * HundredthsPerSecond;
+    facts.inputWord = now.inputWord;
+    facts.dispenseWord = now.dispenseWord;
+    facts.errorBits = now.errorWord.value_or(0);
+    facts.stopAsked = stopRequested;
+    write(runEndText(judgeRunEnd(facts)));
     state = State::Idle;
     stopRequested = false;
     pauseRequested = false;
 }
 
-void RunRecorder::write(const char* event)
+void RunRecorder::write(const QString& event)
 {
     if (failed)
         return;
@@ -296,11 +337,11 @@ void RunRecorder::write(const char* event)
     }
 }
 
-QStringList RunRecorder::row(const char* event, const QDateTime& time) const
+QStringList RunRecorder::row(const QString& event, const QDateTime& time) const
 {
     return {
         time.toString(Qt::ISODateWithMs), QString::number(pumpAddress), now.model,
-        QString::fromLatin1(event),       modeName(now.runMode),        thousandths(now.flowRate),
+        event,                            modeName(now.runMode),        thousandths(now.flowRate),
         thousandths(now.targetVolume),    whole(now.targetSeconds),     thousandths(now.delivered),
         hundredths(now.elapsed),          whole(now.statusWord),        whole(now.errorWord)};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "command.h"
+#include "runend.h"
 #include "runrecordfile.h"
 
 #include <QDateTime>
@@ -43,6 +44,9 @@ public:
     // The user asked for a stop or a pause: tells them from the end of a dispense.
     void noteStopRequest() { stopRequested = true; }
     void notePauseRequest() { pauseRequested = true; }
+    // A frame body the pump acknowledged, whoever sent it (a click, a script, typed text): the
+    // settings it set hold from now on, a run key counts as asked for.
+    void noteAcknowledged(const QByteArray& body);
     // The line is gone or the pump silent; it counts as back at the pump's next answer.
     void noteLineLost();
 
@@ -64,6 +68,8 @@ private:
     {
         std::optional<qint32> runMode, flowRate, targetVolume, targetSeconds, delivered, elapsed,
             cycles, statusWord, errorWord;
+        qint32 inputWord = 0;
+        qint32 dispenseWord = MasterStopClearBit; // master stop off until read
         QString model;
     };
 
@@ -75,9 +81,10 @@ private:
     bool targetReached() const;
     double targetMillilitres() const;
     void beginRun();
-    void endRun(const char* event);
-    void write(const char* event);
-    QStringList row(const char* event, const QDateTime& time) const;
+    // Ends the run with a row that says how it ended.
+    void endRun();
+    void write(const QString& event);
+    QStringList row(const QString& event, const QDateTime& time) const;
 
     RunRecordFile file;
     Readings now;

@@ -148,20 +148,12 @@ float floatAt(const QString& text, int position, int length)
     return QStringView(text).mid(position, length).toFloat();
 }
 
+constexpr int SecondsPerMinute = 60;
+constexpr int SecondsPerHour = 3600;
+
 int roundHalfAway(float value)
 {
     return int(std::lround(value));
-}
-
-// Brings a negative remainder of a time unit back into its range; what it borrows from the next
-// larger unit, -1 or 0.
-float borrowed(float& remainder)
-{
-    if (remainder < 0.0f) {
-        remainder += 60.0f;
-        return -1.0f;
-    }
-    return 0.0f;
 }
 
 // Four significant digits from 0.1 up (12.5 -> "12.50", 100 -> "100.0"). Zero, negative and
@@ -262,11 +254,9 @@ void DisplayUpdate::showActivity(const Activity& activity)
 {
     showVerdicts(activity);
     // The pump's address alone, the answer to the connection check, proves that the pump at this
-    // address is there.
-    if (activity.named > 0) {
+    // address is there. A note on the user's typing stays until the next action or verdict.
+    if (activity.named > 0)
         showConnected();
-        setTextIfChanged(ui.labelUserAction, QString());
-    }
     superviseConnection(activity);
 }
 
@@ -342,7 +332,7 @@ void DisplayUpdate::noteAnswering()
         // connected is left to an acknowledge or an address-only answer.
         if (ui.labelConnectionState->text().startsWith(Constants::PumpDisconnectedText))
             ui.labelConnectionState->clear();
-        parts.window->setFocus(Qt::ActiveWindowFocusReason);
+        // The focus stays where the user put it: a field being typed into would commit.
         connectionLost = false;
         // Drop the cyclic commands that piled up while the pump was silent and ask for the
         // pump's address once more: when only readings follow, its address-only answer is what
@@ -514,15 +504,16 @@ void DisplayUpdate::showTimeInMotion()
     showRunTimeText(elapsed.mid(0, 2), elapsed.mid(2, 2), twoDigits(roundHalfAway(seconds)));
 }
 
-// Remaining time, borrowing from the next larger unit.
+// Remaining time, rounded to whole seconds as a whole: 59.6 s left shows as 00:01:00.
 void DisplayUpdate::showRemainingTime(const QString& elapsed, int hours, int minutes, int seconds)
 {
-    const float hundredths = floatAt(elapsed, 6, 2);
-    float second = std::round(float(seconds) - floatAt(elapsed, 4, 2)) - hundredths / 100.0f;
-    float minute = std::round(float(minutes) - floatAt(elapsed, 2, 2)) + borrowed(second);
-    const float hour = std::round(float(hours) - floatAt(elapsed, 0, 2)) + borrowed(minute);
-    showRunTimeText(twoDigits(roundHalfAway(hour)), twoDigits(roundHalfAway(minute)),
-                    twoDigits(roundHalfAway(second)));
+    const float done = floatAt(elapsed, 0, 2) * SecondsPerHour +
+                       floatAt(elapsed, 2, 2) * SecondsPerMinute + floatAt(elapsed, 4, 2) +
+                       floatAt(elapsed, 6, 2) / 100.0f;
+    const int target = hours * SecondsPerHour + minutes * SecondsPerMinute + seconds;
+    const int left = std::max(0, roundHalfAway(float(target) - done));
+    showRunTimeText(twoDigits(left / SecondsPerHour), twoDigits(left / SecondsPerMinute % SecondsPerMinute),
+                    twoDigits(left % SecondsPerMinute));
 }
 
 void DisplayUpdate::showRunTimeText(const QString& hours, const QString& minutes,
@@ -564,8 +555,7 @@ void DisplayUpdate::showDigitalInput(QComboBox* combo, int value, std::initializ
     if (combo->hasFocus())
         return;
     const int index = comboIndexFor(value, codes);
-    if (isStartStopEntry(index))
-        exclusive = true;
+    exclusive = isStartStopEntry(index);
     setIndexIfChanged(combo, index);
 }
 

@@ -272,6 +272,12 @@ void mainForm::setupPumpSearch()
     search = new PumpSearch(commandStack, commands, this);
     connect(search, &PumpSearch::found, this, &mainForm::showFoundPump);
     connect(search, &PumpSearch::notFound, this, &mainForm::showNoPump);
+    connect(search, &PumpSearch::interrupted, this, [this] {
+        ui.labelLocatedAddressIndicator->setText(communication->isOpen()
+                                                     ? QStringLiteral("search interrupted")
+                                                     : QStringLiteral("search interrupted: line lost"));
+        endSearch();
+    });
     connect(ui.buttonSearchPump, &QPushButton::clicked, this, &mainForm::launchCmdSearchPump);
 }
 

@@ -274,10 +274,12 @@ void mainForm::launchInputFunction(BusinessLogic::CommandSpezifier spezifier, in
     chosen.item.setValue(function);
     if (!chosen.exclusive || !other.exclusive)
         return;
-    // The other input gives up its start/stop function on the screen; the pump is not told.
-    other.combo->setCurrentIndex(0);
-    other.item.setValue(0);
-    other.exclusive = false;
+    // Whether the other input gave up its start/stop function is the pump's to say: it is read
+    // back at once, and its list shows that answer, not a guess.
+    const auto reading = spezifier == Table::setDigitalIn1.spezifier
+                             ? Table::getDigitalIn2.spezifier
+                             : Table::getDigitalIn1.spezifier;
+    commandStack->addCommand(command(reading), 0, false, Origin::Polled);
 }
 
 // The settings combos report user choices only (activated), so every choice is sent, also a

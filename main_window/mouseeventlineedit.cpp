@@ -24,6 +24,15 @@ int fourthDigitExponent(double v)
     return int(std::floor(std::log10(std::max(v, 0.0) + 0.0000001))) - 3;
 }
 
+// The number a decimal field shows, with a decimal comma or point.
+std::optional<double> shownNumber(QString text)
+{
+    text.replace(u',', u'.');
+    bool ok = false;
+    const double number = text.trimmed().toDouble(&ok);
+    return ok && std::isfinite(number) ? std::optional<double>(number) : std::nullopt;
+}
+
 } // namespace
 
 const QString MouseEventLineEdit::infiniteText = QStringLiteral("INF");
@@ -121,10 +130,10 @@ double MouseEventLineEdit::clamped(double v) const
 
 void MouseEventLineEdit::stepDecimal(bool up)
 {
-    bool ok = false;
-    double v = text().toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        v = 0.0;
+    // From what the field shows; from the pump's value it showed before the typing when the
+    // text is no number.
+    const double v =
+        shownNumber(text()).value_or(shownNumber(committedText.value_or(QString())).value_or(0.0));
 
     exponent = fourthDigitExponent(v);
     const double unit = std::pow(10.0, exponent);

@@ -18,6 +18,11 @@ void PumpSearch::start(int currentAddress, int addressCount)
     if (!answers)
         answers = connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
                           &PumpSearch::take);
+    if (!dropped)
+        dropped = connect(commandStack, &BusinessLogic::CommandStack::cleared, this, [this] {
+            end();
+            emit interrupted();
+        });
     // The probes are one command of the user's: each unanswered one is no verdict of its own.
     for (int address = 0; address < SearchedAddresses; ++address) {
         queue(Table::setCommAddress.spezifier, address);
@@ -56,5 +61,7 @@ void PumpSearch::end()
 {
     checksLeft = 0;
     disconnect(answers);
+    disconnect(dropped);
     answers = {};
+    dropped = {};
 }

@@ -34,6 +34,9 @@ public:
 signals:
     void found(int address);
     void notFound();
+    // The queue was dropped before the search ended (the line went away): the probes left are
+    // gone, and the search is over.
+    void interrupted();
 
 private:
     void queue(BusinessLogic::CommandSpezifier spezifier, qint32 parameter);
@@ -42,6 +45,7 @@ private:
     BusinessLogic::CommandStack* commandStack;
     std::vector<BusinessLogic::Command*>* commands;
     QMetaObject::Connection answers;
+    QMetaObject::Connection dropped;
     // Checks still to be answered; 0 while no search runs.
     int checksLeft = 0;
     // Addresses the window can select: a pump naming another is no pump found.

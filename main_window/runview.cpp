@@ -1,6 +1,7 @@
 #include "runview.h"
 
 #include "communication.h"
+#include "framing.h"
 #include "helpfiles.h"
 #include "loggingcommandstack.h"
 #include "styles.h"
@@ -239,6 +240,10 @@ void RunPanel::connectWindow(BusinessLogic::CommandStack* commandStack,
             answeredSinceTick = answeredSinceTick || fromPump;
             runRecorder.setPumpAddress(ui.comboCommAddress->currentIndex());
             runRecorder.takeReading(answer, fromPump);
+            // Whoever sent it: a click, a script, a typed frame.
+            if (communication->ackReceived)
+                runRecorder.noteAcknowledged(
+                    Protocol::Framing::commandBody(communication->lastSentFrame));
         },
         Qt::DirectConnection);
     connect(communication, &Communication::lineLost, this, [this] { runRecorder.noteLineLost(); });

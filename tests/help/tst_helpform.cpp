@@ -65,6 +65,19 @@ void TestHelpForm::formControlsCarryTheirPages()
             QCOMPARE(control->property(HelpFiles::pageProperty).toString(), entry.page);
         }
     }
+    // A label names the list right of it: one carrying another page sends the user astray.
+    for (const QGridLayout* grid : form->findChildren<QGridLayout*>()) {
+        for (int i = 0; i < grid->count(); ++i) {
+            const auto* label = qobject_cast<const QLabel*>(grid->itemAt(i)->widget());
+            int row = 0, column = 0, rows = 0, columns = 0;
+            grid->getItemPosition(i, &row, &column, &rows, &columns);
+            const QLayoutItem* right = grid->itemAtPosition(row, column + columns);
+            const auto* list = right ? qobject_cast<const QComboBox*>(right->widget()) : nullptr;
+            if (label && list)
+                QCOMPARE(label->property(HelpFiles::pageProperty),
+                         list->property(HelpFiles::pageProperty));
+        }
+    }
 }
 
 void TestHelpForm::whatsThisOnFormControls_data()

@@ -52,6 +52,9 @@ private:
             else if (linkFlags.at(1) == '1')
                 verdict = Verdict::Refused;
             rig->stack.noteExchange(linkFlags.at(2) != '1', verdict, linkFlags.at(3) == '1');
+            // "+": another command of the user's went unanswered in the same tick.
+            if (linkFlags.endsWith('+'))
+                rig->stack.noteExchange(false, Verdict::NotAnswered);
         }
         rig->window->triggerUpdateValues();
     }
@@ -104,6 +107,8 @@ void DisplayUpdateTest::fadesAfterAcceptance_data()
     QTest::addColumn<QString>("colour");
     QTest::newRow("ACK") << QByteArray("1000") << "COMMAND ACCEPTED" << "0,149,216";
     QTest::newRow("NAK") << QByteArray("0100") << "COMMAND NOT ACCEPTED (RANGE)" << "255,0,0";
+    QTest::newRow("NAK beside no answer")
+        << QByteArray("0100+") << "COMMAND NOT ACCEPTED (RANGE)" << "255,0,0";
 }
 
 void DisplayUpdateTest::fadesAfterAcceptance()
@@ -133,6 +138,11 @@ void DisplayUpdateTest::fadesAfterAcceptance()
     tick();
     QCOMPARE(ui().labelTransmissionState->styleSheet(), style(0));
     QCOMPARE(ui().labelTransmissionState->text(), text);
+    // A note on a typed value outlives the polling, the pump's address-only answers included.
+    ui().labelUserAction->setText(QStringLiteral("INVALID VALUE"));
+    setLinkState("0001");
+    tick();
+    QCOMPARE(ui().labelUserAction->text(), QStringLiteral("INVALID VALUE"));
 }
 
 void DisplayUpdateTest::disconnectsAfterTenSilentTicks_data()
@@ -186,8 +196,14 @@ void DisplayUpdateTest::disconnectsAfterTenSilentTicks()
     rig->stack.addCommand(rig->table.at(Table::getVolume.spezifier), 0, false);
     rig->stack.addCommand(rig->table.at(Table::getFlowRate.spezifier), 0, false);
     QCOMPARE(rig->stack.queuedCount(), 4);
+    // ... and leaves the focus in a field being typed into.
+    rig->window->show();
+    QVERIFY(QTest::qWaitForWindowActive(rig->window.get()));
+    ui().lineEditCycles->setFocus();
+    QVERIFY(QTest::qWaitFor([this] { return ui().lineEditCycles->hasFocus(); }));
     setLinkState("0000");
     tick();
+    QVERIFY(ui().lineEditCycles->hasFocus());
     QVERIFY(!rig->window->isConnectionLost());
     QCOMPARE(ui().labelConnectionState->text(), QString());
     QVERIFY(rig->stack.queuedCount() <= 2);
@@ -248,6 +264,8 @@ void DisplayUpdateTest::timeShowsRemainingOrElapsed_data()
                                          << QStringList{"00", "01", "00"};
     QTest::newRow("borrow over two units") << QByteArray("010000") << QByteArray("00003000")
                                            << QStringList{"00", "59", "30"};
+    QTest::newRow("59.6 s carry into the minutes") << QByteArray("000100") << QByteArray("00000040")
+                                                   << QStringList{"00", "01", "00"};
 }
 
 void DisplayUpdateTest::timeShowsRemainingOrElapsed()

@@ -143,6 +143,12 @@ void TestMainForm::commandsReachThePump_data()
         {"00RA0", "00RA3", "00RA1", "00RA2", "00RA9"});
     row("digital input 1 edge start/stop", [](WindowRig& r) { choose(r.ui().comboDigIn1, 2); },
         {"00L106"});
+    row("input 2 takes start/stop from input 1: input 1 read back",
+        [](WindowRig& r) {
+            choose(r.ui().comboDigIn1, 2);
+            choose(r.ui().comboDigIn2, 1);
+        },
+        {"00L106", "00L201", "00?L1"});
     row("digital input 2 entries",
         [](WindowRig& r) {
             for (int index : {3, 4, 5, 0})

@@ -90,11 +90,13 @@ void ReplugTest::comesBack_data()
     QTest::addColumn<bool>("running");
     QTest::addColumn<int>("queued"); // user commands waiting when the line goes
     QTest::addColumn<int>("plugChanges"); // 0: pulled and put back once by the test
-    QTest::newRow("idle") << false << false << 0 << 0;
-    QTest::newRow("polling") << true << false << 0 << 0;
-    QTest::newRow("pump running") << true << true << 0 << 0;
-    QTest::newRow("commands queued") << true << false << 6 << 0;
-    QTest::newRow("flapping, ten times in 5 s") << true << false << 0 << 20;
+    QTest::addColumn<bool>("falseCheckByte"); // the test option ticked before the loss
+    QTest::newRow("idle") << false << false << 0 << 0 << false;
+    QTest::newRow("idle, false check bytes ticked") << false << false << 0 << 0 << true;
+    QTest::newRow("polling") << true << false << 0 << 0 << false;
+    QTest::newRow("pump running") << true << true << 0 << 0 << false;
+    QTest::newRow("commands queued") << true << false << 6 << 0 << false;
+    QTest::newRow("flapping, ten times in 5 s") << true << false << 0 << 20 << false;
 }
 
 void ReplugTest::comesBack()
@@ -103,6 +105,7 @@ void ReplugTest::comesBack()
     QFETCH(bool, running);
     QFETCH(int, queued);
     QFETCH(int, plugChanges);
+    QFETCH(bool, falseCheckByte);
     QTemporaryDir folder;
     Simulator::PtyPump::Options options;
     options.linkPath = folder.filePath(QStringLiteral("pump-link"));
@@ -123,6 +126,8 @@ void ReplugTest::comesBack()
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui().stackedButtonStartPause->currentWidget(),
                                   rig.ui().pagePause, GiveUpMs);
     }
+    rig.ui().checkboIncorrectLRC->setChecked(falseCheckByte);
+    QTRY_COMPARE_WITH_TIMEOUT(link.invalidLrc, falseCheckByte, GiveUpMs);
     const auto cycles = BusinessLogic::CommandTable::setDispenseVolumeNumber.spezifier;
     for (int i = 0; i < queued; ++i)
         rig.stack.addCommand(rig.table.at(cycles), 101 + i, true);
@@ -150,6 +155,8 @@ void ReplugTest::comesBack()
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > lastReplugMs && pump.isPlugged(), GiveUpMs);
     }
     QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), GiveUpMs);
+    // The line came back with the test options its boxes show.
+    QCOMPARE(link.invalidLrc, rig.ui().checkboIncorrectLRC->isChecked());
     const qint64 reopenedMs = clock.elapsed() - lastReplugMs;
     QTRY_VERIFY_WITH_TIMEOUT(received(pump, "00?SI"), GiveUpMs);
     qint64 truthfulMs = -1;

@@ -14,7 +14,10 @@ namespace {
 constexpr qint64 TargetVolume = 3000;
 constexpr qint64 FlowRate = 30000;
 constexpr int EventColumn = 3;
+constexpr int ModeColumn = 4;
 constexpr int DeliveredColumn = 8;
+// How the run is brought to its end.
+enum class Ending { Target, ScriptStop, MasterStop };
 
 // Every row of every file in the folder, oldest file first, headers left out.
 QList<QStringList> recordedRows(const QString& folder)
@@ -68,14 +71,21 @@ void RunRecordTest::dispenseRun_data()
 {
     QTest::addColumn<bool>("unplug");
     QTest::addColumn<int>("folderGone");     // 0 never, 1 before the run, 2 while it runs
+    QTest::addColumn<Ending>("ending");
     QTest::addColumn<QStringList>("events"); // without the samples
 
-    QTest::newRow("dispense by volume") << false << 0 << QStringList{"start", "finished"};
+    QTest::newRow("dispense by volume")
+        << false << 0 << Ending::Target << QStringList{"start", "target reached"};
     QTest::newRow("unplugged in the middle")
-        << true << 0 << QStringList{"start", "line lost", "line back", "finished"};
+        << true << 0 << Ending::Target
+        << QStringList{"start", "line lost", "line back", "target reached"};
+    QTest::newRow("stopped by a script") << false << 0 << Ending::ScriptStop
+                                         << QStringList{"start", "stopped from the panel or a script"};
+    QTest::newRow("master stop") << false << 0 << Ending::MasterStop
+                                 << QStringList{"start", "stopped at the pump: master stop"};
     // A file stands where the folder belongs: nothing can be written there, even as root.
-    QTest::newRow("folder cannot be written") << false << 1 << QStringList();
-    QTest::newRow("folder removed while running") << false << 2 << QStringList();
+    QTest::newRow("folder cannot be written") << false << 1 << Ending::Target << QStringList();
+    QTest::newRow("folder removed while running") << false << 2 << Ending::Target << QStringList();
 }
 
 void RunRecordTest::dispenseRun()
@@ -83,6 +93,7 @@ void RunRecordTest::dispenseRun()
     QFETCH(bool, unplug);
     QFETCH(int, folderGone);
     const bool folderBlocked = folderGone != 0;
+    QFETCH(Ending, ending);
     QFETCH(QStringList, events);
 
     WindowRig::Options options;
@@ -97,14 +108,24 @@ void RunRecordTest::dispenseRun()
         QFile blocker(folder);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
     }
-    rig.pump.setValue("MS", 1);
-    rig.pump.setValue("DV", TargetVolume);
-    rig.pump.setValue("RV", FlowRate);
+    // The pump holds other settings until the run's come, as a script sends them.
+    rig.pump.setValue("MS", 0);
+    rig.pump.setValue("RV", FlowRate / 4);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.window->isConnectionLost(), 10000);
     QSignalSpy samples(&recorder, &GUI::RunRecorder::sampleTaken);
     QSignalSpy failures(&recorder, &GUI::RunRecorder::recordFailed);
 
     rig.window->show();
+    using Origin = BusinessLogic::CommandStack::Origin;
+    namespace Table = BusinessLogic::CommandTable;
+    auto send = [&rig](const BusinessLogic::CommandTraits& traits, qint64 value) {
+        rig.stack.addCommand(rig.table.at(std::size_t(traits.spezifier)), qint32(value), true,
+                             Origin::User);
+    };
+    send(Table::setDispenseModeVolume, 0);
+    send(Table::setVolume, TargetVolume);
+    send(Table::setFlowRate, FlowRate);
+    QVERIFY(rig.waitForBody("00RV" + QByteArray::number(FlowRate).rightJustified(8, '0')));
     QTest::mouseClick(rig.ui().buttonStart, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.isRunOpen(), 5000);
     const QString screenshotDir = qEnvironmentVariable("DOSEDESK_SCREENSHOT_DIR");
@@ -122,6 +143,11 @@ void RunRecordTest::dispenseRun()
         rig.window->grab().save(screenshotDir + QStringLiteral("/run-tab.png"));
         rig.ui().frameActual->grab().save(screenshotDir + QStringLiteral("/run-progress.png"));
     }
+    if (ending != Ending::Target)
+        QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 2, 5000);
+    if (ending == Ending::ScriptStop)
+        send(Table::stop, 0);
+    rig.pump.setMasterStop(ending == Ending::MasterStop);
     if (folderGone == 2) {
         QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 2, 5000);
         QVERIFY(QDir(folder).removeRecursively());
@@ -138,8 +164,9 @@ void RunRecordTest::dispenseRun()
         rig.communication.setCommPortPath(rig.pump.devicePath());
     }
     QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRunOpen(), 20000);
+    rig.pump.setMasterStop(false);
     // The pump dosed its target whatever became of the record.
-    QCOMPARE(rig.pump.value("TV").value_or(-1), TargetVolume);
+    QCOMPARE(rig.pump.value("TV").value_or(-1) == TargetVolume, ending == Ending::Target);
 
     const QList<QStringList> rows = recordedRows(folder);
     if (folderBlocked) {
@@ -159,6 +186,8 @@ void RunRecordTest::dispenseRun()
     int sampleRows = 0;
     for (const QStringList& row : rows) {
         QCOMPARE(row.size(), GUI::RunRecorder::Columns.size());
+        // From the first row on: the settings the run was started with.
+        QCOMPARE(row.mid(ModeColumn, 3), (QStringList{"volume", "30.000", "3.000"}));
         if (row.at(EventColumn) != QLatin1String("sample"))
             continue;
         ++sampleRows;
@@ -167,8 +196,9 @@ void RunRecordTest::dispenseRun()
         QVERIFY2(isNumber && delivered >= previous, qPrintable(row.join(u',')));
         previous = delivered;
     }
-    QVERIFY(sampleRows >= 4);
-    QCOMPARE(rows.last().at(DeliveredColumn), QStringLiteral("3.000"));
+    QVERIFY(sampleRows >= (ending == Ending::Target ? 4 : 2));
+    if (ending == Ending::Target)
+        QCOMPARE(rows.last().at(DeliveredColumn), QStringLiteral("3.000"));
     QCOMPARE(rig.window->runPanel().chart().pointCount(), samples.count());
 }
 

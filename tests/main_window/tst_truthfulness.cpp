@@ -88,6 +88,7 @@ private slots:
     void runCommandsOvertakeQueuedReadings_data();
     void runCommandsOvertakeQueuedReadings();
     void unnumberableCopyStopsAndSaysWhy();
+    void searchFindingNobodyRestoresItself_data();
     void searchFindingNobodyRestoresItself();
 };
 
@@ -124,6 +125,13 @@ void TestTruthfulness::userCommands_data()
             wheelStep(r.ui().lineEditCycles);
         },
         {"00DN00001"}, Accepted);
+    row("a wheel notch steps from a typed decimal comma",
+        [](WindowRig& r) {
+            QTest::mouseClick(r.ui().lineEditVolume, Qt::LeftButton);
+            r.ui().lineEditVolume->setText("12,5");
+            wheelStep(r.ui().lineEditVolume);
+        },
+        {"00RV00012510"}, Accepted);
     row("refused value", [](WindowRig& r) { typeInto(r.ui().lineEditVolume, "55.5"); },
         {"00RV00055500"}, Refused, "RV");
     row("unanswered value", [](WindowRig& r) { typeInto(r.ui().lineEditVolume, "55.5"); },
@@ -295,16 +303,34 @@ void TestTruthfulness::unnumberableCopyStopsAndSaysWhy()
     QVERIFY2(program.readAllStandardError().contains(folder), "the message names the folder");
 }
 
+void TestTruthfulness::searchFindingNobodyRestoresItself_data()
+{
+    QTest::addColumn<bool>("lineLost");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("nobody answers") << false << "NONE";
+    QTest::newRow("line lost half-way") << true << "search interrupted: line lost";
+}
+
 void TestTruthfulness::searchFindingNobodyRestoresItself()
 {
+    QFETCH(bool, lineLost);
+    QFETCH(QString, shown);
     WindowRig rig(polled());
     QVERIFY(waitFor([&] { return !rig.window->isConnectionLost(); }));
     rig.pump.modifyFaults([](Simulator::Faults& f) { f.ignoredCode = "?SI"; });
     rig.ui().labelLocatedAddressIndicator->setText("7"); // what an earlier search found
     rig.ui().buttonSearchPump->click();
+    if (lineLost) {
+        QVERIFY(rig.waitForBody("03SP1"));
+        QVERIFY(rig.pump.unplug());
+    }
     // 99 addresses, each with two unanswered frames of 120 ms.
-    QVERIFY(waitFor([&] { return rig.ui().labelLocatedAddressIndicator->text() == "NONE"; },
+    QVERIFY(waitFor([&] { return rig.ui().labelLocatedAddressIndicator->text() == shown; },
                     60000));
+    if (lineLost) {
+        QVERIFY(rig.pump.replug());
+        rig.communication.setCommPortPath(rig.pump.devicePath());
+    }
     QVERIFY(rig.window->timer().isActive());
     rig.pump.clearLog();
     QVERIFY(rig.waitForBody("00?TV")); // polling on the previous address
@@ -312,7 +338,7 @@ void TestTruthfulness::searchFindingNobodyRestoresItself()
     rig.pump.setFaults(Simulator::Faults());
     rig.ui().buttonTestComm->click();
     QVERIFY(settle(rig));
-    QCOMPARE(rig.ui().labelLocatedAddressIndicator->text(), QString("NONE"));
+    QCOMPARE(rig.ui().labelLocatedAddressIndicator->text(), shown);
 }
 
 QTEST_MAIN(TestTruthfulness)
