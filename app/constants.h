@@ -31,6 +31,8 @@ inline const QString PumpDisconnectedText = QStringLiteral("PUMP DISCONNECTED ")
 inline const QString CommandAcceptedText = QStringLiteral("COMMAND ACCEPTED");
 inline const QString CommandRefusedText = QStringLiteral("COMMAND NOT ACCEPTED (RANGE)");
 inline const QString CommandNotAnsweredText = QStringLiteral("COMMAND NOT ANSWERED");
+// Shown for the pump's identity until the pump has told it.
+inline const QString ReadingText = QStringLiteral("reading…");
 
 inline QString pumpDisconnectedText(const QString& portState)
 {

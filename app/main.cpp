@@ -11,6 +11,9 @@
 #include "simulatorprocess.h"
 #include "styles.h"
 #include "windowcaptioneventfilter.h"
+#ifdef Q_OS_UNIX
+#include "terminationwatch.h"
+#endif
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,6 +35,32 @@ QStringList commandLine(int argc, char* argv[])
     return arguments;
 }
 
+// Without a display Qt would abort with advice that does not help. A picture needs none: it
+// is drawn offscreen. Anything else says what is missing; an empty text means go ahead.
+QString chooseDisplay(int argc, char* argv[], const ProgramOptions& options)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0)
+            return {};
+    }
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
+        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        return {};
+    if (!options.screenshotPath.isEmpty()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return {};
+    }
+    return QStringLiteral("dosedesk: no display to show the window on (neither DISPLAY nor "
+                          "WAYLAND_DISPLAY is set)\n");
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    Q_UNUSED(options);
+    return {};
+#endif
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -49,6 +78,11 @@ int main(int argc, char* argv[])
     if (early.showVersion) {
         print(stdout, QStringLiteral("dosedesk %1\n").arg(Constants::ProgramVersion));
         return 0;
+    }
+
+    if (const QString missing = chooseDisplay(argc, argv, early); !missing.isEmpty()) {
+        print(stderr, missing);
+        return 1;
     }
 
     Styles::initResources();
@@ -96,6 +130,12 @@ int main(int argc, char* argv[])
         print(stderr, QStringLiteral("dosedesk: no control socket for scripts: %1\n")
                           .arg(controlServer.errorString()));
 
+#ifdef Q_OS_UNIX
+    // Declared after everything the loop runs on: they are torn down in the usual order.
+    TerminationWatch termination;
+#endif
+    if (!options.startTab.isEmpty() && !window->openTab(options.startTab))
+        print(stderr, QStringLiteral("dosedesk: no tab \"%1\"\n").arg(options.startTab));
     window->startCommunication();
     window->restartDisplayTimer();
     if (!options.screenshotPath.isEmpty())

@@ -29,6 +29,8 @@ ProgramOptions ProgramOptions::parse(const QStringList& arguments)
             options.simulate = true;
         } else if (argument == QLatin1String("--screenshot")) {
             takeValue(&options.screenshotPath);
+        } else if (argument == QLatin1String("--tab")) {
+            takeValue(&options.startTab);
         } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             options.showHelp = true;
         } else if (argument == QLatin1String("--version")) {
@@ -49,12 +51,16 @@ QString ProgramOptions::helpText()
         "Usage: dosedesk [options]\n"
         "Control panel for Velor laboratory dosing pumps.\n"
         "\n"
-        "  --port PATH        add a serial device (e.g. /dev/ttyUSB0, /dev/serial/by-id/...)\n"
-        "                     to the port list; the first one given is chosen at start\n"
-        "                     or a pump behind a network serial server: tcp://HOST:PORT\n"
-        "                     (raw) or rfc2217://HOST:PORT (telnet with COM port control)\n"
+        "  --port PATH        add a port to the port list; the first one given is chosen\n"
+        "                     at start. PATH is a serial device (e.g. /dev/ttyUSB0,\n"
+        "                     /dev/serial/by-id/...) or a pump behind a network serial\n"
+        "                     server: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT\n"
+        "                     (telnet with COM port control)\n"
         "  --simulate         start the simulated pump on a fresh pseudo-terminal and use it\n"
-        "  --screenshot FILE  once the pump answers, save a picture of the window and exit\n"
+        "  --screenshot FILE  once the pump answers, save a picture of the window and exit;\n"
+        "                     needs no display\n"
+        "  --tab NAME         open the settings at the tab NAME (Settings, I/O, Cycle,\n"
+        "                     Status, Run, Communication or Help) at start\n"
         "  --version          print the version and exit\n"
         "  --help             print this text and exit\n");
 }

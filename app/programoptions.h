@@ -10,6 +10,7 @@ struct ProgramOptions
     QStringList portPaths;      // --port PATH, in order; the first becomes the chosen port
     bool simulate = false;      // --simulate: start the simulated pump on a fresh pseudo-terminal
     QString screenshotPath;     // --screenshot PATH: save the connected window there and exit
+    QString startTab;           // --tab NAME: the settings open at this tab at start
     bool showHelp = false;
     bool showVersion = false;
     QStringList ignored;        // arguments not understood; the program starts anyway

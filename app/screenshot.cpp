@@ -16,7 +16,7 @@ namespace {
 
 constexpr int ScreenshotLimitMs = 15000;
 // Once the pump answers, the values polled on every tick need a moment to reach the window; the
-// pump's identity comes with the slow rotation, some seconds later.
+// pump's identity is read right after the connection check.
 constexpr int ScreenshotSettleMs = 1500;
 constexpr int ScreenshotIdentityWaitMs = 10000;
 constexpr int ScreenshotPollMs = 100;
@@ -39,8 +39,7 @@ void takeScreenshotWhenConnected(mainForm& window, const QString& path)
         if (connected && *connectedAt < 0)
             *connectedAt = since->elapsed();
         const qint64 connectedFor = *connectedAt < 0 ? -1 : since->elapsed() - *connectedAt;
-        const bool identified =
-            window.form().labelVersionHW->text() != QLatin1String("UNKNOWN");
+        const bool identified = window.form().labelVersionHW->text() != Constants::ReadingText;
         const bool settled = connectedFor >= ScreenshotSettleMs
             && (identified || connectedFor >= ScreenshotIdentityWaitMs);
         const bool tooLate = since->elapsed() >= ScreenshotLimitMs;

@@ -172,6 +172,7 @@ void CommandStack::ExecuteCommand()
     sendTime = currentTime();
     current->execute();
     answerTime = currentTime();
+    currentReachedLine = !link || (link->isOpen() && link->exchangeCount != exchangesBefore);
 
     {
         QMutexLocker locker(&lock);

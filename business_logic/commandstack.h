@@ -90,6 +90,9 @@ protected:
     std::string lastAnswerText;
     Command* current = nullptr;
     qint32 currentParameter = 0;
+    // Whether the command that ran put a frame on an open line; false for a command that only
+    // sets an option of the link, and for one that met a closed line: nothing was written.
+    bool currentReachedLine = true;
     CommandSpezifier lastSpezifier = BaseCommandSpezifier;
     QByteArray lastAnswer;
 

@@ -97,6 +97,9 @@ void LoggingCommandStack::report(std::string& text, qint32& offset,
 
 void LoggingCommandStack::logCommand(Platform::SystemTime* time)
 {
+    // Nothing went on a closed line: the panes list only what was written and heard.
+    if (!currentReachedLine)
+        return;
     const Communication* link = current ? current->link() : nullptr;
     report(lastCommandText, commandOffset, *time, CommandGap,
            current ? current->getSentFrame() : QByteArray(),
@@ -106,6 +109,8 @@ void LoggingCommandStack::logCommand(Platform::SystemTime* time)
 
 void LoggingCommandStack::logAnswer(Platform::SystemTime* time)
 {
+    if (!currentReachedLine)
+        return;
     const Communication* link = current ? current->link() : nullptr;
     report(lastAnswerText, answerOffset, *time, AnswerGap,
            current ? current->getRawAnswer() : QByteArray(),

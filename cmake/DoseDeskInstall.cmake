@@ -5,8 +5,9 @@
 #
 # dosedesk_add_manpage(<target> SUMMARY <text> [NO_VERSION_OPTION])
 #   Writes <target>.1.gz at build time with help2man from the program's own --help (and
-#   --version, or the project version for a program without that option), and installs it
-#   into share/man/man1. Without help2man the page is left out with a warning.
+#   --version, or the project version for a program without that option) and the sections of
+#   packaging/man/<target>.h2m (EXIT STATUS, FILES, SEE ALSO), and installs it into
+#   share/man/man1. Without help2man the page is left out with a warning.
 
 include(GNUInstallDirs)
 
@@ -28,14 +29,15 @@ function(dosedesk_add_manpage target)
     else()
         set(version_argument --version-option=--version)
     endif()
+    set(sections ${PROJECT_SOURCE_DIR}/packaging/man/${target}.h2m)
     # -n: gzip leaves out the time stamp, so the same sources give the same package.
     add_custom_command(OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
         COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
                 SOURCE_DATE_EPOCH=${DOSEDESK_RELEASE_EPOCH} ${DOSEDESK_HELP2MAN} --no-info --section=1 --name=${ARG_SUMMARY}
-                ${version_argument} --output=${page} $<TARGET_FILE:${target}>
+                ${version_argument} --include=${sections} --output=${page} $<TARGET_FILE:${target}>
         COMMAND ${DOSEDESK_GZIP} -9nf ${page}
-        DEPENDS ${target}
+        DEPENDS ${target} ${sections}
         COMMENT "Writing the manual page ${target}.1"
         VERBATIM)
     add_custom_target(${target}_manpage ALL DEPENDS ${page}.gz)

@@ -92,7 +92,7 @@ QString PortStatus::text() const
 {
     switch (why) {
     case Reason::Open:
-        return QStringLiteral("PORT opend");
+        return QStringLiteral("PORT open");
     case Reason::NotChosen:
     case Reason::Connecting:
         return QStringLiteral("PORT unavailable");

@@ -29,7 +29,7 @@ public:
     Reason reason() const { return why; }
     // Looking for the port again can help: it is gone, held or refused, not something else.
     bool mayPass() const;
-    // "PORT opend", "PORT missing", "PORT busy: used by another program", ...
+    // "PORT open", "PORT missing", "PORT busy: used by another program", ...
     QString text() const;
 
 private:

@@ -5,12 +5,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocalSocket>
 #include <QStandardPaths>
 
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace Control {
 
@@ -43,8 +48,26 @@ ControlServer::~ControlServer()
 
 QString ControlServer::socketPath(int copyNumber)
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
-        .filePath(QStringLiteral("dosedesk-panel-%1").arg(copyNumber));
+    return QDir(socketFolder()).filePath(QStringLiteral("dosedesk-panel-%1").arg(copyNumber));
+}
+
+QString ControlServer::socketFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        return runtime;
+#ifdef Q_OS_UNIX
+    // Named by number: $USER is often unset where the runtime folder is missing too.
+    const QString folder =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("dosedesk-%1").arg(::getuid()));
+    QDir().mkpath(folder);
+    // A folder someone else made there is not trusted with the socket.
+    if (QFileInfo(folder).ownerId() == ::getuid()
+        && QFile::setPermissions(folder,
+                                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return folder;
+#endif
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
 }
 
 bool ControlServer::listen(const QString& path)

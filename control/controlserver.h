@@ -42,6 +42,9 @@ class ControlServer : public QObject
 
     // Where copy N of the panel listens: in the user's runtime folder.
     static QString socketPath(int copyNumber);
+    // The user's runtime folder ($XDG_RUNTIME_DIR); where a session has none (cron, ssh, su),
+    // the user's own folder dosedesk-UID in the temporary folder, made for the user alone.
+    static QString socketFolder();
     // Listens at the path, replacing a socket a copy that ended left behind; false with
     // errorString() when that fails.
     bool listen(const QString& path);

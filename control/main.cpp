@@ -239,8 +239,9 @@ int runThroughPanel(const std::vector<QJsonObject>& requests, std::optional<int>
     }
     if (socket.state() != QLocalSocket::ConnectedState) {
         print(stderr, copy ? QStringLiteral("dosedeskctl: panel %1 is not running\n").arg(*copy)
-                           : QStringLiteral("dosedeskctl: no running panel found; give --port PATH "
-                                            "to use a serial line directly\n"));
+                           : QStringLiteral("dosedeskctl: no running panel found in %1; give "
+                                            "--port PATH to use a serial line directly\n")
+                                 .arg(Control::ControlServer::socketFolder()));
         return Control::PumpFailure;
     }
     catchSignals();

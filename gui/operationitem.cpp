@@ -103,6 +103,7 @@ void OperationItem::setAnswer(Answer answer)
     ParsedAnswer parsed = parseAnswer(rule, QString::fromUtf8(answer.data));
     value = parsed.value;
     text = std::move(parsed.text);
+    known = true;
 }
 
 BusinessLogic::CommandSpezifier OperationItem::getCommandSpezifier()
@@ -113,6 +114,7 @@ BusinessLogic::CommandSpezifier OperationItem::getCommandSpezifier()
 void OperationItem::setValue(int v)
 {
     value = v;
+    known = true;
     if (rule == ParseRule::CheckResult)
         text = QString::number(v);
 }

@@ -64,6 +64,11 @@ public:
 
     qint32 getValue() const { return value; }
     QString getText() const { return text; }
+    // Whether the value came from the pump (or the user sent it), rather than being the
+    // stand-in the item starts with.
+    bool isKnown() const { return known; }
+    // Back to the stand-in: the pump behind the line may be another one now.
+    void forget() { known = false; }
     // Shows a value the user has just sent; only the check result rewrites the text as well.
     void setValue(int v);
 
@@ -72,6 +77,7 @@ protected:
 
     qint32 value = 0;
     QString text;
+    bool known = false;
 
 private:
     const ParseRule rule = ParseRule::Integer;

@@ -4,6 +4,7 @@
 #include "helphost.h"
 
 #include <QShortcut>
+#include <QWhatsThis>
 #include <QWidget>
 
 namespace {
@@ -108,6 +109,10 @@ HelpContent::HelpContent(HelpHost* window)
     shortcut = new QShortcut(QKeySequence::HelpContents, host);
     shortcut->setContext(Qt::ApplicationShortcut);
     connect(shortcut, &QShortcut::activated, this, [window] { window->activateHelp(); });
+    // Shift+F1 asks what a control is, as the title bar's "?" button does.
+    whatsThisShortcut = new QShortcut(QKeySequence::WhatsThis, host);
+    whatsThisShortcut->setContext(Qt::ApplicationShortcut);
+    connect(whatsThisShortcut, &QShortcut::activated, this, [] { QWhatsThis::enterWhatsThisMode(); });
 
     for (const PageControls& entry : pages()) {
         for (const QString& name : entry.controls) {
@@ -122,6 +127,7 @@ HelpContent::~HelpContent()
 {
     // The key belongs to this object's job; without it the window must not keep a dead binding.
     delete shortcut;
+    delete whatsThisShortcut;
 }
 
 QStringList HelpContent::missingControls(const QObject* window)

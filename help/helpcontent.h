@@ -32,4 +32,5 @@ public:
 
 private:
     QPointer<QShortcut> shortcut;
+    QPointer<QShortcut> whatsThisShortcut;
 };

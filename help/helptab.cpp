@@ -1,6 +1,7 @@
 #include "helptab.h"
 
 #include "helpbrowser.h"
+#include "helpfiles.h"
 
 #include <QBoxLayout>
 #include <QFileInfo>
@@ -46,13 +47,20 @@ HelpTab HelpTab::build(QWidget* tab, const QString& collectionPath, QObject* eng
         tab->layout()->addWidget(parts.helpBrowser);
     }
 
-    QObject::connect(parts.helpContentWidget, &QHelpContentWidget::linkActivated, parts.helpBrowser,
-                     &HelpBrowser::setSource);
-    // The contents are read in the background; once there, show the chapters under the start
-    // page rather than one closed entry.
     QHelpContentWidget* tree = parts.helpContentWidget;
+    QObject::connect(tree, &QHelpContentWidget::linkActivated, parts.helpBrowser,
+                     &HelpBrowser::setSource);
+    // One click opens an entry, as on a web page; the tree alone would want two.
+    QObject::connect(tree, &QHelpContentWidget::clicked, tree,
+                     [tree](const QModelIndex& index) { emit tree->activated(index); });
+    // The contents are read in the background; once there, show the chapters under the start
+    // page rather than one closed entry, and the start page rather than an empty one.
     QObject::connect(parts.helpEngine->contentModel(), &QHelpContentModel::contentsCreated, tree,
-                     [tree] { tree->expandToDepth(0); });
+                     [parts] {
+                         parts.helpContentWidget->expandToDepth(0);
+                         if (parts.helpBrowser->source().isEmpty())
+                             parts.showPage(HelpFiles::startPage());
+                     });
     return parts;
 }
 

@@ -3,6 +3,7 @@
 #include "communication.h"
 #include "constants.h"
 #include "operationitems.h"
+#include "portstatus.h"
 #include "ui_mainscreen.h"
 #include "valuelimits.h"
 
@@ -213,6 +214,7 @@ void DisplayUpdate::tick()
 {
     showTitle();
     showActivity(parts.commandStack->takeActivity());
+    showClosedPort();
     showTarget();
     showVolumeActual();
     showRunMode();
@@ -354,16 +356,33 @@ void DisplayUpdate::showConnected()
     setTextIfChanged(ui.labelConnectionState, Constants::PumpConnectedText);
 }
 
-// Target volume or flow rate.
+// A port that did not open says why at once: there is no answer to wait for. A network port
+// connecting in the background says so itself.
+void DisplayUpdate::showClosedPort()
+{
+    const PortStatus& status = parts.communication->portStatus();
+    if (!connectionLost || parts.communication->isOpen()
+        || status.reason() == PortStatus::Reason::Connecting)
+        return;
+    setStyleIfChanged(ui.labelConnectionState, DisconnectedStyle);
+    setTextIfChanged(ui.labelConnectionState, Constants::pumpDisconnectedText(status.text()));
+}
+
+// Target volume or flow rate; empty until the pump has reported it.
 void DisplayUpdate::showTarget()
 {
     if (ui.lineEditVolume->hasFocus())
         return;
-    float target = 1.0f;
+    const GUI::OperationItem* shown = nullptr;
     if (choices.dispenseMode == 1)
-        target = float(items.volumeTarget.getValue()) / 1000.0f;
+        shown = &items.volumeTarget;
     else if (choices.dispenseMode == 0)
-        target = float(items.flowrate.getValue()) / 1000.0f;
+        shown = &items.flowrate;
+    if (shown && !shown->isKnown()) {
+        setTextIfChanged(ui.lineEditVolume, QString());
+        return;
+    }
+    const float target = shown ? float(shown->getValue()) / 1000.0f : 1.0f;
     setTextIfChanged(ui.lineEditVolume, targetText(target));
 }
 
@@ -541,8 +560,15 @@ void DisplayUpdate::showDigitalInput(QComboBox* combo, int value, std::initializ
     setIndexIfChanged(combo, index);
 }
 
+// Nothing made up while the pump has not told who it is.
 void DisplayUpdate::showModelAndFirmware()
 {
+    if (!items.modelVersion.isKnown()) {
+        for (QLabel* label : {ui.labelVersionFW, ui.labelPumpModel, ui.labelVersionHW})
+            setTextIfChanged(label, Constants::ReadingText);
+        pumpType = 0;
+        return;
+    }
     const QString version = items.modelVersion.getText();
     setTextIfChanged(ui.labelVersionFW, QStringLiteral("V")
                                             + QString::number(numberAt(version, 5, 2))

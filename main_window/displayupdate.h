@@ -72,6 +72,7 @@ private:
     void countSilentTick();
     void noteAnswering();
     void showConnected();
+    void showClosedPort();
 
     void showTarget();
     void showVolumeActual();

@@ -94,6 +94,7 @@ mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
     selectStoredAddress();
     setupButtons();
     connectRefreshCycle();
+    readIdentityAfterCheck();
     connectMessagesPanel();
     setupPumpSearch();
     setupModeMenu();
@@ -145,6 +146,13 @@ void mainForm::setupSettings()
 
 void mainForm::setupDisplay()
 {
+    // A long reason wraps inside the window rather than widening it for good; room for two lines
+    // is kept from the start, so that the window keeps its size and layout when it does.
+    QLabel* state = ui.labelConnectionState;
+    state->setWordWrap(true);
+    state->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    state->setFixedHeight(2 * state->fontMetrics().lineSpacing());
+    state->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     display = std::make_unique<DisplayUpdate>(
         DisplayUpdate::Parts{this, &ui, &items, &choices, commandStack, communication, settings,
                              instanceKey + u'/' + Constants::PortSettingsKey,
@@ -234,6 +242,23 @@ void mainForm::connectRefreshCycle()
     connect(ui.buttonStressTest, &QPushButton::clicked, this,
             &mainForm::launchCmdToggleStressTest);
     connect(ui.checkboNoDataUpdate, &QCheckBox::stateChanged, this, &mainForm::setDataUpdate);
+}
+
+// The pump's identity is known as soon as the connection check finds the pump,
+// not with the slow rotation seconds later. A line that is lost may come back to another pump.
+void mainForm::readIdentityAfterCheck()
+{
+    connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
+            [this](const Answer& answer) {
+                if (!answer.fromPump || search->isRunning())
+                    return;
+                if (answer.spezifier == Table::getModelVersion.spezifier)
+                    items.modelVersion.setAnswer(answer);
+                if (answer.spezifier == Table::executeCommCheck.spezifier
+                    && !items.modelVersion.isKnown())
+                    queue(Table::getModelVersion.spezifier, 0, Origin::Polled);
+            });
+    connect(communication, &Communication::lineLost, this, [this] { items.modelVersion.forget(); });
 }
 
 void mainForm::connectMessagesPanel()
@@ -424,6 +449,24 @@ void mainForm::activateHelp()
         toggleAdvancedScreen();
     ui.TabsExtendedSettings->setCurrentWidget(ui.tabHelp);
     showHelpPage(HelpFiles::startPage());
+}
+
+bool mainForm::openTab(const QString& title)
+{
+    QTabWidget* tabs = ui.TabsExtendedSettings;
+    for (int i = 0; i < tabs->count(); ++i) {
+        if (tabs->tabText(i).compare(title, Qt::CaseInsensitive) != 0)
+            continue;
+        if (tabs->widget(i) == ui.tabHelp) {
+            activateHelp();
+            return true;
+        }
+        if (!advancedShown)
+            toggleAdvancedScreen();
+        tabs->setCurrentIndex(i);
+        return true;
+    }
+    return false;
 }
 
 void mainForm::showMainWindow()

@@ -24,6 +24,7 @@
 
 class QAction;
 class QApplication;
+class QMessageBox;
 class QHelpContentWidget;
 class QHelpEngine;
 class QSettings;
@@ -82,9 +83,17 @@ public:
     // The run record, its chart and progress bar.
     RunPanel& runPanel() { return *run; }
 
+protected:
+    // Escape does not close the window: the panel is no question to be dismissed.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Closing while the pump works for the window asks first what becomes of the pump.
+    void closeEvent(QCloseEvent* event) override;
+
 public slots:
     void showMainWindow();
     void toggleAdvancedScreen();
+    // Opens the settings at the tab of this title (any case); false when there is none.
+    bool openTab(const QString& title);
     void activateHelp() override;
     void triggerUpdateValues();
     // The messages panel's, under the names the window has always offered.
@@ -166,6 +175,7 @@ private:
     void selectStoredAddress();
     void setupButtons();
     void connectRefreshCycle();
+    void readIdentityAfterCheck();
     void connectMessagesPanel();
     void setupPumpSearch();
     void setupModeMenu();
@@ -196,6 +206,13 @@ private:
     // Reopens the chosen port by itself when its device comes back, and records the gap.
     void watchLine(CommDialogue* portList);
     void showPumpOnAnswer(QMetaObject::Connection& answerWait);
+    // What closing would leave behind unattended: a run of the pump, a protocol between its
+    // cycles, or the search; empty when nothing.
+    QString workAtClose() const;
+    void askBeforeClosing(const QString& work);
+    void closeAnswered(int role);
+    // Sends Stop and closes once it has gone on the line (or the queue was dropped).
+    void stopThenClose();
     // A time-stamped line about the link itself in both panes of the messages panel.
     void noteLineEvent(const QString& event, Qt::GlobalColor colour);
 
@@ -255,7 +272,16 @@ private:
     HelpBrowser* helpBrowser = nullptr;
     RunPanel* run = nullptr;
     PumpSearch* search = nullptr;
+    QMessageBox* closeQuestion = nullptr;
+    bool closeAgreed = false;
 
     // Shown in labelUserAction when a typed value is not a number; nothing is sent then.
     static const QString InvalidValueText;
+
+public:
+    // The question on closing: what still runs, and the answers besides Cancel.
+    static const QString PumpRunningText;
+    static const QString SearchRunningText;
+    static const QString StopItText;
+    static const QString LeaveItRunningText;
 };

@@ -29,6 +29,7 @@ public:
     void start(int currentAddress, int addressCount);
     // One answer of the line; only the answers to the checks count.
     void take(const Answer& answer);
+    bool isRunning() const { return checksLeft > 0; }
 
 signals:
     void found(int address);

@@ -151,7 +151,12 @@ private slots:
     void clearWhileReportingKeepsLaterEntries()
     {
         // The window may clear and re-queue from a slot of the log signals while the entry that
-        // is being reported is still at the head; the re-queued entry must survive.
+        // is being reported is still at the head; the re-queued entry must survive. Only frames
+        // that went on an open line are reported.
+        PtyPeer peer;
+        QVERIFY(peer.isValid());
+        link.setCommPortPath(peer.devicePath());
+        QVERIFY(link.isOpen());
         ProbeStack<LoggingCommandStack> stack;
         bool requeued = false;
         connect(&stack, &CommandStack::sendLastCommand, this, [&] {

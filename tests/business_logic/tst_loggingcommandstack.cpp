@@ -172,7 +172,13 @@ private slots:
         // time differs from it.
         qputenv("TZ", "IST-5:30");
         tzset();
+        // Only what went on the line is logged: the line is open.
+        PtyPeer peer;
+        QVERIFY(peer.isValid());
+        peer.answerWith(QByteArray("\x06"));
         Communication link;
+        link.setCommPortPath(peer.devicePath());
+        QVERIFY(link.isOpen());
         ProbeCommand command(&link, 4, "KY1", ProbeCommand::Writing);
         ProbeStack<LoggingCommandStack> stack;
         Report report;

@@ -217,7 +217,7 @@ void TestNetworkPort::faultyPeer_data()
     QTest::newRow("port out of range")
         << "tcp://127.0.0.1:70000" << Peer::Nobody << "port number must be 1 to 65535";
     QTest::newRow("silent, raw")
-        << raw << Peer::Silent << "(PORT opend): connected, nothing received yet";
+        << raw << Peer::Silent << "(PORT open): connected, nothing received yet";
     QTest::newRow("silent, telnet") << telnet << Peer::Silent << "server does not take part";
     QTest::newRow("closes mid-frame") << raw << Peer::ClosesMidFrame << "closed by the server";
     QTest::newRow("telnet garbage") << telnet << Peer::TelnetGarbage << "does not take part";

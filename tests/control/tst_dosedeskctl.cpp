@@ -6,6 +6,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -36,6 +37,7 @@ class TestDosedeskctl : public QObject
     void hostileLines_data();
     void hostileLines();
     void crowdAndDeserter();
+    void withoutRuntimeFolder();
 
   private:
     QByteArrayList bodies(Simulator::PtyPump& pump) const;
@@ -367,6 +369,32 @@ void TestDosedeskctl::crowdAndDeserter()
     QTest::qWait(3 * Control::PumpSession::PollIntervalMs);
     QCOMPARE(rig->bodiesUntilMarker(), QList<QByteArray>());
     QCOMPARE(crowd.front()->state(), QLocalSocket::ConnectedState);
+}
+
+// Sessions without a runtime folder (cron, ssh, su): panel and tool still meet, and the tool
+// says nothing about the missing folder.
+void TestDosedeskctl::withoutRuntimeFolder()
+{
+    QTemporaryDir temporary;
+    const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray temporaryBefore = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+        qputenv("TMPDIR", temporaryBefore);
+    });
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", temporary.path().toLocal8Bit());
+    Control::ControlServer panel(&rig->stack, &rig->table, &rig->communication);
+    QVERIFY2(panel.listen(Control::ControlServer::socketPath(instanceNumber())),
+             qPrintable(panel.errorString()));
+
+    QProcess program;
+    program.start(QStringLiteral(DOSEDESKCTL),
+                  {QStringLiteral("--panel"), QString::number(instanceNumber()), QStringLiteral("mode"),
+                   QStringLiteral("flow")});
+    QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
+    QCOMPARE(program.readAllStandardError(), QByteArray());
+    QCOMPARE(program.exitCode(), 0);
 }
 
 QTEST_MAIN(TestDosedeskctl)

@@ -5,9 +5,12 @@
 #include "windowrig.h"
 
 #include <QAccessible>
+#include <QHelpContentWidget>
 #include <QHelpEngineCore>
 #include <QRegularExpression>
+#include <QTextBrowser>
 #include <QTextDocumentFragment>
+#include <QWhatsThis>
 
 namespace {
 
@@ -63,6 +66,7 @@ class TestAccessibility : public QObject
 
 private slots:
     void everyControlIsNamedAndDescribed();
+    void helpOpensOnItsStartPageAndAtOneClick();
 };
 
 void TestAccessibility::everyControlIsNamedAndDescribed()
@@ -99,6 +103,34 @@ void TestAccessibility::everyControlIsNamedAndDescribed()
     }
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
     QVERIFY2(misdescribed.isEmpty(), qPrintable(misdescribed.join(QLatin1Char('\n'))));
+}
+
+// A new user's first steps in the help: the tab shows the start page, one click on an entry of
+// the contents opens it, and Shift+F1 asks what a control is.
+void TestAccessibility::helpOpensOnItsStartPageAndAtOneClick()
+{
+    WindowRig rig(WindowRig::withoutPump());
+    HelpContent pages(rig.window.get());
+    rig.window->show();
+    QApplication::setActiveWindow(rig.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+    QTest::mouseClick(rig.ui().buttonAdvanced, Qt::LeftButton);
+    rig.ui().TabsExtendedSettings->setCurrentWidget(rig.ui().tabHelp);
+    auto* browser = rig.window->findChild<QTextBrowser*>(QStringLiteral("helpBrowser"));
+    auto* tree = rig.window->findChild<QHelpContentWidget*>(QStringLiteral("helpContentWidget"));
+    QVERIFY(browser && tree);
+    QTRY_COMPARE(browser->source(), HelpFiles::startPage());
+
+    const QUrl page = HelpFiles::pageUrl(QStringLiteral("help.html"));
+    const QModelIndex entry = tree->indexOf(page);
+    QVERIFY(entry.isValid());
+    tree->scrollTo(entry);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(entry).center());
+    QTRY_COMPARE(browser->source(), page);
+
+    QTest::keyClick(rig.ui().buttonStart, Qt::Key_F1, Qt::ShiftModifier);
+    QVERIFY(QWhatsThis::inWhatsThisMode());
+    QWhatsThis::leaveWhatsThisMode();
 }
 
 QTEST_MAIN(TestAccessibility)

@@ -148,7 +148,7 @@ void DisplayUpdateTest::fadesAfterAcceptance()
 void DisplayUpdateTest::disconnectsAfterTenSilentTicks_data()
 {
     QTest::addColumn<QString>("portText");
-    QTest::newRow("port open") << "(PORT opend)";
+    QTest::newRow("port open") << "(PORT open)";
     QTest::newRow("no port") << "(PORT unavailable)";
 }
 

@@ -1,7 +1,10 @@
+#include "runview.h"
 #include "windowrig.h"
 
 #include <QMenu>
+#include <QMessageBox>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -60,6 +63,8 @@ private slots:
     void returnInAFieldPressesNoButton();
     void storedAddressOutsideTheBusSelectsZero_data();
     void storedAddressOutsideTheBusSelectsZero();
+    void closingAsksWhileThePumpRuns_data();
+    void closingAsksWhileThePumpRuns();
 };
 
 void TestMainForm::commandsReachThePump_data()
@@ -303,6 +308,64 @@ void TestMainForm::storedAddressOutsideTheBusSelectsZero()
     options.storedSettings = {{Constants::AddressSettingsKey, stored}};
     WindowRig rig(options);
     QTEST(rig.ui().comboCommAddress->currentIndex(), "shown");
+}
+
+void TestMainForm::closingAsksWhileThePumpRuns_data()
+{
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("escape");  // else the window manager's close
+    QTest::addColumn<QString>("answer"); // the button of the question; none when none is asked
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<bool>("stopSent");
+    QTest::newRow("Escape, idle") << false << true << QString() << false << false;
+    QTest::newRow("Escape, running") << true << true << QString() << false << false;
+    QTest::newRow("close, idle") << false << false << QString() << true << false;
+    QTest::newRow("close, running: Cancel") << true << false << "Cancel" << false << false;
+    QTest::newRow("close, running: stop") << true << false << mainForm::StopItText << true << true;
+    QTest::newRow("close, running: leave")
+        << true << false << mainForm::LeaveItRunningText << true << false;
+}
+
+void TestMainForm::closingAsksWhileThePumpRuns()
+{
+    QFETCH(bool, running);
+    QFETCH(bool, escape);
+    QFETCH(QString, answer);
+    QFETCH(bool, closed);
+    QFETCH(bool, stopSent);
+    WindowRig::Options options;
+    options.polling = running;
+    WindowRig rig(options);
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    if (running) {
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->isConnectionLost(), 10000);
+        QTest::mouseClick(rig.ui().buttonStart, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.window->runPanel().recorder().isRunOpen(), 10000);
+    }
+    if (escape) {
+        rig.ui().lineEditVolume->setFocus();
+        QTest::keyClick(rig.ui().lineEditVolume, Qt::Key_Escape);
+    } else {
+        rig.window->close();
+    }
+    auto* question = rig.window->findChild<QMessageBox*>();
+    QCOMPARE(question != nullptr, !answer.isEmpty());
+    if (question) {
+        QTRY_VERIFY(question->isVisible());
+        const QList<QAbstractButton*> buttons = question->buttons();
+        const auto chosen = std::find_if(buttons.cbegin(), buttons.cend(), [&](auto* button) {
+            return button->text().remove(u'&') == answer;
+        });
+        QVERIFY(chosen != buttons.cend());
+        QTest::mouseClick(*chosen, Qt::LeftButton);
+    }
+    // Looked at once when the window stays: it shows itself a moment after it is built.
+    if (closed)
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.window->isVisible(), 10000);
+    else
+        QVERIFY(rig.window->isVisible());
+    QCOMPARE(rig.bodiesUntilMarker().contains("00KY0"), stopSent);
 }
 
 QTEST_MAIN(TestMainForm)

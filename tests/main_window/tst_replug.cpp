@@ -229,9 +229,18 @@ void ReplugTest::cannotOpen()
     options.extraPorts = {path};
     WindowRig rig(options);
     QTRY_VERIFY(rig.communication.noAnswer); // the start's check went nowhere
-    for (int tick = 0; tick < 10; ++tick)
-        rig.window->triggerUpdateValues();
+    // Said at the first redraw, with nothing logged as sent and no value the pump never gave;
+    // a long reason wraps rather than widening the window.
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    const int width = rig.window->width();
+    rig.window->triggerUpdateValues();
     QCOMPARE(rig.ui().labelConnectionState->text(), "PUMP DISCONNECTED (" + reason + ')');
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QVERIFY(rig.window->layout()->minimumSize().width() <= width);
+    QCOMPARE(rig.ui().textEditTxData->toPlainText(), QString());
+    QCOMPARE(rig.ui().lineEditVolume->text(), QString());
+    QCOMPARE(rig.ui().labelVersionFW->text(), Constants::ReadingText);
     QVERIFY(rig.ui().buttonStart->isEnabled());
 
     // What may pass by itself is looked after: once the rights are back or the other program

@@ -134,6 +134,10 @@ void RunRecordTest::dispenseRun()
         // Pictures for the documentation, half way through the run.
         QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 7, 5000);
         rig.ui().buttonAdvanced->click();
+        rig.ui().TabsExtendedSettings->setCurrentWidget(rig.ui().TabStatus);
+        rig.window->triggerUpdateValues();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        rig.window->grab().save(screenshotDir + QStringLiteral("/state-running.png"));
         rig.ui().TabsExtendedSettings->setCurrentIndex(4);
         rig.window->triggerUpdateValues();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -153,6 +157,10 @@ void RunRecordTest::dispenseRun()
         QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 2, 5000);
         QVERIFY(rig.pump.unplug());
         QTRY_VERIFY_WITH_TIMEOUT(eventsOf(recordedRows(folder)).contains("line lost"), 5000);
+        if (!screenshotDir.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.showsConnected() && !rig.connectionText().isEmpty(), 10000);
+            rig.window->grab().save(screenshotDir + QStringLiteral("/state-disconnected.png"));
+        }
         QVERIFY(rig.pump.replug());
         rig.communication.setCommPortPath(rig.pump.devicePath());
     }

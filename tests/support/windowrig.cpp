@@ -81,8 +81,9 @@ WindowRig::WindowRig(const Options& options) : pump(pumpOptions(options, folder)
     window->startCommunication();
     if (options.realLine)
         window->restartDisplayTimer();
-    // The communication check of the start goes to address 0; what follows is the test's.
-    else if (pump.isRunning() && waitForBody("00?SI"))
+    // The communication check of the start goes to address 0, and a pump there is asked who it
+    // is at once; what follows is the test's.
+    else if (pump.isRunning() && waitForBody(options.pumpAddress == 0 ? "00?SV" : "00?SI"))
         pump.clearLog();
 }
 
