@@ -82,6 +82,13 @@ void TestMainForm::commandsReachThePump_data()
         {"00RS2", "00RS3", "00RS3"});
 
     row("start", [](WindowRig& r) { r.ui().buttonStart->click(); }, {"00KY1"});
+    row("pause, prime, stop",
+        [](WindowRig& r) {
+            r.ui().buttonPause->click();
+            r.ui().buttonPrime->click();
+            r.ui().buttonStop->click();
+        },
+        {"00KY3", "00KY2", "00KY0"});
 
     row("flow rate 12.345", [](WindowRig& r) { type(r.ui().lineEditVolume, "12.345"); },
         {"00RV00012345"});
@@ -110,6 +117,8 @@ void TestMainForm::commandsReachThePump_data()
 
     row("dispense time 01:02:03", [](WindowRig& r) { dispenseTime(r, "01", "02", "03"); },
         {"00DT01020300"});
+    row("dispense time 99:59:59", [](WindowRig& r) { dispenseTime(r, "99", "59", "59"); },
+        {"00DT99595900"});
     row("break time 2 min 5 s",
         [](WindowRig& r) {
             r.ui().lineEditBreakTimeMin->setText("2");
@@ -117,6 +126,8 @@ void TestMainForm::commandsReachThePump_data()
         },
         {"00DB00125"});
     row("cycles 7", [](WindowRig& r) { type(r.ui().lineEditCycles, "7"); }, {"00DN00007"});
+    row("cycles at the smallest 32-bit number",
+        [](WindowRig& r) { type(r.ui().lineEditCycles, "-2147483648"); }, {"00DN-2147483648"});
     row("cycles with decimals sends nothing", [](WindowRig& r) { type(r.ui().lineEditCycles, "7.5"); },
         {}, invalid);
 
@@ -138,6 +149,15 @@ void TestMainForm::commandsReachThePump_data()
         {"00RA0", "00RA3", "00RA1", "00RA2", "00RA9"});
     row("digital input 1 edge start/stop", [](WindowRig& r) { choose(r.ui().comboDigIn1, 2); },
         {"00L106"});
+    // Start/stop is held by one input only: input 2 gives it up when input 1 takes it, and
+    // choosing what input 2 shows then sends no start/stop function.
+    row("start/stop moves from input 2 to input 1",
+        [](WindowRig& r) {
+            choose(r.ui().comboDigIn2, 1);
+            choose(r.ui().comboDigIn1, 2);
+            choose(r.ui().comboDigIn2, r.ui().comboDigIn2->currentIndex());
+        },
+        {"00L201", "00L106", "00L200"});
     row("digital input 2 entries",
         [](WindowRig& r) {
             for (int index : {3, 4, 5, 0})
@@ -182,8 +202,9 @@ void TestMainForm::commandsReachThePump_data()
         [](WindowRig& r) {
             pickMode(r, VolumeEntry);
             pickMode(r, FlowRateEntry);
+            type(r.ui().lineEditVolume, "1");
         },
-        {"00MS1", "00MS0"});
+        {"00MS1", "00MS0", "00RV00001000"});
 }
 
 void TestMainForm::commandsReachThePump()
