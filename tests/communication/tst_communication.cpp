@@ -150,10 +150,17 @@ void TestCommunication::answerAfterItsWaitIsNotTakenByNextCommand()
 
 void TestCommunication::unflushedWriteKeepsTheLine()
 {
-    // Far more bytes than the peer reads in the write's wait (and no STX, so it only drops
-    // them): bytes still under way on an open line are no fault of the line.
-    QByteArray bytes(8 << 20, '0');
-    link->sendFrame(bytes);
+    // The peer stops reading while it waits before its answer; meanwhile the link writes until
+    // the line takes no more. Bytes still under way on an open line are no fault of it.
+    peer->setResponder([](const QByteArray&) { return Chunks{{Ack, 500}}; });
+    QByteArray frame = Stx + link->addressText() + "KY1" + Etx;
+    link->sendFrame(frame);
+    QVERIFY(peer->waitForFrames(1, 10000));
+    bool flushed = true;
+    for (int i = 0; i < 200 && flushed; ++i) {
+        QByteArray bytes(1 << 16, '0');
+        flushed = link->sendFrame(bytes);
+    }
     QVERIFY(link->isOpen());
 }
 
