@@ -148,6 +148,17 @@ private slots:
         QCOMPARE(setVolume.given, QByteArrayList{"9"});
     }
 
+    void urgentCommandDoesNotWaitForATick()
+    {
+        ProbeStack<CommandStack> stack;
+        // Without ticks, only the stack's own call for an urgent entry can run it.
+        QTimer* ticks = stack.findChild<QTimer*>();
+        QVERIFY(ticks);
+        ticks->stop();
+        stack.addCommand(&setVolume, 3, false, CommandStack::Origin::UrgentUser);
+        QTRY_COMPARE(setVolume.given, QByteArrayList{"3"});
+    }
+
     // The user's command on a link where nothing answers: "not answered", unless the pump was
     // told to send no acknowledgements; a reading gets no verdict at all.
     void verdictOfAnUnansweredCommand_data()
