@@ -96,6 +96,8 @@ private slots:
         QCOMPARE(runAndReceive(c), frame);
         QCOMPARE(c.getSentFrame(), frame);
         QTEST(c.getAnswer(), "answer");
+        // Only an answer a frame brought (the peer's 4711) counts as the pump's.
+        QCOMPARE(link.dataFromPump, c.getAnswer().startsWith("4711"));
         // The late frame of AckThenFrame must not meet the next row.
         QVERIFY(peer.waitUntilReplied(10000));
     }

@@ -148,6 +148,46 @@ private slots:
         QCOMPARE(setVolume.given, QByteArrayList{"9"});
     }
 
+    void urgentCommandDoesNotWaitForATick()
+    {
+        ProbeStack<CommandStack> stack;
+        // Without ticks, only the stack's own call for an urgent entry can run it.
+        QTimer* ticks = stack.findChild<QTimer*>();
+        QVERIFY(ticks);
+        ticks->stop();
+        stack.addCommand(&setVolume, 3, false, CommandStack::Origin::UrgentUser);
+        QTRY_COMPARE(setVolume.given, QByteArrayList{"3"});
+    }
+
+    // The user's command on a link where nothing answers: "not answered", unless the pump was
+    // told to send no acknowledgements; a reading gets no verdict at all.
+    void verdictOfAnUnansweredCommand_data()
+    {
+        QTest::addColumn<bool>("protocolAnswer");
+        QTest::addColumn<int>("origin");
+        QTest::addColumn<bool>("notAnswered");
+        QTest::newRow("answers expected") << true << int(CommandStack::Origin::User) << true;
+        QTest::newRow("silent by request") << false << int(CommandStack::Origin::User) << false;
+        QTest::newRow("reading") << true << int(CommandStack::Origin::Polled) << false;
+    }
+
+    void verdictOfAnUnansweredCommand()
+    {
+        QFETCH(bool, protocolAnswer);
+        QFETCH(int, origin);
+        QFETCH(bool, notAnswered);
+        link.protocolAnswer = protocolAnswer;
+        ProbeStack<CommandStack> stack;
+        stack.addCommand(&setVolume, 500, false, CommandStack::Origin(origin));
+        stack.ExecuteCommand();
+        link.protocolAnswer = true;
+        const CommandStack::Activity activity = stack.takeActivity();
+        QCOMPARE(activity.exchanges, 1);
+        QCOMPARE(activity.answered, 0);
+        QCOMPARE(activity.verdicts == std::vector{CommandStack::Verdict::NotAnswered}, notAnswered);
+        QCOMPARE(activity.verdicts.empty(), !notAnswered);
+    }
+
     void clearWhileReportingKeepsLaterEntries()
     {
         // The window may clear and re-queue from a slot of the log signals while the entry that

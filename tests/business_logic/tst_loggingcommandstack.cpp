@@ -107,6 +107,10 @@ private slots:
             << GetVolume << None << QByteArray("\x02" "12\x03\x02") << query << Positions{}
             << Reasons{} << QByteArray("09:05:03:120 '/002'12'/003''/002'") << Positions{}
             << Reasons{};
+        // 'z' is the last byte written as it is; the check byte 'J' is plain as well.
+        QTest::newRow("printable to the last byte")
+            << GetVolume << None << QByteArray("\x02" "1z\x03J") << query << Positions{}
+            << Reasons{} << QByteArray("09:05:03:120 '/002'1z'/003'J") << Positions{} << Reasons{};
         QTest::newRow("answer check byte 0xC8")
             << GetVolume << None << QByteArray("\x02" "12\x03\xc8") << query << Positions{}
             << Reasons{} << QByteArray("09:05:03:120 '/002'12'/003''/200'") << Positions{5}

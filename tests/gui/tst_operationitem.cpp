@@ -51,6 +51,8 @@ private slots:
     void answerIsParsedByTheItemsRule();
     void statusAnswerReplacesOnlyTheWordOfItsPage_data();
     void statusAnswerReplacesOnlyTheWordOfItsPage();
+    void modelNameFromVersion_data();
+    void modelNameFromVersion();
 };
 
 void TestOperationItem::answerIsParsedByTheItemsRule_data()
@@ -63,6 +65,8 @@ void TestOperationItem::answerIsParsedByTheItemsRule_data()
     QTest::newRow("decimal truncated") << "VolumeTarget" << QByteArray("12.9") << 12 << "12.9";
     QTest::newRow("decimal negative toward zero") << "Flowrate" << QByteArray("-12.9") << -12 << "-12.9";
     QTest::newRow("decimal beyond 32 bits") << "Flowrate" << QByteArray("1e12") << 0 << "1e12";
+    QTest::newRow("decimal just below 32 bits") << "Flowrate" << QByteArray("-2147483649") << 0 << "-2147483649";
+    QTest::newRow("decimal largest") << "Flowrate" << QByteArray("2147483647.5") << 2147483647 << "2147483647.5";
 
     QTest::newRow("integer") << "RunMode" << QByteArray("1") << 1 << "1";
     QTest::newRow("integer fraction") << "Language" << QByteArray("12.9") << 0 << "12.9";
@@ -80,6 +84,8 @@ void TestOperationItem::answerIsParsedByTheItemsRule_data()
 
     QTest::newRow("check result") << "CommCheck" << QByteArray("7") << 7 << "7";
     QTest::newRow("check result empty") << "CommCheck" << QByteArray() << -1 << "-1";
+    QTest::newRow("check result smallest") << "CommCheck" << QByteArray("-2147483648") << -2147483647 - 1 << "-2147483648";
+    QTest::newRow("check result largest") << "CommCheck" << QByteArray("2147483647") << 2147483647 << "2147483647";
     QTest::newRow("check result beyond 32 bits") << "CommCheck" << QByteArray("99999999999") << -1 << "-1";
 
     QTest::newRow("status value") << "Status" << QByteArray("017 3") << 17 << "017 3";
@@ -134,6 +140,21 @@ void TestOperationItem::statusAnswerReplacesOnlyTheWordOfItsPage()
     QCOMPARE(status.getValue(), GUI::readInteger(QString::fromUtf8(answers.last()).left(3)));
     QCOMPARE(status.getStatus(7), 0);
     QCOMPARE(status.getStatus(-1), 0);
+}
+
+void TestOperationItem::modelNameFromVersion_data()
+{
+    QTest::addColumn<QString>("version"); // model code in five digits, then the firmware
+    QTest::addColumn<QString>("name");
+    QTest::newRow("10") << "0011001234" << "VELOR 10";
+    QTest::newRow("02") << "0010200100" << "VELOR 02";
+    QTest::newRow("other") << "0011101234" << "UNKNOWN";
+}
+
+void TestOperationItem::modelNameFromVersion()
+{
+    QFETCH(QString, version);
+    QTEST(GUI::pumpModelName(version), "name");
 }
 
 QTEST_GUILESS_MAIN(TestOperationItem)

@@ -65,6 +65,7 @@ private slots:
     void ticksQueueTheRotations_data();
     void ticksQueueTheRotations();
     void answersReachTheWaitingItemsInOrder();
+    void pollsByItself();
 
 private:
     // Runs one tick and everything it queued; returns "A1 S2 …" per executed command.
@@ -210,6 +211,13 @@ void TestRefreshTimer::answersReachTheWaitingItemsInOrder()
     drain();
     QCOMPARE(items->volumeActual.getValue(), 20);
     QCOMPARE(refresher->pendingCount, 0);
+}
+
+void TestRefreshTimer::pollsByItself()
+{
+    // Built and given an item, the cycle queues its reading on its own timer.
+    refresher->attach(&items->volumeActual, 0);
+    QTRY_VERIFY(!journal.empty());
 }
 
 QTEST_GUILESS_MAIN(TestRefreshTimer)

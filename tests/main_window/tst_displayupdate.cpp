@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -36,8 +37,8 @@ private slots:
     void statusMarks();
     void cycles_data();
     void cycles();
-    void comboIndexes_data();
-    void comboIndexes();
+    void controlsFollowThePump_data();
+    void controlsFollowThePump();
 
 private:
     Ui::mainScreen& ui() { return rig->ui(); }
@@ -161,6 +162,7 @@ void DisplayUpdateTest::disconnectsAfterTenSilentTicks()
     tick();
     QVERIFY(!rig->window->isConnectionLost());
     ui().labelTransmissionState->setText(QStringLiteral("COMMAND ACCEPTED"));
+    ui().labelUserAction->setText(QStringLiteral("INVALID VALUE"));
     ui().checkboNoDataUpdate->setChecked(false);
 
     // ... is tolerated nine silent ticks.
@@ -178,6 +180,7 @@ void DisplayUpdateTest::disconnectsAfterTenSilentTicks()
     QCOMPARE(ui().labelConnectionState->styleSheet(),
              QStringLiteral("color:rgb(255,100,0); font-size:12pt;"));
     QCOMPARE(ui().labelTransmissionState->text(), QString());
+    QCOMPARE(ui().labelUserAction->text(), QString());
     QVERIFY(rig->window->isConnectionLost());
     // The queue holds nothing but the probe: SetCommAddress and ExecuteCommCheck.
     QCOMPARE(rig->stack.queuedCount(), 2);
@@ -254,10 +257,11 @@ void DisplayUpdateTest::timeShowsRemainingOrElapsed_data()
     QTest::addColumn<QByteArray>("target");  // hhmmss
     QTest::addColumn<QByteArray>("elapsed"); // hhmmsscc
     QTest::addColumn<QStringList>("shown");
-    QTest::newRow("remaining") << QByteArray("000100") << QByteArray("00003000")
-                               << QStringList{"00", "00", "30"};
-    QTest::newRow("elapsed") << QByteArray("000000") << QByteArray("00003000")
-                             << QStringList{"00", "00", "30"};
+    // Remaining 1:29.5, where the elapsed time would read 0:31.
+    QTest::newRow("remaining") << QByteArray("000200") << QByteArray("00003050")
+                               << QStringList{"00", "01", "30"};
+    QTest::newRow("elapsed") << QByteArray("000000") << QByteArray("12343000")
+                             << QStringList{"12", "34", "30"};
     QTest::newRow("hundredths round up") << QByteArray("000000") << QByteArray("00003050")
                                          << QStringList{"00", "00", "31"};
     QTest::newRow("a whole minute left") << QByteArray("000200") << QByteArray("00010000")
@@ -300,6 +304,8 @@ void DisplayUpdateTest::statusMarks_data()
                                << QStringList{"labelErrorOverpressureIcon", "labelErrorNoEncoderSignalIcon"};
     // Bits 1 and 2 light nothing of their own but still mean "not no error".
     QTest::newRow("unused bits") << QByteArray("006 6") << QStringList{};
+    QTest::newRow("page 2 input 1, lower DC") << QByteArray("010 2")
+                                              << QStringList{"labelInput1ActiveIcon", "labelMotorLowerDCIcon"};
     QTest::newRow("page 1 idle") << QByteArray("000 1") << QStringList{"labelDisplayOnIcon"};
     QTest::newRow("page 1 all") << QByteArray("007 1")
                                 << QStringList{"labelMotorMotionIcon", "labelPumpFaultIcon"};
@@ -360,15 +366,16 @@ void DisplayUpdateTest::cycles()
     QCOMPARE(ui().lineEditBreakTimeSec->text(), QStringLiteral("5"));
 }
 
-void DisplayUpdateTest::comboIndexes_data()
+void DisplayUpdateTest::controlsFollowThePump_data()
 {
-    QTest::addColumn<QString>("combo");
+    QTest::addColumn<QString>("control");
     QTest::addColumn<BusinessLogic::CommandSpezifier>("source");
     QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("index");
-    const auto row = [](const char* name, const QString& combo,
-                        BusinessLogic::CommandSpezifier source, const QByteArray& answer, int index) {
-        QTest::newRow(name) << combo << source << answer << index;
+    QTest::addColumn<QVariant>("shown"); // combo index, check state or label text
+    const auto row = [](const char* name, const QString& control,
+                        BusinessLogic::CommandSpezifier source, const QByteArray& answer,
+                        const QVariant& shown) {
+        QTest::newRow(name) << control << source << answer << shown;
     };
     row("analog 0", "comboAnalIn", Table::getAnalogInput.spezifier, "0", 1);
     row("analog 1", "comboAnalIn", Table::getAnalogInput.spezifier, "1", 3);
@@ -377,22 +384,38 @@ void DisplayUpdateTest::comboIndexes_data()
     row("input 2 both", "comboDigIn2", Table::getDigitalIn2.spezifier, "10", 5);
     row("contrast", "comboContrast", Table::getDisplayContrast.spezifier, "40", 40);
     row("pump model", "comboPumpModel", Table::getPumpModel.spezifier, "5", 5);
+    row("pump address", "comboPumpAddress", Table::getPumpAddress.spezifier, "7", 7);
+    row("factory mode", "checkboFactoryMode", Table::getFactoryMode.spezifier, "1", true);
+    // Model code in five digits, then the firmware version.
+    row("model name", "labelPumpModel", Table::getModelVersion.spezifier, "0011001234",
+        QStringLiteral("VELOR 10"));
+    row("firmware", "labelVersionFW", Table::getModelVersion.spezifier, "0011001234",
+        QStringLiteral("V1.234"));
 }
 
-void DisplayUpdateTest::comboIndexes()
+void DisplayUpdateTest::controlsFollowThePump()
 {
-    QFETCH(QString, combo);
+    QFETCH(QString, control);
     QFETCH(BusinessLogic::CommandSpezifier, source);
     QFETCH(QByteArray, answer);
-    QFETCH(int, index);
-    auto* box = rig->window->findChild<QComboBox*>(combo);
-    QVERIFY(box);
+    QFETCH(QVariant, shown);
+    auto* widget = rig->window->findChild<QWidget*>(control);
+    QVERIFY(widget);
+    const char* property = qobject_cast<QComboBox*>(widget)   ? "currentIndex"
+                           : qobject_cast<QCheckBox*>(widget) ? "checked"
+                                                              : "text";
     tick(); // past the first tick, which may find the pump again and probe it
-    box->setCurrentIndex(index == 1 ? 2 : 1);
+    {
+        // Something else shown first, so that the answer has to change it.
+        const QSignalBlocker blocker(widget);
+        widget->setProperty(property, shown.typeId() == QMetaType::Bool  ? QVariant(!shown.toBool())
+                                      : shown.typeId() == QMetaType::Int ? QVariant(shown.toInt() == 1 ? 2 : 1)
+                                                                         : QVariant(QString()));
+    }
     const int queued = rig->stack.queuedCount();
     feed(source, answer);
     tick();
-    QCOMPARE(box->currentIndex(), index);
+    QCOMPARE(widget->property(property), shown);
     // A value shown is no value chosen: nothing goes back to the pump.
     QCOMPARE(rig->stack.queuedCount(), queued);
 }

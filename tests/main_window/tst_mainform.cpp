@@ -87,6 +87,13 @@ void TestMainForm::commandsReachThePump_data()
         {"00RS2", "00RS3", "00RS3"});
 
     row("start", [](WindowRig& r) { r.ui().buttonStart->click(); }, {"00KY1"});
+    row("pause, prime, stop",
+        [](WindowRig& r) {
+            r.ui().buttonPause->click();
+            r.ui().buttonPrime->click();
+            r.ui().buttonStop->click();
+        },
+        {"00KY3", "00KY2", "00KY0"});
 
     row("flow rate 12.345", [](WindowRig& r) { type(r.ui().lineEditVolume, "12.345"); },
         {"00RV00012345"});
@@ -115,6 +122,8 @@ void TestMainForm::commandsReachThePump_data()
 
     row("dispense time 01:02:03", [](WindowRig& r) { dispenseTime(r, "01", "02", "03"); },
         {"00DT01020300"});
+    row("dispense time 99:59:59", [](WindowRig& r) { dispenseTime(r, "99", "59", "59"); },
+        {"00DT99595900"});
     row("break time 2 min 5 s",
         [](WindowRig& r) {
             r.ui().lineEditBreakTimeMin->setText("2");
@@ -122,6 +131,8 @@ void TestMainForm::commandsReachThePump_data()
         },
         {"00DB00125"});
     row("cycles 7", [](WindowRig& r) { type(r.ui().lineEditCycles, "7"); }, {"00DN00007"});
+    row("cycles at the smallest 32-bit number",
+        [](WindowRig& r) { type(r.ui().lineEditCycles, "-2147483648"); }, {"00DN-2147483648"});
     row("cycles with decimals sends nothing", [](WindowRig& r) { type(r.ui().lineEditCycles, "7.5"); },
         {}, invalid);
 
@@ -193,8 +204,9 @@ void TestMainForm::commandsReachThePump_data()
         [](WindowRig& r) {
             pickMode(r, VolumeEntry);
             pickMode(r, FlowRateEntry);
+            type(r.ui().lineEditVolume, "1");
         },
-        {"00MS1", "00MS0"});
+        {"00MS1", "00MS0", "00RV00001000"});
 }
 
 void TestMainForm::commandsReachThePump()

@@ -99,6 +99,7 @@ private slots:
     void workedExample();
     void checkByteColourByAnswer_data();
     void checkByteColourByAnswer();
+    void panesAreEmptiedTogether();
 
 private:
     Ui::mainScreen& ui() { return rig->ui(); }
@@ -140,6 +141,12 @@ void MessagesPanelTest::workedExample()
 
     QVERIFY(lastLine(ui().textEditRxData).endsWith(QLatin1String(" '/006'")));
     QCOMPARE(lastLineRuns(ui().textEditRxData), QStringLiteral("blue 12, black 1, darkGreen 6"));
+
+    // A click at the top of the pane does not split the next line.
+    ui().textEditTxData->moveCursor(QTextCursor::Start);
+    exchange(Table::start.spezifier);
+    QCOMPARE(ui().textEditTxData->document()->blockCount(), 2);
+    QCOMPARE(lastLineRuns(ui().textEditTxData), QStringLiteral("blue 13, black 18, darkGreen 6"));
 }
 
 void MessagesPanelTest::checkByteColourByAnswer_data()
@@ -184,6 +191,20 @@ void MessagesPanelTest::checkByteColourByAnswer()
     QVERIFY2(rx.contains(answerPart), qPrintable(rx));
     QCOMPARE(lastLineRuns(ui().textEditRxData),
              expectedRuns(RxHead, int(rx.size()), checkByteLength(rx), colour));
+}
+
+void MessagesPanelTest::panesAreEmptiedTogether()
+{
+    std::string line = "09:05:03:007  01?DV";
+    emit rig->stack.sendLastAnswer(&line);
+    QVERIFY(!ui().textEditRxData->toPlainText().isEmpty());
+    // The Tx pane fills up with lines until it is emptied; the Rx pane goes with it.
+    int lines = 0;
+    do {
+        emit rig->stack.sendLastCommand(&line);
+    } while (!ui().textEditTxData->toPlainText().isEmpty() && ++lines < 1000);
+    QVERIFY(lines < 1000);
+    QCOMPARE(ui().textEditRxData->toPlainText(), QString());
 }
 
 QTEST_MAIN(MessagesPanelTest)
