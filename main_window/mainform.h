@@ -176,6 +176,7 @@ private:
     void setupButtons();
     void connectRefreshCycle();
     void readIdentityAfterCheck();
+    void showInputsReadBack();
     void connectMessagesPanel();
     void setupPumpSearch();
     void setupModeMenu();
