@@ -106,6 +106,12 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+#ifdef Q_OS_UNIX
+    // Watching before anything is made that the end must clean up (the simulated pump, the
+    // socket): a signal that comes while they are being made still ends the loop once it runs.
+    TerminationWatch termination;
+#endif
+
     // The window lists the simulated pump's device first, before the ports asked for.
     ProgramOptions windowOptions = options;
     Simulator::SimulatorProcess simulator;
@@ -130,10 +136,6 @@ int main(int argc, char* argv[])
         print(stderr, QStringLiteral("dosedesk: no control socket for scripts: %1\n")
                           .arg(controlServer.errorString()));
 
-#ifdef Q_OS_UNIX
-    // Declared after everything the loop runs on: they are torn down in the usual order.
-    TerminationWatch termination;
-#endif
     if (!options.startTab.isEmpty() && !window->openTab(options.startTab))
         print(stderr, QStringLiteral("dosedesk: no tab \"%1\"\n").arg(options.startTab));
     window->startCommunication();
