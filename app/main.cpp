@@ -131,7 +131,7 @@ int main(int argc, char* argv[])
     HelpContent helpContent(window.get());
 
     // Scripts reach the pump through this copy's command stack, beside the user's clicks.
-    Control::ControlServer controlServer(&session.stack(), &session.table(), &session.link());
+    Control::ControlServer controlServer(session);
     if (!controlServer.listen(Control::ControlServer::socketPath(instanceNumber())))
         print(stderr, QStringLiteral("dosedesk: no control socket for scripts: %1\n")
                           .arg(controlServer.errorString()));

@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QMetaType>
 #include <QObject>
+#include <QString>
+
+#include <utility>
 
 class Communication;
 
@@ -46,14 +49,46 @@ void registerMetaTypes();
 
 } // namespace BusinessLogic
 
-// Result of one command, as the command stack reports it.
+// Result of one command, as the command stack reports it. It carries everything the exchange
+// told, so that nobody has to read the link afterwards (the link may have moved on to the next
+// exchange by the time the result is read).
 struct Answer
 {
+    // What became of the request.
+    enum class Outcome {
+        Answered,        // acknowledged, or an answer frame whose check byte holds
+        Refused,         // NAK
+        Silent,          // no answer, or one that could not be read
+        SilentByRequest, // sent; the pump was told to acknowledge nothing
+        LineLost,        // the line was closed or went away: nothing was exchanged
+        Local,           // an option of the link: nothing is sent
+        Dropped          // the queue was cleared before its turn came
+    };
+
+    Answer() = default;
+    Answer(BusinessLogic::CommandSpezifier spezifier, QByteArray data, bool fromPump = true)
+        : spezifier(spezifier), data(std::move(data)), fromPump(fromPump)
+    {}
+
     BusinessLogic::CommandSpezifier spezifier = BusinessLogic::BaseCommandSpezifier;
     QByteArray data;
     // False when data only stands in for an answer the pump did not give (silent, refused,
     // garbled): a reading must then keep what it showed.
     bool fromPump = true;
+    Outcome outcome = Outcome::Answered;
+    // Number of the request in its command stack, in the order they were queued.
+    quint64 request = 0;
+    bool acknowledged = false;
+    // Anything came back, readable or not.
+    bool heard = false;
+    // The answer was the address alone: the pump at this address named itself.
+    bool named = false;
+    qint32 address = 0;
+    QByteArray sentFrame;
+    QByteArray rawAnswer;
+
+    // Words for an outcome that is no success, for a script or a log.
+    static QString describe(Outcome outcome);
 };
 
 Q_DECLARE_METATYPE(Answer)

@@ -40,13 +40,47 @@ void CommandStack::addCommand(Command* command, const QByteArray& text)
     enqueue(std::move(entry));
 }
 
+Reply* CommandStack::submit(Request request, QObject* owner)
+{
+    Entry entry;
+    static_cast<Request&>(entry) = std::move(request);
+    entry.hasReply = true;
+    {
+        QMutexLocker locker(&lock);
+        entry.serial = nextSerial++;
+    }
+    auto* reply = new Reply(entry.serial, owner);
+    // Connected before the entry is queued, so that no result can pass it by; each connection
+    // lets go of the reply once its result is in.
+    const quint64 serial = entry.serial;
+    auto take = [reply, serial](const Answer& answer) {
+        if (answer.request == serial)
+            reply->finish(answer);
+    };
+    connect(this, &CommandStack::sendAnswer, reply, take);
+    connect(this, &CommandStack::requestDropped, reply, take);
+    if (!entry.command) {
+        // An empty slot of the table: dropped, reported later like any result.
+        Answer dropped;
+        dropped.request = serial;
+        dropped.outcome = Answer::Outcome::Dropped;
+        dropped.fromPump = false;
+        QMetaObject::invokeMethod(reply, [reply, dropped] { reply->finish(dropped); },
+                                  Qt::QueuedConnection);
+        return reply;
+    }
+    enqueue(std::move(entry));
+    return reply;
+}
+
 void CommandStack::enqueue(Entry entry)
 {
     // The command table holds empty slots; queuing one of them must not bring the line down.
     if (!entry.command)
         return;
     QMutexLocker locker(&lock);
-    entry.serial = nextSerial++;
+    if (!entry.hasReply)
+        entry.serial = nextSerial++;
     if (entry.origin != Origin::UrgentUser) {
         queue.push_back(std::move(entry));
         return;
@@ -62,28 +96,77 @@ void CommandStack::enqueue(Entry entry)
     QMetaObject::invokeMethod(this, &CommandStack::ExecuteCommand, Qt::QueuedConnection);
 }
 
+void CommandStack::withdraw(const std::vector<quint64>& requests)
+{
+    QMutexLocker locker(&lock);
+    const auto first = queue.begin() + (headRunning && !queue.empty() ? 1 : 0);
+    queue.erase(std::remove_if(first, queue.end(),
+                               [&requests](const Entry& entry) {
+                                   return std::find(requests.begin(), requests.end(),
+                                                    entry.serial) != requests.end();
+                               }),
+                queue.end());
+}
+
 CommandStack::Activity CommandStack::takeActivity()
 {
     QMutexLocker locker(&lock);
     return std::exchange(activity, Activity());
 }
 
-void CommandStack::record(const Entry& entry, quint64 exchangesBefore)
+void CommandStack::record(const Entry& entry, const Answer& answer)
 {
-    const Communication* link = entry.command->link();
-    if (!link || link->exchangeCount == exchangesBefore)
+    using Outcome = Answer::Outcome;
+    if (answer.outcome == Outcome::Local || !entry.command->link())
         return;
     std::optional<Verdict> verdict;
-    if (entry.origin == Origin::Polled)
+    // A pump told to acknowledge nothing gives no verdict, whatever became of the frame.
+    const bool silentByRequest = answer.outcome == Outcome::SilentByRequest
+                                 || (!entry.command->link()->protocolAnswer && !answer.heard);
+    if (entry.origin == Origin::Polled || silentByRequest)
         verdict = std::nullopt;
-    else if (link->nakReceived)
+    else if (answer.outcome == Outcome::Refused)
         verdict = Verdict::Refused;
-    else if (link->ackReceived || link->dataFromPump)
+    else if (answer.outcome == Outcome::Answered)
         verdict = Verdict::Accepted;
-    else if (link->protocolAnswer || !link->noAnswer)
-        // A pump told to send no acknowledgements is silent by request.
+    else
         verdict = Verdict::NotAnswered;
-    noteExchange(!link->noAnswer, verdict, link->lastAnswerNamedPump);
+    noteExchange(answer.heard, verdict, answer.named);
+}
+
+Answer CommandStack::resultOf(const Entry& entry, quint64 exchangesBefore) const
+{
+    using Outcome = Answer::Outcome;
+    Answer answer;
+    answer.request = entry.serial;
+    answer.spezifier = lastSpezifier;
+    answer.data = lastAnswer;
+    const Communication* link = current->link();
+    // A command that sent nothing (an option of the link) leaves the data as it is.
+    if (!link || link->exchangeCount == exchangesBefore) {
+        answer.outcome = Outcome::Local;
+        return answer;
+    }
+    answer.address = entry.address.value_or(link->address);
+    answer.fromPump = link->dataFromPump;
+    if (!currentReachedLine) {
+        answer.outcome = Outcome::LineLost;
+        return answer;
+    }
+    answer.sentFrame = link->lastSentFrame;
+    answer.rawAnswer = link->lastRawAnswer;
+    answer.acknowledged = link->ackReceived;
+    answer.heard = !link->noAnswer;
+    answer.named = link->lastAnswerNamedPump;
+    if (link->nakReceived)
+        answer.outcome = Outcome::Refused;
+    else if (link->ackReceived || link->dataFromPump)
+        answer.outcome = Outcome::Answered;
+    else if (!link->protocolAnswer && link->noAnswer && !entry.address)
+        answer.outcome = Outcome::SilentByRequest;
+    else
+        answer.outcome = Outcome::Silent;
+    return answer;
 }
 
 void CommandStack::noteExchange(bool answered, std::optional<Verdict> verdict, bool named)
@@ -110,13 +193,28 @@ void CommandStack::logAnswer(Platform::SystemTime* time)
 
 void CommandStack::clear()
 {
+    std::vector<Answer> dropped;
     {
         QMutexLocker locker(&lock);
+        // The entry on the line runs to its end and gets its own result.
+        for (auto it = queue.begin() + (headRunning && !queue.empty() ? 1 : 0); it != queue.end();
+             ++it) {
+            if (!it->hasReply)
+                continue;
+            Answer answer;
+            answer.request = it->serial;
+            answer.spezifier = it->command->getCommandSpezifier();
+            answer.outcome = Answer::Outcome::Dropped;
+            answer.fromPump = false;
+            dropped.push_back(answer);
+        }
         queue.clear();
         headRunning = false;
         lastAnswer.clear();
         lastSpezifier = BaseCommandSpezifier;
     }
+    for (const Answer& answer : dropped)
+        emit requestDropped(answer);
     emit cleared();
 }
 
@@ -139,6 +237,21 @@ int CommandStack::queuedCount()
 Platform::SystemTime CommandStack::currentTime()
 {
     return Platform::systemTimeUtc();
+}
+
+void CommandStack::run(const Entry& entry)
+{
+    Communication* link = entry.command->link();
+    if (!entry.address || !link) {
+        current->execute();
+        return;
+    }
+    const bool answers = link->protocolAnswer;
+    link->probedAddress = entry.address;
+    link->protocolAnswer = true;
+    current->execute();
+    link->probedAddress.reset();
+    link->protocolAnswer = answers;
 }
 
 void CommandStack::ExecuteCommand()
@@ -170,7 +283,7 @@ void CommandStack::ExecuteCommand()
 
     // The lock is free during the exchange, so other threads can queue while the line is busy.
     sendTime = currentTime();
-    current->execute();
+    run(entry);
     answerTime = currentTime();
     currentReachedLine = !link || (link->isOpen() && link->exchangeCount != exchangesBefore);
 
@@ -183,8 +296,8 @@ void CommandStack::ExecuteCommand()
     Platform::sleepMs(AnswerPauseMs);
     lastSpezifier = current->getCommandSpezifier();
     lastAnswer = current->getAnswer();
-    record(entry, exchangesBefore);
-    const bool fromPump = !link || link->exchangeCount == exchangesBefore || link->dataFromPump;
+    const Answer answer = resultOf(entry, exchangesBefore);
+    record(entry, answer);
 
     {
         QMutexLocker locker(&lock);
@@ -199,7 +312,7 @@ void CommandStack::ExecuteCommand()
     }
     executing = false;
 
-    emit sendAnswer(Answer{lastSpezifier, lastAnswer, fromPump});
+    emit sendAnswer(answer);
 }
 
 } // namespace BusinessLogic

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "command.h"
+#include "reply.h"
 
 #include "platform.h"
 
@@ -23,7 +24,7 @@ class CommandStack : public QObject
 
 public:
     static constexpr int TickMs = 10;
-    // Pause between the exchange and taking its answer (500 µs; a whole-millisecond sleep yields).
+    // Pause between the exchange and taking its answer: none, a zero-length sleep only yields.
     static constexpr quint32 AnswerPauseMs = 0;
 
     // Who queued a command: the refresh cycle's readings, or the user; run commands the user
@@ -47,11 +48,34 @@ public:
     CommandStack();
     ~CommandStack() override;
 
+    // One command to queue with what it is to be given when its turn comes. Each raw-frame
+    // request carries its own text, so two frames typed in quick succession are both sent as
+    // typed.
+    struct Request
+    {
+        Command* command = nullptr;
+        qint32 parameter = 0;
+        QByteArray text;
+        bool hasText = false;
+        bool logFlag = false; // its frames go to the messages panel
+        Origin origin = Origin::Polled;
+        // The pump it goes to, when not the link's own (a search probing the bus): the frame is
+        // sent there with answers asked for, and the link keeps its address and options.
+        std::optional<qint32> address;
+    };
+
     // Queue a command with its parameter; logFlag asks for its frames in the messages panel.
     void addCommand(Command* command, qint32 parameter, bool logFlag,
                     Origin origin = Origin::Polled);
     // Queue the raw-frame command with the text typed by the user (always logged).
     void addCommand(Command* command, const QByteArray& text);
+    // Queues the request and returns its reply, owned by owner (the caller's thread), which
+    // finishes with the result once the command has run, or as dropped when the queue is
+    // cleared first.
+    Reply* submit(Request request, QObject* owner);
+    // Takes the requests back that are still waiting (not the one on the line); their replies
+    // get nothing.
+    void withdraw(const std::vector<quint64>& requests);
 
     // Hands over the activity gathered so far and starts gathering afresh.
     Activity takeActivity();
@@ -74,9 +98,12 @@ public slots:
 signals:
     // The queue was dropped: readings waiting for their answers will not get them.
     void cleared();
+    // The result of every command that ran, in order.
     void sendAnswer(Answer answer);
-    void sendLastCommand(std::string* text);
-    void sendLastAnswer(std::string* text);
+    // A request with a reply was dropped unrun (its outcome says so).
+    void requestDropped(Answer answer);
+    void sendLastCommand(std::string text);
+    void sendLastAnswer(std::string text);
     void sendLastAnswerInvalidPositions(std::vector<int> positions);
     void sendLastAnswerInvalidReasons(std::vector<BusinessLogic::InvalidReason> reasons);
     void sendLastCommandInvalidPositions(std::vector<int> positions);
@@ -97,22 +124,19 @@ protected:
     QByteArray lastAnswer;
 
 private:
-    // One queued command with what it is to be given when its turn comes. Each raw-frame entry
-    // carries its own text, so two frames typed in quick succession are both sent as typed.
-    struct Entry
+    struct Entry : Request
     {
         quint64 serial = 0;
-        Command* command = nullptr;
-        qint32 parameter = 0;
-        QByteArray text;
-        bool hasText = false;
-        bool logFlag = false;
-        Origin origin = Origin::Polled;
+        bool hasReply = false;
     };
 
     void enqueue(Entry entry);
+    // Runs the entry's command on the line, at its own address when it has one.
+    void run(const Entry& entry);
+    // What the command that has just run got from the pump.
+    Answer resultOf(const Entry& entry, quint64 exchangesBefore) const;
     // Adds the outcome of a command that has just run to the activity.
-    void record(const Entry& entry, quint64 exchangesBefore);
+    void record(const Entry& entry, const Answer& answer);
 
     std::deque<Entry> queue;
     quint64 nextSerial = 0;

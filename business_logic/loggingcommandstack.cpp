@@ -79,12 +79,12 @@ LoggingCommandStack::Marks LoggingCommandStack::answerMarks(const Communication&
     return marks;
 }
 
-void LoggingCommandStack::report(std::string& text, qint32& offset,
+void LoggingCommandStack::report(std::string& text, std::atomic<qint32>& offset,
                                  const Platform::SystemTime& time, const char* gap,
                                  const QByteArray& body, const Marks& marks,
                                  void (CommandStack::*positionsSignal)(std::vector<int>),
                                  void (CommandStack::*reasonsSignal)(std::vector<InvalidReason>),
-                                 void (CommandStack::*lineSignal)(std::string*))
+                                 void (CommandStack::*lineSignal)(std::string))
 {
     std::size_t prefixLength = 0;
     text = formatLine(time, gap, body, &prefixLength);
@@ -92,7 +92,7 @@ void LoggingCommandStack::report(std::string& text, qint32& offset,
     // The panel stores the marks first and colours the line when it arrives.
     emit(this->*positionsSignal)(marks.positions);
     emit(this->*reasonsSignal)(marks.reasons);
-    emit(this->*lineSignal)(&text);
+    emit(this->*lineSignal)(text);
 }
 
 void LoggingCommandStack::logCommand(Platform::SystemTime* time)

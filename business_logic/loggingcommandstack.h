@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -52,14 +53,15 @@ public:
 
 private:
     // Builds one line into text, stores its offset and emits the marks, then the line.
-    void report(std::string& text, qint32& offset, const Platform::SystemTime& time,
+    void report(std::string& text, std::atomic<qint32>& offset, const Platform::SystemTime& time,
                 const char* gap, const QByteArray& body, const Marks& marks,
                 void (CommandStack::*positionsSignal)(std::vector<int>),
                 void (CommandStack::*reasonsSignal)(std::vector<InvalidReason>),
-                void (CommandStack::*lineSignal)(std::string*));
+                void (CommandStack::*lineSignal)(std::string));
 
-    qint32 answerOffset = 0;
-    qint32 commandOffset = 0;
+    // Written on the line's thread, read by the window's.
+    std::atomic<qint32> answerOffset = 0;
+    std::atomic<qint32> commandOffset = 0;
 };
 
 } // namespace BusinessLogic

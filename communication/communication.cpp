@@ -81,7 +81,7 @@ bool Communication::reopen()
 
 QByteArray Communication::addressText() const
 {
-    return Protocol::Framing::address(address);
+    return Protocol::Framing::address(probedAddress.value_or(address));
 }
 
 bool Communication::sendFrame(QByteArray& frame)

@@ -9,6 +9,7 @@
 #include <QSerialPortInfo>
 
 #include <memory>
+#include <optional>
 
 // The serial line to the pump and everything about its last exchange.
 class Communication : public QObject
@@ -75,6 +76,9 @@ public:
     QByteArray lastSentFrame;
     bool protocolAnswer = true;
     qint32 address = 0;
+    // Set for one exchange with a pump other than the link's own (a search probing the bus):
+    // the frame goes there, and its answer is judged by that address.
+    std::optional<qint32> probedAddress;
     bool sentLrcValid = true;
     bool answerRecognised = true;
     bool nakReceived = false;

@@ -1,5 +1,7 @@
 #include "controlserver.h"
 
+#include "panelsession.h"
+
 #include "pumpsession.h"
 #include "request.h"
 
@@ -30,10 +32,9 @@ QJsonObject errorObject(const QString& error, ExitStatus status)
 
 } // namespace
 
-ControlServer::ControlServer(BusinessLogic::CommandStack* stack,
-                             std::vector<BusinessLogic::Command*>* table,
-                             Communication* communication, QObject* parent)
-    : QObject(parent), link(stack, table, communication)
+ControlServer::ControlServer(GUI::PanelSession& session, QObject* parent)
+    : QObject(parent),
+      link(&session.stack(), &session.table(), &session.link(), &session.search(), false)
 {
     server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server, &QLocalServer::newConnection, this, &ControlServer::accept);

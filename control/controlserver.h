@@ -18,6 +18,10 @@ namespace BusinessLogic {
 class CommandStack;
 }
 
+namespace GUI {
+class PanelSession;
+}
+
 namespace Control {
 
 class PumpSession;
@@ -36,8 +40,8 @@ class ControlServer : public QObject
     static constexpr int MostClients = 32;
     static constexpr int ProbeTimeoutMs = 200;
 
-    ControlServer(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
-                  Communication* communication, QObject* parent = nullptr);
+    // Scripts share the session's line, queue and search with the window.
+    explicit ControlServer(GUI::PanelSession& session, QObject* parent = nullptr);
     ~ControlServer() override;
 
     // Where copy N of the panel listens: in the user's runtime folder.
@@ -72,7 +76,7 @@ private:
 
     QLocalServer server;
     QString error;
-    StackLink link;
+    PumpLink link;
     std::vector<std::unique_ptr<Client>> clients;
 };
 

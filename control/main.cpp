@@ -3,6 +3,7 @@
 
 #include "allcommands.h"
 #include "communication.h"
+#include "panelsession.h"
 #include "console.h"
 #include "constants.h"
 #include "controlserver.h"
@@ -161,7 +162,10 @@ bool waitUntilOpen(Communication& communication)
 
 int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int address, bool json)
 {
-    Communication communication;
+    // The same session the panel runs on, without the window: its queue, its search.
+    GUI::PanelSession pumpSession;
+    pumpSession.fillTable();
+    Communication& communication = pumpSession.link();
     communication.setCommPortPath(port);
     if (!waitUntilOpen(communication)) {
         QString reason = communication.lineFault();
@@ -173,11 +177,8 @@ int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int
         return Control::PumpFailure;
     }
     communication.address = address;
-    const auto commands = BusinessLogic::createAllCommands(&communication);
-    std::vector<BusinessLogic::Command*> table(BusinessLogic::CommandTableSize, nullptr);
-    for (const auto& command : commands)
-        table.at(std::size_t(command->getCommandSpezifier())) = command.get();
-    Control::DirectLink link(&communication, table);
+    Control::PumpLink link(&pumpSession.stack(), &pumpSession.table(), &communication,
+                           &pumpSession.search(), true);
     Control::PumpSession session(&link);
     catchSignals();
 #ifdef Q_OS_UNIX

@@ -3,6 +3,7 @@
 #include "commandstack.h"
 #include "communication.h"
 #include "framing.h"
+#include "reply.h"
 
 #include <QTimer>
 
@@ -10,116 +11,16 @@ namespace Control {
 
 namespace {
 
-// Delivers a reply from the event loop, so that no handler runs inside a command's execution.
-void deliver(QObject* context, ReplyHandler done, const Reply& reply)
-{
-    if (context)
-        QTimer::singleShot(0, context, [done = std::move(done), reply] { done(reply); });
-}
-
-// Stands in for a table command on the stack: runs it and reports how the pump answered it.
-// It answers to the same number as the command, so the panel logs and shows it as its own.
-class Relay : public BusinessLogic::Command
-{
-  public:
-    Relay(BusinessLogic::Command* target, const BusinessLogic::CommandTraits& traits,
-          QObject* context, ReplyHandler done)
-        : Command(target->link()), target(target), traits(traits), context(context),
-          done(std::move(done))
-    {}
-
-    QByteArray getAnswer() override { return target->getAnswer(); }
-    BusinessLogic::CommandSpezifier getCommandSpezifier() override
-    {
-        return target->getCommandSpezifier();
-    }
-    void setParameter(int value) override { target->setParameter(value); }
-    void setTextParameter(QByteArray text) override { target->setTextParameter(text); }
-
-    void execute() override
-    {
-        target->execute();
-        deliver(context, std::move(done), judgeReply(*target, traits));
-        // The stack still reads this object while it logs the exchange.
-        deleteLater();
-    }
-
-  private:
-    BusinessLogic::Command* target;
-    const BusinessLogic::CommandTraits& traits;
-    QPointer<QObject> context;
-    ReplyHandler done;
-};
-
-} // namespace
-
-Reply judgeReply(BusinessLogic::Command& command, const BusinessLogic::CommandTraits& traits)
-{
-    const Communication& link = *command.link();
-    // The link options send nothing and cannot fail.
-    if (traits.body[0] == '\0' &&
-        traits.spezifier != BusinessLogic::CommandTable::setDiscreteCommand.spezifier)
-        return {Reply::Outcome::Answered, {}};
-    if (link.nakReceived)
-        return {Reply::Outcome::Refused, {}};
-    if (link.ackReceived)
-        return {Reply::Outcome::Answered, QByteArrayLiteral("ACK")};
-    const bool frame = traits.wait == BusinessLogic::Wait::Frame && link.answerRecognised &&
-                       !link.noAnswer && link.lastRawAnswer.contains(Protocol::STX);
-    return frame ? Reply{Reply::Outcome::Answered, command.getAnswer()} : Reply{};
-}
-
-PumpLink::~PumpLink() = default;
-
-void PumpLink::noteExchange(const Communication& line)
-{
-    if (line.ackReceived && Protocol::Framing::commandBody(line.lastSentFrame) == "KY0")
-        ++stops;
-}
-
-DirectLink::DirectLink(Communication* communication, std::vector<BusinessLogic::Command*> table)
-    : communication(communication), table(std::move(table))
-{}
-
-void DirectLink::exchange(const Exchange& exchange, QObject* context, ReplyHandler done)
-{
-    BusinessLogic::Command* command = table.at(std::size_t(exchange.traits->spezifier));
-    if (exchange.hasText)
-        command->setTextParameter(exchange.text);
-    else
-        command->setParameter(exchange.parameter);
-    command->execute();
-    noteExchange(*communication);
-    deliver(context, std::move(done), judgeReply(*command, *exchange.traits));
-}
-
-int DirectLink::address() const
-{
-    return communication->address;
-}
-
-StackLink::StackLink(BusinessLogic::CommandStack* stack,
-                     std::vector<BusinessLogic::Command*>* table, Communication* communication,
-                     QObject* parent)
-    : QObject(parent), stack(stack), table(table), communication(communication)
-{
-    // Every exchange of the panel's stack: a click, a typed frame, another script.
-    connect(
-        stack, &BusinessLogic::CommandStack::sendAnswer, this,
-        [this](const Answer&) { noteExchange(*this->communication); }, Qt::DirectConnection);
-}
-
-namespace {
+namespace Table = BusinessLogic::CommandTable;
+using Origin = BusinessLogic::CommandStack::Origin;
 
 bool isUserCommand(const BusinessLogic::CommandTraits& traits)
 {
     return traits.wait == BusinessLogic::Wait::Acknowledge;
 }
 
-BusinessLogic::CommandStack::Origin originOf(const BusinessLogic::CommandTraits& traits)
+Origin originOf(const BusinessLogic::CommandTraits& traits)
 {
-    namespace Table = BusinessLogic::CommandTable;
-    using Origin = BusinessLogic::CommandStack::Origin;
     if (!isUserCommand(traits))
         return Origin::Polled;
     const bool runKey = traits.spezifier == Table::start.spezifier
@@ -130,28 +31,71 @@ BusinessLogic::CommandStack::Origin originOf(const BusinessLogic::CommandTraits&
 
 } // namespace
 
-void StackLink::exchange(const Exchange& exchange, QObject* context, ReplyHandler done)
+Reply judgeReply(const Answer& answer, const BusinessLogic::CommandTraits& traits)
 {
-    BusinessLogic::Command* target = table->at(std::size_t(exchange.traits->spezifier));
-    if (!target) {
-        deliver(context, std::move(done), Reply{});
-        return;
+    using Outcome = Answer::Outcome;
+    switch (answer.outcome) {
+    case Outcome::Local: return {Reply::Outcome::Answered, {}};
+    case Outcome::Refused: return {Reply::Outcome::Refused, {}};
+    case Outcome::Dropped: return {Reply::Outcome::Dropped, {}};
+    // A pump told to acknowledge nothing took a setting or a run key without a word; a reading
+    // it still has to answer.
+    case Outcome::SilentByRequest:
+        return isUserCommand(traits) ? Reply{Reply::Outcome::Answered, {}} : Reply{};
+    case Outcome::Answered:
+        if (answer.acknowledged)
+            return {Reply::Outcome::Answered, QByteArrayLiteral("ACK")};
+        if (traits.wait == BusinessLogic::Wait::Frame && answer.rawAnswer.contains(Protocol::STX))
+            return {Reply::Outcome::Answered, answer.data};
+        return {};
+    case Outcome::Silent:
+    case Outcome::LineLost: return {};
     }
-    // Owned here until it has run; one the stack dropped unrun goes with this object.
-    auto* relay = new Relay(target, *exchange.traits, context, std::move(done));
-    relay->setParent(this);
-    if (exchange.hasText)
-        stack->addCommand(relay, exchange.text);
-    else
-        // Readings go unlogged and without a verdict, as the refresh cycle's do: a wait polls
-        // several times a second and would bury the user's own commands in the messages panel.
-        // What a script sets or runs counts as the user's command, the run keys as urgently as
-        // a click on them.
-        stack->addCommand(relay, exchange.parameter, isUserCommand(*exchange.traits),
-                          originOf(*exchange.traits));
+    return {};
 }
 
-int StackLink::address() const
+PumpLink::PumpLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
+                   Communication* communication, GUI::PumpSearch* search, bool keepsFoundAddress,
+                   QObject* parent)
+    : QObject(parent), stack(stack), table(table), communication(communication),
+      pumpSearch(search), keepsFound(keepsFoundAddress)
+{
+    // Every exchange on the line: a click, a typed frame, another script.
+    connect(stack, &BusinessLogic::CommandStack::sendAnswer, this, [this](const Answer& answer) {
+        if (answer.acknowledged && Protocol::Framing::commandBody(answer.sentFrame) == "KY0")
+            ++stops;
+    });
+}
+
+quint64 PumpLink::exchange(const Exchange& exchange, QObject* context, ReplyHandler done)
+{
+    BusinessLogic::CommandStack::Request request;
+    request.command = table->at(std::size_t(exchange.traits->spezifier));
+    request.text = exchange.text;
+    request.hasText = exchange.hasText;
+    // Readings go unlogged and without a verdict, as the refresh cycle's do: a wait polls
+    // several times a second and would bury the user's own commands in the messages panel.
+    // What a script sets or runs counts as the user's command, the run keys as urgently as a
+    // click on them.
+    request.parameter = exchange.parameter;
+    request.logFlag = exchange.hasText || isUserCommand(*exchange.traits);
+    request.origin = exchange.hasText ? Origin::User : originOf(*exchange.traits);
+    BusinessLogic::Reply* reply = stack->submit(request, context);
+    const BusinessLogic::CommandTraits& traits = *exchange.traits;
+    connect(reply, &BusinessLogic::Reply::finished, context,
+            [reply, &traits, done = std::move(done)] {
+                reply->deleteLater();
+                done(judgeReply(reply->answer(), traits));
+            });
+    return reply->request();
+}
+
+void PumpLink::withdraw(quint64 request)
+{
+    stack->withdraw({request});
+}
+
+int PumpLink::address() const
 {
     return communication->address;
 }

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 
 #include <functional>
 #include <vector>
@@ -14,6 +13,10 @@ class Communication;
 
 namespace BusinessLogic {
 class CommandStack;
+}
+
+namespace GUI {
+class PumpSearch;
 }
 
 namespace Control {
@@ -30,71 +33,49 @@ struct Exchange
 // How the pump answered one exchange.
 struct Reply
 {
-    enum class Outcome { Answered, Refused, Silent };
+    enum class Outcome { Answered, Refused, Silent, Dropped };
     Outcome outcome = Outcome::Silent;
     QByteArray data; // the answer's data text; "ACK" for an acknowledge of a raw frame
 };
 
 using ReplyHandler = std::function<void(const Reply&)>;
 
-// Reads the link's flags right after a command ran on it.
-Reply judgeReply(BusinessLogic::Command& command, const BusinessLogic::CommandTraits& traits);
+// What a verb makes of the result of one exchange of the command in the table row.
+Reply judgeReply(const Answer& answer, const BusinessLogic::CommandTraits& traits);
 
-// The way to the pump: runs one exchange and reports the reply later, never from inside the
-// call, and only while the context object lives.
-class PumpLink
-{
-  public:
-    virtual ~PumpLink();
-    virtual void exchange(const Exchange& exchange, QObject* context, ReplyHandler done) = 0;
-    // The address the frames go to now.
-    virtual int address() const = 0;
-    // Whether a found address may stay set on the link (it may not where a window shows it).
-    virtual bool keepsFoundAddress() const = 0;
-    // Stops the pump acknowledged on this line so far, whoever sent them.
-    int stopsAcknowledged() const { return stops; }
-
-  protected:
-    // Counts a stop when the exchange just run on the line was one the pump acknowledged.
-    void noteExchange(const Communication& line);
-
-  private:
-    int stops = 0;
-};
-
-// Runs the commands on a link of its own, one after the other, at once.
-class DirectLink : public PumpLink
-{
-  public:
-    DirectLink(Communication* communication, std::vector<BusinessLogic::Command*> table);
-
-    void exchange(const Exchange& exchange, QObject* context, ReplyHandler done) override;
-    int address() const override;
-    bool keepsFoundAddress() const override { return true; }
-
-  private:
-    Communication* communication;
-    std::vector<BusinessLogic::Command*> table;
-};
-
-// Queues the commands on the panel's command stack beside the user's clicks, so that they are
-// logged and judged like them.
-class StackLink : public QObject, public PumpLink
+// The way to the pump: the command stack of a panel session (the panel's own, or one of the
+// tool's for a line it opened itself). Exchanges are queued beside whatever else the stack runs,
+// logged and judged like a click, and each reports its reply later, never from inside the call,
+// and only while the context object lives.
+class PumpLink : public QObject
 {
     Q_OBJECT
 
   public:
-    StackLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
-              Communication* communication, QObject* parent = nullptr);
+    // keepsFoundAddress: a found address may stay set on the link (it may not where a window
+    // shows it: the window takes it over itself).
+    PumpLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
+             Communication* communication, GUI::PumpSearch* search, bool keepsFoundAddress,
+             QObject* parent = nullptr);
 
-    void exchange(const Exchange& exchange, QObject* context, ReplyHandler done) override;
-    int address() const override;
-    bool keepsFoundAddress() const override { return false; }
+    // Returns the request's number, for withdraw().
+    quint64 exchange(const Exchange& exchange, QObject* context, ReplyHandler done);
+    // Takes a request back that is still waiting for its turn; its handler is not called.
+    void withdraw(quint64 request);
+    // The address the frames go to now.
+    int address() const;
+    bool keepsFoundAddress() const { return keepsFound; }
+    GUI::PumpSearch& search() const { return *pumpSearch; }
+    // Stops the pump acknowledged on this line so far, whoever sent them.
+    int stopsAcknowledged() const { return stops; }
 
   private:
     BusinessLogic::CommandStack* stack;
     std::vector<BusinessLogic::Command*>* table;
     Communication* communication;
+    GUI::PumpSearch* pumpSearch;
+    bool keepsFound;
+    int stops = 0;
 };
 
 } // namespace Control

@@ -1,6 +1,7 @@
 #include "pumpsession.h"
 
 #include "operationitem.h"
+#include "pumpsearch.h"
 #include "runend.h"
 #include "valuelimits.h"
 
@@ -27,7 +28,6 @@ Exchange rawFrame(const QString& text)
 
 const QString ModeNames[] = {QStringLiteral("flow"), QStringLiteral("volume"),
                              QStringLiteral("time")};
-constexpr int SearchedAddresses = 99;
 constexpr int StandingReadsForFinished = 2;
 constexpr int MotorInMotionBit = 0x01;
 
@@ -107,10 +107,11 @@ void PumpSession::abort()
 {
     done = true;
     ++step;
-    // A search left half-way must not leave the link calling some other address.
-    if (searchHome)
-        link->exchange(command(Table::setCommAddress, *searchHome), this, [](const Reply&) {});
-    searchHome.reset();
+    // A reading of a wait still queued goes no more; the one on the line runs to its end.
+    link->withdraw(lastRequest);
+    if (searching)
+        link->search().cancel();
+    searching = false;
 }
 
 void PumpSession::runVerb()
@@ -159,7 +160,7 @@ void PumpSession::runVerb()
                 succeed({{QStringLiteral("answer"), QString::fromLatin1(replies.front().data)}});
             });
     else if (verb == QLatin1String("search"))
-        runSearch(0);
+        runSearch();
     else
         fail(QStringLiteral("unknown verb \"%1\"").arg(verb), UsageError);
 }
@@ -287,41 +288,31 @@ void PumpSession::judgeEnd()
     });
 }
 
-void PumpSession::runSearch(int address)
+void PumpSession::runSearch()
 {
-    if (address == 0)
-        searchHome = link->address();
-    // Back to the address the search started from, unless the link may keep the one found.
-    auto finish = [this](std::optional<int> found) {
-        const int home = *searchHome;
-        searchHome.reset();
-        auto report = [this, found](const Reply&) {
-            if (found)
-                succeed({{QStringLiteral("address"), *found}});
-            else
-                fail(QStringLiteral("no pump answered at addresses 0 to %1")
-                         .arg(SearchedAddresses - 1));
-        };
-        if (found && link->keepsFoundAddress())
-            return report({});
-        exchangeOne(command(Table::setCommAddress, home), report);
-    };
-    if (address >= SearchedAddresses)
-        return finish(std::nullopt);
-    exchangeOne(command(Table::setCommAddress, address), [=](const Reply&) {
-        exchangeOne(command(Table::setProtocolAnswer, 1), [=](const Reply&) {
-            exchangeOne(command(Table::executeCommCheck), [=](const Reply& check) {
-                const bool found =
-                    check.outcome == Reply::Outcome::Answered &&
-                    GUI::parseAnswer(GUI::ParseRule::CheckResult, QString::fromLatin1(check.data))
-                            .value >= 0;
-                if (found)
-                    finish(address);
-                else
-                    runSearch(address + 1);
-            });
+    GUI::PumpSearch& search = link->search();
+    if (!search.start())
+        return fail(QStringLiteral("search already running"));
+    searching = true;
+    auto report = [this](std::optional<int> found) {
+        searching = false;
+        if (!found)
+            return fail(QStringLiteral("no pump answered at addresses 0 to %1")
+                            .arg(GUI::PumpSearch::SearchedAddresses - 1));
+        // Where a window shows the pump, the window takes the found address over itself.
+        if (!link->keepsFoundAddress())
+            return succeed({{QStringLiteral("address"), *found}});
+        exchangeOne(command(Table::setCommAddress, *found), [this, found](const Reply&) {
+            succeed({{QStringLiteral("address"), *found}});
         });
-    });
+    };
+    connect(&search, &GUI::PumpSearch::found, this, report, Qt::SingleShotConnection);
+    connect(&search, &GUI::PumpSearch::notFound, this, [report] { report(std::nullopt); },
+            Qt::SingleShotConnection);
+    connect(&search, &GUI::PumpSearch::interrupted, this, [this] {
+        searching = false;
+        fail(QStringLiteral("search interrupted: the probes were dropped"));
+    }, Qt::SingleShotConnection);
 }
 
 void PumpSession::exchangeAll(std::vector<Exchange> exchanges,
@@ -359,17 +350,13 @@ void PumpSession::exchangeOne(const Exchange& exchange, std::function<void(const
     if (done)
         return;
     const quint64 mine = ++step;
-    awaited = mine;
-    link->exchange(exchange, this, [this, mine, then](const Reply& reply) {
-        // Answered: the watchdog of this exchange has nothing more to watch.
-        if (awaited == mine)
-            awaited = 0;
-        if (!done && step == mine)
-            then(reply);
-    });
-    QTimer::singleShot(ExchangeWatchdogMs, this, [this, mine] {
-        if (!done && awaited == mine)
-            fail(QStringLiteral("the command was dropped before it was sent"));
+    lastRequest = link->exchange(exchange, this, [this, mine, then](const Reply& reply) {
+        if (done || step != mine)
+            return;
+        // The panel dropped its queue (its port changed) before this one's turn.
+        if (reply.outcome == Reply::Outcome::Dropped)
+            return fail(QStringLiteral("the command was dropped before it was sent"));
+        then(reply);
     });
 }
 

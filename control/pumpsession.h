@@ -23,15 +23,13 @@ class PumpSession : public QObject
   public:
     // Between two readings while waiting for the pump.
     static constexpr int PollIntervalMs = 200;
-    // A queued command that has not run by then was dropped (the panel changed its port). It
-    // watches that one exchange only, never a wait that follows its answer.
-    static constexpr int ExchangeWatchdogMs = 15000;
 
     explicit PumpSession(PumpLink* link, QObject* parent = nullptr);
 
     // Starts the request; finished() follows once, later.
     void run(const Request& request);
-    // Sends nothing more; a command already queued still runs once, whole.
+    // Sends nothing more: its command still queued is taken back; one on the line runs to its
+    // end.
     void abort();
 
   signals:
@@ -47,7 +45,7 @@ class PumpSession : public QObject
     // Once the motor stands: reads how the run ended and reports it; a dose that fell short
     // fails.
     void judgeEnd();
-    void runSearch(int address);
+    void runSearch();
 
     // Runs the exchanges in order; the first one the pump refuses or leaves unanswered ends the
     // request with its error.
@@ -70,11 +68,11 @@ class PumpSession : public QObject
     int stopsBefore = 0;
     QElapsedTimer clock;
     quint64 step = 0;
-    // The exchange sent and not answered yet (0: none); only it can be dropped unsent.
-    quint64 awaited = 0;
     int standingReads = 0;
-    // While a search runs: the address to go back to.
-    std::optional<int> searchHome;
+    // The exchange asked for last.
+    quint64 lastRequest = 0;
+    // The session's search runs for this request.
+    bool searching = false;
     bool done = true;
 };
 

@@ -20,7 +20,8 @@ PanelSession::PanelSession(const StackFactory& makeStack)
     : allCommands(BusinessLogic::createAllCommands(&communication)),
       commandStack(stackOn(makeStack, communication)),
       commandTable(BusinessLogic::CommandTableSize, nullptr),
-      refreshCycle(commandStack.get(), &commandTable)
+      refreshCycle(commandStack.get(), &commandTable),
+      pumpSearch(commandStack.get(), &commandTable)
 {}
 
 PanelSession::~PanelSession() = default;

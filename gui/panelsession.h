@@ -3,6 +3,7 @@
 #include "command.h"
 #include "communication.h"
 #include "loggingcommandstack.h"
+#include "pumpsearch.h"
 #include "refreshtimer.h"
 
 #include <functional>
@@ -12,7 +13,7 @@
 namespace GUI {
 
 // The objects below the window: the link, every pump command on it, the logging command stack,
-// the command table and the refresh cycle. They are built in the order each needs the one before
+// the command table, the refresh cycle and the search. They are built in the order each needs the one before
 // and torn down in reverse. The table starts empty; whoever attaches the commands fills it.
 class PanelSession
 {
@@ -36,6 +37,8 @@ public:
     std::vector<BusinessLogic::Command*>& table() { return commandTable; }
     const std::vector<BusinessLogic::Command*>& table() const { return commandTable; }
     RefreshTimer& refresher() { return refreshCycle; }
+    // The one search of the bus, whoever asks for it.
+    PumpSearch& search() { return pumpSearch; }
 
     // Puts every command in its place in the table, for a session without a window (the
     // window's attachCommand does it while it connects the controls).
@@ -47,6 +50,7 @@ private:
     std::unique_ptr<BusinessLogic::LoggingCommandStack> commandStack;
     std::vector<BusinessLogic::Command*> commandTable;
     RefreshTimer refreshCycle;
+    PumpSearch pumpSearch;
 };
 
 } // namespace GUI

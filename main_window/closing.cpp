@@ -87,7 +87,7 @@ void mainForm::stopThenClose()
     };
     // The search's remaining checks are dropped with the window.
     if (search->isRunning()) {
-        commandStack->clear();
+        search->cancel();
         closeNow();
         return;
     }

@@ -69,14 +69,15 @@ struct UserSignal
 mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
                    std::vector<BusinessLogic::Command*>* commands, QApplication* application,
                    GUI::RefreshTimer* refresher, Communication* communication,
-                   const ProgramOptions& options)
+                   GUI::PumpSearch* search, const ProgramOptions& options)
     : QDialog(nullptr),
       commandStack(commandStack),
       commands(commands),
       displayTimer(this),
       application(application),
       refresher(refresher),
-      communication(communication)
+      communication(communication),
+      search(search)
 {
     setAttribute(Qt::WA_NativeWindow);
     helpCollectionPath = HelpFiles::collectionPath();
@@ -187,8 +188,8 @@ void mainForm::setupChoiceLists()
         ui.comboCalPercent->addItem(QStringLiteral("%1 %").arg(percent, 0, 'f', 1));
     }
     fillNumbers(ui.comboContrast, ContrastMaximum + 1);
-    fillNumbers(ui.comboCommAddress, PumpSearch::SearchedAddresses);
-    fillNumbers(ui.comboPumpAddress, PumpSearch::SearchedAddresses);
+    fillNumbers(ui.comboCommAddress, GUI::PumpSearch::SearchedAddresses);
+    fillNumbers(ui.comboPumpAddress, GUI::PumpSearch::SearchedAddresses);
 }
 
 void mainForm::setupFactoryTab(bool factoryMode)
@@ -285,10 +286,11 @@ void mainForm::connectMessagesPanel()
 
 void mainForm::setupPumpSearch()
 {
-    search = new PumpSearch(commandStack, commands, this);
-    connect(search, &PumpSearch::found, this, &mainForm::showFoundPump);
-    connect(search, &PumpSearch::notFound, this, &mainForm::showNoPump);
-    connect(search, &PumpSearch::interrupted, this, [this] {
+    // The same search for whoever starts it, the button or a script: the window shows it.
+    connect(search, &GUI::PumpSearch::started, this, &mainForm::showSearchStarted);
+    connect(search, &GUI::PumpSearch::found, this, &mainForm::showFoundPump);
+    connect(search, &GUI::PumpSearch::notFound, this, &mainForm::showNoPump);
+    connect(search, &GUI::PumpSearch::interrupted, this, [this] {
         ui.labelLocatedAddressIndicator->setText(
             communication->isOpen() ? QStringLiteral("search interrupted")
                                     : QStringLiteral("search interrupted: line lost"));

@@ -31,7 +31,6 @@ class QSettings;
 class Communication;
 class CommDialogue;
 class HelpBrowser;
-class PumpSearch;
 class RunPanel;
 struct Answer;
 struct ProgramOptions;
@@ -41,6 +40,7 @@ class LoggingCommandStack;
 } // namespace BusinessLogic
 
 namespace GUI {
+class PumpSearch;
 class RefreshTimer;
 } // namespace GUI
 
@@ -55,7 +55,7 @@ public:
     // options.factoryMode shows the factory tab.
     mainForm(BusinessLogic::LoggingCommandStack* commandStack,
              std::vector<BusinessLogic::Command*>* commands, QApplication* application,
-             GUI::RefreshTimer* refresher, Communication* communication,
+             GUI::RefreshTimer* refresher, Communication* communication, GUI::PumpSearch* search,
              const ProgramOptions& options);
     ~mainForm() override;
 
@@ -97,8 +97,8 @@ public slots:
     void activateHelp() override;
     void triggerUpdateValues();
     // The messages panel's, under the names the window has always offered.
-    void displayRawDataTx(std::string* data) { ui.messagesGroup->displayRawDataTx(data); }
-    void displayRawDataRx(std::string* data) { ui.messagesGroup->displayRawDataRx(data); }
+    void displayRawDataTx(const std::string& data) { ui.messagesGroup->displayRawDataTx(data); }
+    void displayRawDataRx(const std::string& data) { ui.messagesGroup->displayRawDataRx(data); }
     void setComPort(const QSerialPortInfo& info);
     void setComPortPath(const QString& path);
 
@@ -160,7 +160,7 @@ public slots:
         ui.messagesGroup->formatRawDataTxReasons(std::move(reasons));
     }
     void launchCmdSearchPump();
-    void searchAddress(Answer answer);
+    void showSearchStarted();
 
 private:
     using Origin = BusinessLogic::CommandStack::Origin;
@@ -272,7 +272,7 @@ private:
     QHelpContentWidget* helpContentWidget = nullptr;
     HelpBrowser* helpBrowser = nullptr;
     RunPanel* run = nullptr;
-    PumpSearch* search = nullptr;
+    GUI::PumpSearch* search = nullptr;
     QMessageBox* closeQuestion = nullptr;
     bool closeAgreed = false;
 

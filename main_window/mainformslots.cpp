@@ -498,22 +498,18 @@ void mainForm::modeReleased()
 
 void mainForm::launchCmdSearchPump()
 {
-    displayTimer.stop();
-    updateDetachAll();
-    commandStack->clear();
-    // Pending polls would never be answered now; keeping them would misplace later answers.
-    refresher->clearPending();
-    search->start(ui.comboCommAddress->currentIndex(), ui.comboCommAddress->count());
+    search->start(ui.comboCommAddress->count());
 }
 
-void mainForm::searchAddress(Answer answer)
+void mainForm::showSearchStarted()
 {
-    search->take(answer);
+    // Polling pauses while the probes have the line; the readings queued before them still run.
+    displayTimer.stop();
+    updateDetachAll();
 }
 
 void mainForm::showFoundPump(int address)
 {
-    commandStack->clear();
     items.commCheck.setValue(address);
     ui.labelLocatedAddressIndicator->setText(items.commCheck.getText());
     ui.comboCommAddress->setCurrentIndex(address);

@@ -135,11 +135,9 @@ void MessagesPanel::appendRawLine(QTextEdit* edit, const std::string& line, int 
     }
 }
 
-void MessagesPanel::displayRawDataTx(std::string* data)
+void MessagesPanel::displayRawDataTx(const std::string& data)
 {
-    if (!data)
-        return;
-    appendRawLine(txPane, *data, commandStack->commandTextOffset(), txInvalidReasons, false);
+    appendRawLine(txPane, data, commandStack->commandTextOffset(), txInvalidReasons, false);
     // Counted in logged lines (blocks), so that the width of the pane does not matter.
     if (txPane->document()->blockCount() > MaxTxLines) {
         txPane->clear();
@@ -147,11 +145,9 @@ void MessagesPanel::displayRawDataTx(std::string* data)
     }
 }
 
-void MessagesPanel::displayRawDataRx(std::string* data)
+void MessagesPanel::displayRawDataRx(const std::string& data)
 {
-    if (!data)
-        return;
-    appendRawLine(rxPane, *data, commandStack->answerTextOffset(), rxInvalidReasons, true);
+    appendRawLine(rxPane, data, commandStack->answerTextOffset(), rxInvalidReasons, true);
 }
 
 void MessagesPanel::formatRawDataTxPos(std::vector<int> positions)

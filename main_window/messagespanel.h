@@ -32,8 +32,8 @@ public:
     void noteLineEvent(const QString& note, Qt::GlobalColor colour);
 
 public slots:
-    void displayRawDataTx(std::string* data);
-    void displayRawDataRx(std::string* data);
+    void displayRawDataTx(const std::string& data);
+    void displayRawDataRx(const std::string& data);
     void formatRawDataRxPos(std::vector<int> positions);
     void formatRawDataRxReasons(std::vector<BusinessLogic::InvalidReason> reasons);
     void formatRawDataTxPos(std::vector<int> positions);

@@ -6,7 +6,8 @@ std::unique_ptr<mainForm> openPanelWindow(GUI::PanelSession& session, QApplicati
                                           const ProgramOptions& options)
 {
     auto window = std::make_unique<mainForm>(&session.stack(), &session.table(), application,
-                                             &session.refresher(), &session.link(), options);
+                                             &session.refresher(), &session.link(), &session.search(),
+                                             options);
     for (const auto& command : session.commands())
         window->attachCommand(command.get());
     return window;

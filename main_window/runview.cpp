@@ -61,9 +61,9 @@ QValueAxis* makeAxis(const QString& title, double maximum)
 
 // The pump really answered the exchange just finished: a frame with a good check byte, not an
 // acknowledge and not the default a command reports for silence.
-bool pumpAnswered(const Communication& link)
+bool pumpAnswered(const Answer& answer)
 {
-    return link.answerRecognised && !link.noAnswer && !link.ackReceived && !link.nakReceived;
+    return answer.outcome == Answer::Outcome::Answered && !answer.acknowledged;
 }
 
 QString runsFolder()
@@ -232,20 +232,16 @@ void RunPanel::buildProgress()
 void RunPanel::connectWindow(BusinessLogic::CommandStack* commandStack,
                              Communication* communication)
 {
-    // Direct: the link's flags still describe the exchange that gave this answer.
-    connect(
-        commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
-        [this, communication](const Answer& answer) {
-            const bool fromPump = pumpAnswered(*communication);
-            answeredSinceTick = answeredSinceTick || fromPump;
-            runRecorder.setPumpAddress(ui.comboCommAddress->currentIndex());
-            runRecorder.takeReading(answer, fromPump);
-            // Whoever sent it: a click, a script, a typed frame.
-            if (communication->ackReceived)
-                runRecorder.noteAcknowledged(
-                    Protocol::Framing::commandBody(communication->lastSentFrame));
-        },
-        Qt::DirectConnection);
+    connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
+            [this](const Answer& answer) {
+                const bool fromPump = pumpAnswered(answer);
+                answeredSinceTick = answeredSinceTick || fromPump;
+                runRecorder.setPumpAddress(ui.comboCommAddress->currentIndex());
+                runRecorder.takeReading(answer, fromPump);
+                // Whoever sent it: a click, a script, a typed frame.
+                if (answer.acknowledged)
+                    runRecorder.noteAcknowledged(Protocol::Framing::commandBody(answer.sentFrame));
+            });
     connect(communication, &Communication::lineLost, this, [this] { runRecorder.noteLineLost(); });
     connect(ui.buttonStop, &QPushButton::clicked, this, [this] { runRecorder.noteStopRequest(); });
     connect(ui.buttonPause, &QPushButton::clicked, this,

@@ -31,7 +31,7 @@ struct Report
 
 void store(Positions& to, const Positions& from) { to = from; }
 void store(Reasons& to, const Reasons& from) { to = from; }
-void store(QByteArray& to, std::string* from) { to = QByteArray::fromStdString(*from); }
+void store(QByteArray& to, const std::string& from) { to = QByteArray::fromStdString(from); }
 void store(QList<Answer>& to, const Answer& from) { to << from; }
 
 template <typename Arg, typename Field>

@@ -55,7 +55,7 @@ void TestDosedeskctl::initTestCase()
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     rig = std::make_unique<WindowRig>();
     server =
-        std::make_unique<Control::ControlServer>(&rig->stack, &rig->table, &rig->communication);
+        std::make_unique<Control::ControlServer>(rig->session);
     const QString path = Control::ControlServer::socketPath(instanceNumber());
     QVERIFY2(server->listen(path), qPrintable(server->errorString()));
     // Nobody but the user: read and write for the owner, nothing for group and others.
@@ -64,7 +64,7 @@ void TestDosedeskctl::initTestCase()
     QCOMPARE(QFileInfo(path).permissions() & (others | QFile::ReadOwner | QFile::WriteOwner),
              QFile::ReadOwner | QFile::WriteOwner);
     // A second panel under the same number must not take the socket away from the first.
-    Control::ControlServer second(&rig->stack, &rig->table, &rig->communication);
+    Control::ControlServer second(rig->session);
     QVERIFY(!second.listen(path));
 
     Simulator::PtyPump::Options options;
@@ -149,7 +149,7 @@ void TestDosedeskctl::verbs_data()
          "started\n$", {"KY1", "RV00050000", "KY0", "?SS1", "..."}},
         {"get, send", {"set-volume", "2", "get", "DV", "send", "KY0"}, Pump::Normal, 0,
          "^answer: 2000\nanswer: ACK\n$", "^$", {"DV00002000", "?DV", "KY0"}},
-        {"search", {"search"}, Pump::Normal, 0, "^address: 0\n$", "^$", {"SP1", "?SI"}},
+        {"search", {"search"}, Pump::Normal, 0, "^address: 0\n$", "^$", {"?SI"}},
         {"json", {"--json", "set-flow", "1.5", "status"}, Pump::Normal, 0,
          "^\\{\"ok\":true,\"verb\":\"set-flow\"\\}\n\\{.*\"flow_ml_min\":1\\.5,.*\"ok\":true.*\\}\n$",
          "^$", {"RV00001500", "..."}},
@@ -384,7 +384,7 @@ void TestDosedeskctl::withoutRuntimeFolder()
     });
     qunsetenv("XDG_RUNTIME_DIR");
     qputenv("TMPDIR", temporary.path().toLocal8Bit());
-    Control::ControlServer panel(&rig->stack, &rig->table, &rig->communication);
+    Control::ControlServer panel(rig->session);
     QVERIFY2(panel.listen(Control::ControlServer::socketPath(instanceNumber())),
              qPrintable(panel.errorString()));
 

@@ -196,12 +196,12 @@ void MessagesPanelTest::checkByteColourByAnswer()
 void MessagesPanelTest::panesAreEmptiedTogether()
 {
     std::string line = "09:05:03:007  01?DV";
-    emit rig->stack.sendLastAnswer(&line);
+    emit rig->stack.sendLastAnswer(line);
     QVERIFY(!ui().textEditRxData->toPlainText().isEmpty());
     // The Tx pane fills up with lines until it is emptied; the Rx pane goes with it.
     int lines = 0;
     do {
-        emit rig->stack.sendLastCommand(&line);
+        emit rig->stack.sendLastCommand(line);
     } while (!ui().textEditTxData->toPlainText().isEmpty() && ++lines < 1000);
     QVERIFY(lines < 1000);
     QCOMPARE(ui().textEditRxData->toPlainText(), QString());

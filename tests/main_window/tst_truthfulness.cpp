@@ -322,10 +322,10 @@ void TestTruthfulness::searchFindingNobodyRestoresItself()
     rig.ui().labelLocatedAddressIndicator->setText("7"); // what an earlier search found
     rig.ui().buttonSearchPump->click();
     if (lineLost) {
-        QVERIFY(rig.waitForBody("03SP1"));
+        QVERIFY(rig.waitForBody("03?SI"));
         QVERIFY(rig.pump.unplug());
     }
-    // 99 addresses, each with two unanswered frames of 120 ms.
+    // 99 addresses, each with an unanswered check of 120 ms.
     QVERIFY(waitFor([&] { return rig.ui().labelLocatedAddressIndicator->text() == shown; }, 60000));
     if (lineLost) {
         QVERIFY(rig.pump.replug());
