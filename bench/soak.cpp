@@ -156,7 +156,7 @@ int main(int argc, char* argv[])
         // panel: emptied at every sample so that they do not count as the panel's memory.
         framesTotal += rig.pump.frameCount();
         rig.pump.clearLog();
-        rig.stack.runs.clear();
+        rig.stack.forgetRuns();
         s.frames = framesTotal;
         s.stallMs = stalls.longestStallMs();
         s.connection = rig.connectionText();

@@ -4,6 +4,7 @@
 #include "serialtransport.h"
 
 #include <QMetaObject>
+#include <QThread>
 
 namespace {
 
@@ -15,21 +16,71 @@ qint32 msSince(quint32 start)
 
 } // namespace
 
-Communication::Communication() : transport(Transport::create(QString())) {}
+Communication::Communication() : transport(Transport::create(QString()))
+{
+    // A child, so that it moves with the link to the link's thread.
+    transport->setParent(this);
+    publish();
+}
 
 Communication::~Communication()
 {
     transport->close();
 }
 
+bool Communication::isOpen() const
+{
+    const QMutexLocker locker(&stateLock);
+    return published.open;
+}
+
+QString Communication::portPath() const
+{
+    const QMutexLocker locker(&stateLock);
+    return published.portPath;
+}
+
+QString Communication::lineFault() const
+{
+    const QMutexLocker locker(&stateLock);
+    return published.lineFault;
+}
+
+QString Communication::chosenPath() const
+{
+    const QMutexLocker locker(&stateLock);
+    return published.chosen;
+}
+
+PortStatus Communication::portStatus() const
+{
+    const QMutexLocker locker(&stateLock);
+    return published.status;
+}
+
+void Communication::publish()
+{
+    State state{open, transport->name(), transport->errorString(), chosen, status};
+    const QMutexLocker locker(&stateLock);
+    published = std::move(state);
+}
+
 void Communication::setCommPort(const QSerialPortInfo& info)
 {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, info] { setCommPort(info); });
+        return;
+    }
     portInfo = info;
     openPort(info.isNull() ? QString() : info.systemLocation());
 }
 
 void Communication::setCommPortPath(const QString& path)
 {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, path] { setCommPortPath(path); });
+        return;
+    }
     portInfo = QSerialPortInfo();
     openPort(path);
 }
@@ -40,6 +91,7 @@ void Communication::openPort(const QString& path)
     deviceLost = false;
     open = false;
     transport = Transport::create(path);
+    transport->setParent(this);
     connect(transport.get(), &Transport::opened, this, &Communication::onTransportOpened);
     connect(transport.get(), &Transport::lost, this, &Communication::onTransportLost);
     // A device that went again while it was being set up (a flapping adapter) did not open: its
@@ -59,6 +111,7 @@ void Communication::openPort(const QString& path)
     nakReceived = false;
     ackReceived = false;
     addressOnlyAnswer = false;
+    publish();
 }
 
 bool Communication::reopen()
@@ -69,6 +122,7 @@ bool Communication::reopen()
         return false;
     if (!PortStatus::exists(PortStatus::locationOf(chosen))) {
         status = chosen.isEmpty() ? PortStatus::notChosen() : PortStatus::missing();
+        publish();
         return false;
     }
     // The same device again: the test options the user chose for it stay in force.
@@ -224,6 +278,8 @@ void Communication::judgeAnswer()
     lastAnswerNamedPump = verdict.addressOnly;
     lastAnswerData = verdict.data;
     receiveBuffer.clear();
+    // A network port that now has received something has no fault to tell any more.
+    publish();
 }
 
 PortStatus Communication::statusAfterOpen() const
@@ -243,6 +299,7 @@ void Communication::onTransportOpened()
     receiveBuffer.clear();
     open = true;
     status = PortStatus::open();
+    publish();
     emit lineOpened();
 }
 
@@ -263,9 +320,12 @@ void Communication::closeIfDeviceLost()
     deviceLost = false;
     const bool wasOpen = open;
     open = false;
-    if (!wasOpen)
+    if (!wasOpen) {
+        publish();
         return;
+    }
     status = Transport::isNetworkName(chosen) ? PortStatus::connecting()
                                               : PortStatus::afterLoss(PortStatus::locationOf(chosen));
+    publish();
     emit lineLost();
 }

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QMutex>
 #include <QSerialPortInfo>
 
 #include <memory>
@@ -38,16 +39,18 @@ public:
     void waitForFrame();
     QByteArray readAnswer();
 
-    bool isOpen() const { return open; }
+    // What the line is now. The link may run on a thread of its own; these can be asked from
+    // any thread, and tell the state as of the link's last open, loss or exchange.
+    bool isOpen() const;
     // The device behind the line, as last opened (system location, device path or network
     // address).
-    QString portPath() const { return transport->name(); }
+    QString portPath() const;
     // What is wrong with the line, when the transport knows: a network port that cannot connect,
     // or that is connected but has received nothing yet.
-    QString lineFault() const { return transport->errorString(); }
+    QString lineFault() const;
     // The path chosen last, kept after the device went away, and why the line is (not) open.
-    QString chosenPath() const { return chosen; }
-    const PortStatus& portStatus() const { return status; }
+    QString chosenPath() const;
+    PortStatus portStatus() const;
     // Opens the chosen device again when its file is there; true when the line is open. A
     // network port is left to connect again by itself.
     bool reopen();
@@ -61,6 +64,8 @@ signals:
     void lineOpened();
 
 public slots:
+    // Both open on the link's own thread: called from another, they return at once and the
+    // line opens there (the state accessors then tell how it went).
     void setCommPort(const QSerialPortInfo& info);
     // Opens a device by its path: pseudo-terminals and /dev/serial/by-id links are not reported
     // by the system's port list, so no QSerialPortInfo can describe them.
@@ -108,6 +113,8 @@ private:
     void onTransportOpened();
     void onTransportLost();
     void closeIfDeviceLost();
+    // Copies the line's state for the accessors.
+    void publish();
 
     std::unique_ptr<Transport> transport;
     QSerialPortInfo portInfo;
@@ -116,4 +123,16 @@ private:
     bool deviceLost = false;
     QString chosen;
     PortStatus status;
+
+    // The state as last published, for readers on other threads.
+    struct State
+    {
+        bool open = false;
+        QString portPath;
+        QString lineFault;
+        QString chosen;
+        PortStatus status;
+    };
+    mutable QMutex stateLock;
+    State published;
 };

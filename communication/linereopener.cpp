@@ -2,7 +2,8 @@
 
 #include "communication.h"
 
-LineReopener::LineReopener(Communication& link, QObject* parent) : QObject(parent), link(link)
+LineReopener::LineReopener(Communication& link, QObject* parent)
+    : QObject(parent), link(link), timer(this)
 {
     timer.setInterval(LookIntervalMs);
     connect(&timer, &QTimer::timeout, this, &LineReopener::look);

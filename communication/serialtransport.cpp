@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
-SerialTransport::SerialTransport(const QString& path) : path(path)
+SerialTransport::SerialTransport(const QString& path) : port(this), path(path)
 {
     port.setPortName(path);
     chosenName = port.portName();

@@ -24,7 +24,9 @@ TcpTransport::Address TcpTransport::parse(const QString& name)
     return address;
 }
 
-TcpTransport::TcpTransport(const QString& name) : portName(name), address(parse(name))
+// The members are children, so that they move with the transport to the link's thread.
+TcpTransport::TcpTransport(const QString& name)
+    : portName(name), address(parse(name)), socket(this), readyTimer(this), reconnectTimer(this)
 {
     readyTimer.setSingleShot(true);
     reconnectTimer.setSingleShot(true);

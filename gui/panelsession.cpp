@@ -21,10 +21,49 @@ PanelSession::PanelSession(const StackFactory& makeStack)
       commandStack(stackOn(makeStack, communication)),
       commandTable(BusinessLogic::CommandTableSize, nullptr),
       refreshCycle(commandStack.get(), &commandTable),
-      pumpSearch(commandStack.get(), &commandTable)
-{}
+      pumpSearch(commandStack.get(), &commandTable),
+      lineReopener(communication)
+{
+    QObject::connect(&communication, &Communication::lineLost, &lineReopener,
+                     &LineReopener::lookOut);
+}
 
-PanelSession::~PanelSession() = default;
+PanelSession::~PanelSession()
+{
+    if (!lineThread.isRunning())
+        return;
+    // Nothing more goes out; the exchange under way ends first. The objects come back to this
+    // thread, timers included, to be torn down here.
+    commandStack->clear();
+    QThread* home = QThread::currentThread();
+    QMetaObject::invokeMethod(
+        commandStack.get(),
+        [this, home] {
+            for (QObject* object : lineObjects())
+                object->moveToThread(home);
+        },
+        Qt::BlockingQueuedConnection);
+    lineThread.quit();
+    lineThread.wait();
+}
+
+std::vector<QObject*> PanelSession::lineObjects()
+{
+    std::vector<QObject*> objects{&communication, commandStack.get(), &lineReopener};
+    for (const auto& command : allCommands)
+        objects.push_back(command.get());
+    return objects;
+}
+
+void PanelSession::startLineThread()
+{
+    if (lineThread.isRunning())
+        return;
+    lineThread.setObjectName(QStringLiteral("pump line"));
+    for (QObject* object : lineObjects())
+        object->moveToThread(&lineThread);
+    lineThread.start();
+}
 
 void PanelSession::fillTable()
 {

@@ -2,9 +2,12 @@
 
 #include "command.h"
 #include "communication.h"
+#include "linereopener.h"
 #include "loggingcommandstack.h"
 #include "pumpsearch.h"
 #include "refreshtimer.h"
+
+#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -39,6 +42,14 @@ public:
     RefreshTimer& refresher() { return refreshCycle; }
     // The one search of the bus, whoever asks for it.
     PumpSearch& search() { return pumpSearch; }
+    // Brings a lost line back by itself once its device is there again.
+    LineReopener& reopener() { return lineReopener; }
+
+    // Moves the line, its commands, the queue and the reopener to a thread of their own, so
+    // that whoever waits for events here (the window) never waits for the pump: commands are
+    // queued from here, results come back as queued signals. Without it, all runs on the
+    // caller's thread (a program with nothing else to do).
+    void startLineThread();
 
     // Puts every command in its place in the table, for a session without a window (the
     // window's attachCommand does it while it connects the controls).
@@ -51,6 +62,10 @@ private:
     std::vector<BusinessLogic::Command*> commandTable;
     RefreshTimer refreshCycle;
     PumpSearch pumpSearch;
+    LineReopener lineReopener;
+    QThread lineThread;
+
+    std::vector<QObject*> lineObjects();
 };
 
 } // namespace GUI

@@ -11,14 +11,13 @@
 
 namespace Table = BusinessLogic::CommandTable;
 
-void mainForm::watchLine(CommDialogue* portList)
+void mainForm::watchLine(CommDialogue* portList, LineReopener* reopener)
 {
-    auto* reopener = new LineReopener(*communication, this);
     // After the link has tried the choice, so that the look-out knows how that went.
     connect(portList, &CommDialogue::comPortPathChange, reopener, &LineReopener::followChoice);
-    connect(communication, &Communication::lineLost, reopener, [this, reopener, portList] {
+    // The reopener looks out for the device by itself.
+    connect(communication, &Communication::lineLost, this, [this, portList] {
         noteLineEvent(QStringLiteral("line lost"), Qt::darkRed);
-        reopener->lookOut();
         // Devices outside /dev (pseudo-terminals, links elsewhere) are not watched by the list.
         portList->followSystem();
     });

@@ -10,6 +10,7 @@
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
 #include "programoptions.h"
+#include "panelsession.h"
 #include "pumpsearch.h"
 #include "refreshtimer.h"
 #include "valuelimits.h"
@@ -66,18 +67,17 @@ struct UserSignal
 
 } // namespace
 
-mainForm::mainForm(BusinessLogic::LoggingCommandStack* commandStack,
-                   std::vector<BusinessLogic::Command*>* commands, QApplication* application,
-                   GUI::RefreshTimer* refresher, Communication* communication,
-                   GUI::PumpSearch* search, const ProgramOptions& options)
+mainForm::mainForm(GUI::PanelSession& session, QApplication* application,
+                   const ProgramOptions& options)
     : QDialog(nullptr),
-      commandStack(commandStack),
-      commands(commands),
+      commandStack(&session.stack()),
+      commands(&session.table()),
       displayTimer(this),
       application(application),
-      refresher(refresher),
-      communication(communication),
-      search(search)
+      refresher(&session.refresher()),
+      communication(&session.link()),
+      search(&session.search()),
+      reopener(&session.reopener())
 {
     setAttribute(Qt::WA_NativeWindow);
     helpCollectionPath = HelpFiles::collectionPath();
@@ -172,7 +172,7 @@ void mainForm::setupPortList(const QStringList& extraPorts)
             &Communication::setCommPortPath);
     connect(portList, &CommDialogue::comPortChange, this, &mainForm::setComPort);
     connect(portList, &CommDialogue::comPortPathChange, this, &mainForm::setComPortPath);
-    watchLine(portList);
+    watchLine(portList, reopener);
     for (const QString& path : extraPorts)
         portList->addExtraPort(path);
     // A network port is not found by any search of the system: the stored one is listed again.
@@ -535,7 +535,7 @@ void mainForm::setComPortPath(const QString& path)
     // Opening a device turns the "incorrect LRC" option off; the box must say so.
     {
         const QSignalBlocker blocker(ui.checkboIncorrectLRC);
-        ui.checkboIncorrectLRC->setChecked(communication->invalidLrc);
+        ui.checkboIncorrectLRC->setChecked(false);
     }
     // A device known only by its path is listed by that path, so that is the name to store; it
     // follows comPortChange, which stored an empty name for it.

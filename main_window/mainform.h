@@ -31,6 +31,7 @@ class QSettings;
 class Communication;
 class CommDialogue;
 class HelpBrowser;
+class LineReopener;
 class RunPanel;
 struct Answer;
 struct ProgramOptions;
@@ -40,6 +41,7 @@ class LoggingCommandStack;
 } // namespace BusinessLogic
 
 namespace GUI {
+class PanelSession;
 class PumpSearch;
 class RefreshTimer;
 } // namespace GUI
@@ -53,10 +55,7 @@ public:
     // options.portPaths: device paths the system does not list (pseudo-terminals, by-id links);
     // when given, the first of them is chosen at start instead of the stored port.
     // options.factoryMode shows the factory tab.
-    mainForm(BusinessLogic::LoggingCommandStack* commandStack,
-             std::vector<BusinessLogic::Command*>* commands, QApplication* application,
-             GUI::RefreshTimer* refresher, Communication* communication, GUI::PumpSearch* search,
-             const ProgramOptions& options);
+    mainForm(GUI::PanelSession& session, QApplication* application, const ProgramOptions& options);
     ~mainForm() override;
 
     void attachCommand(BusinessLogic::Command* command);
@@ -205,7 +204,7 @@ private:
     void endSearch();
     void centreWindow();
     // Reopens the chosen port by itself when its device comes back, and records the gap.
-    void watchLine(CommDialogue* portList);
+    void watchLine(CommDialogue* portList, LineReopener* reopener);
     void showPumpOnAnswer(QMetaObject::Connection& answerWait);
     // What closing would leave behind unattended: a run of the pump, a protocol between its
     // cycles, or the search; empty when nothing.
@@ -273,6 +272,7 @@ private:
     HelpBrowser* helpBrowser = nullptr;
     RunPanel* run = nullptr;
     GUI::PumpSearch* search = nullptr;
+    LineReopener* reopener = nullptr;
     QMessageBox* closeQuestion = nullptr;
     bool closeAgreed = false;
 

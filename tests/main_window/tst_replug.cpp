@@ -251,7 +251,7 @@ void ReplugTest::cannotOpen()
     if (cause == Cause::NoRights || cause >= Cause::HeldByOther)
         QTRY_VERIFY_WITH_TIMEOUT(rig.communication.isOpen(), GiveUpMs);
     else
-        QCOMPARE(rig.window->findChild<LineReopener*>()->isLooking(),
+        QCOMPARE(rig.session.reopener().isLooking(),
                  cause == Cause::ImpossibleName);
 }
 

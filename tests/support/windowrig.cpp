@@ -54,12 +54,29 @@ void RecordingStack::clear()
 
 void RecordingStack::logCommand(Platform::SystemTime* time)
 {
-    runs.append({current ? current->getSentFrame() : QByteArray(), link.isOpen()});
+    {
+        const QMutexLocker locker(&runsLock);
+        ran.append({current ? current->getSentFrame() : QByteArray(), link.isOpen()});
+    }
     LoggingCommandStack::logCommand(time);
+}
+
+QList<RecordingStack::Run> RecordingStack::runs() const
+{
+    const QMutexLocker locker(&runsLock);
+    return ran;
+}
+
+void RecordingStack::forgetRuns()
+{
+    const QMutexLocker locker(&runsLock);
+    ran.clear();
 }
 
 WindowRig::WindowRig(const Options& options) : pump(pumpOptions(options, folder))
 {
+    // As the program does: the window never waits for the pump.
+    session.startLineThread();
     const QString prefix = Constants::InstanceKeyPrefix + QString::number(instanceNumber());
     QSettings stored(Constants::OrganisationName, Constants::ApplicationName);
     if (options.freshSettings)
@@ -179,7 +196,7 @@ QList<int> WindowRig::cyclesReceived() const
 QList<int> WindowRig::cyclesRun(bool onClosedLine) const
 {
     QList<int> counts;
-    for (const RecordingStack::Run& run : stack.runs)
+    for (const RecordingStack::Run& run : stack.runs())
         if (const int count = cyclesOf(run.frame); count >= 0 && run.lineOpen != onClosedLine)
             counts << count;
     return counts;

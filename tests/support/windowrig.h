@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QVariantMap>
 
+#include <QMutex>
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -38,10 +40,14 @@ public:
     void logCommand(Platform::SystemTime* time) override;
 
     int clears = 0;
-    QList<Run> runs;
+    // What ran so far; the stack runs on the line's thread.
+    QList<Run> runs() const;
+    void forgetRuns();
 
 private:
     const Communication& link;
+    mutable QMutex runsLock;
+    QList<Run> ran;
 };
 
 // The program's object graph around one window, built in the program's order, talking to a
