@@ -46,7 +46,7 @@ else
     fi
     # The benchmark programs are compiled (not run) on what the sanitizer suite leaves free.
     nice -n 15 cmake --build build -j"$jobs" --target bench_exchange bench_polling bench_program \
-        bench_network bench_display >"$logs/benchmarks" 2>&1 &
+        bench_network bench_display bench_stall >"$logs/benchmarks" 2>&1 &
     benchmarks=$!
     ./scripts/sanitize.sh test
     if ! wait "$benchmarks"; then

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds the benchmarks (RelWithDebInfo, in their own build folder) and prints one table of
 # results: exchange overhead per command kind (on a quiet machine and with every processor taken
-# by busy threads), polling, user-command latency, start-up, CPU use of the program and the cost
-# of the display update.
+# by busy threads), polling, user-command latency, start-up, CPU use of the program, the cost
+# of the display update and how late the window's thread gets to its events while it polls.
 #
 #   bench/run.sh [--quick] [--build-dir DIR]
 #
@@ -30,10 +30,7 @@ else
 fi
 turnaround=5
 
-targets="bench_exchange bench_polling bench_program bench_network"
-if [ -f "$root/bench/bench_display.cpp" ]; then
-    targets="$targets bench_display"
-fi
+targets="bench_exchange bench_polling bench_program bench_network bench_display bench_stall"
 
 echo "Building $targets in $build (RelWithDebInfo) ..." >&2
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOSEDESK_BENCH=ON >/dev/null
@@ -68,6 +65,8 @@ if [ -x "$bin/bench_display" ]; then
 else
     echo "| Display update | bench_display not built | median < 1 ms | MISSED |" >"$out/display"
 fi
+echo "Window thread while polling ($silent s each: answering, silent, behind ser2net) ..." >&2
+"$bin/bench_stall" --seconds "$silent" >"$out/stall" || echo "| Window thread lateness | bench_stall failed | p99 <= 16 ms | MISSED |" >"$out/stall"
 load_after=$(load)
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
@@ -78,12 +77,12 @@ echo "Machine: $(nproc) cores, $cpu; load average (1/5/15 min) $load_before befo
 echo
 echo "| Measure | Result | Target | Status |"
 echo "|---|---|---|---|"
-for part in exchange exchange-busy network polling stop program display; do
+for part in exchange exchange-busy network polling stop program display stall; do
     grep '^| ' "$out/$part" || true
 done
 echo
 echo "Details:"
-for part in exchange exchange-busy network polling stop program display; do
+for part in exchange exchange-busy network polling stop program display stall; do
     grep -v '^| ' "$out/$part" || true
 done
 exit 0
