@@ -55,15 +55,45 @@ Reply judgeReply(const Answer& answer, const BusinessLogic::CommandTraits& trait
 }
 
 PumpLink::PumpLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
-                   Communication* communication, GUI::PumpSearch* search, bool keepsFoundAddress,
+                   Communication* communication, GUI::PumpSearch* search, bool ownLine,
                    QObject* parent)
     : QObject(parent), stack(stack), table(table), communication(communication),
-      pumpSearch(search), keepsFound(keepsFoundAddress)
+      pumpSearch(search), ownLine(ownLine)
 {
     // Every exchange on the line: a click, a typed frame, another script.
     connect(stack, &BusinessLogic::CommandStack::sendAnswer, this, [this](const Answer& answer) {
-        if (answer.acknowledged && Protocol::Framing::commandBody(answer.sentFrame) == "KY0")
+        const bool taken =
+            answer.acknowledged || answer.outcome == Answer::Outcome::SilentByRequest;
+        if (taken && Protocol::Framing::commandBody(answer.sentFrame) == "KY0")
             ++stops;
+    });
+}
+
+BusinessLogic::Reply* PumpLink::submit(const BusinessLogic::CommandTraits& traits,
+                                       qint32 parameter, QObject* context)
+{
+    BusinessLogic::CommandStack::Request request;
+    request.command = table->at(std::size_t(traits.spezifier));
+    request.parameter = parameter;
+    request.logFlag = isUserCommand(traits);
+    request.origin = originOf(traits);
+    return stack->submit(request, context);
+}
+
+void PumpLink::askWhetherSilentByRequest(QObject* context, ReplyHandler done)
+{
+    BusinessLogic::Reply* ask = submit(Table::getProtocolAnswer, 0, context);
+    connect(ask, &BusinessLogic::Reply::finished, context, [=] {
+        ask->deleteLater();
+        const Reply told = judgeReply(ask->answer(), Table::getProtocolAnswer);
+        if (told.outcome != Reply::Outcome::Answered || told.data != "0")
+            return done(Reply{});
+        // The pump keeps what it was told; the link hears it and waits for no acknowledgement.
+        BusinessLogic::Reply* expectNone = submit(Table::setProtocolAnswer, 0, context);
+        connect(expectNone, &BusinessLogic::Reply::finished, context, [expectNone, done] {
+            expectNone->deleteLater();
+            done({Reply::Outcome::Answered, {}});
+        });
     });
 }
 
@@ -82,9 +112,13 @@ quint64 PumpLink::exchange(const Exchange& exchange, QObject* context, ReplyHand
     request.origin = exchange.hasText ? Origin::User : originOf(*exchange.traits);
     BusinessLogic::Reply* reply = stack->submit(request, context);
     const BusinessLogic::CommandTraits& traits = *exchange.traits;
+    const bool mayAsk = ownLine && isUserCommand(traits) && communication->protocolAnswer
+                        && traits.spezifier != Table::setProtocolAnswer.spezifier;
     connect(reply, &BusinessLogic::Reply::finished, context,
-            [reply, &traits, done = std::move(done)] {
+            [this, reply, &traits, mayAsk, context, done = std::move(done)] {
                 reply->deleteLater();
+                if (mayAsk && reply->outcome() == Answer::Outcome::Silent)
+                    return askWhetherSilentByRequest(context, done);
                 done(judgeReply(reply->answer(), traits));
             });
     return reply->request();

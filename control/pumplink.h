@@ -52,10 +52,12 @@ class PumpLink : public QObject
     Q_OBJECT
 
   public:
-    // keepsFoundAddress: a found address may stay set on the link (it may not where a window
-    // shows it: the window takes it over itself).
+    // ownLine: the tool opened the line itself, rather than sharing the panel's. A found address
+    // then stays set on the link (in the panel the window takes it over itself), and when an
+    // acknowledgement does not come the pump is asked whether it was told to send none (the
+    // panel's window says so with its "Protocol Answer" box).
     PumpLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
-             Communication* communication, GUI::PumpSearch* search, bool keepsFoundAddress,
+             Communication* communication, GUI::PumpSearch* search, bool ownLine,
              QObject* parent = nullptr);
 
     // Returns the request's number, for withdraw().
@@ -64,17 +66,23 @@ class PumpLink : public QObject
     void withdraw(quint64 request);
     // The address the frames go to now.
     int address() const;
-    bool keepsFoundAddress() const { return keepsFound; }
+    bool keepsFoundAddress() const { return ownLine; }
     GUI::PumpSearch& search() const { return *pumpSearch; }
     // Stops the pump acknowledged on this line so far, whoever sent them.
     int stopsAcknowledged() const { return stops; }
 
   private:
+    BusinessLogic::Reply* submit(const BusinessLogic::CommandTraits& traits, qint32 parameter,
+                                 QObject* context);
+    // After an acknowledgement that did not come: asks the pump (?SP) whether it sends none;
+    // when it says so, the link expects none from then on and the command counts as taken.
+    void askWhetherSilentByRequest(QObject* context, ReplyHandler done);
+
     BusinessLogic::CommandStack* stack;
     std::vector<BusinessLogic::Command*>* table;
     Communication* communication;
     GUI::PumpSearch* pumpSearch;
-    bool keepsFound;
+    bool ownLine;
     int stops = 0;
 };
 
