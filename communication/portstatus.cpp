@@ -47,8 +47,9 @@ bool noTerminal(const QString& location)
 }
 
 // The folders that hold the locks of serial lines, in the order the serial port looks in them.
-const char* const LineLockFolders[] = {"/var/lock",  "/etc/locks", "/var/spool/locks",
-                                       "/var/spool/uucp", "/tmp", "/var/tmp", "/run/lock"};
+const char* const LineLockFolders[] = {"/var/lock",       "/etc/locks", "/var/spool/locks",
+                                       "/var/spool/uucp", "/tmp",       "/var/tmp",
+                                       "/run/lock"};
 
 // The process a device's lock names: "/dev/pts/3" is locked as LCK..pts_3, its first line the
 // holder's process id. 0 when no lock names one.
@@ -76,14 +77,14 @@ QString holderOf(const QString& location)
 {
     const QString device = QFileInfo(location).canonicalFilePath();
     const qint64 process = device.isEmpty() ? 0 : lockingProcess(device);
-    QFile name(QStringLiteral("/proc/%1/comm").arg(process));
-    if (process <= 0 || !name.open(QIODevice::ReadOnly))
+    QFile command(QStringLiteral("/proc/%1/comm").arg(process));
+    if (process <= 0 || !command.open(QIODevice::ReadOnly))
         return {};
     if (const qint32 copy = copyNumberOf(process))
         return QStringLiteral("DoseDesk copy %1 (process %2)").arg(copy).arg(process);
     return QStringLiteral("process %1 (%2)")
         .arg(process)
-        .arg(QString::fromLocal8Bit(name.readAll().trimmed()));
+        .arg(QString::fromLocal8Bit(command.readAll().trimmed()));
 }
 
 } // namespace

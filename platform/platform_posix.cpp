@@ -92,8 +92,9 @@ QByteArray namedObjectPath(const QByteArray& dir, const QString& name)
 void writeProcessId(int fd)
 {
     const QByteArray id = QByteArray::number(qint64(getpid())) + '\n';
-    if (::ftruncate(fd, 0) == 0)
-        [[maybe_unused]] const ssize_t written = ::write(fd, id.constData(), size_t(id.size()));
+    if (::ftruncate(fd, 0) != 0)
+        return;
+    [[maybe_unused]] const ssize_t written = ::write(fd, id.constData(), size_t(id.size()));
 }
 
 bool lockRetrying(int fd, int operation)
@@ -105,6 +106,28 @@ bool lockRetrying(int fd, int operation)
     return true;
 }
 
+// The guard lock of the lock folder, held while it lives: taking or looking at a name is one
+// step between processes.
+class FolderGuard
+{
+public:
+    explicit FolderGuard(const QByteArray& dir) : fd(openLockFile(dir + "/.guard"))
+    {
+        if (fd >= 0)
+            lockRetrying(fd, LOCK_EX);
+    }
+    ~FolderGuard()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FolderGuard(const FolderGuard&) = delete;
+    FolderGuard& operator=(const FolderGuard&) = delete;
+
+private:
+    int fd;
+};
+
 } // namespace
 
 bool createNamedObject(const QString& name)
@@ -112,10 +135,7 @@ bool createNamedObject(const QString& name)
     // A name "exists" while some process holds a shared lock on its file. The guard lock makes
     // the test-then-hold step atomic between processes; a crashed process drops its locks.
     const QByteArray dir = lockDirectory();
-    const int guard = openLockFile(dir + "/.guard");
-    if (guard >= 0)
-        lockRetrying(guard, LOCK_EX);
-
+    const FolderGuard guard(dir);
     const int fd = openLockFile(namedObjectPath(dir, name));
     bool existed = true;
     if (fd >= 0) {
@@ -125,8 +145,6 @@ bool createNamedObject(const QString& name)
         // Hold the name for the rest of the process; the descriptor is deliberately never closed.
         lockRetrying(fd, LOCK_SH);
     }
-    if (guard >= 0)
-        ::close(guard);
     return existed;
 }
 
@@ -134,9 +152,7 @@ std::optional<qint64> namedObjectTaker(const QString& name)
 {
     const QByteArray dir = lockDirectory();
     // Under the guard, so that the look does not make a copy taking its name think it taken.
-    const int guard = openLockFile(dir + "/.guard");
-    if (guard >= 0)
-        lockRetrying(guard, LOCK_EX);
+    const FolderGuard guard(dir);
     std::optional<qint64> taker;
     const int fd = ::open(namedObjectPath(dir, name).constData(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == -1) {
@@ -146,8 +162,6 @@ std::optional<qint64> namedObjectTaker(const QString& name)
     }
     if (fd >= 0)
         ::close(fd); // also lets go of the look's own lock on a name nobody holds
-    if (guard >= 0)
-        ::close(guard);
     return taker;
 }
 
