@@ -31,3 +31,17 @@ qint32 instanceNumber()
     }();
     return number;
 }
+
+qint32 copyNumberOf(qint64 pid)
+{
+    // A copy holds every name up to its own, so the held names run from 1 without a gap.
+    for (qint32 n = 1; n < MostCopies; ++n) {
+        const std::optional<qint64> taker =
+            Platform::namedObjectTaker(Constants::InstanceMutexPrefix + QString::number(n));
+        if (!taker)
+            return 0;
+        if (*taker == pid)
+            return n;
+    }
+    return 0;
+}

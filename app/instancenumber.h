@@ -8,3 +8,5 @@
 // number can be had: instanceNumberProblem() then says why.
 qint32 instanceNumber();
 QString instanceNumberProblem();
+// The number of the running copy that process pid is; 0 when it is none (another program).
+qint32 copyNumberOf(qint64 pid);

@@ -1,5 +1,8 @@
 #include "portstatus.h"
 
+#include "instancenumber.h"
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -43,6 +46,47 @@ bool noTerminal(const QString& location)
 #endif
 }
 
+// The folders that hold the locks of serial lines, in the order the serial port looks in them.
+const char* const LineLockFolders[] = {"/var/lock",       "/etc/locks", "/var/spool/locks",
+                                       "/var/spool/uucp", "/tmp",       "/var/tmp",
+                                       "/run/lock"};
+
+// The process a device's lock names: "/dev/pts/3" is locked as LCK..pts_3, its first line the
+// holder's process id. 0 when no lock names one.
+qint64 lockingProcess(const QString& device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(u'/', u'_');
+    QStringList folders;
+    for (const char* folder : LineLockFolders)
+        folders << QString::fromLatin1(folder);
+    folders << QDir::tempPath();
+    for (const QString& folder : std::as_const(folders)) {
+        QFile lock(folder + QStringLiteral("/LCK..") + name);
+        if (lock.open(QIODevice::ReadOnly))
+            return lock.readLine().trimmed().toLongLong();
+    }
+    return 0;
+}
+
+// Who holds the device behind location: "DoseDesk copy 2 (process 1234)", "process 1234
+// (minicom)"; empty when no lock names a running process.
+QString holderOf(const QString& location)
+{
+    const QString device = QFileInfo(location).canonicalFilePath();
+    const qint64 process = device.isEmpty() ? 0 : lockingProcess(device);
+    QFile command(QStringLiteral("/proc/%1/comm").arg(process));
+    if (process <= 0 || !command.open(QIODevice::ReadOnly))
+        return {};
+    if (const qint32 copy = copyNumberOf(process))
+        return QStringLiteral("DoseDesk copy %1 (process %2)").arg(copy).arg(process);
+    return QStringLiteral("process %1 (%2)")
+        .arg(process)
+        .arg(QString::fromLocal8Bit(command.readAll().trimmed()));
+}
+
 } // namespace
 
 QString PortStatus::locationOf(const QString& path)
@@ -71,7 +115,8 @@ PortStatus PortStatus::afterFailure(const QString& location, QSerialPort::Serial
     if (file.isDir() || file.isFile())
         return PortStatus(Reason::NotSerial);
     if (error == QSerialPort::PermissionError)
-        return PortStatus(accessRefused(location) ? Reason::PermissionDenied : Reason::Busy);
+        return accessRefused(location) ? PortStatus(Reason::PermissionDenied)
+                                       : PortStatus(Reason::Busy, holderOf(location));
     if (noTerminal(location))
         return PortStatus(Reason::NotSerial);
     return PortStatus(Reason::Other, errorText);
@@ -102,7 +147,8 @@ QString PortStatus::text() const
         return QStringLiteral("PORT unavailable: permission denied (is your user in the dialout "
                               "group?)");
     case Reason::Busy:
-        return QStringLiteral("PORT busy: used by another program");
+        return detail.isEmpty() ? QStringLiteral("PORT busy: used by another program")
+                                : QStringLiteral("PORT busy: held by ") + detail;
     case Reason::NotSerial:
         return QStringLiteral("PORT unavailable: not a serial device");
     case Reason::Other:

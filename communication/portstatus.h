@@ -29,7 +29,7 @@ public:
     Reason reason() const { return why; }
     // Looking for the port again can help: it is gone, held or refused, not something else.
     bool mayPass() const;
-    // "PORT open", "PORT missing", "PORT busy: used by another program", ...
+    // "PORT open", "PORT missing", "PORT busy: held by DoseDesk copy 2 (process 1234)", ...
     QString text() const;
 
 private:

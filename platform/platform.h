@@ -3,6 +3,8 @@
 #include <QtGlobal>
 #include <QString>
 
+#include <optional>
+
 // The few operating-system services the panel needs, behind one small interface.
 namespace Platform {
 
@@ -34,6 +36,10 @@ void sleepUs(quint32 microseconds);
 // Creates (or opens) a system-wide named object that stays held until this process exits.
 // Returns true when the name already existed, held by this or another running process.
 bool createNamedObject(const QString& name);
+
+// The process that took a name still held: its id, 0 when its file does not say; nothing when
+// nobody holds the name.
+std::optional<qint64> namedObjectTaker(const QString& name);
 
 // Why named objects cannot be created here (e.g. their folder belongs to another account);
 // empty when they can.

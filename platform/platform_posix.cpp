@@ -83,6 +83,20 @@ int openLockFile(const QByteArray& path)
     return ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
 }
 
+QByteArray namedObjectPath(const QByteArray& dir, const QString& name)
+{
+    return dir + '/' + name.toUtf8().toPercentEncoding() + ".lock";
+}
+
+// The file of a name says which process took it: its id, as a line of text.
+void writeProcessId(int fd)
+{
+    const QByteArray id = QByteArray::number(qint64(getpid())) + '\n';
+    if (::ftruncate(fd, 0) != 0)
+        return;
+    [[maybe_unused]] const ssize_t written = ::write(fd, id.constData(), size_t(id.size()));
+}
+
 bool lockRetrying(int fd, int operation)
 {
     while (flock(fd, operation) == -1) {
@@ -92,6 +106,28 @@ bool lockRetrying(int fd, int operation)
     return true;
 }
 
+// The guard lock of the lock folder, held while it lives: taking or looking at a name is one
+// step between processes.
+class FolderGuard
+{
+public:
+    explicit FolderGuard(const QByteArray& dir) : fd(openLockFile(dir + "/.guard"))
+    {
+        if (fd >= 0)
+            lockRetrying(fd, LOCK_EX);
+    }
+    ~FolderGuard()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FolderGuard(const FolderGuard&) = delete;
+    FolderGuard& operator=(const FolderGuard&) = delete;
+
+private:
+    int fd;
+};
+
 } // namespace
 
 bool createNamedObject(const QString& name)
@@ -99,21 +135,34 @@ bool createNamedObject(const QString& name)
     // A name "exists" while some process holds a shared lock on its file. The guard lock makes
     // the test-then-hold step atomic between processes; a crashed process drops its locks.
     const QByteArray dir = lockDirectory();
-    const int guard = openLockFile(dir + "/.guard");
-    if (guard >= 0)
-        lockRetrying(guard, LOCK_EX);
-
-    QByteArray safe = name.toUtf8().toPercentEncoding();
-    const int fd = openLockFile(dir + '/' + safe + ".lock");
+    const FolderGuard guard(dir);
+    const int fd = openLockFile(namedObjectPath(dir, name));
     bool existed = true;
     if (fd >= 0) {
         existed = flock(fd, LOCK_EX | LOCK_NB) == -1;
+        if (!existed)
+            writeProcessId(fd);
         // Hold the name for the rest of the process; the descriptor is deliberately never closed.
         lockRetrying(fd, LOCK_SH);
     }
-    if (guard >= 0)
-        ::close(guard);
     return existed;
+}
+
+std::optional<qint64> namedObjectTaker(const QString& name)
+{
+    const QByteArray dir = lockDirectory();
+    // Under the guard, so that the look does not make a copy taking its name think it taken.
+    const FolderGuard guard(dir);
+    std::optional<qint64> taker;
+    const int fd = ::open(namedObjectPath(dir, name).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == -1) {
+        char text[32] = {};
+        const ssize_t got = ::read(fd, text, sizeof text - 1);
+        taker = got > 0 ? QByteArray(text, int(got)).trimmed().toLongLong() : 0;
+    }
+    if (fd >= 0)
+        ::close(fd); // also lets go of the look's own lock on a name nobody holds
+    return taker;
 }
 
 QString namedObjectProblem()

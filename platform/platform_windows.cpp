@@ -37,6 +37,16 @@ bool createNamedObject(const QString& name)
     return error != 0;
 }
 
+std::optional<qint64> namedObjectTaker(const QString& name)
+{
+    // A mutex does not tell who made it: taken or not is all that can be known.
+    HANDLE handle = OpenMutexW(SYNCHRONIZE, FALSE, reinterpret_cast<LPCWSTR>(name.utf16()));
+    if (!handle)
+        return std::nullopt;
+    CloseHandle(handle);
+    return 0;
+}
+
 QString namedObjectProblem()
 {
     return {};

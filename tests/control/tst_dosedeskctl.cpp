@@ -26,7 +26,10 @@ class TestDosedeskctl : public QObject
         Silent,
         TimeLimited,
         MasterStopOnStart,
-        CtrlCOnStart,
+        InputStopOnStart,
+        ErrorOnStart,
+        TermOnStart,
+        CtrlCTwice, // the second while the script stops the pump, whose stop goes unanswered
         PanelStopOnStart // only through the panel
     };
 
@@ -109,17 +112,13 @@ void TestDosedeskctl::verbs_data()
     // clang-format off
     const Row rows[] = {
         {"status", {"status"}, Pump::Normal, 0, status, "^$", {"?MS", "?RV", "?DV", "..."}},
-        {"set-flow", {"set-flow", "2.5"}, Pump::Normal, 0, "^$", "^$", {"RV00002500"}},
-        {"set-volume", {"set-volume", "12.345"}, Pump::Normal, 0, "^$", "^$", {"DV00012345"}},
-        {"set-time", {"set-time", "01:02:03"}, Pump::Normal, 0, "^$", "^$", {"DT01020300"}},
-        {"set-cycles, set-break", {"set-cycles", "3", "set-break", "125"}, Pump::Normal, 0, "^$",
-         "^$", {"DN00003", "DB00125"}},
+        {"setters", {"set-flow", "2.5", "set-volume", "12.345", "set-time", "01:02:03", "set-cycles",
+         "3", "set-break", "125"}, Pump::Normal, 0, "^$", "^$",
+         {"RV00002500", "DV00012345", "DT01020300", "DN00003", "DB00125"}},
         {"modes", {"mode", "volume", "mode", "time", "mode", "flow"}, Pump::Normal, 0, "^$", "^$",
          {"MS1", "MS2", "MS0"}},
         {"run keys", {"start", "pause", "start", "stop", "prime", "stop"}, Pump::Normal, 0, "^$",
          "^$", {"KY1", "KY3", "KY1", "KY0", "KY2", "KY0"}},
-        {"wait seconds", {"start", "wait", "seconds", "0.3", "stop"}, Pump::Normal, 0, "^$", "^$",
-         {"KY1", "KY0"}},
         {"wait volume", {"set-flow", "60", "start", "wait", "volume", "0.2", "--timeout", "20",
          "stop"}, Pump::Normal, 0, "^delivered_ml: (0\\.[2-9]|[1-9]\\d*\\.)\\d+\n$", "^$",
          {"RV00060000", "KY1", "?TV", "..."}},
@@ -130,10 +129,18 @@ void TestDosedeskctl::verbs_data()
          "^delivered_ml: 0\\.\\d+\nended: stopped at the pump: master stop\n$",
          "^dosedeskctl: dose: delivered 0\\.\\d+ of 5\\.000 ml: stopped at the pump: master "
          "stop\n", {"MS1", "DN00001", "DV00005000", "DT00000000", "RV00010000", "KY1", "..."}},
-        {"Ctrl-C stops the pump", {"set-flow", "10", "start", "wait", "volume", "900"},
-         Pump::CtrlCOnStart, 130, "^$", "^dosedeskctl: (start|wait): interrupted \\(SIGINT\\)\n"
-         "dosedeskctl: stopped the pump the script had started\n$",
-         {"RV00010000", "KY1", "...", "KY0", "?SS1", "..."}},
+        {"SIGTERM stops a dose", {"dose", "5", "--flow", "10"}, Pump::TermOnStart, 143, "^$",
+         "^dosedeskctl: dose: terminated \\(SIGTERM\\)\ndosedeskctl: stopped the pump the script "
+         "had started\n$", {"MS1", "...", "KY1", "...", "KY0", "?SS1", "..."}},
+        {"a second Ctrl-C while stopping", {"set-flow", "10", "start", "wait", "volume", "900"},
+         Pump::CtrlCTwice, 130, "^$", "^dosedeskctl: (start|wait): interrupted \\(SIGINT\\)\n$",
+         {"RV00010000", "KY1", "...", "KY0", "..."}},
+        {"dose ended by a digital input", {"dose", "5", "--flow", "10"}, Pump::InputStopOnStart, 1,
+         "ended: stopped at the pump: digital input\n$", "of 5\\.000 ml: stopped at the pump: "
+         "digital input\n", {"MS1", "...", "KY1", "..."}},
+        {"wait ended by a pump error", {"set-flow", "10", "start", "wait", "finished"},
+         Pump::ErrorOnStart, 0, "^delivered_ml: \\d+\\.\\d{3}\nended: pump error \\(overpressure "
+         "no_encoder_signal\\)\n$", "^$", {"RV00010000", "KY1", "..."}},
         {"dose stopped from the panel", {"dose", "5", "--flow", "10"}, Pump::PanelStopOnStart, 1,
          "^delivered_ml: 0\\.\\d+\nended: stopped from the panel or a script\n$",
          "^dosedeskctl: dose: delivered 0\\.\\d+ of 5\\.000 ml: stopped from the panel or a "
@@ -153,8 +160,6 @@ void TestDosedeskctl::verbs_data()
         {"json", {"--json", "set-flow", "1.5", "status"}, Pump::Normal, 0,
          "^\\{\"ok\":true,\"verb\":\"set-flow\"\\}\n\\{.*\"flow_ml_min\":1\\.5,.*\"ok\":true.*\\}\n$",
          "^$", {"RV00001500", "..."}},
-        {"refused value stops the rest", {"set-flow", "50", "start"}, Pump::Small, 1, "^$",
-         "^dosedeskctl: set-flow: refused by the pump \\(range\\)\n$", {"RV00050000"}},
         {"get an unknown code", {"get", "ZZ"}, Pump::Normal, 1, "^$",
          "^dosedeskctl: get: refused by the pump: it does not know the code \"ZZ\"\n$", {"?ZZ"}},
         {"missing device", {"--port", "/dev/ttyUSB97", "status"}, Pump::Normal, 1, "^$",
@@ -178,7 +183,7 @@ void TestDosedeskctl::verbs_data()
     // clang-format on
     for (const Row& row : rows) {
         for (const bool panel : {false, true}) {
-            if (!panel && row.pump == Pump::PanelStopOnStart)
+            if (panel ? row.pump == Pump::CtrlCTwice : row.pump == Pump::PanelStopOnStart)
                 continue;
             QTest::addRow("%s %s", panel ? "panel" : "direct", row.name)
                 << (QStringList{panel ? "--panel" : "--port",
@@ -211,8 +216,10 @@ void TestDosedeskctl::verbs()
         arguments[1] = direct->devicePath();
     target.setValue("SV", pump == Pump::Small ? 102 : 110);
     target.setValue("DT", pump == Pump::TimeLimited ? 50 : 0); // half a second
-    target.modifyFaults(
-        [pump](Simulator::Faults& faults) { faults.silent = pump == Pump::Silent; });
+    target.modifyFaults([pump](Simulator::Faults& faults) {
+        faults.silent = pump == Pump::Silent;
+        faults.ignoredCode = pump == Pump::CtrlCTwice ? "KY0" : "";
+    });
     target.clearLog();
 
     QProcess program;
@@ -221,19 +228,28 @@ void TestDosedeskctl::verbs()
     // The panel serves the socket from this thread's event loop.
     QVERIFY(QTest::qWaitFor(
         [&] {
-            if (!upset && bodies(target).contains("KY1")) {
+            const auto pid = pid_t(program.processId()); // 0 once it has ended: no kill then
+            if (!upset && pid > 0 && bodies(target).contains("KY1")) {
                 upset = true;
                 if (pump == Pump::MasterStopOnStart)
                     target.setMasterStop(true);
                 else if (pump == Pump::PanelStopOnStart)
                     rig->ui().buttonStop->click();
-                else
-                    ::kill(pid_t(program.processId()), SIGINT);
-            }
+                else if (pump >= Pump::TermOnStart)
+                    ::kill(pid, pump == Pump::TermOnStart ? SIGTERM : SIGINT);
+                else { // an input or errors, then the pump's own stop key
+                    const bool input = pump == Pump::InputStopOnStart;
+                    target.setValue(input ? "SS2" : "SS6", input ? 0x03 : 0x81);
+                    target.query("KY0");
+                }
+            } else if (pump == Pump::CtrlCTwice && pid > 0 && bodies(target).contains("KY0"))
+                ::kill(pid, SIGINT);
             return program.state() == QProcess::NotRunning;
         },
         60000));
     target.setMasterStop(false);
+    target.setErrorBits(0);
+    target.setValue("SS2", 1); // motor adjusted, no input active
     const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
     const QString err = QString::fromLocal8Bit(program.readAllStandardError());
     QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out + err));

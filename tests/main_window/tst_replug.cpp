@@ -5,6 +5,7 @@
 #include "windowrig.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSerialPort>
@@ -192,10 +193,13 @@ void ReplugTest::cannotOpen_data()
     QTest::newRow("device without access rights")
         << Cause::NoRights
         << "PORT unavailable: permission denied (is your user in the dialout group?)";
-    QTest::newRow("held by another program")
-        << Cause::HeldByOther << "PORT busy: used by another program";
-    QTest::newRow("held under another name (a link)")
-        << Cause::HeldUnderOtherName << "PORT busy: used by another program";
+    // This test is a copy of the panel, and its holder a port of its own.
+    QTest::newRow("held by another copy")
+        << Cause::HeldByOther << QStringLiteral("PORT busy: held by DoseDesk copy %1 (process %2)")
+                                     .arg(instanceNumber())
+                                     .arg(QCoreApplication::applicationPid());
+    QTest::newRow("held under another name (a link) by a script, which then dies")
+        << Cause::HeldUnderOtherName << "PORT busy: held by process %1 (dosedeskctl)";
 }
 
 void ReplugTest::cannotOpen()
@@ -207,6 +211,7 @@ void ReplugTest::cannotOpen()
     Simulator::PtyPump pump;
     QVERIFY2(pump.start(), qPrintable(pump.errorString()));
     QSerialPort holder(pump.devicePath());
+    QProcess script;
     QString path = pump.devicePath();
     switch (cause) {
     case Cause::Directory: path = folder.path(); break;
@@ -220,9 +225,12 @@ void ReplugTest::cannotOpen()
         overrideRights(false);
         break;
     case Cause::HeldUnderOtherName:
+        script.start(DOSEDESKCTL, {"--port", path, "status", "wait", "seconds", "600"});
         path = folder.filePath(QStringLiteral("serial-by-id-link"));
         QVERIFY(QFile::link(pump.devicePath(), path));
-        [[fallthrough]];
+        QTRY_VERIFY_WITH_TIMEOUT(pump.frameCount() > 0, GiveUpMs);
+        reason = reason.arg(script.processId());
+        break;
     case Cause::HeldByOther: QVERIFY(holder.open(QIODevice::ReadWrite)); break;
     }
     WindowRig::Options options = WindowRig::withoutPump();
@@ -248,6 +256,7 @@ void ReplugTest::cannotOpen()
     overrideRights(true);
     QFile::setPermissions(pump.devicePath(), QFile::ReadOwner | QFile::WriteOwner);
     holder.close();
+    script.kill(); // its lock stays behind, naming a process that is gone
     if (cause == Cause::NoRights || cause >= Cause::HeldByOther)
         QTRY_VERIFY_WITH_TIMEOUT(rig.communication.isOpen(), GiveUpMs);
     else
