@@ -3,7 +3,6 @@
 #include "commandstack.h"
 #include "displayupdate.h"
 #include "helphost.h"
-#include "invalidreason.h"
 #include "operationitems.h"
 #include "ui_mainscreen.h"
 
@@ -18,8 +17,6 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
-#include <string>
-#include <utility>
 #include <vector>
 
 class QAction;
@@ -96,9 +93,6 @@ public slots:
     bool openTab(const QString& title);
     void activateHelp() override;
     void triggerUpdateValues();
-    // The messages panel's, under the names the window has always offered.
-    void displayRawDataTx(std::string* data) { ui.messagesGroup->displayRawDataTx(data); }
-    void displayRawDataRx(std::string* data) { ui.messagesGroup->displayRawDataRx(data); }
     void setComPort(const QSerialPortInfo& info);
     void setComPortPath(const QString& path);
 
@@ -127,9 +121,6 @@ public slots:
     void launchCmdSetPumpModel(int index);
     void launchCmdSetFactoryDefaults();
     void launchCmdSetMaintenancePos();
-    void launchCmdSetRunMode();
-    void launchCmdSetDispenseVolume();
-    void launchCmdSetDispenseFlowRate();
     void launchCmdSetCommAddress(int index);
     void setDiscreteCommand();
     void launchCmdExecuteCommCheck();
@@ -143,24 +134,7 @@ public slots:
     void changeTime();
     void modeSelect(QAction* action);
     void modeReleased();
-    void formatRawDataRxPos(std::vector<int> positions)
-    {
-        ui.messagesGroup->formatRawDataRxPos(std::move(positions));
-    }
-    void formatRawDataRxReasons(std::vector<BusinessLogic::InvalidReason> reasons)
-    {
-        ui.messagesGroup->formatRawDataRxReasons(std::move(reasons));
-    }
-    void formatRawDataTxPos(std::vector<int> positions)
-    {
-        ui.messagesGroup->formatRawDataTxPos(std::move(positions));
-    }
-    void formatRawDataTxReasons(std::vector<BusinessLogic::InvalidReason> reasons)
-    {
-        ui.messagesGroup->formatRawDataTxReasons(std::move(reasons));
-    }
     void launchCmdSearchPump();
-    void searchAddress(Answer answer);
 
 private:
     using Origin = BusinessLogic::CommandStack::Origin;

@@ -354,21 +354,6 @@ void mainForm::launchCmdSetMaintenancePos()
     queue(Table::setMaintenancePos.spezifier, 1);
 }
 
-void mainForm::launchCmdSetRunMode()
-{
-    queue(Table::setRunMode.spezifier, 0);
-}
-
-void mainForm::launchCmdSetDispenseVolume()
-{
-    queue(Table::setDispenseModeVolume.spezifier, 0);
-}
-
-void mainForm::launchCmdSetDispenseFlowRate()
-{
-    queue(Table::setDispenseModeFlowrate.spezifier, 0);
-}
-
 void mainForm::launchCmdSetCommAddress(int index)
 {
     queue(Table::setCommAddress.spezifier, index);
@@ -504,11 +489,6 @@ void mainForm::launchCmdSearchPump()
     // Pending polls would never be answered now; keeping them would misplace later answers.
     refresher->clearPending();
     search->start(ui.comboCommAddress->currentIndex(), ui.comboCommAddress->count());
-}
-
-void mainForm::searchAddress(Answer answer)
-{
-    search->take(answer);
 }
 
 void mainForm::showFoundPump(int address)
