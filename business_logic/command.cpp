@@ -43,7 +43,7 @@ void Command::setTextParameter(QByteArray text)
 void registerMetaTypes()
 {
     qRegisterMetaType<Answer>("Answer");
-    qRegisterMetaType<CommandSpezifier>("BusinessLogic::ComanndSpezifier");
+    qRegisterMetaType<CommandSpezifier>("BusinessLogic::CommandSpezifier");
     qRegisterMetaType<InvalidReason>("BusinessLogic::InvalidReason");
     qRegisterMetaType<std::vector<InvalidReason>>("vector<BusinessLogic::InvalidReason>");
 }

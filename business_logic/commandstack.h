@@ -23,7 +23,8 @@ class CommandStack : public QObject
 
 public:
     static constexpr int TickMs = 10;
-    // Pause between the exchange and taking its answer (500 µs; a whole-millisecond sleep yields).
+    // Pause between the exchange and taking its answer: 0 ms, which only yields the processor
+    // (Platform::sleepMs(0)); it does not wait.
     static constexpr quint32 AnswerPauseMs = 0;
 
     // Who queued a command: the refresh cycle's readings, or the user; run commands the user
