@@ -4,6 +4,7 @@
 #include "displayupdate.h"
 #include "helphost.h"
 #include "operationitems.h"
+#include "panelsettings.h"
 #include "ui_mainscreen.h"
 
 #include <QDialog>
@@ -73,7 +74,8 @@ public:
     Ui::mainScreen& form() { return ui; }
     QTimer& timer() { return displayTimer; }
     bool isConnectionLost() const { return display->isConnectionLost(); }
-    const QString& settingsPrefix() const { return instanceKey; }
+    // The group of this copy's stored settings.
+    QString settingsPrefix() const;
     // Hands an answer straight to the operation item that takes it, as the refresh cycle does
     // when the answer is due; lets the tests and the benchmark set what the display shows.
     void feedAnswer(const Answer& answer);
@@ -190,6 +192,7 @@ private:
     void stopThenClose();
     // A time-stamped line about the link itself in both panes of the messages panel.
     void noteLineEvent(const QString& event, Qt::GlobalColor colour);
+    void saveSettings();
 
     // How the text of a typed field becomes (part of) the number the pump is sent.
     enum class TypedField { Whole, Thousandths, SingleThousandths, SingleTenths };
@@ -226,7 +229,6 @@ private:
     QAction* actionFlowRate = nullptr;
     QAction* actionVolume = nullptr;
     qint32 instanceNumber = 0;
-    QString instanceKey;
     Ui::mainScreen ui;
     BusinessLogic::LoggingCommandStack* commandStack;
     std::vector<BusinessLogic::Command*>* commands;
@@ -237,6 +239,8 @@ private:
     bool advancedShown = true;
     bool savedNoDataUpdate = true;
     QSettings* settings = nullptr;
+    // This copy's stored settings as the window last chose them.
+    GUI::PanelSettings stored;
 
     OperationItems items;
     PanelChoices choices;

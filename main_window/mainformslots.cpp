@@ -7,7 +7,6 @@
 #include "refreshtimer.h"
 #include "styles.h"
 
-#include <QSettings>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -357,7 +356,8 @@ void mainForm::launchCmdSetMaintenancePos()
 void mainForm::launchCmdSetCommAddress(int index)
 {
     queue(Table::setCommAddress.spezifier, index);
-    settings->setValue(instanceKey + u'/' + Constants::AddressSettingsKey, index);
+    stored.address = index;
+    saveSettings();
 }
 
 void mainForm::setDiscreteCommand()

@@ -60,7 +60,7 @@ void RecordingStack::logCommand(Platform::SystemTime* time)
 
 WindowRig::WindowRig(const Options& options) : pump(pumpOptions(options, folder))
 {
-    const QString prefix = Constants::InstanceKeyPrefix + QString::number(instanceNumber());
+    const QString prefix = GUI::PanelSettings::group(instanceNumber());
     QSettings stored(Constants::OrganisationName, Constants::ApplicationName);
     if (options.freshSettings)
         stored.remove(prefix);
