@@ -10,6 +10,13 @@ namespace Control {
 
 namespace {
 
+// The pump was told to send no acknowledgements and the frame went out on an open line: the
+// silence is by request, as the command stack judges it, not a failure.
+bool silentByRequest(const Communication& line)
+{
+    return !line.protocolAnswer && line.open && line.noAnswer;
+}
+
 // Delivers a reply from the event loop, so that no handler runs inside a command's execution.
 void deliver(QObject* context, ReplyHandler done, const Reply& reply)
 {
@@ -64,6 +71,8 @@ Reply judgeReply(BusinessLogic::Command& command, const BusinessLogic::CommandTr
         return {Reply::Outcome::Refused, {}};
     if (link.ackReceived)
         return {Reply::Outcome::Answered, QByteArrayLiteral("ACK")};
+    if (traits.wait == BusinessLogic::Wait::Acknowledge && silentByRequest(link))
+        return {Reply::Outcome::Answered, {}};
     const bool frame = traits.wait == BusinessLogic::Wait::Frame && link.answerRecognised &&
                        !link.noAnswer && link.lastRawAnswer.contains(Protocol::STX);
     return frame ? Reply{Reply::Outcome::Answered, command.getAnswer()} : Reply{};
@@ -73,7 +82,12 @@ PumpLink::~PumpLink() = default;
 
 void PumpLink::noteExchange(const Communication& line)
 {
-    if (line.ackReceived && Protocol::Framing::commandBody(line.lastSentFrame) == "KY0")
+    noteTaken(line.lastSentFrame, line.ackReceived || silentByRequest(line));
+}
+
+void PumpLink::noteTaken(const QByteArray& frame, bool taken)
+{
+    if (taken && Protocol::Framing::commandBody(frame) == "KY0")
         ++stops;
 }
 
@@ -89,8 +103,34 @@ void DirectLink::exchange(const Exchange& exchange, QObject* context, ReplyHandl
     else
         command->setParameter(exchange.parameter);
     command->execute();
-    noteExchange(*communication);
-    deliver(context, std::move(done), judgeReply(*command, *exchange.traits));
+    const QByteArray sent = communication->lastSentFrame;
+    Reply reply = judgeReply(*command, *exchange.traits);
+    if (reply.outcome == Reply::Outcome::Silent && mayBeSilentByRequest(*exchange.traits) &&
+        pumpSendsNoAcknowledgements())
+        reply = {Reply::Outcome::Answered, {}};
+    noteTaken(sent, reply.outcome == Reply::Outcome::Answered);
+    deliver(context, std::move(done), reply);
+}
+
+bool DirectLink::mayBeSilentByRequest(const BusinessLogic::CommandTraits& traits) const
+{
+    // Telling the pump how to answer is no question of what it was told before; the search
+    // sends it to every address, most of them empty.
+    return traits.wait == BusinessLogic::Wait::Acknowledge && communication->protocolAnswer &&
+           communication->open &&
+           traits.spezifier != BusinessLogic::CommandTable::setProtocolAnswer.spezifier;
+}
+
+bool DirectLink::pumpSendsNoAcknowledgements()
+{
+    const BusinessLogic::CommandTraits& traits = BusinessLogic::CommandTable::getProtocolAnswer;
+    BusinessLogic::Command* ask = table.at(std::size_t(traits.spezifier));
+    ask->execute();
+    if (judgeReply(*ask, traits).outcome != Reply::Outcome::Answered || ask->getAnswer() != "0")
+        return false;
+    // From now on the link expects none, as the panel's does with "Protocol Answer" unticked.
+    communication->protocolAnswer = false;
+    return true;
 }
 
 int DirectLink::address() const

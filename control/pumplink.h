@@ -37,7 +37,8 @@ struct Reply
 
 using ReplyHandler = std::function<void(const Reply&)>;
 
-// Reads the link's flags right after a command ran on it.
+// Reads the link's flags right after a command ran on it. A command the pump would acknowledge
+// counts as answered when the link expects no acknowledgements (silent by request).
 Reply judgeReply(BusinessLogic::Command& command, const BusinessLogic::CommandTraits& traits);
 
 // The way to the pump: runs one exchange and reports the reply later, never from inside the
@@ -55,8 +56,10 @@ class PumpLink
     int stopsAcknowledged() const { return stops; }
 
   protected:
-    // Counts a stop when the exchange just run on the line was one the pump acknowledged.
+    // Counts a stop when the exchange just run on the line was one the pump took: acknowledged,
+    // or sent while the pump was told to send no acknowledgements.
     void noteExchange(const Communication& line);
+    void noteTaken(const QByteArray& frame, bool taken);
 
   private:
     int stops = 0;
@@ -73,6 +76,13 @@ class DirectLink : public PumpLink
     bool keepsFoundAddress() const override { return true; }
 
   private:
+    // A command the pump would acknowledge, sent on an open line that expects acknowledgements.
+    bool mayBeSilentByRequest(const BusinessLogic::CommandTraits& traits) const;
+    // Asks the pump, after an acknowledgement that did not come, whether it was told to send
+    // none (from a panel, or at the pump); it still answers readings. When it was, the link
+    // expects none from then on.
+    bool pumpSendsNoAcknowledgements();
+
     Communication* communication;
     std::vector<BusinessLogic::Command*> table;
 };
