@@ -5,10 +5,6 @@
 // Process-wide texts and numbers shared by the entry point, the window and its tests.
 namespace Constants {
 
-inline const QString InstanceKeyPrefix = QStringLiteral("DOSEDESK_INSTANCE_");
-inline const QString AddressSettingsKey = QStringLiteral("Communication/Address");
-// The closing parenthesis belongs to the key: stored settings already use it.
-inline const QString PortSettingsKey = QStringLiteral("Communication/Port)");
 inline const QString OffText = QStringLiteral("OFF");
 inline const QString InfiniteText = QStringLiteral("INF");
 inline const QString FactoryModeArgument = QStringLiteral("--svc engineer key");
@@ -16,7 +12,6 @@ inline const QString InstanceMutexPrefix = QStringLiteral("DOSEDESK_");
 inline const QString OrganisationName = QStringLiteral("ZUL Vantor");
 inline const QString OrganisationDomain = QStringLiteral("zul-vantor.example");
 inline const QString ApplicationName = QStringLiteral("Velor Remote Control");
-inline const QString DefaultPortName = QStringLiteral("COM1");
 inline const QString ProgramVersion = QStringLiteral(DOSEDESK_VERSION);
 
 // The window's display timer: its pace while the pump answers, and the slower one while it is

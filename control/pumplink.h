@@ -13,6 +13,7 @@ class Communication;
 
 namespace BusinessLogic {
 class CommandStack;
+class Reply;
 }
 
 namespace GUI {

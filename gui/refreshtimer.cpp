@@ -10,8 +10,6 @@
 
 namespace GUI {
 
-int RefreshTimer::statusPage = 0;
-
 RefreshTimer::RefreshTimer(BusinessLogic::CommandStack* commandStack,
                            std::vector<BusinessLogic::Command*>* commands)
     : commandStack(commandStack), commands(commands), fastPosition(fastList.begin()),

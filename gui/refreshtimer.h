@@ -66,8 +66,8 @@ protected:
     ItemList::iterator slowPosition;
     bool logCyclic = false;
 
-    // Status page asked for next in the fast rotation; shared by the whole program.
-    static int statusPage;
+    // Status page asked for next in the fast rotation.
+    int statusPage = 0;
 };
 
 } // namespace GUI

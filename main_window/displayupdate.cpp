@@ -3,6 +3,7 @@
 #include "communication.h"
 #include "constants.h"
 #include "operationitems.h"
+#include "panelsettings.h"
 #include "portstatus.h"
 #include "ui_mainscreen.h"
 #include "valuelimits.h"
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QWidget>
@@ -233,21 +233,8 @@ void DisplayUpdate::showTitle()
     const QString title = QStringLiteral("ZUL DOSEDESK  V") + QStringLiteral(DOSEDESK_VERSION)
                           + QStringLiteral("  (ADDR ")
                           + QString::number(ui.comboCommAddress->currentIndex())
-                          + QStringLiteral(", ") + titlePortName() + QStringLiteral(")");
+                          + QStringLiteral(", ") + parts.settings->port + QStringLiteral(")");
     setIfChanged(parts.window, &QWidget::windowTitle, &QWidget::setWindowTitle, title);
-}
-
-// The stored port name changes only when a port is chosen, which also changes the device the
-// link has open: the settings are read again only then.
-const QString& DisplayUpdate::titlePortName()
-{
-    const QString openPath = parts.communication->portPath();
-    if (!titlePortKnown || openPath != titlePortPath) {
-        titlePort = parts.settings->value(parts.portKey).toString();
-        titlePortPath = openPath;
-        titlePortKnown = true;
-    }
-    return titlePort;
 }
 
 void DisplayUpdate::showActivity(const Activity& activity)

@@ -13,13 +13,16 @@
 
 class Communication;
 class QComboBox;
-class QSettings;
 class QWidget;
 struct OperationItems;
 
 namespace Ui {
 class mainScreen;
 } // namespace Ui
+
+namespace GUI {
+class PanelSettings;
+} // namespace GUI
 
 // What the user's commands and the display both decide: whether the target field holds a volume
 // (1) or a flow rate (0), and which digital input holds the start/stop function.
@@ -44,9 +47,8 @@ public:
         PanelChoices* choices;
         BusinessLogic::CommandStack* commandStack;
         Communication* communication;
-        QSettings* settings;
-        // Settings key of the stored port name.
-        QString portKey;
+        // The stored port name is shown in the title.
+        const GUI::PanelSettings* settings;
         // Asks the pump who it is, stopping the display while the request is queued.
         std::function<void()> probeConnection;
         // Asks it behind whatever is queued, leaving the queue and the display alone.
@@ -62,7 +64,6 @@ private:
     using Activity = BusinessLogic::CommandStack::Activity;
 
     void showTitle();
-    const QString& titlePortName();
 
     // Verdict line and connection supervision from what the line did since the last tick.
     void showActivity(const Activity& activity);
@@ -114,9 +115,4 @@ private:
     int fadeAlpha = 100;
     QColor fadeColor{0, 149, 216};
     int pumpType = 0;
-    // Stored port name for the window title, read again only when the link opens another
-    // device: the display update runs ten times a second and keeps away from the settings.
-    QString titlePort;
-    QString titlePortPath;
-    bool titlePortKnown = false;
 };

@@ -46,7 +46,6 @@ namespace {
 constexpr int ShowDelayMs = 1000;
 constexpr int CalibrationSteps = 400; // 80.0 % to 120.0 % in tenths
 constexpr int ContrastMaximum = 100;
-constexpr int HighestAddress = 99;
 
 void fillNumbers(QComboBox* combo, int count)
 {
@@ -143,7 +142,7 @@ void mainForm::setupSettings()
     application->setOrganizationDomain(Constants::OrganisationDomain);
     application->setApplicationName(Constants::ApplicationName);
     settings = new QSettings();
-    instanceKey = Constants::InstanceKeyPrefix + QString::number(instanceNumber);
+    stored.load(*settings, instanceNumber);
 }
 
 void mainForm::setupDisplay()
@@ -156,8 +155,7 @@ void mainForm::setupDisplay()
     state->setFixedHeight(2 * state->fontMetrics().lineSpacing());
     state->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     display = std::make_unique<DisplayUpdate>(
-        DisplayUpdate::Parts{this, &ui, &items, &choices, commandStack, communication, settings,
-                             instanceKey + u'/' + Constants::PortSettingsKey,
+        DisplayUpdate::Parts{this, &ui, &items, &choices, commandStack, communication, &stored,
                              [this] { probeConnection(); }, [this] { queueProbe(); }});
 }
 
@@ -202,14 +200,8 @@ void mainForm::setupFactoryTab(bool factoryMode)
 
 void mainForm::selectStoredAddress()
 {
-    ui.comboCommAddress->addItem(QString::number(HighestAddress));
-    bool storedIsNumber = false;
-    int address = settings->value(instanceKey + u'/' + Constants::AddressSettingsKey, 0)
-                      .toInt(&storedIsNumber);
-    // A damaged or foreign value must not select an address the frames cannot carry.
-    if (!storedIsNumber || address < 0 || address > HighestAddress)
-        address = 0;
-    ui.comboCommAddress->setCurrentIndex(address);
+    ui.comboCommAddress->addItem(QString::number(GUI::PanelSettings::HighestAddress));
+    ui.comboCommAddress->setCurrentIndex(stored.address);
 }
 
 void mainForm::setupButtons()
@@ -437,9 +429,17 @@ void mainForm::startCommunication()
 
 QString mainForm::storedPortName() const
 {
-    return settings
-        ->value(instanceKey + u'/' + Constants::PortSettingsKey, Constants::DefaultPortName)
-        .toString();
+    return stored.port;
+}
+
+QString mainForm::settingsPrefix() const
+{
+    return GUI::PanelSettings::group(instanceNumber);
+}
+
+void mainForm::saveSettings()
+{
+    stored.save(*settings, instanceNumber);
 }
 
 void mainForm::restartDisplayTimer()
@@ -527,7 +527,8 @@ void mainForm::centreWindow()
 
 void mainForm::setComPort(const QSerialPortInfo& info)
 {
-    settings->setValue(instanceKey + u'/' + Constants::PortSettingsKey, info.portName());
+    stored.port = info.portName();
+    saveSettings();
 }
 
 void mainForm::setComPortPath(const QString& path)
@@ -539,8 +540,10 @@ void mainForm::setComPortPath(const QString& path)
     }
     // A device known only by its path is listed by that path, so that is the name to store; it
     // follows comPortChange, which stored an empty name for it.
-    if (ui.listWidgetComPorts->extraPorts().contains(path))
-        settings->setValue(instanceKey + u'/' + Constants::PortSettingsKey, path);
+    if (ui.listWidgetComPorts->extraPorts().contains(path)) {
+        stored.port = path;
+        saveSettings();
+    }
 }
 
 void mainForm::triggerUpdateValues()

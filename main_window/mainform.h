@@ -3,8 +3,8 @@
 #include "commandstack.h"
 #include "displayupdate.h"
 #include "helphost.h"
-#include "invalidreason.h"
 #include "operationitems.h"
+#include "panelsettings.h"
 #include "ui_mainscreen.h"
 
 #include <QDialog>
@@ -18,8 +18,6 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
-#include <string>
-#include <utility>
 #include <vector>
 
 class QAction;
@@ -75,7 +73,8 @@ public:
     Ui::mainScreen& form() { return ui; }
     QTimer& timer() { return displayTimer; }
     bool isConnectionLost() const { return display->isConnectionLost(); }
-    const QString& settingsPrefix() const { return instanceKey; }
+    // The group of this copy's stored settings.
+    QString settingsPrefix() const;
     // Hands an answer straight to the operation item that takes it, as the refresh cycle does
     // when the answer is due; lets the tests and the benchmark set what the display shows.
     void feedAnswer(const Answer& answer);
@@ -95,9 +94,6 @@ public slots:
     bool openTab(const QString& title);
     void activateHelp() override;
     void triggerUpdateValues();
-    // The messages panel's, under the names the window has always offered.
-    void displayRawDataTx(const std::string& data) { ui.messagesGroup->displayRawDataTx(data); }
-    void displayRawDataRx(const std::string& data) { ui.messagesGroup->displayRawDataRx(data); }
     void setComPort(const QSerialPortInfo& info);
     void setComPortPath(const QString& path);
 
@@ -126,9 +122,6 @@ public slots:
     void launchCmdSetPumpModel(int index);
     void launchCmdSetFactoryDefaults();
     void launchCmdSetMaintenancePos();
-    void launchCmdSetRunMode();
-    void launchCmdSetDispenseVolume();
-    void launchCmdSetDispenseFlowRate();
     void launchCmdSetCommAddress(int index);
     void setDiscreteCommand();
     void launchCmdExecuteCommCheck();
@@ -142,22 +135,6 @@ public slots:
     void changeTime();
     void modeSelect(QAction* action);
     void modeReleased();
-    void formatRawDataRxPos(std::vector<int> positions)
-    {
-        ui.messagesGroup->formatRawDataRxPos(std::move(positions));
-    }
-    void formatRawDataRxReasons(std::vector<BusinessLogic::InvalidReason> reasons)
-    {
-        ui.messagesGroup->formatRawDataRxReasons(std::move(reasons));
-    }
-    void formatRawDataTxPos(std::vector<int> positions)
-    {
-        ui.messagesGroup->formatRawDataTxPos(std::move(positions));
-    }
-    void formatRawDataTxReasons(std::vector<BusinessLogic::InvalidReason> reasons)
-    {
-        ui.messagesGroup->formatRawDataTxReasons(std::move(reasons));
-    }
     void launchCmdSearchPump();
     void showSearchStarted();
 
@@ -215,6 +192,7 @@ private:
     void stopThenClose();
     // A time-stamped line about the link itself in both panes of the messages panel.
     void noteLineEvent(const QString& event, Qt::GlobalColor colour);
+    void saveSettings();
 
     // How the text of a typed field becomes (part of) the number the pump is sent.
     enum class TypedField { Whole, Thousandths, SingleThousandths, SingleTenths };
@@ -251,7 +229,6 @@ private:
     QAction* actionFlowRate = nullptr;
     QAction* actionVolume = nullptr;
     qint32 instanceNumber = 0;
-    QString instanceKey;
     Ui::mainScreen ui;
     BusinessLogic::LoggingCommandStack* commandStack;
     std::vector<BusinessLogic::Command*>* commands;
@@ -262,6 +239,8 @@ private:
     bool advancedShown = true;
     bool savedNoDataUpdate = true;
     QSettings* settings = nullptr;
+    // This copy's stored settings as the window last chose them.
+    GUI::PanelSettings stored;
 
     OperationItems items;
     PanelChoices choices;

@@ -7,7 +7,6 @@
 #include "refreshtimer.h"
 #include "styles.h"
 
-#include <QSettings>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -354,25 +353,11 @@ void mainForm::launchCmdSetMaintenancePos()
     queue(Table::setMaintenancePos.spezifier, 1);
 }
 
-void mainForm::launchCmdSetRunMode()
-{
-    queue(Table::setRunMode.spezifier, 0);
-}
-
-void mainForm::launchCmdSetDispenseVolume()
-{
-    queue(Table::setDispenseModeVolume.spezifier, 0);
-}
-
-void mainForm::launchCmdSetDispenseFlowRate()
-{
-    queue(Table::setDispenseModeFlowrate.spezifier, 0);
-}
-
 void mainForm::launchCmdSetCommAddress(int index)
 {
     queue(Table::setCommAddress.spezifier, index);
-    settings->setValue(instanceKey + u'/' + Constants::AddressSettingsKey, index);
+    stored.address = index;
+    saveSettings();
 }
 
 void mainForm::setDiscreteCommand()

@@ -24,6 +24,7 @@ class TestDosedeskctl : public QObject
         Normal,
         Small,
         Silent,
+        Unacknowledged, // told to send no acknowledgements; through the panel from its window
         TimeLimited,
         MasterStopOnStart,
         InputStopOnStart,
@@ -167,7 +168,9 @@ void TestDosedeskctl::verbs_data()
         {"not a serial device", {"--port", "/dev/null", "status"}, Pump::Normal, 1, "^$",
          "^dosedeskctl: cannot open /dev/null: unavailable: not a serial device\n$", {}},
         {"no answer", {"stop"}, Pump::Silent, 1, "^$",
-         "^dosedeskctl: stop: no answer from the pump at address 0\n$", {"KY0"}},
+         "^dosedeskctl: stop: no answer from the pump at address 0\n$", {"KY0", "..."}},
+        {"protocol answers off", {"set-flow", "2", "start", "stop"}, Pump::Unacknowledged, 0, "^$",
+         "^$", {"...", "RV00002000", "...", "KY1", "KY0"}},
         {"out of range", {"set-flow", "2", "set-flow", "150"}, Pump::Normal, 2, "^$",
          "set-flow: 150 is out of range; accepted: 0.03 to 100 ml/min", {}},
         {"not a number", {"set-cycles", "many"}, Pump::Normal, 2, "^$",
@@ -220,6 +223,9 @@ void TestDosedeskctl::verbs()
         faults.silent = pump == Pump::Silent;
         faults.ignoredCode = pump == Pump::CtrlCTwice ? "KY0" : "";
     });
+    target.setValue("SP", pump == Pump::Unacknowledged ? 0 : 1);
+    // As a user unticks "Protocol Answer": the panel's link, and the pump, are told.
+    rig->ui().checkboProtAnswer->setChecked(!panel || pump != Pump::Unacknowledged);
     target.clearLog();
 
     QProcess program;

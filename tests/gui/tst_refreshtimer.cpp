@@ -109,7 +109,6 @@ void TestRefreshTimer::init()
              {'0', nullptr}};
     stack = std::make_unique<RecordingStack>();
     refresher = std::make_unique<OpenRefreshTimer>(stack.get(), &table);
-    OpenRefreshTimer::statusPage = 0;
 }
 
 void TestRefreshTimer::cleanup()
@@ -181,7 +180,7 @@ void TestRefreshTimer::ticksQueueTheRotations()
 
     for (const QString& entry : attach.split(' '))
         refresher->attach(item(entry.at(0)), entry.mid(1).toInt());
-    OpenRefreshTimer::statusPage = startPage;
+    refresher->statusPage = startPage;
     for (const QString& expected : ticks)
         QCOMPARE(tick(), expected);
 }

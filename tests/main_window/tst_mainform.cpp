@@ -3,6 +3,7 @@
 
 #include <QMenu>
 #include <QMessageBox>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <functional>
@@ -61,8 +62,9 @@ private slots:
     void addressSearchFindsThePump();
     void returnInAFieldPressesNoButton_data();
     void returnInAFieldPressesNoButton();
-    void storedAddressOutsideTheBusSelectsZero_data();
-    void storedAddressOutsideTheBusSelectsZero();
+    void storedSettingsLoad_data();
+    void storedSettingsLoad();
+    void storedAddressIsSelected();
     void closingAsksWhileThePumpRuns_data();
     void closingAsksWhileThePumpRuns();
 };
@@ -299,24 +301,32 @@ void TestMainForm::returnInAFieldPressesNoButton()
     QCOMPARE(rig.bodiesUntilMarker(), QList<QByteArray>{"00?DV"});
 }
 
-void TestMainForm::storedAddressOutsideTheBusSelectsZero_data()
+void TestMainForm::storedSettingsLoad_data()
 {
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<int>("shown");
-    QTest::newRow("250") << QVariant(250) << 0;
-    QTest::newRow("-3") << QVariant(-3) << 0;
-    QTest::newRow("not a number") << QVariant("x7") << 0;
-    QTest::newRow("99") << QVariant(99) << 99;
-    QTest::newRow("42") << QVariant(42) << 42;
+    QTest::addColumn<QByteArray>("stored"); // copy 2's group, as earlier versions wrote it
+    QTest::addColumn<int>("address");
+    const QByteArray copy2 = "[DOSEDESK_INSTANCE_2]\nCommunication\\Port%29=tcp://lab:4001\n";
+    QTest::newRow("99") << copy2 + "Communication\\Address=99" << 99;
+    QTest::newRow("250") << copy2 + "Communication\\Address=250" << 0;
+    QTest::newRow("not a number") << copy2 + "Communication\\Address=x7" << 0;
 }
 
-void TestMainForm::storedAddressOutsideTheBusSelectsZero()
+void TestMainForm::storedSettingsLoad()
 {
-    QFETCH(QVariant, stored);
+    QFETCH(QByteArray, stored);
+    QTemporaryFile file;
+    QVERIFY(file.open() && file.write(stored) == stored.size() && file.flush());
+    GUI::PanelSettings loaded;
+    loaded.load(QSettings(file.fileName(), QSettings::IniFormat), 2);
+    QCOMPARE(loaded.port, QStringLiteral("tcp://lab:4001"));
+    QTEST(loaded.address, "address");
+}
+
+void TestMainForm::storedAddressIsSelected()
+{
     WindowRig::Options options = WindowRig::withoutPump();
-    options.storedSettings = {{Constants::AddressSettingsKey, stored}};
-    WindowRig rig(options);
-    QTEST(rig.ui().comboCommAddress->currentIndex(), "shown");
+    options.storedSettings = {{QStringLiteral("Communication/Address"), 99}};
+    QCOMPARE(WindowRig(options).ui().comboCommAddress->currentIndex(), 99);
 }
 
 void TestMainForm::closingAsksWhileThePumpRuns_data()

@@ -77,7 +77,7 @@ WindowRig::WindowRig(const Options& options) : pump(pumpOptions(options, folder)
 {
     // As the program does: the window never waits for the pump.
     session.startLineThread();
-    const QString prefix = Constants::InstanceKeyPrefix + QString::number(instanceNumber());
+    const QString prefix = GUI::PanelSettings::group(instanceNumber());
     QSettings stored(Constants::OrganisationName, Constants::ApplicationName);
     if (options.freshSettings)
         stored.remove(prefix);
