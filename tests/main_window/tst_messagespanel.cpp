@@ -1,6 +1,7 @@
 // The communication messages panel: logged frames from real exchanges with the simulated pump,
 // read back from the panes' documents colour by colour.
 
+#include "reply.h"
 #include "windowrig.h"
 
 #include <QLineEdit>
@@ -103,11 +104,16 @@ private slots:
 
 private:
     Ui::mainScreen& ui() { return rig->ui(); }
-    // Runs one logged command through the real stack and link.
+    // Runs one logged command through the real stack and link, and waits for its result (its
+    // log lines come before it).
     void exchange(BusinessLogic::CommandSpezifier spezifier, qint32 parameter = 0)
     {
-        rig->stack.addCommand(rig->table.at(spezifier), parameter, true);
-        rig->stack.ExecuteCommand();
+        BusinessLogic::CommandStack::Request request;
+        request.command = rig->table.at(spezifier);
+        request.parameter = parameter;
+        request.logFlag = true;
+        BusinessLogic::Reply* reply = rig->stack.submit(request, rig->window.get());
+        QTRY_VERIFY(reply->isFinished());
     }
 
     std::unique_ptr<WindowRig> rig;
@@ -116,6 +122,9 @@ private:
 void MessagesPanelTest::init()
 {
     rig = std::make_unique<WindowRig>();
+    // The start's exchanges are logged once they are done, on the line's thread.
+    QTRY_COMPARE(rig->stack.queuedCount(), 0);
+    QCoreApplication::processEvents();
     ui().buttonClearAll->click();
 }
 
