@@ -26,6 +26,7 @@ class TestDosedeskctl : public QObject
         Silent,
         Unacknowledged, // told to send no acknowledgements; through the panel from its window
         TimeLimited,
+        WindowSearching, // only through the panel: its window searches, nobody answers the checks
         MasterStopOnStart,
         InputStopOnStart,
         ErrorOnStart,
@@ -158,6 +159,8 @@ void TestDosedeskctl::verbs_data()
         {"get, send", {"set-volume", "2", "get", "DV", "send", "KY0"}, Pump::Normal, 0,
          "^answer: 2000\nanswer: ACK\n$", "^$", {"DV00002000", "?DV", "KY0"}},
         {"search", {"search"}, Pump::Normal, 0, "^address: 0\n$", "^$", {"?SI"}},
+        {"search while the window searches", {"search"}, Pump::WindowSearching, 1, "^$",
+         "^dosedeskctl: search: search already running\n$", {"..."}},
         {"json", {"--json", "set-flow", "1.5", "status"}, Pump::Normal, 0,
          "^\\{\"ok\":true,\"verb\":\"set-flow\"\\}\n\\{.*\"flow_ml_min\":1\\.5,.*\"ok\":true.*\\}\n$",
          "^$", {"RV00001500", "..."}},
@@ -186,7 +189,8 @@ void TestDosedeskctl::verbs_data()
     // clang-format on
     for (const Row& row : rows) {
         for (const bool panel : {false, true}) {
-            if (panel ? row.pump == Pump::CtrlCTwice : row.pump == Pump::PanelStopOnStart)
+            if (panel ? row.pump == Pump::CtrlCTwice
+                      : row.pump == Pump::PanelStopOnStart || row.pump == Pump::WindowSearching)
                 continue;
             QTest::addRow("%s %s", panel ? "panel" : "direct", row.name)
                 << (QStringList{panel ? "--panel" : "--port",
@@ -221,13 +225,17 @@ void TestDosedeskctl::verbs()
     target.setValue("DT", pump == Pump::TimeLimited ? 50 : 0); // half a second
     target.modifyFaults([pump](Simulator::Faults& faults) {
         faults.silent = pump == Pump::Silent;
-        faults.ignoredCode = pump == Pump::CtrlCTwice ? "KY0" : "";
+        faults.ignoredCode = pump == Pump::CtrlCTwice        ? "KY0"
+                             : pump == Pump::WindowSearching ? "?SI"
+                                                             : "";
     });
     target.setValue("SP", pump == Pump::Unacknowledged ? 0 : 1);
     // As a user unticks "Protocol Answer": the panel's link, and the pump, are told.
     rig->ui().checkboProtAnswer->setChecked(!panel || pump != Pump::Unacknowledged);
     target.clearLog();
 
+    if (pump == Pump::WindowSearching)
+        rig->ui().buttonSearchPump->click();
     QProcess program;
     program.start(QStringLiteral(DOSEDESKCTL), arguments);
     bool upset = pump < Pump::MasterStopOnStart;
@@ -253,6 +261,8 @@ void TestDosedeskctl::verbs()
             return program.state() == QProcess::NotRunning;
         },
         60000));
+    if (pump == Pump::WindowSearching)
+        rig->stack.clear(); // the window's search ends with its probes
     target.setMasterStop(false);
     target.setErrorBits(0);
     target.setValue("SS2", 1); // motor adjusted, no input active

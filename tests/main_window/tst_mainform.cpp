@@ -264,6 +264,7 @@ void TestMainForm::addressSearchFindsThePump()
     QVERIFY(rig.pump.isRunning());
 
     rig.ui().buttonSearchPump->click();
+    rig.ui().buttonStop->click(); // meant for the pump the window is set to, not one probed
 
     QTRY_COMPARE_WITH_TIMEOUT(rig.ui().comboCommAddress->currentIndex(), 7, 20000);
     QCOMPARE(rig.ui().labelLocatedAddressIndicator->text(), QStringLiteral("7"));
@@ -275,6 +276,8 @@ void TestMainForm::addressSearchFindsThePump()
     const QList<QByteArray> sent = rig.bodiesUntilMarker();
     QVERIFY(sent.contains("07?SI"));
     QVERIFY(!sent.contains("08?SI"));
+    QVERIFY(sent.indexOf("00KY0") >= 0 && sent.indexOf("00KY0") < sent.indexOf("07?SI"));
+    QCOMPARE(std::count_if(sent.begin(), sent.end(), [](const QByteArray& body) { return body.endsWith("KY0"); }), 1);
     QCOMPARE(rig.stack.queuedCount(), 0);
     // Polling and the display run again.
     QVERIFY(rig.window->timer().isActive() == !rig.ui().checkboNoDataUpdate->isChecked());
