@@ -1,6 +1,7 @@
 #include "pumpsession.h"
 
 #include "operationitem.h"
+#include "readings.h"
 #include "runend.h"
 #include "valuelimits.h"
 
@@ -27,52 +28,11 @@ Exchange rawFrame(const QString& text)
 
 const QString ModeNames[] = {QStringLiteral("flow"), QStringLiteral("volume"),
                              QStringLiteral("time")};
-constexpr int SearchedAddresses = 99;
 constexpr int StandingReadsForFinished = 2;
-constexpr int MotorInMotionBit = 0x01;
 
-// A status flag: a bit of one of the pump's status words, named as scripts read it.
-struct Flag
-{
-    int word;
-    int bit;
-    bool whenClear; // the flag holds while the bit is 0
-    const char* name;
-};
-
-const Flag Flags[] = {
-    {1, 0, false, "motor_in_motion"},
-    {1, 1, false, "pump_error"},
-    {1, 2, true, "display_on"},
-    {2, 0, false, "motor_adjusted"},
-    {2, 1, false, "input1_active"},
-    {2, 2, false, "input2_active"},
-    {2, 3, false, "motor_at_dead_centre"},
-    {3, 0, false, "run_mode_active"},
-    {4, 0, false, "dispense_mode_active"},
-    {4, 3, true, "master_stop_active"},
-    {6, 0, false, "overpressure"},
-    {6, 3, false, "signal_4_20ma_too_low"},
-    {6, 4, false, "power_supply_failure"},
-    {6, 5, false, "motor_not_adjusted"},
-    {6, 6, false, "maximum_temperature_exceeded"},
-    {6, 7, false, "no_encoder_signal"},
-};
-constexpr int StatusWords[] = {1, 2, 3, 4, 6};
 // The words that tell how a run ended: inputs, master stop, errors.
-constexpr int RunEndWords[] = {2, 4, 6};
-constexpr int ErrorWord = 6;
+constexpr int RunEndWords[] = {2, 4, Engine::ErrorWord};
 constexpr int HundredthsPerSecond = 100;
-
-// The names of the error flags set in the error word.
-QStringList errorNames(qint32 bits)
-{
-    QStringList names;
-    for (const Flag& flag : Flags)
-        if (flag.word == ErrorWord && ((bits >> flag.bit) & 1))
-            names.append(QLatin1String(flag.name));
-    return names;
-}
 
 qint32 parsed(GUI::ParseRule rule, const Reply& reply)
 {
@@ -174,18 +134,16 @@ void PumpSession::runStatus()
                                 command(Table::getDispenseVolumeBreakTime),
                                 command(Table::getActualVolume),
                                 command(Table::getTimeActual)};
-    for (int word : StatusWords)
+    for (int word : Engine::StatusWords)
         reads.push_back(command(Table::getPumpStatus, word));
     exchangeAll(reads, [this](const Replies& r) {
         using GUI::ParseRule;
         const qint32 mode = parsed(ParseRule::Integer, r[0]);
         QJsonArray flags;
-        for (const Flag& flag : Flags) {
-            const auto at = std::find(std::begin(StatusWords), std::end(StatusWords), flag.word);
-            const bool set =
-                (parsed(ParseRule::StatusPage, r[8 + (at - std::begin(StatusWords))]) >> flag.bit) &
-                1;
-            if (set != flag.whenClear)
+        for (const Engine::FlagBit& flag : Engine::StatusFlags) {
+            const auto at = std::find(std::begin(Engine::StatusWords), std::end(Engine::StatusWords), flag.word);
+            const auto word = r[8 + (at - std::begin(Engine::StatusWords))];
+            if (Engine::holds(flag.flag, parsed(ParseRule::StatusPage, word)))
                 flags.append(QLatin1String(flag.name));
         }
         succeed(
@@ -228,7 +186,8 @@ void PumpSession::runWait(std::function<void()> then)
             {command(Table::getPumpStatus, 1), command(Table::getActualVolume)},
             [this, delivered](const Replies& r) {
                 delivered(r[1]);
-                const bool moving = parsed(GUI::ParseRule::StatusPage, r[0]) & MotorInMotionBit;
+                const bool moving = Engine::holds(Engine::StatusFlag::MotorInMotion,
+                                                   parsed(GUI::ParseRule::StatusPage, r[0]));
                 standingReads = moving ? 0 : standingReads + 1;
                 return standingReads >= StandingReadsForFinished;
             },
@@ -243,9 +202,7 @@ void PumpSession::runDose()
         command(Table::setDispenseModeVolume), command(Table::setDispenseVolumeNumber, 1),
         command(Table::setVolume, request.parameter), command(Table::setDispenseTime, 0)};
     if (request.flow)
-        exchanges.push_back(
-            command(Table::setFlowRate,
-                    qint32(std::llround(*request.flow * ValueLimits::ThousandthsPerUnit))));
+        exchanges.push_back(command(Table::setFlowRate, *request.flow));
     exchanges.push_back(command(Table::start));
     exchangeAll(exchanges, [this](const Replies&) {
         request.word = QStringLiteral("finished");
@@ -261,7 +218,7 @@ void PumpSession::judgeEnd()
     for (int word : RunEndWords)
         reads.push_back(command(Table::getPumpStatus, word));
     exchangeAll(reads, [this](const Replies& r) {
-        GUI::RunEndFacts facts;
+        Engine::RunEndFacts facts;
         facts.mode = parsed(ParseRule::Integer, r[0]);
         facts.targetVolume = parsed(ParseRule::Decimal, r[1]);
         facts.timeLimit = parsed(ParseRule::DispenseTime, r[2]) * HundredthsPerSecond;
@@ -271,13 +228,13 @@ void PumpSession::judgeEnd()
         facts.dispenseWord = parsed(ParseRule::StatusPage, r[5]);
         facts.errorBits = parsed(ParseRule::StatusPage, r[6]);
         facts.stopAsked = link->stopsAcknowledged() != stopsBefore;
-        const GUI::RunEnd end = GUI::judgeRunEnd(facts);
-        QString ended = GUI::runEndText(end);
-        if (end == GUI::RunEnd::PumpError)
-            ended += QStringLiteral(" (%1)").arg(errorNames(facts.errorBits).join(u' '));
+        const Engine::RunEnd end = Engine::judgeRunEnd(facts);
+        QString ended = Engine::runEndText(end);
+        if (end == Engine::RunEnd::PumpError)
+            ended += QStringLiteral(" (%1)").arg(Engine::errorNames(facts.errorBits).join(u' '));
         QJsonObject values = lastValues;
         values.insert(QStringLiteral("ended"), ended);
-        if (request.verb != QLatin1String("dose") || end == GUI::RunEnd::TargetReached)
+        if (request.verb != QLatin1String("dose") || end == Engine::RunEnd::TargetReached)
             return succeed(values);
         fail(QStringLiteral("delivered %1 of %2 ml: %3")
                  .arg(fromThousandths(facts.delivered), 0, 'f', 3)
@@ -300,22 +257,19 @@ void PumpSession::runSearch(int address)
                 succeed({{QStringLiteral("address"), *found}});
             else
                 fail(QStringLiteral("no pump answered at addresses 0 to %1")
-                         .arg(SearchedAddresses - 1));
+                         .arg(Engine::SearchedAddresses - 1));
         };
         if (found && link->keepsFoundAddress())
             return report({});
         exchangeOne(command(Table::setCommAddress, home), report);
     };
-    if (address >= SearchedAddresses)
+    if (address >= Engine::SearchedAddresses)
         return finish(std::nullopt);
     exchangeOne(command(Table::setCommAddress, address), [=](const Reply&) {
         exchangeOne(command(Table::setProtocolAnswer, 1), [=](const Reply&) {
             exchangeOne(command(Table::executeCommCheck), [=](const Reply& check) {
-                const bool found =
-                    check.outcome == Reply::Outcome::Answered &&
-                    GUI::parseAnswer(GUI::ParseRule::CheckResult, QString::fromLatin1(check.data))
-                            .value >= 0;
-                if (found)
+                if (Engine::probeFound(check.outcome == Reply::Outcome::Answered,
+                                       QString::fromLatin1(check.data)))
                     finish(address);
                 else
                     runSearch(address + 1);
@@ -407,7 +361,7 @@ void PumpSession::failOn(const Reply& reply)
         fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()));
     else
         fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()),
-             PumpFailure, {{QStringLiteral("ended"), GUI::runEndText(GUI::RunEnd::LineLost)}});
+             PumpFailure, {{QStringLiteral("ended"), Engine::runEndText(Engine::RunEnd::LineLost)}});
 }
 
 } // namespace Control

@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "commandtable.h"
+#include "readings.h"
 
 #include <QString>
 
@@ -22,36 +23,15 @@ public:
     virtual BusinessLogic::CommandSpezifier getCommandSpezifier();
 };
 
-// How an item turns the text of a pump answer into its value and display text.
-enum class ParseRule {
-    Integer,      // the whole answer as a whole number
-    Decimal,      // the whole answer as a decimal number, truncated toward zero
-    ElapsedTime,  // hhmmsscc: hundredths of a second
-    DispenseTime, // hhmmss: whole seconds
-    StatusPage,   // three-digit status word, a blank and the page number
-    CheckResult,  // a whole number, or -1 when the answer is none
-};
-
-// Value and display text that one answer gives under a rule.
-struct ParsedAnswer
-{
-    qint32 value = 0;
-    QString text;
-};
-
-// Reads text as a base-10 whole number (white space and sign allowed); 0 unless it is one
-// that fits in 32 bits.
-qint32 readInteger(QStringView text);
-ParsedAnswer parseAnswer(ParseRule rule, const QString& answer);
-// Model codes of the two known pumps, as the model version answer begins with them.
-inline constexpr int ModelCode02 = 102;
-inline constexpr int ModelCode10 = 110;
-// Name of the pump model by its code, or by the model version answer that begins with it.
-QString pumpModelName(int modelCode);
-QString pumpModelName(const QString& modelVersion);
-
-// The page a status answer names (its fifth character); 0 when that is missing or no digit.
-int statusPageOf(const QString& answer);
+// The rules that parse the pump's answers live in the engine; the items apply them.
+using Engine::ModelCode02;
+using Engine::ModelCode10;
+using Engine::parseAnswer;
+using Engine::ParsedAnswer;
+using Engine::ParseRule;
+using Engine::pumpModelName;
+using Engine::readInteger;
+using Engine::statusPageOf;
 
 // The last known value of one pump quantity, as a number and as display text.
 class OperationItem : public OperationData
@@ -109,8 +89,8 @@ public:
     static constexpr int MotionPage = 1;
     static constexpr int RunModePage = 3;
     static constexpr int DispensePage = 4;
-    static constexpr int ErrorPage = 6;
-    static constexpr qint32 ErrorBits = 0xFF;
+    static constexpr int ErrorPage = Engine::ErrorWord;
+    static constexpr qint32 ErrorBits = Engine::ErrorBits;
 
     void setAnswer(Answer answer) override;
     // Word of the given page; 0 for a page the pump does not have.

@@ -310,7 +310,7 @@ void RunRecorder::beginRun()
 
 void RunRecorder::endRun()
 {
-    RunEndFacts facts;
+    Engine::RunEndFacts facts;
     facts.mode = now.runMode.value_or(0);
     facts.delivered = now.delivered.value_or(0);
     facts.targetVolume = now.targetVolume.value_or(0);
@@ -320,7 +320,7 @@ void RunRecorder::endRun()
     facts.dispenseWord = now.dispenseWord;
     facts.errorBits = now.errorWord.value_or(0);
     facts.stopAsked = stopRequested;
-    write(runEndText(judgeRunEnd(facts)));
+    write(Engine::runEndText(Engine::judgeRunEnd(facts)));
     state = State::Idle;
     stopRequested = false;
     pauseRequested = false;

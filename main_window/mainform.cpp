@@ -12,6 +12,7 @@
 #include "programoptions.h"
 #include "pumpsearch.h"
 #include "refreshtimer.h"
+#include "readings.h"
 #include "valuelimits.h"
 #include "runview.h"
 #include "styles.h"
@@ -187,8 +188,8 @@ void mainForm::setupChoiceLists()
         ui.comboCalPercent->addItem(QStringLiteral("%1 %").arg(percent, 0, 'f', 1));
     }
     fillNumbers(ui.comboContrast, ContrastMaximum + 1);
-    fillNumbers(ui.comboCommAddress, PumpSearch::SearchedAddresses);
-    fillNumbers(ui.comboPumpAddress, PumpSearch::SearchedAddresses);
+    fillNumbers(ui.comboCommAddress, Engine::SearchedAddresses);
+    fillNumbers(ui.comboPumpAddress, Engine::SearchedAddresses);
 }
 
 void mainForm::setupFactoryTab(bool factoryMode)
@@ -314,7 +315,7 @@ void mainForm::setupTimeFields()
 {
     for (MouseEventLineEdit* field :
          {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec}) {
-        connect(field, &QLineEdit::textChanged, this, &mainForm::changeTime);
+        connect(field, &MouseEventLineEdit::wheelStepped, this, &mainForm::changeTime);
         connect(field, &MouseEventLineEdit::editCommitted, this,
                 &mainForm::launchCmdSetDispenseTime);
     }
@@ -329,15 +330,16 @@ void mainForm::setupAdvancedToggle()
 
 void mainForm::setupFieldLimits()
 {
-    ui.lineEditVolume->minimum = ValueLimits::VolumeLarge.minimum;
-    ui.lineEditVolume->maximum = ValueLimits::VolumeLarge.maximum;
+    const Engine::Limits target = Engine::limitsOf(Engine::Quantity::DispenseVolume);
+    ui.lineEditVolume->minimum = target.minimum;
+    ui.lineEditVolume->maximum = target.maximum;
     for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec})
         field->minimum = -1;
     ui.lineEditTimeHour->maximum = ValueLimits::MaxHours;
     ui.lineEditTimeMin->maximum = 60;
     ui.lineEditTimeSec->maximum = 60;
     ui.lineEditCycles->minimum = 0;
-    ui.lineEditCycles->maximum = ValueLimits::MaxCycles;
+    ui.lineEditCycles->maximum = Engine::InfiniteCycles;
 }
 
 void mainForm::setupHelp()

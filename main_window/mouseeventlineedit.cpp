@@ -1,6 +1,7 @@
 #include "mouseeventlineedit.h"
 
 #include "frameeventhandler.h"
+#include "pumpvalues.h"
 
 #include <QKeyEvent>
 #include <QWheelEvent>
@@ -13,7 +14,6 @@
 namespace {
 
 constexpr int maxWheelSpeed = 10;
-constexpr double infiniteValue = 1000.0;
 constexpr qint64 shortestInterval = 1;
 constexpr qint64 longestInterval = 1000;
 
@@ -34,8 +34,6 @@ std::optional<double> shownNumber(QString text)
 }
 
 } // namespace
-
-const QString MouseEventLineEdit::infiniteText = QStringLiteral("INF");
 
 MouseEventLineEdit::MouseEventLineEdit(QWidget* parent)
     : QLineEdit(parent)
@@ -107,6 +105,7 @@ void MouseEventLineEdit::wheelEvent(QWheelEvent* event)
         stepDecimal(angle > 0);
     else
         stepWholeNumber(angle > 0);
+    emit wheelStepped();
     emit editingFinished();
     event->accept();
 }
@@ -158,7 +157,7 @@ void MouseEventLineEdit::stepWholeNumber(bool up)
     bool ok = false;
     double v = text().toDouble(&ok);
     if (!ok || !std::isfinite(v))
-        v = text().trimmed() == infiniteText ? infiniteValue : 0.0;
+        v = text().trimmed() == Engine::InfiniteText ? Engine::InfiniteCycles : 0.0;
 
     value = clamped(up ? v + increment : v - increment);
     setText(QString::number(value, 'f', 0));

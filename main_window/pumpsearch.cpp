@@ -2,7 +2,7 @@
 
 #include "commandstack.h"
 #include "commandtable.h"
-#include "operationitem.h"
+#include "readings.h"
 
 namespace Table = BusinessLogic::CommandTable;
 
@@ -24,14 +24,14 @@ void PumpSearch::start(int currentAddress, int addressCount)
             emit interrupted();
         });
     // The probes are one command of the user's: each unanswered one is no verdict of its own.
-    for (int address = 0; address < SearchedAddresses; ++address) {
+    for (int address = 0; address < Engine::SearchedAddresses; ++address) {
         queue(Table::setCommAddress.spezifier, address);
         queue(Table::setProtocolAnswer.spezifier, 1);
         queue(Table::executeCommCheck.spezifier, 0);
     }
     queue(Table::setCommAddress.spezifier, currentAddress);
     queue(Table::executeCommCheck.spezifier, 0);
-    checksLeft = SearchedAddresses + 1;
+    checksLeft = Engine::SearchedAddresses + 1;
 }
 
 void PumpSearch::take(const Answer& answer)
@@ -39,11 +39,11 @@ void PumpSearch::take(const Answer& answer)
     if (answer.spezifier != Table::executeCommCheck.spezifier || checksLeft <= 0)
         return;
     --checksLeft;
-    const qint32 number = GUI::readInteger(QString::fromLatin1(answer.data));
-    // Only an address the frames can carry counts as found.
-    if (answer.fromPump && number >= 0 && number < addressCount) {
+    const std::optional<int> number =
+        Engine::probeFound(answer.fromPump, QString::fromLatin1(answer.data));
+    if (number && *number < addressCount) {
         end();
-        emit found(number);
+        emit found(*number);
     } else if (checksLeft == 0) {
         // The last check, on the previous address, ran out too: nobody was found.
         end();

@@ -18,9 +18,7 @@ class PumpSearch : public QObject
     Q_OBJECT
 
 public:
-    // The search covers the addresses 0 to 98.
-    static constexpr int SearchedAddresses = 99;
-
+    // The search covers the addresses of Engine::SearchedAddresses.
     PumpSearch(BusinessLogic::CommandStack* commandStack,
                std::vector<BusinessLogic::Command*>* commands, QObject* parent);
 

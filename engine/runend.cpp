@@ -1,8 +1,7 @@
 #include "runend.h"
 
-#include "operationitem.h"
 
-namespace GUI {
+namespace Engine {
 
 namespace {
 
@@ -17,7 +16,7 @@ constexpr qint32 InputBits = 0x06;
 
 RunEnd judgeRunEnd(const RunEndFacts& facts)
 {
-    if (facts.errorBits & OperationItemStatus::ErrorBits)
+    if (facts.errorBits & ErrorBits)
         return RunEnd::PumpError;
     if (!(facts.dispenseWord & MasterStopClearBit))
         return RunEnd::MasterStop;
@@ -55,4 +54,4 @@ QString runEndText(RunEnd end)
     return QStringLiteral("line lost");
 }
 
-} // namespace GUI
+} // namespace Engine
