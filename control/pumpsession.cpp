@@ -1,6 +1,6 @@
 #include "pumpsession.h"
 
-#include "operationitem.h"
+#include "commandtable.h"
 #include "readings.h"
 #include "runend.h"
 #include "valuelimits.h"
@@ -34,9 +34,10 @@ constexpr int StandingReadsForFinished = 2;
 constexpr int RunEndWords[] = {2, 4, Engine::ErrorWord};
 constexpr int HundredthsPerSecond = 100;
 
-qint32 parsed(GUI::ParseRule rule, const Reply& reply)
+// The answer to a reading, parsed by that reading's rule.
+qint32 parsed(const BusinessLogic::CommandTraits& reading, const Reply& reply)
 {
-    return GUI::parseAnswer(rule, QString::fromLatin1(reply.data)).value;
+    return Engine::readingValue(reading.body, QString::fromLatin1(reply.data));
 }
 
 double fromThousandths(qint32 value)
@@ -137,25 +138,25 @@ void PumpSession::runStatus()
     for (int word : Engine::StatusWords)
         reads.push_back(command(Table::getPumpStatus, word));
     exchangeAll(reads, [this](const Replies& r) {
-        using GUI::ParseRule;
-        const qint32 mode = parsed(ParseRule::Integer, r[0]);
+        const qint32 mode = parsed(Table::getRunMode, r[0]);
         QJsonArray flags;
         for (const Engine::FlagBit& flag : Engine::StatusFlags) {
-            const auto at = std::find(std::begin(Engine::StatusWords), std::end(Engine::StatusWords), flag.word);
-            const auto word = r[8 + (at - std::begin(Engine::StatusWords))];
-            if (Engine::holds(flag.flag, parsed(ParseRule::StatusPage, word)))
+            const int* words = std::begin(Engine::StatusWords);
+            const Reply& word = r[8 + (std::find(words, std::end(Engine::StatusWords), flag.word) - words)];
+            if (Engine::holds(flag.flag, parsed(Table::getPumpStatus, word)))
                 flags.append(QLatin1String(flag.name));
         }
         succeed(
             {{QStringLiteral("mode"),
               mode >= 0 && mode <= 2 ? ModeNames[mode] : QString::number(mode)},
-             {QStringLiteral("flow_ml_min"), fromThousandths(parsed(ParseRule::Decimal, r[1]))},
-             {QStringLiteral("volume_ml"), fromThousandths(parsed(ParseRule::Decimal, r[2]))},
-             {QStringLiteral("time_s"), parsed(ParseRule::DispenseTime, r[3])},
-             {QStringLiteral("cycles"), parsed(ParseRule::Integer, r[4])},
-             {QStringLiteral("break_s"), parsed(ParseRule::Integer, r[5])},
-             {QStringLiteral("delivered_ml"), fromThousandths(parsed(ParseRule::Integer, r[6]))},
-             {QStringLiteral("elapsed_s"), parsed(ParseRule::ElapsedTime, r[7]) / 100.0},
+             {QStringLiteral("flow_ml_min"), fromThousandths(parsed(Table::getFlowRate, r[1]))},
+             {QStringLiteral("volume_ml"), fromThousandths(parsed(Table::getVolume, r[2]))},
+             {QStringLiteral("time_s"), parsed(Table::getDispenseTime, r[3])},
+             {QStringLiteral("cycles"), parsed(Table::getDispenseVolumeNumber, r[4])},
+             {QStringLiteral("break_s"), parsed(Table::getDispenseVolumeBreakTime, r[5])},
+             {QStringLiteral("delivered_ml"),
+              fromThousandths(parsed(Table::getActualVolume, r[6]))},
+             {QStringLiteral("elapsed_s"), parsed(Table::getTimeActual, r[7]) / 100.0},
              {QStringLiteral("flags"), flags}});
     });
 }
@@ -163,7 +164,7 @@ void PumpSession::runStatus()
 void PumpSession::runWait(std::function<void()> then)
 {
     auto delivered = [this](const Reply& reply) {
-        deliveredThousandths = parsed(GUI::ParseRule::Integer, reply);
+        deliveredThousandths = parsed(Table::getActualVolume, reply);
         const double ml = fromThousandths(deliveredThousandths);
         lastValues.insert(QStringLiteral("delivered_ml"), ml);
         return ml;
@@ -187,7 +188,7 @@ void PumpSession::runWait(std::function<void()> then)
             [this, delivered](const Replies& r) {
                 delivered(r[1]);
                 const bool moving = Engine::holds(Engine::StatusFlag::MotorInMotion,
-                                                   parsed(GUI::ParseRule::StatusPage, r[0]));
+                                                   parsed(Table::getPumpStatus, r[0]));
                 standingReads = moving ? 0 : standingReads + 1;
                 return standingReads >= StandingReadsForFinished;
             },
@@ -212,21 +213,20 @@ void PumpSession::runDose()
 
 void PumpSession::judgeEnd()
 {
-    using GUI::ParseRule;
     std::vector<Exchange> reads{command(Table::getRunMode), command(Table::getVolume),
                                 command(Table::getDispenseTime), command(Table::getTimeActual)};
     for (int word : RunEndWords)
         reads.push_back(command(Table::getPumpStatus, word));
     exchangeAll(reads, [this](const Replies& r) {
         Engine::RunEndFacts facts;
-        facts.mode = parsed(ParseRule::Integer, r[0]);
-        facts.targetVolume = parsed(ParseRule::Decimal, r[1]);
-        facts.timeLimit = parsed(ParseRule::DispenseTime, r[2]) * HundredthsPerSecond;
-        facts.elapsed = parsed(ParseRule::ElapsedTime, r[3]);
+        facts.mode = parsed(Table::getRunMode, r[0]);
+        facts.targetVolume = parsed(Table::getVolume, r[1]);
+        facts.timeLimit = parsed(Table::getDispenseTime, r[2]) * HundredthsPerSecond;
+        facts.elapsed = parsed(Table::getTimeActual, r[3]);
         facts.delivered = deliveredThousandths;
-        facts.inputWord = parsed(ParseRule::StatusPage, r[4]);
-        facts.dispenseWord = parsed(ParseRule::StatusPage, r[5]);
-        facts.errorBits = parsed(ParseRule::StatusPage, r[6]);
+        facts.inputWord = parsed(Table::getPumpStatus, r[4]);
+        facts.dispenseWord = parsed(Table::getPumpStatus, r[5]);
+        facts.errorBits = parsed(Table::getPumpStatus, r[6]);
         facts.stopAsked = link->stopsAcknowledged() != stopsBefore;
         const Engine::RunEnd end = Engine::judgeRunEnd(facts);
         QString ended = Engine::runEndText(end);

@@ -3,9 +3,9 @@
 #include "pumpvalues.h"
 #include "valuelimits.h"
 
-#include <QJsonDocument>
-
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -123,7 +123,7 @@ QString typedText(const QJsonValue& value)
     if (value.isString() || value.isUndefined())
         return value.toString();
     if (value.isDouble())
-        return QString::number(value.toDouble(), 'f', -1);
+        return QString::number(value.toDouble(), 'f', QLocale::FloatingPointShortest);
     const QJsonDocument document = value.isArray() ? QJsonDocument(value.toArray())
                                    : value.isObject() ? QJsonDocument(value.toObject())
                                                       : QJsonDocument();

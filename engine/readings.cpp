@@ -62,6 +62,11 @@ ParsedAnswer parseAnswer(ParseRule rule, const QString& answer)
     return {};
 }
 
+qint32 readingValue(std::string_view reading, const QString& answer)
+{
+    return parseAnswer(ruleOf(reading), answer).value;
+}
+
 int statusPageOf(const QString& answer)
 {
     return readInteger(QStringView(answer).mid(4, 1));

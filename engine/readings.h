@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <optional>
+#include <string_view>
 
 // What the pump's answers mean: the rule that parses each reading, the model codes, the status
 // and error bits with their names, and the judgement of one probe of the address search.
@@ -28,10 +29,24 @@ struct ParsedAnswer
     QString text;
 };
 
+// The rule that parses the answer to a reading, by the reading's frame body ("?RV"): every face
+// that reads a value parses it by this one rule.
+constexpr ParseRule ruleOf(std::string_view reading)
+{
+    return reading == "?TT"                     ? ParseRule::ElapsedTime
+           : reading == "?DT"                   ? ParseRule::DispenseTime
+           : reading == "?DV" || reading == "?RV" ? ParseRule::Decimal
+           : reading == "?SS"                   ? ParseRule::StatusPage
+           : reading == "?SI"                   ? ParseRule::CheckResult
+                                                : ParseRule::Integer;
+}
+
 // Reads text as a base-10 whole number (white space and sign allowed); 0 unless it is one
 // that fits in 32 bits.
 qint32 readInteger(QStringView text);
 ParsedAnswer parseAnswer(ParseRule rule, const QString& answer);
+// The value of the answer to a reading, parsed by the reading's rule.
+qint32 readingValue(std::string_view reading, const QString& answer);
 // The page a status answer names (its fifth character); 0 when that is missing or no digit.
 int statusPageOf(const QString& answer);
 

@@ -63,24 +63,23 @@ private:
     const ParseRule rule = ParseRule::Integer;
 };
 
-// An item fed by the reading command N and parsed by rule R.
-template <BusinessLogic::CommandSpezifier N, ParseRule R> class ItemOf : public OperationItem
+// An item fed by the reading command T, parsed by the rule of that reading.
+template <const BusinessLogic::CommandTraits& T> class ItemOf : public OperationItem
 {
 public:
-    static constexpr BusinessLogic::CommandSpezifier Spezifier = N;
+    static constexpr BusinessLogic::CommandSpezifier Spezifier = T.spezifier;
 
     explicit ItemOf(qint32 initialValue = 0, QString initialText = {})
-        : OperationItem(R, initialValue, std::move(initialText))
+        : OperationItem(Engine::ruleOf(T.body), initialValue, std::move(initialText))
     {}
 
-    BusinessLogic::CommandSpezifier getCommandSpezifier() override { return N; }
+    BusinessLogic::CommandSpezifier getCommandSpezifier() override { return T.spezifier; }
 };
 
 } // namespace GUI
 
 // The pump's seven status words, each answer replacing the word of the page it names.
-class OperationItemStatus : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpStatus.spezifier,
-                                               GUI::ParseRule::StatusPage>
+class OperationItemStatus : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpStatus>
 {
 public:
     static constexpr int PageCount = 7;
