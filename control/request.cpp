@@ -32,8 +32,8 @@ const Verb Verbs[] = {
     {"set-flow", Takes::Number, "ML_PER_MIN", "set the flow rate", "set-flow 2.5"},
     {"set-volume", Takes::Number, "ML", "set the dispense volume", "set-volume 10"},
     {"set-time", Takes::Word, "HH:MM:SS", "set the dispense time", "set-time 00:01:30"},
-    {"set-cycles", Takes::Number, "N", "set the number of dispense cycles (1000: endless)",
-     "set-cycles 3"},
+    {"set-cycles", Takes::Number, "N",
+     "set the number of dispense cycles (INF or 1000: endless)", "set-cycles 3"},
     {"set-break", Takes::Number, "SECONDS", "set the pause between dispense cycles",
      "set-break 20"},
     {"mode", Takes::Word, "flow|volume|time", "choose the operating mode", "mode volume"},
@@ -312,7 +312,13 @@ QString verbHelp()
         text += QStringLiteral("  %1 %2\n      %3\n      e.g. dosedeskctl %4\n")
                     .arg(QLatin1String(verb.name), QLatin1String(verb.arguments),
                          QLatin1String(verb.purpose), QLatin1String(verb.example));
-    return text;
+    text += QStringLiteral("Values (the panel's fields judge them alike, within the range of the pump model "
+                           "they show):\n");
+    for (const Verb& verb : Verbs)
+        if (const std::optional<Engine::Quantity> quantity = quantityOf(QLatin1String(verb.name)))
+            text += QStringLiteral("  %1: %2\n")
+                        .arg(QLatin1String(verb.name), Engine::acceptedText(*quantity));
+    return text + Engine::valueRulesText();
 }
 
 QString describe(const QJsonObject& result)

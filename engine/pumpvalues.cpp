@@ -16,6 +16,12 @@ const QRegularExpression NumberPattern(QStringLiteral("^([+-]?)0*(\\d*)(?:[.,](\
 const QRegularExpression TimePattern(QStringLiteral("^(\\d{1,2}):(\\d{1,2}):(\\d{1,2})$"));
 // More whole digits than this lie beyond every limit; they are not added up.
 constexpr int LongestWholePart = 12;
+// The reasons for a refusal: the typed text, then what is accepted.
+const QString MissingReason = QStringLiteral("missing value; %2");
+const QString NotNumberReason = QStringLiteral("\"%1\" is not a number; %2");
+const QString NotWholeReason = QStringLiteral("%1 is not a whole number; %2");
+const QString OutOfRangeReason = QStringLiteral("%1 is out of range; %2");
+const QString NoTimeReason = QStringLiteral("\"%1\" is no time from 00:00:00 to %2");
 
 QString numberText(double value)
 {
@@ -66,6 +72,19 @@ std::optional<qint64> scaled(const QString& text, int decimals, bool* whole)
     return match.captured(1) == QLatin1String("-") ? -value : value;
 }
 
+QString longestTime()
+{
+    using namespace ValueLimits;
+    return QStringLiteral("%1:%2:%3").arg(MaxHours).arg(MaxMinutes).arg(MaxSeconds);
+}
+
+Verdict refuse(const QString& reason, const QString& text, const QString& accepted)
+{
+    // The typed text goes in last: it may hold anything, a "%2" too.
+    return refuse(
+        QString(reason).replace(QLatin1String("%2"), accepted).replace(QLatin1String("%1"), text));
+}
+
 } // namespace
 
 Model modelOf(int modelCode)
@@ -99,13 +118,33 @@ Limits limitsOf(Quantity quantity, Model model)
     return {StrokeVolume.minimum, StrokeVolume.maximum, 1, ""};
 }
 
+QString acceptedText(Quantity quantity, Model model)
+{
+    return acceptedText(quantity, limitsOf(quantity, model));
+}
+
+QString valueRulesText()
+{
+    const QString accepted = QStringLiteral("accepted: ...");
+    QString text = QStringLiteral(
+        "Numbers take a decimal point or a comma and are rounded to the pump's unit, half away\n"
+        "from zero (12.3456 ml is sent as 12.346 ml); cycles also take %1 and %2.\n"
+        "A refused value sends nothing; the reason is one of:\n")
+                       .arg(OffText, InfiniteText);
+    for (const QString& reason : {MissingReason, NotNumberReason, NotWholeReason, OutOfRangeReason})
+        text += QStringLiteral("  ") + refuse(reason, QStringLiteral("TEXT"), accepted).reason
+                + u'\n';
+    return text + QStringLiteral("  ")
+           + refuse(NoTimeReason, QStringLiteral("TEXT"), longestTime()).reason + u'\n';
+}
+
 Verdict judge(Quantity quantity, const QString& typed, Model model)
 {
     const Limits limits = limitsOf(quantity, model);
     const QString text = typed.trimmed();
     const QString accepted = acceptedText(quantity, limits);
     if (text.isEmpty())
-        return refuse(QStringLiteral("missing value; %1").arg(accepted));
+        return refuse(MissingReason, text, accepted);
     if (quantity == Quantity::Cycles && text.compare(InfiniteText, Qt::CaseInsensitive) == 0)
         return {InfiniteCycles, {}};
     if (quantity == Quantity::Cycles && text.compare(OffText, Qt::CaseInsensitive) == 0)
@@ -113,12 +152,12 @@ Verdict judge(Quantity quantity, const QString& typed, Model model)
     bool whole = true;
     const std::optional<qint64> number = scaled(text, limits.decimals, &whole);
     if (!number)
-        return refuse(QStringLiteral("\"%1\" is not a number; %2").arg(text, accepted));
+        return refuse(NotNumberReason, text, accepted);
     if (limits.decimals == 0 && !whole)
-        return refuse(QStringLiteral("%1 is not a whole number; %2").arg(text, accepted));
+        return refuse(NotWholeReason, text, accepted);
     const double unit = double(powerOfTen(limits.decimals));
     if (*number < std::llround(limits.minimum * unit) || *number > std::llround(limits.maximum * unit))
-        return refuse(QStringLiteral("%1 is out of range; %2").arg(text, accepted));
+        return refuse(OutOfRangeReason, text, accepted);
     return {qint32(*number), {}};
 }
 
@@ -131,11 +170,7 @@ Verdict judgeTime(const QString& typed)
     const int minutes = match.captured(2).toInt();
     const int seconds = match.captured(3).toInt();
     if (!match.hasMatch() || hours > MaxHours || minutes > MaxMinutes || seconds > MaxSeconds)
-        return refuse(QStringLiteral("\"%1\" is no time from 00:00:00 to %2:%3:%4")
-                          .arg(text)
-                          .arg(MaxHours)
-                          .arg(MaxMinutes)
-                          .arg(MaxSeconds));
+        return refuse(NoTimeReason, text, longestTime());
     return {encodeTime(hours, minutes, seconds), {}};
 }
 

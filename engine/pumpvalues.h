@@ -45,6 +45,10 @@ struct Verdict
 // to the pump's unit, half away from zero, on its decimal digits (12.3456 ml is 12346
 // thousandths), and the rounded value must lie within the limits. Cycles also take INF and OFF.
 Verdict judge(Quantity quantity, const QString& typed, Model model = Model::Unknown);
+// What a quantity accepts, as the reasons say it: "accepted: 0.03 to 100 ml/min".
+QString acceptedText(Quantity quantity, Model model = Model::Unknown);
+// How typed numbers are read and rounded, and the words of each reason, for the help texts.
+QString valueRulesText();
 // A dispense time "H:M:S" (hours up to 99, minutes and seconds up to 59) as hhmmsscc.
 Verdict judgeTime(const QString& typed);
 // A pause given as minutes and seconds, each a whole number, as seconds in all.
