@@ -34,13 +34,6 @@ void pickMode(WindowRig& rig, int entry)
     rig.ui().buttonMode->menu()->actions().at(entry)->trigger();
 }
 
-void dispenseTime(WindowRig& rig, const QString& h, const QString& m, const QString& s)
-{
-    rig.ui().lineEditTimeHour->setText(h);
-    rig.ui().lineEditTimeMin->setText(m);
-    type(rig.ui().lineEditTimeSec, s);
-}
-
 constexpr int FlowRateEntry = 0;
 constexpr int VolumeEntry = 1;
 
@@ -102,15 +95,12 @@ void TestMainForm::commandsReachThePump_data()
         },
         {"00MS1", "00DV00012346"}, "INVALID VALUE: \"12,5x\" is not a number; accepted: 0.03 to 999.9 ml");
 
-    row("dispense time 01:02:03", [](WindowRig& r) { dispenseTime(r, "01", "02", "03"); },
-        {"00DT01020300"});
     row("break time 2 min 5 s",
         [](WindowRig& r) {
             r.ui().lineEditBreakTimeMin->setText("2");
             type(r.ui().lineEditBreakTimeSec, "5");
         },
         {"00DB00125"});
-    row("cycles 7", [](WindowRig& r) { type(r.ui().lineEditCycles, "7"); }, {"00DN00007"});
 
     row("calibration volume 2,5", [](WindowRig& r) { type(r.ui().lineEditCalVolume, "2,5"); },
         {"00CF00002500"});
