@@ -143,8 +143,7 @@ std::optional<qint32> pumpValue(const QJsonObject& object, const char* key,
     return verdict.value;
 }
 
-constexpr ValueLimits::Range WaitSeconds{
-    0, ValueLimits::MaxHours * 3600.0 + ValueLimits::MaxMinutes * 60.0 + ValueLimits::MaxSeconds};
+constexpr ValueLimits::Range WaitSeconds{0, ValueLimits::LongestDispenseSeconds};
 constexpr int LongestText = 32;
 const QString Ml = QStringLiteral(" ml");
 const QString Seconds = QStringLiteral(" s");

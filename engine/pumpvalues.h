@@ -1,5 +1,7 @@
 #pragma once
 
+#include "valuelimits.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -63,7 +65,7 @@ constexpr int SecondsPerHour = 3600;
 constexpr int SecondsPerMinute = 60;
 
 // The cycle count that stands for endless, and the words for it and for no repetition.
-constexpr qint32 InfiniteCycles = 1000;
+constexpr qint32 InfiniteCycles = ValueLimits::MaxCycles;
 inline const QString InfiniteText = QStringLiteral("INF");
 inline const QString OffText = QStringLiteral("OFF");
 // The cycle count as the window shows it: OFF up to one cycle, INF for endless.

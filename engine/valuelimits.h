@@ -24,6 +24,7 @@ inline constexpr Range VolumeAnyModel{VolumeSmall.minimum, VolumeLarge.maximum};
 constexpr int MaxHours = 99;
 constexpr int MaxMinutes = 59;
 constexpr int MaxSeconds = 59;
+constexpr int LongestDispenseSeconds = (MaxHours * 60 + MaxMinutes) * 60 + MaxSeconds;
 // Number of dispense cycles; the largest stands for endless.
 constexpr int MaxCycles = 1000;
 // Pause between dispense cycles in seconds: as many as the value's five digits on the line hold.

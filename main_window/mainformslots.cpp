@@ -21,9 +21,6 @@ namespace Table = BusinessLogic::CommandTable;
 namespace {
 
 constexpr int StressDisplayMs = 10;
-constexpr qint64 LongestDispenseTime = ValueLimits::MaxHours * qint64(Engine::SecondsPerHour)
-                                       + ValueLimits::MaxMinutes * Engine::SecondsPerMinute
-                                       + ValueLimits::MaxSeconds;
 
 qint32 checkedState(int state)
 {
@@ -413,7 +410,7 @@ void mainForm::changeTime()
             return;
         total += weight * number;
     }
-    total = std::clamp<qint64>(total, 0, LongestDispenseTime);
+    total = std::clamp<qint64>(total, 0, ValueLimits::LongestDispenseSeconds);
 
     // Rewriting the fields reports text changes of its own; they must not come back here.
     const QSignalBlocker hourBlocker(ui.lineEditTimeHour);
