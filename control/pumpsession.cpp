@@ -8,8 +8,6 @@
 #include <QJsonArray>
 #include <QTimer>
 
-#include <cmath>
-
 namespace Control {
 
 namespace Table = BusinessLogic::CommandTable;

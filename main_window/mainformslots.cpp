@@ -13,8 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <limits>
 
 namespace Table = BusinessLogic::CommandTable;
 
