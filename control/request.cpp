@@ -145,7 +145,6 @@ std::optional<qint32> pumpValue(const QJsonObject& object, const char* key,
 
 constexpr ValueLimits::Range WaitSeconds{0, ValueLimits::LongestDispenseSeconds};
 constexpr int LongestText = 32;
-const QString Ml = QStringLiteral(" ml");
 const QString Seconds = QStringLiteral(" s");
 
 // The verbs whose argument is a word: set-time, mode, get and send.
@@ -175,12 +174,13 @@ bool checkWord(const QString& verb, const QString& text, Request& request, QStri
     return printable.match(text).hasMatch();
 }
 
-// The pump value each verb that sets one takes.
-std::optional<Engine::Quantity> quantityOf(const QString& verb)
+// The pump value each verb that sets one takes; a volume to wait for counts as one as well.
+std::optional<Engine::Quantity> quantityOf(const QString& verb, const QString& word = {})
 {
     if (verb == QLatin1String("set-flow"))
         return Engine::Quantity::FlowRate;
-    if (verb == QLatin1String("set-volume") || verb == QLatin1String("dose"))
+    if (verb == QLatin1String("set-volume") || verb == QLatin1String("dose")
+        || (verb == QLatin1String("wait") && word == QLatin1String("volume")))
         return Engine::Quantity::DispenseVolume;
     if (verb == QLatin1String("set-cycles"))
         return Engine::Quantity::Cycles;
@@ -192,14 +192,12 @@ std::optional<Engine::Quantity> quantityOf(const QString& verb)
 // The number of the verbs that take one, checked and turned into the pump's parameter.
 std::optional<double> checkNumber(const QJsonObject& object, Request& request, QString* problem)
 {
-    if (const std::optional<Engine::Quantity> quantity = quantityOf(request.verb)) {
+    if (const std::optional<Engine::Quantity> quantity = quantityOf(request.verb, request.word)) {
         const std::optional<qint32> value = pumpValue(object, "value", *quantity, problem);
         request.parameter = value.value_or(0);
         const int decimals = Engine::limitsOf(*quantity).decimals;
         return value ? std::optional<double>(*value / std::pow(10.0, decimals)) : std::nullopt;
     }
-    if (request.word == QLatin1String("volume"))
-        return rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
     if (request.word == QLatin1String("seconds"))
         return rangedNumber(object, "value", WaitSeconds, Seconds, problem);
     if (request.word == QLatin1String("finished"))
