@@ -136,10 +136,8 @@ void TestDosedeskctl::sameValuesAsTheWindow()
     QTest::keyClicks(fields.last(), parts.last());
     QTest::keyClick(fields.last(), Qt::Key_Return);
     QCOMPARE(ui.labelUserAction->text(), reason.isEmpty() ? QString() : "INVALID VALUE: " + reason);
-    QByteArrayList windowSent;
-    for (const QByteArray& body : rig->bodiesUntilMarker())
-        windowSent.append(body.mid(2)); // without the address
-    QCOMPARE(windowSent, sent);
+    // A row sends one frame at most; the window's go to address 0.
+    QCOMPARE(rig->bodiesUntilMarker(), sent.isEmpty() ? sent : QByteArrayList{"00" + sent[0]});
 
     for (const bool panel : {false, true}) {
         Simulator::PtyPump& target = panel ? rig->pump : *direct;
@@ -353,8 +351,6 @@ void TestDosedeskctl::hostileLines_data()
     QTest::newRow("no object") << QByteArray("[1, 2]\n") << "malformed request: not an object"
                                << false;
     QTest::newRow("unknown verb") << QByteArray("{\"verb\":\"fly\"}\n") << "unknown verb" << false;
-    QTest::newRow("beyond the limits") << QByteArray("{\"verb\":\"set-flow\",\"value\":1000}\n")
-                                       << "set-flow: 1000 is out of range.*\"exit\":2" << false;
     QTest::newRow("value of another type")
         << QByteArray("{\"verb\":\"set-volume\",\"value\":[1]}\n") << "is not a number" << false;
     QTest::newRow("line beyond 4 KiB")
