@@ -118,6 +118,15 @@ Limits limitsOf(Quantity quantity, Model model)
     return {StrokeVolume.minimum, StrokeVolume.maximum, 1, ""};
 }
 
+std::optional<double> typedNumber(const QString& typed)
+{
+    const QString text = typed.trimmed();
+    bool whole = true;
+    if (!scaled(text, 0, &whole))
+        return std::nullopt;
+    return QString(text).replace(u',', u'.').toDouble();
+}
+
 QString acceptedText(Quantity quantity, Model model)
 {
     return acceptedText(quantity, limitsOf(quantity, model));

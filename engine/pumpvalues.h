@@ -47,6 +47,9 @@ struct Verdict
 // to the pump's unit, half away from zero, on its decimal digits (12.3456 ml is 12346
 // thousandths), and the rounded value must lie within the limits. Cycles also take INF and OFF.
 Verdict judge(Quantity quantity, const QString& typed, Model model = Model::Unknown);
+// The typed text as a number by the same reading (a decimal point or comma), not yet rounded;
+// none when it is no number.
+std::optional<double> typedNumber(const QString& typed);
 // What a quantity accepts, as the reasons say it: "accepted: 0.03 to 100 ml/min".
 QString acceptedText(Quantity quantity, Model model = Model::Unknown);
 // How typed numbers are read and rounded, and the words of each reason, for the help texts.

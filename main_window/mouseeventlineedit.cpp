@@ -24,15 +24,6 @@ int fourthDigitExponent(double v)
     return int(std::floor(std::log10(std::max(v, 0.0) + 0.0000001))) - 3;
 }
 
-// The number a decimal field shows, with a decimal comma or point.
-std::optional<double> shownNumber(QString text)
-{
-    text.replace(u',', u'.');
-    bool ok = false;
-    const double number = text.trimmed().toDouble(&ok);
-    return ok && std::isfinite(number) ? std::optional<double>(number) : std::nullopt;
-}
-
 } // namespace
 
 MouseEventLineEdit::MouseEventLineEdit(QWidget* parent)
@@ -132,7 +123,8 @@ void MouseEventLineEdit::stepDecimal(bool up)
     // From what the field shows; from the pump's value it showed before the typing when the
     // text is no number.
     const double v =
-        shownNumber(text()).value_or(shownNumber(committedText.value_or(QString())).value_or(0.0));
+        Engine::typedNumber(text()).value_or(
+            Engine::typedNumber(committedText.value_or(QString())).value_or(0.0));
 
     exponent = fourthDigitExponent(v);
     const double unit = std::pow(10.0, exponent);
@@ -154,10 +146,8 @@ void MouseEventLineEdit::stepWholeNumber(bool up)
     step = 1.0f;
     increment = std::round(9.0 * wheelSpeed * wheelSpeed * wheelSpeed + 1.0);
 
-    bool ok = false;
-    double v = text().toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        v = text().trimmed() == Engine::InfiniteText ? Engine::InfiniteCycles : 0.0;
+    const double v = Engine::typedNumber(text()).value_or(
+        text().trimmed() == Engine::InfiniteText ? Engine::InfiniteCycles : 0.0);
 
     value = clamped(up ? v + increment : v - increment);
     setText(QString::number(value, 'f', 0));
