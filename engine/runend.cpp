@@ -1,6 +1,5 @@
 #include "runend.h"
 
-
 namespace Engine {
 
 namespace {
@@ -9,8 +8,6 @@ constexpr int VolumeMode = 1;
 constexpr int TimeMode = 2;
 // A dose counts as whole when it lacks no more than the pump's resolution, a thousandth.
 constexpr qint32 Resolution = 1;
-// Status word 2: the digital inputs.
-constexpr qint32 InputBits = 0x06;
 
 } // namespace
 
@@ -18,7 +15,7 @@ RunEnd judgeRunEnd(const RunEndFacts& facts)
 {
     if (facts.errorBits & ErrorBits)
         return RunEnd::PumpError;
-    if (!(facts.dispenseWord & MasterStopClearBit))
+    if (holds(StatusFlag::MasterStopActive, facts.dispenseWord))
         return RunEnd::MasterStop;
     if (facts.mode == VolumeMode && facts.delivered >= facts.targetVolume - Resolution)
         return RunEnd::TargetReached;
@@ -26,7 +23,8 @@ RunEnd judgeRunEnd(const RunEndFacts& facts)
         return facts.mode == TimeMode ? RunEnd::TargetReached : RunEnd::TimeLimit;
     if (facts.stopAsked)
         return RunEnd::StoppedByUser;
-    if (facts.inputWord & InputBits)
+    if (holds(StatusFlag::Input1Active, facts.inputWord)
+        || holds(StatusFlag::Input2Active, facts.inputWord))
         return RunEnd::DigitalInput;
     return RunEnd::StoppedAtPump;
 }

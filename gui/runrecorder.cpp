@@ -20,7 +20,6 @@ constexpr double ShortestRateSpanS = 0.9;
 constexpr double MillisecondsPerSecond = 1000.0;
 constexpr double SecondsPerMinute = 60.0;
 constexpr int HundredthsPerSecond = 100;
-constexpr int InputPage = 2;
 
 QString thousandths(const std::optional<qint32>& value)
 {
@@ -161,7 +160,7 @@ void RunRecorder::takeStatus(const QString& text)
     const int page = statusPageOf(text);
     const qint32 word = Engine::readingValue(Table::getPumpStatus.body, text);
     const bool bit0 = (word & 1) != 0;
-    if (page == InputPage)
+    if (page == Engine::flagBit(Engine::StatusFlag::Input1Active).word)
         now.inputWord = word;
     if (page == Status::DispensePage)
         now.dispenseWord = word;
