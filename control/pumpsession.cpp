@@ -140,22 +140,22 @@ void PumpSession::runStatus()
         QJsonArray flags;
         for (const Engine::FlagBit& flag : Engine::StatusFlags) {
             const int* words = std::begin(Engine::StatusWords);
-            const Reply& word = r[8 + (std::find(words, std::end(Engine::StatusWords), flag.word) - words)];
+            const Reply& word =
+                r[8 + (std::find(words, std::end(Engine::StatusWords), flag.word) - words)];
             if (Engine::holds(flag.flag, parsed(Table::getPumpStatus, word)))
                 flags.append(QLatin1String(flag.name));
         }
-        succeed(
-            {{QStringLiteral("mode"),
-              mode >= 0 && mode <= 2 ? ModeNames[mode] : QString::number(mode)},
-             {QStringLiteral("flow_ml_min"), fromThousandths(parsed(Table::getFlowRate, r[1]))},
-             {QStringLiteral("volume_ml"), fromThousandths(parsed(Table::getVolume, r[2]))},
-             {QStringLiteral("time_s"), parsed(Table::getDispenseTime, r[3])},
-             {QStringLiteral("cycles"), parsed(Table::getDispenseVolumeNumber, r[4])},
-             {QStringLiteral("break_s"), parsed(Table::getDispenseVolumeBreakTime, r[5])},
-             {QStringLiteral("delivered_ml"),
-              fromThousandths(parsed(Table::getActualVolume, r[6]))},
-             {QStringLiteral("elapsed_s"), parsed(Table::getTimeActual, r[7]) / 100.0},
-             {QStringLiteral("flags"), flags}});
+        succeed({{QStringLiteral("mode"),
+                  mode >= 0 && mode <= 2 ? ModeNames[mode] : QString::number(mode)},
+                 {QStringLiteral("flow_ml_min"), fromThousandths(parsed(Table::getFlowRate, r[1]))},
+                 {QStringLiteral("volume_ml"), fromThousandths(parsed(Table::getVolume, r[2]))},
+                 {QStringLiteral("time_s"), parsed(Table::getDispenseTime, r[3])},
+                 {QStringLiteral("cycles"), parsed(Table::getDispenseVolumeNumber, r[4])},
+                 {QStringLiteral("break_s"), parsed(Table::getDispenseVolumeBreakTime, r[5])},
+                 {QStringLiteral("delivered_ml"),
+                  fromThousandths(parsed(Table::getActualVolume, r[6]))},
+                 {QStringLiteral("elapsed_s"), parsed(Table::getTimeActual, r[7]) / 100.0},
+                 {QStringLiteral("flags"), flags}});
     });
 }
 
@@ -186,7 +186,7 @@ void PumpSession::runWait(std::function<void()> then)
             [this, delivered](const Replies& r) {
                 delivered(r[1]);
                 const bool moving = Engine::holds(Engine::StatusFlag::MotorInMotion,
-                                                   parsed(Table::getPumpStatus, r[0]));
+                                                  parsed(Table::getPumpStatus, r[0]));
                 standingReads = moving ? 0 : standingReads + 1;
                 return standingReads >= StandingReadsForFinished;
             },
@@ -359,7 +359,8 @@ void PumpSession::failOn(const Reply& reply)
         fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()));
     else
         fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()),
-             PumpFailure, {{QStringLiteral("ended"), Engine::runEndText(Engine::RunEnd::LineLost)}});
+             PumpFailure,
+             {{QStringLiteral("ended"), Engine::runEndText(Engine::RunEnd::LineLost)}});
 }
 
 } // namespace Control

@@ -32,8 +32,8 @@ const Verb Verbs[] = {
     {"set-flow", Takes::Number, "ML_PER_MIN", "set the flow rate", "set-flow 2.5"},
     {"set-volume", Takes::Number, "ML", "set the dispense volume", "set-volume 10"},
     {"set-time", Takes::Word, "HH:MM:SS", "set the dispense time", "set-time 00:01:30"},
-    {"set-cycles", Takes::Number, "N",
-     "set the number of dispense cycles (INF or 1000: endless)", "set-cycles 3"},
+    {"set-cycles", Takes::Number, "N", "set the number of dispense cycles (INF or 1000: endless)",
+     "set-cycles 3"},
     {"set-break", Takes::Number, "SECONDS", "set the pause between dispense cycles",
      "set-break 20"},
     {"mode", Takes::Word, "flow|volume|time", "choose the operating mode", "mode volume"},
@@ -124,7 +124,7 @@ QString typedText(const QJsonValue& value)
         return value.toString();
     if (value.isDouble())
         return QString::number(value.toDouble(), 'f', QLocale::FloatingPointShortest);
-    const QJsonDocument document = value.isArray() ? QJsonDocument(value.toArray())
+    const QJsonDocument document = value.isArray()    ? QJsonDocument(value.toArray())
                                    : value.isObject() ? QJsonDocument(value.toObject())
                                                       : QJsonDocument();
     return value.isArray() || value.isObject()
@@ -309,8 +309,9 @@ QString verbHelp()
         text += QStringLiteral("  %1 %2\n      %3\n      e.g. dosedeskctl %4\n")
                     .arg(QLatin1String(verb.name), QLatin1String(verb.arguments),
                          QLatin1String(verb.purpose), QLatin1String(verb.example));
-    text += QStringLiteral("Values (the panel's fields judge them alike, within the range of the pump model "
-                           "they show):\n");
+    text += QStringLiteral(
+        "Values (the panel's fields judge them alike, within the range of the pump model "
+        "they show):\n");
     for (const Verb& verb : Verbs)
         if (const std::optional<Engine::Quantity> quantity = quantityOf(QLatin1String(verb.name)))
             text += QStringLiteral("  %1: %2\n")

@@ -109,11 +109,14 @@ Limits limitsOf(Quantity quantity, Model model)
         const Range range = pick(VolumeSmall, VolumeLarge, VolumeAnyModel);
         return {range.minimum, range.maximum, 3, " ml"};
     }
-    case Quantity::Cycles: return {0, MaxCycles, 0, ""};
-    case Quantity::BreakSeconds: return {0, MaxBreakSeconds, 0, " s"};
+    case Quantity::Cycles:
+        return {0, MaxCycles, 0, ""};
+    case Quantity::BreakSeconds:
+        return {0, MaxBreakSeconds, 0, " s"};
     case Quantity::CalibrationVolume:
         return {CalibrationVolume.minimum, CalibrationVolume.maximum, 3, " ml"};
-    case Quantity::StrokeVolume: break;
+    case Quantity::StrokeVolume:
+        break;
     }
     return {StrokeVolume.minimum, StrokeVolume.maximum, 1, ""};
 }
@@ -135,14 +138,15 @@ QString acceptedText(Quantity quantity, Model model)
 QString valueRulesText()
 {
     const QString accepted = QStringLiteral("accepted: ...");
-    QString text = QStringLiteral(
-        "Numbers take a decimal point or a comma and are rounded to the pump's unit, half away\n"
-        "from zero (12.3456 ml is sent as 12.346 ml); cycles also take %1 and %2.\n"
-        "A refused value sends nothing; the reason is one of:\n")
-                       .arg(OffText, InfiniteText);
+    QString text =
+        QStringLiteral("Numbers take a decimal point or a comma and are rounded to the\n"
+                       "pump's unit, half away from zero (12.3456 ml is sent as 12.346 ml);\n"
+                       "cycles also take %1 and %2.\n"
+                       "A refused value sends nothing; the reason is one of:\n")
+            .arg(OffText, InfiniteText);
     for (const QString& reason : {MissingReason, NotNumberReason, NotWholeReason, OutOfRangeReason})
-        text += QStringLiteral("  ") + refuse(reason, QStringLiteral("TEXT"), accepted).reason
-                + u'\n';
+        text +=
+            QStringLiteral("  ") + refuse(reason, QStringLiteral("TEXT"), accepted).reason + u'\n';
     return text + QStringLiteral("  ")
            + refuse(NoTimeReason, QStringLiteral("TEXT"), longestTime()).reason + u'\n';
 }
@@ -165,7 +169,8 @@ Verdict judge(Quantity quantity, const QString& typed, Model model)
     if (limits.decimals == 0 && !whole)
         return refuse(NotWholeReason, text, accepted);
     const double unit = double(powerOfTen(limits.decimals));
-    if (*number < std::llround(limits.minimum * unit) || *number > std::llround(limits.maximum * unit))
+    if (*number < std::llround(limits.minimum * unit)
+        || *number > std::llround(limits.maximum * unit))
         return refuse(OutOfRangeReason, text, accepted);
     return {qint32(*number), {}};
 }

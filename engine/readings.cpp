@@ -21,7 +21,7 @@ qint32 readDecimal(const QString& text)
 qint32 secondsOf(QStringView text)
 {
     return readInteger(text.mid(0, 2)) * 3600 + readInteger(text.mid(2, 2)) * 60
-        + readInteger(text.mid(4, 2));
+           + readInteger(text.mid(4, 2));
 }
 
 } // namespace

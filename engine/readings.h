@@ -33,12 +33,12 @@ struct ParsedAnswer
 // that reads a value parses it by this one rule.
 constexpr ParseRule ruleOf(std::string_view reading)
 {
-    return reading == "?TT"                     ? ParseRule::ElapsedTime
-           : reading == "?DT"                   ? ParseRule::DispenseTime
+    return reading == "?TT"                       ? ParseRule::ElapsedTime
+           : reading == "?DT"                     ? ParseRule::DispenseTime
            : reading == "?DV" || reading == "?RV" ? ParseRule::Decimal
-           : reading == "?SS"                   ? ParseRule::StatusPage
-           : reading == "?SI"                   ? ParseRule::CheckResult
-                                                : ParseRule::Integer;
+           : reading == "?SS"                     ? ParseRule::StatusPage
+           : reading == "?SI"                     ? ParseRule::CheckResult
+                                                  : ParseRule::Integer;
 }
 
 // Reads text as a base-10 whole number (white space and sign allowed); 0 unless it is one

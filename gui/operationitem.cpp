@@ -1,6 +1,5 @@
 #include "operationitem.h"
 
-
 namespace GUI {
 
 OperationData::~OperationData() = default;

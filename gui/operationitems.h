@@ -9,8 +9,7 @@
 // OperationItemStatus, which also keeps the status words, is in operationitem.h.
 
 // Run mode: 0 flow rate, 1 dispense volume.
-class OperationItemRunMode final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getRunMode>
+class OperationItemRunMode final : public GUI::ItemOf<BusinessLogic::CommandTable::getRunMode>
 {};
 // Volume delivered so far, in thousandths of a millilitre.
 class OperationItemVolumeActual final
@@ -33,36 +32,30 @@ class OperationItemVolumeNumber final
     : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseVolumeNumber>
 {};
 // Function of the analog input.
-class OperationItemAnalogIn final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogInput>
+class OperationItemAnalogIn final : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogInput>
 {};
 // Range of the analog input.
 class OperationItemAnalogRange final
     : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogRange>
 {};
 // Function of digital input 1.
-class OperationItemDigitalIn1 final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn1>
+class OperationItemDigitalIn1 final : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn1>
 {};
 // Function of digital input 2.
-class OperationItemDigitalIn2 final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn2>
+class OperationItemDigitalIn2 final : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn2>
 {};
 // Function of the digital output.
-class OperationItemDigitalOut final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalOut>
+class OperationItemDigitalOut final : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalOut>
 {};
 // Display language of the pump.
-class OperationItemLanguage final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getLanguage>
+class OperationItemLanguage final : public GUI::ItemOf<BusinessLogic::CommandTable::getLanguage>
 {};
 // Customer calibration, in hundredths of a percent.
 class OperationItemCustomCalibrationPercentage final
     : public GUI::ItemOf<BusinessLogic::CommandTable::getCustCalPercent>
 {};
 // Whether the pump starts by itself after power-up.
-class OperationItemAutostart final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getAutostart>
+class OperationItemAutostart final : public GUI::ItemOf<BusinessLogic::CommandTable::getAutostart>
 {};
 // Fluid type the pump is profiled for.
 class OperationItemPumpProfileCharacteristic final
@@ -77,8 +70,7 @@ class OperationItemModelVersion final
     : public GUI::ItemOf<BusinessLogic::CommandTable::getModelVersion>
 {};
 // The bus address the pump listens to.
-class OperationItemAddress final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpAddress>
+class OperationItemAddress final : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpAddress>
 {};
 // Whether the pump is in its factory mode.
 class OperationItemFactoryMode final
@@ -98,16 +90,14 @@ class OperationItemFactoryStrokeVolume final
 {};
 
 // Target volume, in thousandths of a millilitre once the pump has answered.
-class OperationItemVolumeTarget final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getVolume>
+class OperationItemVolumeTarget final : public GUI::ItemOf<BusinessLogic::CommandTable::getVolume>
 {
 public:
     OperationItemVolumeTarget() : ItemOf(10, QStringLiteral("10.00")) {}
 };
 
 // Target flow rate, in thousandths of a ml/min once the pump has answered.
-class OperationItemFlowrate final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getFlowRate>
+class OperationItemFlowrate final : public GUI::ItemOf<BusinessLogic::CommandTable::getFlowRate>
 {
 public:
     OperationItemFlowrate() : ItemOf(10, QStringLiteral("10.00")) {}

@@ -13,9 +13,9 @@
 #include "pumpsearch.h"
 #include "readings.h"
 #include "refreshtimer.h"
-#include "valuelimits.h"
 #include "runview.h"
 #include "styles.h"
+#include "valuelimits.h"
 #include "windowcaptioneventfilter.h"
 
 #include <QApplication>

@@ -155,9 +155,9 @@ void mainForm::launchCmdSetCustomCalibrationVolume()
 
 void mainForm::launchCmdSetFactoryMeasuredCalVolume()
 {
-    sendTyped(Table::setFactoryMeasuredCalVolume.spezifier, nullptr,
-              Engine::judge(Engine::Quantity::CalibrationVolume,
-                            ui.lineEditFactoryCalVolume->text()));
+    sendTyped(
+        Table::setFactoryMeasuredCalVolume.spezifier, nullptr,
+        Engine::judge(Engine::Quantity::CalibrationVolume, ui.lineEditFactoryCalVolume->text()));
 }
 
 void mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume()
@@ -416,7 +416,8 @@ void mainForm::changeTime()
     const QSignalBlocker secondBlocker(ui.lineEditTimeSec);
     auto twoDigits = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
     ui.lineEditTimeSec->setText(twoDigits(total % Engine::SecondsPerMinute));
-    ui.lineEditTimeMin->setText(twoDigits(total / Engine::SecondsPerMinute % Engine::SecondsPerMinute));
+    ui.lineEditTimeMin->setText(
+        twoDigits(total / Engine::SecondsPerMinute % Engine::SecondsPerMinute));
     ui.lineEditTimeHour->setText(twoDigits(total / Engine::SecondsPerHour));
 }
 

@@ -122,9 +122,8 @@ void MouseEventLineEdit::stepDecimal(bool up)
 {
     // From what the field shows; from the pump's value it showed before the typing when the
     // text is no number.
-    const double v =
-        Engine::typedNumber(text()).value_or(
-            Engine::typedNumber(committedText.value_or(QString())).value_or(0.0));
+    const double v = Engine::typedNumber(text()).value_or(
+        Engine::typedNumber(committedText.value_or(QString())).value_or(0.0));
 
     exponent = fourthDigitExponent(v);
     const double unit = std::pow(10.0, exponent);

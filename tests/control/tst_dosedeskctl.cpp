@@ -143,9 +143,8 @@ void TestDosedeskctl::sameValuesAsTheWindow()
         Simulator::PtyPump& target = panel ? rig->pump : *direct;
         target.clearLog();
         QProcess program;
-        program.start(DOSEDESKCTL, {panel ? "--panel" : "--port",
-                                    panel ? QString::number(instanceNumber()) : direct->devicePath(),
-                                    verb, typed});
+        const QString at = panel ? QString::number(instanceNumber()) : direct->devicePath();
+        program.start(DOSEDESKCTL, {panel ? "--panel" : "--port", at, verb, typed});
         QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
         const QString err = QString::fromLocal8Bit(program.readAllStandardError());
         QVERIFY2(reason.isEmpty() ? err.isEmpty() : err.contains(": " + reason + " (usage"),

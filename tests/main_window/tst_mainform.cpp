@@ -93,7 +93,8 @@ void TestMainForm::commandsReachThePump_data()
             type(r.ui().lineEditVolume, "12.3456");
             type(r.ui().lineEditVolume, "12,5x");
         },
-        {"00MS1", "00DV00012346"}, "INVALID VALUE: \"12,5x\" is not a number; accepted: 0.03 to 999.9 ml");
+        {"00MS1", "00DV00012346"},
+        "INVALID VALUE: \"12,5x\" is not a number; accepted: 0.03 to 999.9 ml");
 
     row("break time 2 min 5 s",
         [](WindowRig& r) {
