@@ -1,7 +1,7 @@
 #pragma once
 
-// What the pumps take for each value a user enters, in the user's units. Every face reads its
-// limits through Engine::limitsOf (pumpvalues.h), which picks them by the model at hand.
+// What the pumps take for each value a user enters, in the user's units. The value rules
+// (Engine::limitsOf in pumpvalues.h) pick from these by the model at hand.
 namespace ValueLimits {
 
 struct Range
