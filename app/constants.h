@@ -5,8 +5,6 @@
 // Process-wide texts and numbers shared by the entry point, the window and its tests.
 namespace Constants {
 
-inline const QString OffText = QStringLiteral("OFF");
-inline const QString InfiniteText = QStringLiteral("INF");
 inline const QString FactoryModeArgument = QStringLiteral("--svc engineer key");
 inline const QString InstanceMutexPrefix = QStringLiteral("DOSEDESK_");
 inline const QString OrganisationName = QStringLiteral("ZUL Vantor");

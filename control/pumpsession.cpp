@@ -1,14 +1,13 @@
 #include "pumpsession.h"
 
-#include "operationitem.h"
+#include "commandtable.h"
 #include "pumpsearch.h"
+#include "readings.h"
 #include "runend.h"
 #include "valuelimits.h"
 
 #include <QJsonArray>
 #include <QTimer>
-
-#include <cmath>
 
 namespace Control {
 
@@ -29,54 +28,15 @@ Exchange rawFrame(const QString& text)
 const QString ModeNames[] = {QStringLiteral("flow"), QStringLiteral("volume"),
                              QStringLiteral("time")};
 constexpr int StandingReadsForFinished = 2;
-constexpr int MotorInMotionBit = 0x01;
 
-// A status flag: a bit of one of the pump's status words, named as scripts read it.
-struct Flag
-{
-    int word;
-    int bit;
-    bool whenClear; // the flag holds while the bit is 0
-    const char* name;
-};
-
-const Flag Flags[] = {
-    {1, 0, false, "motor_in_motion"},
-    {1, 1, false, "pump_error"},
-    {1, 2, true, "display_on"},
-    {2, 0, false, "motor_adjusted"},
-    {2, 1, false, "input1_active"},
-    {2, 2, false, "input2_active"},
-    {2, 3, false, "motor_at_dead_centre"},
-    {3, 0, false, "run_mode_active"},
-    {4, 0, false, "dispense_mode_active"},
-    {4, 3, true, "master_stop_active"},
-    {6, 0, false, "overpressure"},
-    {6, 3, false, "signal_4_20ma_too_low"},
-    {6, 4, false, "power_supply_failure"},
-    {6, 5, false, "motor_not_adjusted"},
-    {6, 6, false, "maximum_temperature_exceeded"},
-    {6, 7, false, "no_encoder_signal"},
-};
-constexpr int StatusWords[] = {1, 2, 3, 4, 6};
 // The words that tell how a run ended: inputs, master stop, errors.
-constexpr int RunEndWords[] = {2, 4, 6};
-constexpr int ErrorWord = 6;
+constexpr int RunEndWords[] = {2, 4, Engine::ErrorWord};
 constexpr int HundredthsPerSecond = 100;
 
-// The names of the error flags set in the error word.
-QStringList errorNames(qint32 bits)
+// The answer to a reading, parsed by that reading's rule.
+qint32 parsed(const BusinessLogic::CommandTraits& reading, const Reply& reply)
 {
-    QStringList names;
-    for (const Flag& flag : Flags)
-        if (flag.word == ErrorWord && ((bits >> flag.bit) & 1))
-            names.append(QLatin1String(flag.name));
-    return names;
-}
-
-qint32 parsed(GUI::ParseRule rule, const Reply& reply)
-{
-    return GUI::parseAnswer(rule, QString::fromLatin1(reply.data)).value;
+    return Engine::readingValue(reading.body, QString::fromLatin1(reply.data));
 }
 
 double fromThousandths(qint32 value)
@@ -111,7 +71,7 @@ void PumpSession::abort()
     link->withdraw(lastRequest);
     if (searching)
         link->search().cancel();
-    searching = false;
+    stopWatchingSearch();
 }
 
 void PumpSession::runVerb()
@@ -175,38 +135,36 @@ void PumpSession::runStatus()
                                 command(Table::getDispenseVolumeBreakTime),
                                 command(Table::getActualVolume),
                                 command(Table::getTimeActual)};
-    for (int word : StatusWords)
+    for (int word : Engine::StatusWords)
         reads.push_back(command(Table::getPumpStatus, word));
     exchangeAll(reads, [this](const Replies& r) {
-        using GUI::ParseRule;
-        const qint32 mode = parsed(ParseRule::Integer, r[0]);
+        const qint32 mode = parsed(Table::getRunMode, r[0]);
         QJsonArray flags;
-        for (const Flag& flag : Flags) {
-            const auto at = std::find(std::begin(StatusWords), std::end(StatusWords), flag.word);
-            const bool set =
-                (parsed(ParseRule::StatusPage, r[8 + (at - std::begin(StatusWords))]) >> flag.bit) &
-                1;
-            if (set != flag.whenClear)
+        for (const Engine::FlagBit& flag : Engine::StatusFlags) {
+            const int* words = std::begin(Engine::StatusWords);
+            const Reply& word =
+                r[8 + (std::find(words, std::end(Engine::StatusWords), flag.word) - words)];
+            if (Engine::holds(flag.flag, parsed(Table::getPumpStatus, word)))
                 flags.append(QLatin1String(flag.name));
         }
-        succeed(
-            {{QStringLiteral("mode"),
-              mode >= 0 && mode <= 2 ? ModeNames[mode] : QString::number(mode)},
-             {QStringLiteral("flow_ml_min"), fromThousandths(parsed(ParseRule::Decimal, r[1]))},
-             {QStringLiteral("volume_ml"), fromThousandths(parsed(ParseRule::Decimal, r[2]))},
-             {QStringLiteral("time_s"), parsed(ParseRule::DispenseTime, r[3])},
-             {QStringLiteral("cycles"), parsed(ParseRule::Integer, r[4])},
-             {QStringLiteral("break_s"), parsed(ParseRule::Integer, r[5])},
-             {QStringLiteral("delivered_ml"), fromThousandths(parsed(ParseRule::Integer, r[6]))},
-             {QStringLiteral("elapsed_s"), parsed(ParseRule::ElapsedTime, r[7]) / 100.0},
-             {QStringLiteral("flags"), flags}});
+        succeed({{QStringLiteral("mode"),
+                  mode >= 0 && mode <= 2 ? ModeNames[mode] : QString::number(mode)},
+                 {QStringLiteral("flow_ml_min"), fromThousandths(parsed(Table::getFlowRate, r[1]))},
+                 {QStringLiteral("volume_ml"), fromThousandths(parsed(Table::getVolume, r[2]))},
+                 {QStringLiteral("time_s"), parsed(Table::getDispenseTime, r[3])},
+                 {QStringLiteral("cycles"), parsed(Table::getDispenseVolumeNumber, r[4])},
+                 {QStringLiteral("break_s"), parsed(Table::getDispenseVolumeBreakTime, r[5])},
+                 {QStringLiteral("delivered_ml"),
+                  fromThousandths(parsed(Table::getActualVolume, r[6]))},
+                 {QStringLiteral("elapsed_s"), parsed(Table::getTimeActual, r[7]) / 100.0},
+                 {QStringLiteral("flags"), flags}});
     });
 }
 
 void PumpSession::runWait(std::function<void()> then)
 {
     auto delivered = [this](const Reply& reply) {
-        deliveredThousandths = parsed(GUI::ParseRule::Integer, reply);
+        deliveredThousandths = parsed(Table::getActualVolume, reply);
         const double ml = fromThousandths(deliveredThousandths);
         lastValues.insert(QStringLiteral("delivered_ml"), ml);
         return ml;
@@ -229,7 +187,8 @@ void PumpSession::runWait(std::function<void()> then)
             {command(Table::getPumpStatus, 1), command(Table::getActualVolume)},
             [this, delivered](const Replies& r) {
                 delivered(r[1]);
-                const bool moving = parsed(GUI::ParseRule::StatusPage, r[0]) & MotorInMotionBit;
+                const bool moving = Engine::holds(Engine::StatusFlag::MotorInMotion,
+                                                  parsed(Table::getPumpStatus, r[0]));
                 standingReads = moving ? 0 : standingReads + 1;
                 return standingReads >= StandingReadsForFinished;
             },
@@ -244,9 +203,7 @@ void PumpSession::runDose()
         command(Table::setDispenseModeVolume), command(Table::setDispenseVolumeNumber, 1),
         command(Table::setVolume, request.parameter), command(Table::setDispenseTime, 0)};
     if (request.flow)
-        exchanges.push_back(
-            command(Table::setFlowRate,
-                    qint32(std::llround(*request.flow * ValueLimits::ThousandthsPerUnit))));
+        exchanges.push_back(command(Table::setFlowRate, *request.flow));
     exchanges.push_back(command(Table::start));
     exchangeAll(exchanges, [this](const Replies&) {
         request.word = QStringLiteral("finished");
@@ -256,29 +213,28 @@ void PumpSession::runDose()
 
 void PumpSession::judgeEnd()
 {
-    using GUI::ParseRule;
     std::vector<Exchange> reads{command(Table::getRunMode), command(Table::getVolume),
                                 command(Table::getDispenseTime), command(Table::getTimeActual)};
     for (int word : RunEndWords)
         reads.push_back(command(Table::getPumpStatus, word));
     exchangeAll(reads, [this](const Replies& r) {
-        GUI::RunEndFacts facts;
-        facts.mode = parsed(ParseRule::Integer, r[0]);
-        facts.targetVolume = parsed(ParseRule::Decimal, r[1]);
-        facts.timeLimit = parsed(ParseRule::DispenseTime, r[2]) * HundredthsPerSecond;
-        facts.elapsed = parsed(ParseRule::ElapsedTime, r[3]);
+        Engine::RunEndFacts facts;
+        facts.mode = parsed(Table::getRunMode, r[0]);
+        facts.targetVolume = parsed(Table::getVolume, r[1]);
+        facts.timeLimit = parsed(Table::getDispenseTime, r[2]) * HundredthsPerSecond;
+        facts.elapsed = parsed(Table::getTimeActual, r[3]);
         facts.delivered = deliveredThousandths;
-        facts.inputWord = parsed(ParseRule::StatusPage, r[4]);
-        facts.dispenseWord = parsed(ParseRule::StatusPage, r[5]);
-        facts.errorBits = parsed(ParseRule::StatusPage, r[6]);
+        facts.inputWord = parsed(Table::getPumpStatus, r[4]);
+        facts.dispenseWord = parsed(Table::getPumpStatus, r[5]);
+        facts.errorBits = parsed(Table::getPumpStatus, r[6]);
         facts.stopAsked = link->stopsAcknowledged() != stopsBefore;
-        const GUI::RunEnd end = GUI::judgeRunEnd(facts);
-        QString ended = GUI::runEndText(end);
-        if (end == GUI::RunEnd::PumpError)
-            ended += QStringLiteral(" (%1)").arg(errorNames(facts.errorBits).join(u' '));
+        const Engine::RunEnd end = Engine::judgeRunEnd(facts);
+        QString ended = Engine::runEndText(end);
+        if (end == Engine::RunEnd::PumpError)
+            ended += QStringLiteral(" (%1)").arg(Engine::errorNames(facts.errorBits).join(u' '));
         QJsonObject values = lastValues;
         values.insert(QStringLiteral("ended"), ended);
-        if (request.verb != QLatin1String("dose") || end == GUI::RunEnd::TargetReached)
+        if (request.verb != QLatin1String("dose") || end == Engine::RunEnd::TargetReached)
             return succeed(values);
         fail(QStringLiteral("delivered %1 of %2 ml: %3")
                  .arg(fromThousandths(facts.delivered), 0, 'f', 3)
@@ -295,10 +251,10 @@ void PumpSession::runSearch()
         return fail(QStringLiteral("search already running"));
     searching = true;
     auto report = [this](std::optional<int> found) {
-        searching = false;
+        stopWatchingSearch();
         if (!found)
             return fail(QStringLiteral("no pump answered at addresses 0 to %1")
-                            .arg(GUI::PumpSearch::SearchedAddresses - 1));
+                            .arg(Engine::SearchedAddresses - 1));
         // Where a window shows the pump, the window takes the found address over itself.
         if (!link->keepsFoundAddress())
             return succeed({{QStringLiteral("address"), *found}});
@@ -306,13 +262,21 @@ void PumpSession::runSearch()
             succeed({{QStringLiteral("address"), *found}});
         });
     };
-    connect(&search, &GUI::PumpSearch::found, this, report, Qt::SingleShotConnection);
-    connect(&search, &GUI::PumpSearch::notFound, this, [report] { report(std::nullopt); },
-            Qt::SingleShotConnection);
-    connect(&search, &GUI::PumpSearch::interrupted, this, [this] {
-        searching = false;
-        fail(QStringLiteral("search interrupted: the probes were dropped"));
-    }, Qt::SingleShotConnection);
+    searchWatch = {
+        connect(&search, &GUI::PumpSearch::found, this, report),
+        connect(&search, &GUI::PumpSearch::notFound, this, [report] { report(std::nullopt); }),
+        connect(&search, &GUI::PumpSearch::interrupted, this, [this] {
+            stopWatchingSearch();
+            fail(QStringLiteral("search interrupted: the probes were dropped"));
+        })};
+}
+
+void PumpSession::stopWatchingSearch()
+{
+    searching = false;
+    for (const QMetaObject::Connection& watch : searchWatch)
+        disconnect(watch);
+    searchWatch.clear();
 }
 
 void PumpSession::exchangeAll(std::vector<Exchange> exchanges,
@@ -394,7 +358,8 @@ void PumpSession::failOn(const Reply& reply)
         fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()));
     else
         fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()),
-             PumpFailure, {{QStringLiteral("ended"), GUI::runEndText(GUI::RunEnd::LineLost)}});
+             PumpFailure,
+             {{QStringLiteral("ended"), Engine::runEndText(Engine::RunEnd::LineLost)}});
 }
 
 } // namespace Control

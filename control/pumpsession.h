@@ -46,6 +46,7 @@ class PumpSession : public QObject
     // fails.
     void judgeEnd();
     void runSearch();
+    void stopWatchingSearch();
 
     // Runs the exchanges in order; the first one the pump refuses or leaves unanswered ends the
     // request with its error.
@@ -71,8 +72,9 @@ class PumpSession : public QObject
     int standingReads = 0;
     // The exchange asked for last.
     quint64 lastRequest = 0;
-    // The session's search runs for this request.
+    // The session's search runs for this request; what it listens to meanwhile.
     bool searching = false;
+    std::vector<QMetaObject::Connection> searchWatch;
     bool done = true;
 };
 

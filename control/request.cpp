@@ -1,8 +1,11 @@
 #include "request.h"
 
+#include "pumpvalues.h"
 #include "valuelimits.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -29,7 +32,7 @@ const Verb Verbs[] = {
     {"set-flow", Takes::Number, "ML_PER_MIN", "set the flow rate", "set-flow 2.5"},
     {"set-volume", Takes::Number, "ML", "set the dispense volume", "set-volume 10"},
     {"set-time", Takes::Word, "HH:MM:SS", "set the dispense time", "set-time 00:01:30"},
-    {"set-cycles", Takes::Number, "N", "set the number of dispense cycles (1000: endless)",
+    {"set-cycles", Takes::Number, "N", "set the number of dispense cycles (INF or 1000: endless)",
      "set-cycles 3"},
     {"set-break", Takes::Number, "SECONDS", "set the pause between dispense cycles",
      "set-break 20"},
@@ -113,44 +116,35 @@ std::optional<double> rangedNumber(const QJsonObject& object, const char* key,
     return number;
 }
 
-// A whole number within the range.
-std::optional<double> rangedWhole(const QJsonObject& object, ValueLimits::Range range,
-                                  const QString& unit, QString* problem)
+// The value of the object's field as text, as a user would have typed it: numbers in their
+// shortest form, anything else that is no text as its JSON.
+QString typedText(const QJsonValue& value)
 {
-    const std::optional<double> number = rangedNumber(object, "value", range, unit, problem);
-    if (number && std::trunc(*number) != *number) {
-        *problem = QStringLiteral("%1 is not a whole number").arg(numberText(*number));
-        return std::nullopt;
-    }
-    return number;
+    if (value.isString() || value.isUndefined())
+        return value.toString();
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'f', QLocale::FloatingPointShortest);
+    const QJsonDocument document = value.isArray()    ? QJsonDocument(value.toArray())
+                                   : value.isObject() ? QJsonDocument(value.toObject())
+                                                      : QJsonDocument();
+    return value.isArray() || value.isObject()
+               ? QString::fromUtf8(document.toJson(QJsonDocument::Compact))
+               : value.toVariant().toString();
 }
 
-qint32 thousandths(double value)
+// A pump value of the object's field, judged by the pump's rules for a pump of unknown model.
+std::optional<qint32> pumpValue(const QJsonObject& object, const char* key,
+                                Engine::Quantity quantity, QString* problem)
 {
-    return qint32(std::llround(value * ValueLimits::ThousandthsPerUnit));
+    const Engine::Verdict verdict =
+        Engine::judge(quantity, typedText(object.value(QLatin1String(key))));
+    if (!verdict.value)
+        *problem = verdict.reason;
+    return verdict.value;
 }
 
-// "HH:MM:SS" as the eight digits hhmmsscc the pump takes.
-std::optional<qint32> dispenseTime(const QString& text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,2}):(\\d{1,2}):(\\d{1,2})$"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const int hours = match.captured(1).toInt();
-    const int minutes = match.captured(2).toInt();
-    const int seconds = match.captured(3).toInt();
-    if (hours > ValueLimits::MaxHours || minutes > ValueLimits::MaxMinutes ||
-        seconds > ValueLimits::MaxSeconds)
-        return std::nullopt;
-    return hours * 1000000 + minutes * 10000 + seconds * 100;
-}
-
-constexpr ValueLimits::Range WaitSeconds{
-    0, ValueLimits::MaxHours * 3600.0 + ValueLimits::MaxMinutes * 60.0 + ValueLimits::MaxSeconds};
+constexpr ValueLimits::Range WaitSeconds{0, ValueLimits::LongestDispenseSeconds};
 constexpr int LongestText = 32;
-const QString MlPerMin = QStringLiteral(" ml/min");
-const QString Ml = QStringLiteral(" ml");
 const QString Seconds = QStringLiteral(" s");
 
 // The verbs whose argument is a word: set-time, mode, get and send.
@@ -161,14 +155,10 @@ bool checkWord(const QString& verb, const QString& text, Request& request, QStri
         QStringLiteral("^[\\x20-\\x7e]{1,%1}$").arg(LongestText));
     request.word = text;
     if (verb == QLatin1String("set-time")) {
-        const std::optional<qint32> time = dispenseTime(text);
-        request.parameter = time.value_or(0);
-        *problem = QStringLiteral("\"%1\" is no time from 00:00:00 to %2:%3:%4")
-                       .arg(text)
-                       .arg(ValueLimits::MaxHours)
-                       .arg(ValueLimits::MaxMinutes)
-                       .arg(ValueLimits::MaxSeconds);
-        return time.has_value();
+        const Engine::Verdict time = Engine::judgeTime(text);
+        request.parameter = time.value.value_or(0);
+        *problem = time.reason;
+        return time.value.has_value();
     }
     if (verb == QLatin1String("mode")) {
         *problem = QStringLiteral("\"%1\" is no mode; accepted: flow, volume, time").arg(text);
@@ -184,35 +174,37 @@ bool checkWord(const QString& verb, const QString& text, Request& request, QStri
     return printable.match(text).hasMatch();
 }
 
+// The pump value each verb that sets one takes; a volume to wait for counts as one as well.
+std::optional<Engine::Quantity> quantityOf(const QString& verb, const QString& word = {})
+{
+    if (verb == QLatin1String("set-flow"))
+        return Engine::Quantity::FlowRate;
+    if (verb == QLatin1String("set-volume") || verb == QLatin1String("dose")
+        || (verb == QLatin1String("wait") && word == QLatin1String("volume")))
+        return Engine::Quantity::DispenseVolume;
+    if (verb == QLatin1String("set-cycles"))
+        return Engine::Quantity::Cycles;
+    if (verb == QLatin1String("set-break"))
+        return Engine::Quantity::BreakSeconds;
+    return std::nullopt;
+}
+
 // The number of the verbs that take one, checked and turned into the pump's parameter.
 std::optional<double> checkNumber(const QJsonObject& object, Request& request, QString* problem)
 {
-    const QString& verb = request.verb;
-    std::optional<double> number;
-    if (verb == QLatin1String("set-flow")) {
-        number = rangedNumber(object, "value", ValueLimits::FlowAnyModel, MlPerMin, problem);
-        request.parameter = number ? thousandths(*number) : 0;
-    } else if (verb == QLatin1String("set-volume") || verb == QLatin1String("dose")) {
-        number = rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
-        request.parameter = number ? thousandths(*number) : 0;
-    } else if (verb == QLatin1String("set-cycles") || verb == QLatin1String("set-break")) {
-        const bool cycles = verb == QLatin1String("set-cycles");
-        number = rangedWhole(
-            object, {0, double(cycles ? ValueLimits::MaxCycles : ValueLimits::MaxBreakSeconds)},
-            cycles ? QString() : Seconds, problem);
-        request.parameter = number ? qint32(*number) : 0;
-    } else if (request.word == QLatin1String("volume")) {
-        number = rangedNumber(object, "value", ValueLimits::VolumeAnyModel, Ml, problem);
-    } else if (request.word == QLatin1String("seconds")) {
-        number = rangedNumber(object, "value", WaitSeconds, Seconds, problem);
-    } else if (request.word == QLatin1String("finished")) {
-        number = 0.0;
-    } else {
-        *problem =
-            QStringLiteral("\"%1\" is nothing to wait for; accepted: volume, finished, seconds")
-                .arg(request.word);
+    if (const std::optional<Engine::Quantity> quantity = quantityOf(request.verb, request.word)) {
+        const std::optional<qint32> value = pumpValue(object, "value", *quantity, problem);
+        request.parameter = value.value_or(0);
+        const int decimals = Engine::limitsOf(*quantity).decimals;
+        return value ? std::optional<double>(*value / std::pow(10.0, decimals)) : std::nullopt;
     }
-    return number;
+    if (request.word == QLatin1String("seconds"))
+        return rangedNumber(object, "value", WaitSeconds, Seconds, problem);
+    if (request.word == QLatin1String("finished"))
+        return 0.0;
+    *problem = QStringLiteral("\"%1\" is nothing to wait for; accepted: volume, finished, seconds")
+                   .arg(request.word);
+    return std::nullopt;
 }
 
 // Checks the arguments of one verb into the request; false with a problem when they do not do.
@@ -231,7 +223,7 @@ bool checkArguments(const QJsonObject& object, Request& request, QString* proble
         return false;
     request.number = *number;
     if (verb->takes == Takes::Dose && object.contains(QLatin1String("flow"))) {
-        request.flow = rangedNumber(object, "flow", ValueLimits::FlowAnyModel, MlPerMin, problem);
+        request.flow = pumpValue(object, "flow", Engine::Quantity::FlowRate, problem);
         if (!request.flow) {
             problem->prepend(QLatin1String("--flow "));
             return false;
@@ -317,7 +309,14 @@ QString verbHelp()
         text += QStringLiteral("  %1 %2\n      %3\n      e.g. dosedeskctl %4\n")
                     .arg(QLatin1String(verb.name), QLatin1String(verb.arguments),
                          QLatin1String(verb.purpose), QLatin1String(verb.example));
-    return text;
+    text += QStringLiteral(
+        "Values (the panel's fields judge them alike, within the range of the pump model "
+        "they show):\n");
+    for (const Verb& verb : Verbs)
+        if (const std::optional<Engine::Quantity> quantity = quantityOf(QLatin1String(verb.name)))
+            text += QStringLiteral("  %1: %2\n")
+                        .arg(QLatin1String(verb.name), Engine::acceptedText(*quantity));
+    return text + Engine::valueRulesText();
 }
 
 QString describe(const QJsonObject& result)

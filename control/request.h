@@ -20,7 +20,7 @@ struct Request
     QString word;         // mode name, what to wait for, the code to read, the raw text to send
     double number = 0;    // ml, ml/min, seconds or a count, in the user's units
     qint32 parameter = 0; // the number as the pump takes it
-    std::optional<double> flow;    // dose: flow rate in ml/min
+    std::optional<qint32> flow;    // dose: flow rate as the pump takes it
     std::optional<double> timeout; // wait, dose: give up after this many seconds
 };
 

@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "commandtable.h"
+#include "readings.h"
 
 #include <QString>
 
@@ -22,36 +23,15 @@ public:
     virtual BusinessLogic::CommandSpezifier getCommandSpezifier();
 };
 
-// How an item turns the text of a pump answer into its value and display text.
-enum class ParseRule {
-    Integer,      // the whole answer as a whole number
-    Decimal,      // the whole answer as a decimal number, truncated toward zero
-    ElapsedTime,  // hhmmsscc: hundredths of a second
-    DispenseTime, // hhmmss: whole seconds
-    StatusPage,   // three-digit status word, a blank and the page number
-    CheckResult,  // a whole number, or -1 when the answer is none
-};
-
-// Value and display text that one answer gives under a rule.
-struct ParsedAnswer
-{
-    qint32 value = 0;
-    QString text;
-};
-
-// Reads text as a base-10 whole number (white space and sign allowed); 0 unless it is one
-// that fits in 32 bits.
-qint32 readInteger(QStringView text);
-ParsedAnswer parseAnswer(ParseRule rule, const QString& answer);
-// Model codes of the two known pumps, as the model version answer begins with them.
-inline constexpr int ModelCode02 = 102;
-inline constexpr int ModelCode10 = 110;
-// Name of the pump model by its code, or by the model version answer that begins with it.
-QString pumpModelName(int modelCode);
-QString pumpModelName(const QString& modelVersion);
-
-// The page a status answer names (its fifth character); 0 when that is missing or no digit.
-int statusPageOf(const QString& answer);
+// The rules that parse the pump's answers live in the engine; the items apply them.
+using Engine::ModelCode02;
+using Engine::ModelCode10;
+using Engine::parseAnswer;
+using Engine::ParsedAnswer;
+using Engine::ParseRule;
+using Engine::pumpModelName;
+using Engine::readInteger;
+using Engine::statusPageOf;
 
 // The last known value of one pump quantity, as a number and as display text.
 class OperationItem : public OperationData
@@ -83,24 +63,23 @@ private:
     const ParseRule rule = ParseRule::Integer;
 };
 
-// An item fed by the reading command N and parsed by rule R.
-template <BusinessLogic::CommandSpezifier N, ParseRule R> class ItemOf : public OperationItem
+// An item fed by the reading command T, parsed by the rule of that reading.
+template <const BusinessLogic::CommandTraits& T> class ItemOf : public OperationItem
 {
 public:
-    static constexpr BusinessLogic::CommandSpezifier Spezifier = N;
+    static constexpr BusinessLogic::CommandSpezifier Spezifier = T.spezifier;
 
     explicit ItemOf(qint32 initialValue = 0, QString initialText = {})
-        : OperationItem(R, initialValue, std::move(initialText))
+        : OperationItem(Engine::ruleOf(T.body), initialValue, std::move(initialText))
     {}
 
-    BusinessLogic::CommandSpezifier getCommandSpezifier() override { return N; }
+    BusinessLogic::CommandSpezifier getCommandSpezifier() override { return T.spezifier; }
 };
 
 } // namespace GUI
 
 // The pump's seven status words, each answer replacing the word of the page it names.
-class OperationItemStatus : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpStatus.spezifier,
-                                               GUI::ParseRule::StatusPage>
+class OperationItemStatus : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpStatus>
 {
 public:
     static constexpr int PageCount = 7;
@@ -109,8 +88,8 @@ public:
     static constexpr int MotionPage = 1;
     static constexpr int RunModePage = 3;
     static constexpr int DispensePage = 4;
-    static constexpr int ErrorPage = 6;
-    static constexpr qint32 ErrorBits = 0xFF;
+    static constexpr int ErrorPage = Engine::ErrorWord;
+    static constexpr qint32 ErrorBits = Engine::ErrorBits;
 
     void setAnswer(Answer answer) override;
     // Word of the given page; 0 for a page the pump does not have.

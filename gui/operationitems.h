@@ -5,131 +5,99 @@
 #include <utility>
 #include <vector>
 
-// The polled pump quantities, each tied to its reading command and its parse rule.
+// The polled pump quantities, each tied to its reading command (which names its parse rule).
 // OperationItemStatus, which also keeps the status words, is in operationitem.h.
 
 // Run mode: 0 flow rate, 1 dispense volume.
-class OperationItemRunMode final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getRunMode.spezifier, GUI::ParseRule::Integer>
+class OperationItemRunMode final : public GUI::ItemOf<BusinessLogic::CommandTable::getRunMode>
 {};
 // Volume delivered so far, in thousandths of a millilitre.
 class OperationItemVolumeActual final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getActualVolume.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getActualVolume>
 {};
 // Time elapsed (or remaining) in the run, in hundredths of a second.
 class OperationItemTimeElapsed final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getTimeActual.spezifier,
-                         GUI::ParseRule::ElapsedTime>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getTimeActual>
 {};
 // Dispense time of the run, in whole seconds.
 class OperationItemDispenseTime final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseTime.spezifier,
-                         GUI::ParseRule::DispenseTime>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseTime>
 {};
 // Pause between dosing cycles, in seconds.
 class OperationItemVolumeBreakTime final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseVolumeBreakTime.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseVolumeBreakTime>
 {};
 // Number of dosing cycles.
 class OperationItemVolumeNumber final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseVolumeNumber.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDispenseVolumeNumber>
 {};
 // Function of the analog input.
-class OperationItemAnalogIn final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogInput.spezifier,
-                         GUI::ParseRule::Integer>
+class OperationItemAnalogIn final : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogInput>
 {};
 // Range of the analog input.
 class OperationItemAnalogRange final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogRange.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getAnalogRange>
 {};
 // Function of digital input 1.
-class OperationItemDigitalIn1 final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn1.spezifier,
-                         GUI::ParseRule::Integer>
+class OperationItemDigitalIn1 final : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn1>
 {};
 // Function of digital input 2.
-class OperationItemDigitalIn2 final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn2.spezifier,
-                         GUI::ParseRule::Integer>
+class OperationItemDigitalIn2 final : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalIn2>
 {};
 // Function of the digital output.
-class OperationItemDigitalOut final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalOut.spezifier,
-                         GUI::ParseRule::Integer>
+class OperationItemDigitalOut final : public GUI::ItemOf<BusinessLogic::CommandTable::getDigitalOut>
 {};
 // Display language of the pump.
-class OperationItemLanguage final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getLanguage.spezifier,
-                         GUI::ParseRule::Integer>
+class OperationItemLanguage final : public GUI::ItemOf<BusinessLogic::CommandTable::getLanguage>
 {};
 // Customer calibration, in hundredths of a percent.
 class OperationItemCustomCalibrationPercentage final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getCustCalPercent.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getCustCalPercent>
 {};
 // Whether the pump starts by itself after power-up.
-class OperationItemAutostart final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getAutostart.spezifier,
-                         GUI::ParseRule::Integer>
+class OperationItemAutostart final : public GUI::ItemOf<BusinessLogic::CommandTable::getAutostart>
 {};
 // Fluid type the pump is profiled for.
 class OperationItemPumpProfileCharacteristic final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpProfileCharactristic.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpProfileCharactristic>
 {};
 // Display contrast, 0 to 100.
 class OperationItemContrast final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getDisplayContrast.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getDisplayContrast>
 {};
 // Model code and firmware version, as one number.
 class OperationItemModelVersion final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getModelVersion.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getModelVersion>
 {};
 // The bus address the pump listens to.
-class OperationItemAddress final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpAddress.spezifier,
-                         GUI::ParseRule::Integer>
+class OperationItemAddress final : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpAddress>
 {};
 // Whether the pump is in its factory mode.
 class OperationItemFactoryMode final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getFactoryMode.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getFactoryMode>
 {};
 // Whether the pump stands in its maintenance position.
 class OperationItemMaintenancePosition final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getMaintenancePos.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getMaintenancePos>
 {};
 // Pump model set in the factory.
 class OperationItemFactoryPumpModel final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpModel.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getPumpModel>
 {};
 // Stroke volume measured in the factory, in tenths.
 class OperationItemFactoryStrokeVolume final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getFactoryPumpStrokeVolume.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getFactoryPumpStrokeVolume>
 {};
 
 // Target volume, in thousandths of a millilitre once the pump has answered.
-class OperationItemVolumeTarget final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getVolume.spezifier, GUI::ParseRule::Decimal>
+class OperationItemVolumeTarget final : public GUI::ItemOf<BusinessLogic::CommandTable::getVolume>
 {
 public:
     OperationItemVolumeTarget() : ItemOf(10, QStringLiteral("10.00")) {}
 };
 
 // Target flow rate, in thousandths of a ml/min once the pump has answered.
-class OperationItemFlowrate final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getFlowRate.spezifier,
-                         GUI::ParseRule::Decimal>
+class OperationItemFlowrate final : public GUI::ItemOf<BusinessLogic::CommandTable::getFlowRate>
 {
 public:
     OperationItemFlowrate() : ItemOf(10, QStringLiteral("10.00")) {}
@@ -137,8 +105,7 @@ public:
 
 // Result of the communication check: the answering address, -1 until a pump has answered.
 class OperationItemCommCheck final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::executeCommCheck.spezifier,
-                         GUI::ParseRule::CheckResult>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::executeCommCheck>
 {
 public:
     OperationItemCommCheck() : ItemOf(-1, QStringLiteral("-1")) {}
@@ -146,8 +113,7 @@ public:
 
 // Whether the pump answers with acknowledges; it does unless told otherwise.
 class OperationItemProtocolAnswer final
-    : public GUI::ItemOf<BusinessLogic::CommandTable::getProtocolAnswer.spezifier,
-                         GUI::ParseRule::Integer>
+    : public GUI::ItemOf<BusinessLogic::CommandTable::getProtocolAnswer>
 {
 public:
     OperationItemProtocolAnswer() : ItemOf(1, QStringLiteral("1")) {}

@@ -2,7 +2,6 @@
 
 #include "commandstack.h"
 #include "commandtable.h"
-#include "operationitem.h"
 #include "reply.h"
 
 #include <algorithm>
@@ -24,7 +23,7 @@ bool PumpSearch::start(int addressCount)
     BusinessLogic::CommandStack::Request probe;
     probe.command = commands->at(std::size_t(Table::executeCommCheck.spezifier));
     probe.logFlag = true;
-    for (int address = 0; address < SearchedAddresses; ++address) {
+    for (int address = 0; address < Engine::SearchedAddresses; ++address) {
         probe.address = address;
         BusinessLogic::Reply* reply = commandStack->submit(probe, this);
         probes.push_back(reply);
@@ -48,11 +47,12 @@ void PumpSearch::take(BusinessLogic::Reply* reply)
         emit interrupted();
         return;
     }
-    const qint32 named = readInteger(QString::fromLatin1(answer.data));
+    const std::optional<int> named =
+        Engine::probeFound(answer.fromPump, QString::fromLatin1(answer.data));
     // Only an address the caller can select counts as found.
-    if (answer.fromPump && named >= 0 && named < addressCount) {
+    if (named && *named < addressCount) {
         end();
-        emit found(named);
+        emit found(*named);
     } else if (probes.empty()) {
         emit notFound();
     }

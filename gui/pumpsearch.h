@@ -1,6 +1,7 @@
 #pragma once
 
 #include "command.h"
+#include "readings.h"
 
 #include <QObject>
 
@@ -23,15 +24,12 @@ class PumpSearch : public QObject
     Q_OBJECT
 
 public:
-    // The search covers the addresses 0 to 98.
-    static constexpr int SearchedAddresses = 99;
-
     PumpSearch(BusinessLogic::CommandStack* commandStack,
                std::vector<BusinessLogic::Command*>* commands, QObject* parent = nullptr);
 
     // Queues a probe of every address below addressCount; false (and nothing queued) while a
     // search runs already.
-    bool start(int addressCount = SearchedAddresses);
+    bool start(int addressCount = Engine::SearchedAddresses);
     bool isRunning() const { return !probes.empty(); }
     // Ends a running search without a word: its probes still queued are taken back.
     void cancel() { end(); }

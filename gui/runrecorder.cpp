@@ -20,7 +20,6 @@ constexpr double ShortestRateSpanS = 0.9;
 constexpr double MillisecondsPerSecond = 1000.0;
 constexpr double SecondsPerMinute = 60.0;
 constexpr int HundredthsPerSecond = 100;
-constexpr int InputPage = 2;
 
 QString thousandths(const std::optional<qint32>& value)
 {
@@ -86,25 +85,27 @@ void RunRecorder::takeReading(const Answer& answer, bool fromPump)
             write("line back");
     }
     const QString text = QString::fromUtf8(answer.data);
-    const auto number = [&text](ParseRule rule) { return parseAnswer(rule, text).value; };
+    const auto number = [&text](const BusinessLogic::CommandTraits& reading) {
+        return Engine::readingValue(reading.body, text);
+    };
     switch (answer.spezifier) {
     case Table::getRunMode.spezifier:
-        now.runMode = number(ParseRule::Integer);
+        now.runMode = number(Table::getRunMode);
         break;
     case Table::getFlowRate.spezifier:
-        now.flowRate = number(ParseRule::Decimal);
+        now.flowRate = number(Table::getFlowRate);
         break;
     case Table::getVolume.spezifier:
-        now.targetVolume = number(ParseRule::Decimal);
+        now.targetVolume = number(Table::getVolume);
         break;
     case Table::getDispenseTime.spezifier:
-        now.targetSeconds = number(ParseRule::DispenseTime);
+        now.targetSeconds = number(Table::getDispenseTime);
         break;
     case Table::getTimeActual.spezifier:
-        now.elapsed = number(ParseRule::ElapsedTime);
+        now.elapsed = number(Table::getTimeActual);
         break;
     case Table::getDispenseVolumeNumber.spezifier:
-        now.cycles = number(ParseRule::Integer);
+        now.cycles = number(Table::getDispenseVolumeNumber);
         break;
     case Table::getModelVersion.spezifier:
         now.model = pumpModelName(text);
@@ -113,7 +114,7 @@ void RunRecorder::takeReading(const Answer& answer, bool fromPump)
         takeStatus(text);
         break;
     case Table::getActualVolume.spezifier:
-        now.delivered = number(ParseRule::Integer);
+        now.delivered = number(Table::getActualVolume);
         volumeSeen();
         break;
     default:
@@ -140,7 +141,7 @@ void RunRecorder::noteAcknowledged(const QByteArray& body)
         now.targetVolume = value;
     else if (code == "DT")
         now.targetSeconds =
-            parseAnswer(ParseRule::DispenseTime, QString::fromLatin1(body.mid(2))).value;
+            Engine::readingValue(Table::getDispenseTime.body, QString::fromLatin1(body.mid(2)));
     else if (code == "DN")
         now.cycles = value;
 }
@@ -157,9 +158,9 @@ void RunRecorder::noteLineLost()
 void RunRecorder::takeStatus(const QString& text)
 {
     const int page = statusPageOf(text);
-    const qint32 word = parseAnswer(ParseRule::StatusPage, text).value;
+    const qint32 word = Engine::readingValue(Table::getPumpStatus.body, text);
     const bool bit0 = (word & 1) != 0;
-    if (page == InputPage)
+    if (page == Engine::flagBit(Engine::StatusFlag::Input1Active).word)
         now.inputWord = word;
     if (page == Status::DispensePage)
         now.dispenseWord = word;
@@ -310,7 +311,7 @@ void RunRecorder::beginRun()
 
 void RunRecorder::endRun()
 {
-    RunEndFacts facts;
+    Engine::RunEndFacts facts;
     facts.mode = now.runMode.value_or(0);
     facts.delivered = now.delivered.value_or(0);
     facts.targetVolume = now.targetVolume.value_or(0);
@@ -320,7 +321,7 @@ void RunRecorder::endRun()
     facts.dispenseWord = now.dispenseWord;
     facts.errorBits = now.errorWord.value_or(0);
     facts.stopAsked = stopRequested;
-    write(runEndText(judgeRunEnd(facts)));
+    write(Engine::runEndText(Engine::judgeRunEnd(facts)));
     state = State::Idle;
     stopRequested = false;
     pauseRequested = false;

@@ -69,7 +69,7 @@ private:
         std::optional<qint32> runMode, flowRate, targetVolume, targetSeconds, delivered, elapsed,
             cycles, statusWord, errorWord;
         qint32 inputWord = 0;
-        qint32 dispenseWord = MasterStopClearBit; // master stop off until read
+        qint32 dispenseWord = Engine::MasterStopClearBit; // master stop off until read
         QString model;
     };
 

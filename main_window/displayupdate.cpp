@@ -6,7 +6,6 @@
 #include "panelsettings.h"
 #include "portstatus.h"
 #include "ui_mainscreen.h"
-#include "valuelimits.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,15 +34,10 @@ constexpr int UnnamedTicksBeforeCheck = 5;
 constexpr int FadeStepPercent = 4;
 constexpr int FullOpacityPercent = 100;
 
-// The model decides the input limits of the target field.
-using GUI::ModelCode02;
-
 // Run modes as the pump reports them.
 constexpr int RunModeVolume = 1;
 constexpr int RunModeFlowRate = 0;
 constexpr int RunModeDispenseFlowRate = 2;
-
-constexpr int InfiniteCycles = 1000;
 
 const QString ConnectedStyle = QStringLiteral("color:rgb(0,149,216);");
 const QString DisconnectedStyle = QStringLiteral("color:rgb(255,100,0); font-size:12pt;");
@@ -166,37 +160,33 @@ QString targetText(float value)
     return QString::number(double(value), 'f', decimals);
 }
 
-// A status mark: the bit of a status page that lights an icon, and whether a set or a clear
-// bit lights it.
+// A status mark: the icon lit while its status flag holds.
 struct StatusMark
 {
-    int page;
-    int bit;
+    Engine::StatusFlag flag;
     QLabel* Ui::mainScreen::*icon;
-    bool litWhenSet;
 };
 
-// Page 1 bit 0 (motor in motion) and page 4 bit 3 (master stop) also drive state; they are read
-// separately.
+// Motion and master stop also drive state; they are read separately.
 const StatusMark StatusMarks[] = {
-    {1, 0, &Ui::mainScreen::labelMotorMotionIcon, true},
-    {1, 1, &Ui::mainScreen::labelPumpFaultIcon, true},
-    {1, 2, &Ui::mainScreen::labelDisplayOnIcon, false},
-    {2, 0, &Ui::mainScreen::labelMotorAdjustedIcon, true},
-    {2, 1, &Ui::mainScreen::labelInput1ActiveIcon, true},
-    {2, 2, &Ui::mainScreen::labelInput2ActiveIcon, true},
-    {2, 3, &Ui::mainScreen::labelMotorLowerDCIcon, true},
-    {3, 0, &Ui::mainScreen::labelRunModeActiveIcon, true},
-    {4, 0, &Ui::mainScreen::labelDispenseModeActiveIcon, true},
-    {4, 3, &Ui::mainScreen::labelMasterStopActiveIcon, false},
-    {6, 0, &Ui::mainScreen::labelErrorOverpressureIcon, true},
-    {6, 3, &Ui::mainScreen::labelError4_20mATooLowIcon, true},
-    {6, 4, &Ui::mainScreen::labelErrorPowerSupplyFailureIcon, true},
-    {6, 5, &Ui::mainScreen::labelErrorMotorNotAdjIcon, true},
-    {6, 6, &Ui::mainScreen::labelErrorMaxTempExceededIcon, true},
-    {6, 7, &Ui::mainScreen::labelErrorNoEncoderSignalIcon, true},
+    {Engine::StatusFlag::MotorInMotion, &Ui::mainScreen::labelMotorMotionIcon},
+    {Engine::StatusFlag::PumpError, &Ui::mainScreen::labelPumpFaultIcon},
+    {Engine::StatusFlag::DisplayOn, &Ui::mainScreen::labelDisplayOnIcon},
+    {Engine::StatusFlag::MotorAdjusted, &Ui::mainScreen::labelMotorAdjustedIcon},
+    {Engine::StatusFlag::Input1Active, &Ui::mainScreen::labelInput1ActiveIcon},
+    {Engine::StatusFlag::Input2Active, &Ui::mainScreen::labelInput2ActiveIcon},
+    {Engine::StatusFlag::MotorAtDeadCentre, &Ui::mainScreen::labelMotorLowerDCIcon},
+    {Engine::StatusFlag::RunModeActive, &Ui::mainScreen::labelRunModeActiveIcon},
+    {Engine::StatusFlag::DispenseModeActive, &Ui::mainScreen::labelDispenseModeActiveIcon},
+    {Engine::StatusFlag::MasterStopActive, &Ui::mainScreen::labelMasterStopActiveIcon},
+    {Engine::StatusFlag::Overpressure, &Ui::mainScreen::labelErrorOverpressureIcon},
+    {Engine::StatusFlag::Signal420TooLow, &Ui::mainScreen::labelError4_20mATooLowIcon},
+    {Engine::StatusFlag::PowerSupplyFailure, &Ui::mainScreen::labelErrorPowerSupplyFailureIcon},
+    {Engine::StatusFlag::MotorNotAdjusted, &Ui::mainScreen::labelErrorMotorNotAdjIcon},
+    {Engine::StatusFlag::MaximumTemperatureExceeded,
+     &Ui::mainScreen::labelErrorMaxTempExceededIcon},
+    {Engine::StatusFlag::NoEncoderSignal, &Ui::mainScreen::labelErrorNoEncoderSignalIcon},
 };
-
 
 } // namespace
 
@@ -386,15 +376,12 @@ void DisplayUpdate::showRunMode()
     if (ui.buttonMode->hasFocus())
         return;
     const int runMode = items.runMode.getValue();
-    const bool smallPump = pumpType == ModelCode02;
     if (runMode == RunModeVolume) {
-        const ValueLimits::Range limits =
-            smallPump ? ValueLimits::VolumeSmall : ValueLimits::VolumeLarge;
+        const Engine::Limits limits = Engine::limitsOf(Engine::Quantity::DispenseVolume, model());
         showRunModeAs(QStringLiteral("     ml     "), QStringLiteral("Volume"), limits.minimum,
                       limits.maximum, 1);
     } else if (runMode == RunModeFlowRate || runMode == RunModeDispenseFlowRate) {
-        const ValueLimits::Range limits =
-            smallPump ? ValueLimits::FlowSmall : ValueLimits::FlowLarge;
+        const Engine::Limits limits = Engine::limitsOf(Engine::Quantity::FlowRate, model());
         showRunModeAs(QStringLiteral("   ml/min   "), QStringLiteral("Flow rate"), limits.minimum,
                       limits.maximum, 0);
     }
@@ -424,18 +411,16 @@ void DisplayUpdate::showDispenseTime()
 // Status and error panel.
 void DisplayUpdate::showStatusMarks()
 {
-    const auto bitSet = [this](int page, int bit) {
-        return (items.status.getStatus(page) & (1 << bit)) != 0;
+    const auto holds = [this](Engine::StatusFlag flag) {
+        return Engine::holds(flag, items.status.getStatus(Engine::flagBit(flag).word));
     };
-    const bool moving = bitSet(1, 0);
+    const bool moving = holds(Engine::StatusFlag::MotorInMotion);
     motionStarted = motionStarted || (moving && !motorInMotion);
     motorInMotion = moving;
-    masterStopActive = !bitSet(4, 3);
-    for (const StatusMark& mark : StatusMarks) {
-        const bool lit = bitSet(mark.page, mark.bit) == mark.litWhenSet;
-        setPixmapIfChanged(ui.*mark.icon, lit ? bulletGreen : bulletGrey);
-    }
-    const bool noError = (items.status.getStatus(OperationItemStatus::ErrorPage) & OperationItemStatus::ErrorBits) == 0;
+    masterStopActive = holds(Engine::StatusFlag::MasterStopActive);
+    for (const StatusMark& mark : StatusMarks)
+        setPixmapIfChanged(ui.*mark.icon, holds(mark.flag) ? bulletGreen : bulletGrey);
+    const bool noError = (items.status.getStatus(Engine::ErrorWord) & Engine::ErrorBits) == 0;
     setPixmapIfChanged(ui.labelErrorNoneIcon, noError ? bulletGreen : bulletGrey);
 }
 
@@ -443,10 +428,7 @@ void DisplayUpdate::showCycles()
 {
     if (ui.lineEditCycles->hasFocus())
         return;
-    const int cycles = items.volumeNumber.getValue();
-    setTextIfChanged(ui.lineEditCycles, cycles <= 1                ? QStringLiteral("OFF")
-                                        : cycles == InfiniteCycles ? QStringLiteral("INF")
-                                                                   : QString::number(cycles));
+    setTextIfChanged(ui.lineEditCycles, Engine::cyclesText(items.volumeNumber.getValue()));
 }
 
 // Pause between cycles.

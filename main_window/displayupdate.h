@@ -2,6 +2,8 @@
 
 #include "command.h"
 #include "commandstack.h"
+#include "pumpvalues.h"
+#include "readings.h"
 
 #include <QColor>
 #include <QPixmap>
@@ -59,6 +61,8 @@ public:
 
     void tick();
     bool isConnectionLost() const { return connectionLost; }
+    // The model of the pump at hand, as its identity answer told it.
+    Engine::Model model() const { return Engine::modelOf(pumpType); }
 
 private:
     using Activity = BusinessLogic::CommandStack::Activity;

@@ -12,10 +12,11 @@
 #include "programoptions.h"
 #include "panelsession.h"
 #include "pumpsearch.h"
+#include "readings.h"
 #include "refreshtimer.h"
-#include "valuelimits.h"
 #include "runview.h"
 #include "styles.h"
+#include "valuelimits.h"
 #include "windowcaptioneventfilter.h"
 
 #include <QApplication>
@@ -186,8 +187,8 @@ void mainForm::setupChoiceLists()
         ui.comboCalPercent->addItem(QStringLiteral("%1 %").arg(percent, 0, 'f', 1));
     }
     fillNumbers(ui.comboContrast, ContrastMaximum + 1);
-    fillNumbers(ui.comboCommAddress, GUI::PumpSearch::SearchedAddresses);
-    fillNumbers(ui.comboPumpAddress, GUI::PumpSearch::SearchedAddresses);
+    fillNumbers(ui.comboCommAddress, Engine::SearchedAddresses);
+    fillNumbers(ui.comboPumpAddress, Engine::SearchedAddresses);
 }
 
 void mainForm::setupFactoryTab(bool factoryMode)
@@ -308,7 +309,7 @@ void mainForm::setupTimeFields()
 {
     for (MouseEventLineEdit* field :
          {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec}) {
-        connect(field, &QLineEdit::textChanged, this, &mainForm::changeTime);
+        connect(field, &MouseEventLineEdit::wheelStepped, this, &mainForm::changeTime);
         connect(field, &MouseEventLineEdit::editCommitted, this,
                 &mainForm::launchCmdSetDispenseTime);
     }
@@ -323,15 +324,16 @@ void mainForm::setupAdvancedToggle()
 
 void mainForm::setupFieldLimits()
 {
-    ui.lineEditVolume->minimum = ValueLimits::VolumeLarge.minimum;
-    ui.lineEditVolume->maximum = ValueLimits::VolumeLarge.maximum;
+    const Engine::Limits target = Engine::limitsOf(Engine::Quantity::DispenseVolume);
+    ui.lineEditVolume->minimum = target.minimum;
+    ui.lineEditVolume->maximum = target.maximum;
     for (MouseEventLineEdit* field : {ui.lineEditTimeHour, ui.lineEditTimeMin, ui.lineEditTimeSec})
         field->minimum = -1;
     ui.lineEditTimeHour->maximum = ValueLimits::MaxHours;
     ui.lineEditTimeMin->maximum = 60;
     ui.lineEditTimeSec->maximum = 60;
     ui.lineEditCycles->minimum = 0;
-    ui.lineEditCycles->maximum = ValueLimits::MaxCycles;
+    ui.lineEditCycles->maximum = Engine::InfiniteCycles;
 }
 
 void mainForm::setupHelp()

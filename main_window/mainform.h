@@ -5,6 +5,7 @@
 #include "helphost.h"
 #include "operationitems.h"
 #include "panelsettings.h"
+#include "pumpvalues.h"
 #include "ui_mainscreen.h"
 
 #include <QDialog>
@@ -194,21 +195,11 @@ private:
     void noteLineEvent(const QString& event, Qt::GlobalColor colour);
     void saveSettings();
 
-    // How the text of a typed field becomes (part of) the number the pump is sent.
-    enum class TypedField { Whole, Thousandths, SingleThousandths, SingleTenths };
-    struct TypedPart
-    {
-        const QLineEdit* field;
-        TypedField kind;
-        qint32 weight;
-    };
-    // Sum of the weighted values typed into the fields; nothing, and a note in labelUserAction,
-    // when a field holds no number or the result does not fit the pump's 32-bit value.
-    std::optional<qint32> typedValue(std::initializer_list<TypedPart> parts);
-    // Sends the typed value, and shows it in the item (if any) until the pump reports its own;
-    // false, with nothing sent, when the fields hold no valid value.
+    // Sends a typed value the pump's rules accept, and shows it in the item (if any) until the
+    // pump reports its own; false, with nothing sent and the reason in labelUserAction, when
+    // they refuse it.
     bool sendTyped(BusinessLogic::CommandSpezifier spezifier, GUI::OperationItem* shownIn,
-                   std::initializer_list<TypedPart> parts);
+                   const Engine::Verdict& verdict);
 
     // A digital input as the slots change it.
     struct DigitalInput
@@ -255,7 +246,8 @@ private:
     QMessageBox* closeQuestion = nullptr;
     bool closeAgreed = false;
 
-    // Shown in labelUserAction when a typed value is not a number; nothing is sent then.
+    // Shown in labelUserAction, before the reason, when the pump's rules refuse a typed value;
+    // nothing is sent then.
     static const QString InvalidValueText;
 
 public:

@@ -6,45 +6,18 @@
 #include "pumpsearch.h"
 #include "refreshtimer.h"
 #include "styles.h"
+#include "valuelimits.h"
 
 #include <QSignalBlocker>
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <limits>
 
 namespace Table = BusinessLogic::CommandTable;
 
 namespace {
 
-constexpr int LongestDispenseTime = 99 * 3600 + 59 * 60 + 59;
 constexpr int StressDisplayMs = 10;
-
-// What a typed text stands for. Decimal fields take a comma as well as a point. Whole-number
-// fields take an empty text as 0, and the words the display itself writes into the cycle field.
-std::optional<double> readTyped(QString text, bool whole)
-{
-    text = text.trimmed();
-    bool ok = false;
-    if (whole) {
-        if (text.isEmpty() || text == Constants::OffText)
-            return 0.0;
-        if (text == Constants::InfiniteText)
-            return 1000.0;
-        const qlonglong number = text.toLongLong(&ok, 10);
-        return ok ? std::optional<double>(double(number)) : std::nullopt;
-    }
-    text.replace(u',', u'.');
-    const double number = text.toDouble(&ok);
-    return ok && std::isfinite(number) ? std::optional<double>(number) : std::nullopt;
-}
-
-bool fitsPumpValue(double value)
-{
-    return value >= double(std::numeric_limits<qint32>::min())
-        && value <= double(std::numeric_limits<qint32>::max());
-}
 
 qint32 checkedState(int state)
 {
@@ -116,41 +89,6 @@ private:
 
 } // namespace
 
-std::optional<qint32> mainForm::typedValue(std::initializer_list<TypedPart> parts)
-{
-    qint64 total = 0;
-    for (const TypedPart& part : parts) {
-        const std::optional<double> number =
-            readTyped(part.field->text(), part.kind == TypedField::Whole);
-        double scaled = 0.0;
-        if (number) {
-            // The small additions only absorb the binary representation of the typed decimals;
-            // they point away from zero, so that -5 is sent as -5000 just as 5 as 5000.
-            const double away = std::copysign(1.0, *number);
-            switch (part.kind) {
-            case TypedField::Whole: scaled = *number; break;
-            case TypedField::Thousandths: scaled = *number * 1000.0 + away * 0.0005; break;
-            case TypedField::SingleThousandths:
-                scaled = double(float(*number) * 1000.0f) + away * 0.0005;
-                break;
-            case TypedField::SingleTenths:
-                scaled = double(float(*number) * 10.0f) + away * 0.05;
-                break;
-            }
-        }
-        if (!number || !fitsPumpValue(scaled)) {
-            ui.labelUserAction->setText(InvalidValueText);
-            return std::nullopt;
-        }
-        total += qint64(part.weight) * qint64(scaled); // truncated toward zero
-    }
-    if (!fitsPumpValue(double(total))) {
-        ui.labelUserAction->setText(InvalidValueText);
-        return std::nullopt;
-    }
-    return qint32(total);
-}
-
 void mainForm::launchCmdStart()
 {
     queue(Table::start.spezifier, 0, Origin::UrgentUser);
@@ -180,65 +118,66 @@ void mainForm::launchCmdSetVolume()
     const bool volumeMode = choices.dispenseMode == 1;
     if (choices.dispenseMode > 1)
         return;
-    const auto value = typedValue({{ui.lineEditVolume, TypedField::Thousandths, 1}});
-    if (!value)
-        return;
-    queue(volumeMode ? Table::setVolume.spezifier : Table::setFlowRate.spezifier, *value);
-    if (volumeMode)
-        items.volumeTarget.setValue(*value);
-    else
-        items.flowrate.setValue(*value);
+    const Engine::Quantity quantity =
+        volumeMode ? Engine::Quantity::DispenseVolume : Engine::Quantity::FlowRate;
+    sendTyped(volumeMode ? Table::setVolume.spezifier : Table::setFlowRate.spezifier,
+              volumeMode ? static_cast<GUI::OperationItem*>(&items.volumeTarget) : &items.flowrate,
+              Engine::judge(quantity, ui.lineEditVolume->text(), display->model()));
 }
 
 void mainForm::launchCmdSetDispenseTime()
 {
+    const QStringList parts{ui.lineEditTimeHour->text().trimmed(),
+                            ui.lineEditTimeMin->text().trimmed(),
+                            ui.lineEditTimeSec->text().trimmed()};
     sendTyped(Table::setDispenseTime.spezifier, &items.dispenseTime,
-              {{ui.lineEditTimeHour, TypedField::Whole, 1000000},
-               {ui.lineEditTimeMin, TypedField::Whole, 10000},
-               {ui.lineEditTimeSec, TypedField::Whole, 100}});
+              Engine::judgeTime(parts.join(u':')));
 }
 
 void mainForm::launchCmdSetDispenseBreakTime()
 {
     sendTyped(Table::setDispenseVolumeBreakTime.spezifier, &items.volumeBreakTime,
-              {{ui.lineEditBreakTimeMin, TypedField::Whole, 60},
-               {ui.lineEditBreakTimeSec, TypedField::Whole, 1}});
+              Engine::judgeBreak(ui.lineEditBreakTimeMin->text(), ui.lineEditBreakTimeSec->text()));
 }
 
 void mainForm::launchCmdSetDispenseNumber()
 {
     sendTyped(Table::setDispenseVolumeNumber.spezifier, &items.volumeNumber,
-              {{ui.lineEditCycles, TypedField::Whole, 1}});
+              Engine::judge(Engine::Quantity::Cycles, ui.lineEditCycles->text()));
 }
 
 void mainForm::launchCmdSetCustomCalibrationVolume()
 {
     sendTyped(Table::setCustCalVol.spezifier, nullptr,
-              {{ui.lineEditCalVolume, TypedField::SingleThousandths, 1}});
+              Engine::judge(Engine::Quantity::CalibrationVolume, ui.lineEditCalVolume->text()));
 }
 
 void mainForm::launchCmdSetFactoryMeasuredCalVolume()
 {
-    sendTyped(Table::setFactoryMeasuredCalVolume.spezifier, nullptr,
-              {{ui.lineEditFactoryCalVolume, TypedField::SingleThousandths, 1}});
+    sendTyped(
+        Table::setFactoryMeasuredCalVolume.spezifier, nullptr,
+        Engine::judge(Engine::Quantity::CalibrationVolume, ui.lineEditFactoryCalVolume->text()));
 }
 
 void mainForm::launchCmdSetFactoryMeasuredPumpStrokeVolume()
 {
     if (sendTyped(Table::setFactoryPumpStrokeVolume.spezifier, nullptr,
-                  {{ui.lineEditFactoryPumpStrokeVolume, TypedField::SingleTenths, 1}}))
+                  Engine::judge(Engine::Quantity::StrokeVolume,
+                                ui.lineEditFactoryPumpStrokeVolume->text())))
         ui.lineEditFactoryPumpStrokeVolume->setModified(false);
 }
 
 bool mainForm::sendTyped(BusinessLogic::CommandSpezifier spezifier, GUI::OperationItem* shownIn,
-                         std::initializer_list<TypedPart> parts)
+                         const Engine::Verdict& verdict)
 {
-    const std::optional<qint32> value = typedValue(parts);
-    if (!value)
+    if (!verdict.value) {
+        ui.labelUserAction->setText(InvalidValueText + QStringLiteral(": ") + verdict.reason);
         return false;
-    queue(spezifier, *value);
+    }
+    ui.labelUserAction->clear();
+    queue(spezifier, *verdict.value);
     if (shownIn)
-        shownIn->setValue(*value);
+        shownIn->setValue(*verdict.value);
     return true;
 }
 
@@ -437,28 +376,34 @@ void mainForm::updateDetachAll()
     }
 }
 
+// The wheel steps a time field one beyond its limits (60 s, -1 min): the step carries into the
+// next field, within the longest dispense time. Typed text stays as typed, for the pump's rules
+// to judge.
 void mainForm::changeTime()
 {
-    const std::pair<QLineEdit*, qint64> parts[] = {
-        {ui.lineEditTimeHour, 3600}, {ui.lineEditTimeMin, 60}, {ui.lineEditTimeSec, 1}};
+    const std::pair<QLineEdit*, qint64> parts[] = {{ui.lineEditTimeHour, Engine::SecondsPerHour},
+                                                   {ui.lineEditTimeMin, Engine::SecondsPerMinute},
+                                                   {ui.lineEditTimeSec, 1}};
     qint64 total = 0;
     for (const auto& [field, weight] : parts) {
-        const std::optional<double> number = readTyped(field->text(), true);
+        bool ok = false;
+        const qint64 number = field->text().trimmed().toInt(&ok);
         // A typo stays visible, so that sending it is refused rather than read as zero.
-        if (!number)
+        if (!ok)
             return;
-        total += weight * qint64(std::clamp(*number, -1e12, 1e12));
+        total += weight * number;
     }
-    total = std::clamp<qint64>(total, 0, LongestDispenseTime);
+    total = std::clamp<qint64>(total, 0, ValueLimits::LongestDispenseSeconds);
 
     // Rewriting the fields reports text changes of its own; they must not come back here.
     const QSignalBlocker hourBlocker(ui.lineEditTimeHour);
     const QSignalBlocker minuteBlocker(ui.lineEditTimeMin);
     const QSignalBlocker secondBlocker(ui.lineEditTimeSec);
     auto twoDigits = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    ui.lineEditTimeSec->setText(twoDigits(total % 60));
-    ui.lineEditTimeMin->setText(twoDigits(total / 60 % 60));
-    ui.lineEditTimeHour->setText(twoDigits(total / 3600));
+    ui.lineEditTimeSec->setText(twoDigits(total % Engine::SecondsPerMinute));
+    ui.lineEditTimeMin->setText(
+        twoDigits(total / Engine::SecondsPerMinute % Engine::SecondsPerMinute));
+    ui.lineEditTimeHour->setText(twoDigits(total / Engine::SecondsPerHour));
 }
 
 void mainForm::modeSelect(QAction* action)

@@ -1,6 +1,7 @@
 #include "mouseeventlineedit.h"
 
 #include "frameeventhandler.h"
+#include "pumpvalues.h"
 
 #include <QKeyEvent>
 #include <QWheelEvent>
@@ -13,7 +14,6 @@
 namespace {
 
 constexpr int maxWheelSpeed = 10;
-constexpr double infiniteValue = 1000.0;
 constexpr qint64 shortestInterval = 1;
 constexpr qint64 longestInterval = 1000;
 
@@ -24,18 +24,7 @@ int fourthDigitExponent(double v)
     return int(std::floor(std::log10(std::max(v, 0.0) + 0.0000001))) - 3;
 }
 
-// The number a decimal field shows, with a decimal comma or point.
-std::optional<double> shownNumber(QString text)
-{
-    text.replace(u',', u'.');
-    bool ok = false;
-    const double number = text.trimmed().toDouble(&ok);
-    return ok && std::isfinite(number) ? std::optional<double>(number) : std::nullopt;
-}
-
 } // namespace
-
-const QString MouseEventLineEdit::infiniteText = QStringLiteral("INF");
 
 MouseEventLineEdit::MouseEventLineEdit(QWidget* parent)
     : QLineEdit(parent)
@@ -107,6 +96,7 @@ void MouseEventLineEdit::wheelEvent(QWheelEvent* event)
         stepDecimal(angle > 0);
     else
         stepWholeNumber(angle > 0);
+    emit wheelStepped();
     emit editingFinished();
     event->accept();
 }
@@ -132,8 +122,8 @@ void MouseEventLineEdit::stepDecimal(bool up)
 {
     // From what the field shows; from the pump's value it showed before the typing when the
     // text is no number.
-    const double v =
-        shownNumber(text()).value_or(shownNumber(committedText.value_or(QString())).value_or(0.0));
+    const double v = Engine::typedNumber(text()).value_or(
+        Engine::typedNumber(committedText.value_or(QString())).value_or(0.0));
 
     exponent = fourthDigitExponent(v);
     const double unit = std::pow(10.0, exponent);
@@ -155,10 +145,8 @@ void MouseEventLineEdit::stepWholeNumber(bool up)
     step = 1.0f;
     increment = std::round(9.0 * wheelSpeed * wheelSpeed * wheelSpeed + 1.0);
 
-    bool ok = false;
-    double v = text().toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        v = text().trimmed() == infiniteText ? infiniteValue : 0.0;
+    const double v = Engine::typedNumber(text()).value_or(
+        text().trimmed() == Engine::InfiniteText ? Engine::InfiniteCycles : 0.0);
 
     value = clamped(up ? v + increment : v - increment);
     setText(QString::number(value, 'f', 0));

@@ -18,9 +18,6 @@ public:
     // The frame holding the field, as given by the form.
     explicit MouseEventLineEdit(QWidget* parent = nullptr);
 
-    // Text that stands for an endless number of cycles; counts as 1000 in whole-number fields.
-    static const QString infiniteText;
-
     // Fields whose values carry decimals; every other field counts in whole numbers.
     bool isDecimalField() const;
 
@@ -40,6 +37,8 @@ signals:
     // A finished edit (Return, Enter, focus loss, a wheel step) that changed the text since the
     // field took the focus or since the last one: reported once, however many of these end it.
     void editCommitted();
+    // The wheel has stepped the value; reported before the edit it finishes.
+    void wheelStepped();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -105,8 +105,14 @@ void TestTruthfulness::userCommands_data()
         QTest::newRow(name) << action << refused << ignored << expected << verdict;
     };
 
-    row("Return on a typed flow rate", [](WindowRig& r) { typeInto(r.ui().lineEditVolume, "55.5"); },
-        {"00RV00055500"}, Accepted);
+    row("a flow rate outside the shown model's range",
+        [](WindowRig& r) {
+            QVERIFY(waitFor([&r] { return r.ui().labelPumpModel->text() == "VELOR 10"; }));
+            typeInto(r.ui().lineEditVolume, "0.5");
+            QCOMPARE(r.ui().labelUserAction->text(),
+                     "INVALID VALUE: 0.5 is out of range; accepted: 1 to 100 ml/min");
+        },
+        {}, {});
     row("Enter on typed cycles, then a click elsewhere",
         [](WindowRig& r) {
             typeInto(r.ui().lineEditCycles, "7", Qt::Key_Enter);

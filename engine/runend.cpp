@@ -1,8 +1,6 @@
 #include "runend.h"
 
-#include "operationitem.h"
-
-namespace GUI {
+namespace Engine {
 
 namespace {
 
@@ -10,16 +8,14 @@ constexpr int VolumeMode = 1;
 constexpr int TimeMode = 2;
 // A dose counts as whole when it lacks no more than the pump's resolution, a thousandth.
 constexpr qint32 Resolution = 1;
-// Status word 2: the digital inputs.
-constexpr qint32 InputBits = 0x06;
 
 } // namespace
 
 RunEnd judgeRunEnd(const RunEndFacts& facts)
 {
-    if (facts.errorBits & OperationItemStatus::ErrorBits)
+    if (facts.errorBits & ErrorBits)
         return RunEnd::PumpError;
-    if (!(facts.dispenseWord & MasterStopClearBit))
+    if (holds(StatusFlag::MasterStopActive, facts.dispenseWord))
         return RunEnd::MasterStop;
     if (facts.mode == VolumeMode && facts.delivered >= facts.targetVolume - Resolution)
         return RunEnd::TargetReached;
@@ -27,7 +23,8 @@ RunEnd judgeRunEnd(const RunEndFacts& facts)
         return facts.mode == TimeMode ? RunEnd::TargetReached : RunEnd::TimeLimit;
     if (facts.stopAsked)
         return RunEnd::StoppedByUser;
-    if (facts.inputWord & InputBits)
+    if (holds(StatusFlag::Input1Active, facts.inputWord)
+        || holds(StatusFlag::Input2Active, facts.inputWord))
         return RunEnd::DigitalInput;
     return RunEnd::StoppedAtPump;
 }
@@ -55,4 +52,4 @@ QString runEndText(RunEnd end)
     return QStringLiteral("line lost");
 }
 
-} // namespace GUI
+} // namespace Engine

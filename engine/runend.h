@@ -1,12 +1,11 @@
 #pragma once
 
+#include "readings.h"
+
 #include <QString>
 #include <QtGlobal>
 
-namespace GUI {
-
-// Status word 4 holds this bit while master stop is off.
-constexpr qint32 MasterStopClearBit = 0x08;
+namespace Engine {
 
 // What the pump told about a run once its motor stands, in its own units: thousandths of a
 // millilitre, hundredths of a second, status words as read.
@@ -39,4 +38,4 @@ RunEnd judgeRunEnd(const RunEndFacts& facts);
 // "target reached", "stopped at the pump: master stop", ...
 QString runEndText(RunEnd end);
 
-} // namespace GUI
+} // namespace Engine
