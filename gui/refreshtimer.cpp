@@ -4,9 +4,7 @@
 #include "commandtable.h"
 #include "operationitem.h"
 
-#include <QMutexLocker>
 
-#include <mutex>
 
 namespace GUI {
 
@@ -28,7 +26,6 @@ RefreshTimer::~RefreshTimer() = default;
 
 void RefreshTimer::attach(GUI::OperationData* item, int list)
 {
-    QMutexLocker lock(&listMutex);
     switch (list) {
     case 0:
         everyTickList.push_back(item);
@@ -48,7 +45,6 @@ void RefreshTimer::attach(GUI::OperationData* item, int list)
 
 void RefreshTimer::detach(GUI::OperationData* item)
 {
-    QMutexLocker lock(&listMutex);
     everyTickList.remove(item);
     fastList.remove(item);
     slowList.remove(item);
@@ -59,14 +55,12 @@ void RefreshTimer::detach(GUI::OperationData* item)
 
 void RefreshTimer::clearPending()
 {
-    QMutexLocker lock(&pendingMutex);
     pending.clear();
     pendingCount = 0;
 }
 
 void RefreshTimer::notify(Answer data)
 {
-    QMutexLocker lock(&pendingMutex);
     // Answers come in queuing order, so only the oldest waiting item can be the one answered.
     if (!pending.empty() && pending.front()->getCommandSpezifier() == data.spezifier) {
         // A reading the pump did not really answer keeps what it showed.
@@ -96,10 +90,6 @@ void RefreshTimer::noCyclicDataUpdate(bool noUpdate)
 
 void RefreshTimer::execute()
 {
-    // A list change in progress elsewhere must never stall the GUI thread: skip this tick.
-    std::unique_lock<QRecursiveMutex> lock(listMutex, std::try_to_lock);
-    if (!lock.owns_lock())
-        return;
     for (GUI::OperationData* item : everyTickList)
         if (item)
             queue(item, 1);
@@ -116,7 +106,6 @@ void RefreshTimer::queue(GUI::OperationData* item, qint32 parameter)
     if (!command)
         return;
     commandStack->addCommand(command, parameter, logCyclic);
-    QMutexLocker lock(&pendingMutex);
     pending.push_back(item);
     ++pendingCount;
 }

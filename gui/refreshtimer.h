@@ -2,7 +2,6 @@
 
 #include "refresher.h"
 
-#include <QRecursiveMutex>
 #include <QTimer>
 
 #include <list>
@@ -15,7 +14,8 @@ class CommandStack;
 namespace GUI {
 
 // Queues the reading commands of the attached items every 500 ms and hands each answer to the
-// item that waits for it.
+// item that waits for it. It lives on the window's thread; the answers come as queued signals
+// from the line's.
 class RefreshTimer : public Refresher
 {
     Q_OBJECT
@@ -59,8 +59,6 @@ protected:
     qint64 pendingCount = 0;
     BusinessLogic::CommandStack* commandStack;
     std::vector<BusinessLogic::Command*>* commands;
-    QRecursiveMutex pendingMutex;
-    QRecursiveMutex listMutex;
     QTimer timer;
     ItemList::iterator fastPosition;
     ItemList::iterator slowPosition;

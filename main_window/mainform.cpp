@@ -118,6 +118,11 @@ mainForm::~mainForm()
     for (QObject* child : findChildren<QObject*>())
         child->disconnect(this);
     displayTimer.stop();
+    // Nothing more goes to the pump for a window that is gone: the session (and its line)
+    // outlives it for a moment.
+    updateDetachAll();
+    search->cancel();
+    commandStack->clear();
     delete settings;
 }
 

@@ -7,7 +7,6 @@ class OpenRefreshTimer : public GUI::RefreshTimer
 {
 public:
     using RefreshTimer::RefreshTimer;
-    using RefreshTimer::listMutex;
     using RefreshTimer::pendingCount;
     using RefreshTimer::statusPage;
     using RefreshTimer::timer;
