@@ -2,6 +2,8 @@
 
 #include "allcommands.h"
 
+#include <QTimer>
+
 namespace GUI {
 
 namespace {
@@ -33,14 +35,18 @@ PanelSession::~PanelSession()
     if (!lineThread.isRunning())
         return;
     // Nothing more goes out; the exchange under way ends first. The objects come back to this
-    // thread, timers included, to be torn down here.
+    // thread to be torn down here, their timers stopped first: a timer that moves is started
+    // again only by the event loop of the thread it moves to, which runs no more.
     commandStack->clear();
     QThread* home = QThread::currentThread();
     QMetaObject::invokeMethod(
         commandStack.get(),
         [this, home] {
-            for (QObject* object : lineObjects())
+            for (QObject* object : lineObjects()) {
+                for (QTimer* timer : object->findChildren<QTimer*>())
+                    timer->stop();
                 object->moveToThread(home);
+            }
         },
         Qt::BlockingQueuedConnection);
     lineThread.quit();
