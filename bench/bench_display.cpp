@@ -194,12 +194,8 @@ void quietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, cons
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The window reads and writes its settings: keep them away from the user's.
     QTemporaryDir settingsHome;
-    qputenv("XDG_CONFIG_HOME", settingsHome.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", settingsHome.path().toLocal8Bit());
+    Bench::prepareWindow(settingsHome);
 
     standardHandler = qInstallMessageHandler(quietOffscreenNotes);
     Styles::initResources();

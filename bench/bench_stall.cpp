@@ -48,13 +48,15 @@ Lateness summarise(std::vector<double> late)
     if (late.empty())
         return result;
     std::sort(late.begin(), late.end());
-    const auto at = [&late](double share) { return late[std::size_t(share * double(late.size() - 1))]; };
+    const auto at = [&late](double share) {
+        return late[std::size_t(share * double(late.size() - 1))];
+    };
     result.median = at(0.5);
     result.p99 = at(0.99);
     result.worst = late.back();
-    result.overHalfFrame = 100.0 * double(std::count_if(late.begin(), late.end(),
-                                                        [](double ms) { return ms > 8.0; }))
-                           / double(late.size());
+    result.overHalfFrame =
+        100.0 * double(std::count_if(late.begin(), late.end(), [](double ms) { return ms > 8.0; }))
+        / double(late.size());
     return result;
 }
 
@@ -122,25 +124,21 @@ QString bridge(QProcess& server, const QTemporaryDir& dir, const QString& device
 
 void report(const QString& name, const Lateness& figure)
 {
-    Bench::printRow(QStringLiteral("Window thread lateness, %1").arg(name),
-                    QStringLiteral("median %1, p99 %2, worst %3; %4 % of ticks over 8 ms")
-                        .arg(Bench::ms(figure.median, 2), Bench::ms(figure.p99, 1),
-                             Bench::ms(figure.worst, 1))
-                        .arg(figure.overHalfFrame, 0, 'f', 1),
-                    QStringLiteral("p99 <= 16 ms, worst <= 30 ms"),
-                    figure.p99 <= TargetP99Ms && figure.worst <= TargetWorstMs);
+    Bench::printRow(
+        QStringLiteral("Window thread lateness, %1").arg(name),
+        QStringLiteral("median %1, p99 %2, worst %3; %4 % of ticks over 8 ms")
+            .arg(Bench::ms(figure.median, 2), Bench::ms(figure.p99, 1), Bench::ms(figure.worst, 1))
+            .arg(figure.overHalfFrame, 0, 'f', 1),
+        QStringLiteral("p99 <= 16 ms, worst <= 30 ms"),
+        figure.p99 <= TargetP99Ms && figure.worst <= TargetWorstMs);
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The window reads and writes its settings: keep them away from the user's.
     QTemporaryDir settingsHome;
-    qputenv("XDG_CONFIG_HOME", settingsHome.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", settingsHome.path().toLocal8Bit());
+    Bench::prepareWindow(settingsHome);
     Styles::initResources();
     QApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
@@ -158,8 +156,10 @@ int main(int argc, char* argv[])
     }
     silent.modifyFaults([](Simulator::Faults& faults) { faults.silent = true; });
 
-    report(QStringLiteral("pump answering"), summarise(watch(answering.devicePath(), ownThread, seconds)));
-    report(QStringLiteral("pump silent"), summarise(watch(silent.devicePath(), ownThread, seconds)));
+    report(QStringLiteral("pump answering"),
+           summarise(watch(answering.devicePath(), ownThread, seconds)));
+    report(QStringLiteral("pump silent"),
+           summarise(watch(silent.devicePath(), ownThread, seconds)));
 
     QTemporaryDir dir;
     QProcess server;
@@ -169,7 +169,8 @@ int main(int argc, char* argv[])
     if (network.isEmpty())
         Bench::printDetail(QStringLiteral("ser2net did not start: behind ser2net not measured"));
     else
-        report(QStringLiteral("pump behind ser2net"), summarise(watch(network, ownThread, seconds)));
+        report(QStringLiteral("pump behind ser2net"),
+               summarise(watch(network, ownThread, seconds)));
     server.kill();
     server.waitForFinished();
     Bench::printDetail(ownThread ? QStringLiteral("line on its own thread (as the program runs)")

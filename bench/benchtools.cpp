@@ -1,5 +1,7 @@
 #include "benchtools.h"
 
+#include <QTemporaryDir>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -81,6 +83,14 @@ QString textOption(const QStringList& arguments, const QString& name, const QStr
 {
     const qsizetype at = arguments.indexOf(name);
     return at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1) : fallback;
+}
+
+void prepareWindow(const QTemporaryDir& home)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
 }
 
 } // namespace Bench

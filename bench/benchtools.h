@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QTemporaryDir;
+
 #include <vector>
 
 // Shared pieces of the benchmark programs: a microsecond clock, order statistics and the rows of
@@ -11,6 +13,10 @@ namespace Bench {
 
 // Microseconds on the monotonic clock that the simulated pump uses too.
 qint64 nowUs();
+
+// Before a window is made: offscreen where there is no display, and the settings and data
+// folders in home, away from the user's (the window reads and writes its settings).
+void prepareWindow(const QTemporaryDir& home);
 
 // Order statistics of a set of samples (all in the unit the samples had).
 struct Summary

@@ -35,9 +35,12 @@ Reply judgeReply(const Answer& answer, const BusinessLogic::CommandTraits& trait
 {
     using Outcome = Answer::Outcome;
     switch (answer.outcome) {
-    case Outcome::Local: return {Reply::Outcome::Answered, {}};
-    case Outcome::Refused: return {Reply::Outcome::Refused, {}};
-    case Outcome::Dropped: return {Reply::Outcome::Dropped, {}};
+    case Outcome::Local:
+        return {Reply::Outcome::Answered, {}};
+    case Outcome::Refused:
+        return {Reply::Outcome::Refused, {}};
+    case Outcome::Dropped:
+        return {Reply::Outcome::Dropped, {}};
     // A pump told to acknowledge nothing took a setting or a run key without a word; a reading
     // it still has to answer.
     case Outcome::SilentByRequest:
@@ -49,7 +52,8 @@ Reply judgeReply(const Answer& answer, const BusinessLogic::CommandTraits& trait
             return {Reply::Outcome::Answered, answer.data};
         return {};
     case Outcome::Silent:
-    case Outcome::LineLost: return {};
+    case Outcome::LineLost:
+        return {};
     }
     return {};
 }
@@ -57,8 +61,8 @@ Reply judgeReply(const Answer& answer, const BusinessLogic::CommandTraits& trait
 PumpLink::PumpLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic::Command*>* table,
                    Communication* communication, GUI::PumpSearch* search, bool ownLine,
                    QObject* parent)
-    : QObject(parent), stack(stack), table(table), communication(communication),
-      pumpSearch(search), ownLine(ownLine)
+    : QObject(parent), stack(stack), table(table), communication(communication), pumpSearch(search),
+      ownLine(ownLine)
 {
     // Every exchange on the line: a click, a typed frame, another script.
     connect(stack, &BusinessLogic::CommandStack::sendAnswer, this, [this](const Answer& answer) {
@@ -69,8 +73,8 @@ PumpLink::PumpLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic
     });
 }
 
-BusinessLogic::Reply* PumpLink::submit(const BusinessLogic::CommandTraits& traits,
-                                       qint32 parameter, QObject* context)
+BusinessLogic::Reply* PumpLink::submit(const BusinessLogic::CommandTraits& traits, qint32 parameter,
+                                       QObject* context)
 {
     BusinessLogic::CommandStack::Request request;
     request.command = table->at(std::size_t(traits.spezifier));

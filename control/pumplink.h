@@ -14,7 +14,7 @@ class Communication;
 namespace BusinessLogic {
 class CommandStack;
 class Reply;
-}
+} // namespace BusinessLogic
 
 namespace GUI {
 class PumpSearch;
@@ -52,7 +52,7 @@ class PumpLink : public QObject
 {
     Q_OBJECT
 
-  public:
+public:
     // ownLine: the tool opened the line itself, rather than sharing the panel's. A found address
     // then stays set on the link (in the panel the window takes it over itself), and when an
     // acknowledgement does not come the pump is asked whether it was told to send none (the
@@ -72,7 +72,7 @@ class PumpLink : public QObject
     // Stops the pump acknowledged on this line so far, whoever sent them.
     int stopsAcknowledged() const { return stops; }
 
-  private:
+private:
     BusinessLogic::Reply* submit(const BusinessLogic::CommandTraits& traits, qint32 parameter,
                                  QObject* context);
     // After an acknowledgement that did not come: asks the pump (?SP) whether it sends none;

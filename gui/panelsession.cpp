@@ -23,8 +23,7 @@ PanelSession::PanelSession(const StackFactory& makeStack)
       commandStack(stackOn(makeStack, communication)),
       commandTable(BusinessLogic::CommandTableSize, nullptr),
       refreshCycle(commandStack.get(), &commandTable),
-      pumpSearch(commandStack.get(), &commandTable),
-      lineReopener(communication)
+      pumpSearch(commandStack.get(), &commandTable), lineReopener(communication)
 {
     QObject::connect(&communication, &Communication::lineLost, &lineReopener,
                      &LineReopener::lookOut);

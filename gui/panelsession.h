@@ -16,8 +16,9 @@
 namespace GUI {
 
 // The objects below the window: the link, every pump command on it, the logging command stack,
-// the command table, the refresh cycle and the search. They are built in the order each needs the one before
-// and torn down in reverse. The table starts empty; whoever attaches the commands fills it.
+// the command table, the refresh cycle and the search. They are built in the order each needs the
+// one before and torn down in reverse. The table starts empty; whoever attaches the commands fills
+// it.
 class PanelSession
 {
 public:

@@ -27,8 +27,7 @@ bool PumpSearch::start(int addressCount)
         probe.address = address;
         BusinessLogic::Reply* reply = commandStack->submit(probe, this);
         probes.push_back(reply);
-        connect(reply, &BusinessLogic::Reply::finished, this,
-                [this, reply] { take(reply); });
+        connect(reply, &BusinessLogic::Reply::finished, this, [this, reply] { take(reply); });
     }
     emit started();
     return true;
