@@ -31,6 +31,8 @@ void mainForm::closeEvent(QCloseEvent* event)
 {
     const QString work = workAtClose();
     if (closeAgreed || work.isEmpty()) {
+        // Once closed, it stays closed: the delayed first showing must not bring it back.
+        closeAgreed = true;
         QDialog::closeEvent(event);
         return;
     }

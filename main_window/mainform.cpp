@@ -96,7 +96,6 @@ mainForm::mainForm(GUI::PanelSession& session, QApplication* application,
     setupButtons();
     connectRefreshCycle();
     readIdentityAfterCheck();
-    showInputsReadBack();
     connectMessagesPanel();
     setupPumpSearch();
     setupModeMenu();
@@ -259,21 +258,6 @@ void mainForm::readIdentityAfterCheck()
                     queue(Table::getModelVersion.spezifier, 0, Origin::Polled);
             });
     connect(communication, &Communication::lineLost, this, [this] { items.modelVersion.forget(); });
-}
-
-// An input read back after the other one took its start/stop function shows the pump's answer
-// at once, not with the slow rotation seconds later.
-void mainForm::showInputsReadBack()
-{
-    connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
-            [this](const Answer& answer) {
-                if (!answer.fromPump)
-                    return;
-                if (answer.spezifier == Table::getDigitalIn1.spezifier)
-                    items.digitalIn1.setAnswer(answer);
-                else if (answer.spezifier == Table::getDigitalIn2.spezifier)
-                    items.digitalIn2.setAnswer(answer);
-            });
 }
 
 void mainForm::connectMessagesPanel()
@@ -496,7 +480,8 @@ bool mainForm::openTab(const QString& title)
 
 void mainForm::showMainWindow()
 {
-    show();
+    if (!closeAgreed)
+        show();
 }
 
 void mainForm::toggleAdvancedScreen()

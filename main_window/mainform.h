@@ -153,7 +153,6 @@ private:
     void setupButtons();
     void connectRefreshCycle();
     void readIdentityAfterCheck();
-    void showInputsReadBack();
     void connectMessagesPanel();
     void setupPumpSearch();
     void setupModeMenu();

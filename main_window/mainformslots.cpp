@@ -5,6 +5,7 @@
 #include "loggingcommandstack.h"
 #include "pumpsearch.h"
 #include "refreshtimer.h"
+#include "reply.h"
 #include "styles.h"
 #include "valuelimits.h"
 
@@ -214,10 +215,17 @@ void mainForm::launchInputFunction(BusinessLogic::CommandSpezifier spezifier, in
         return;
     // Whether the other input gave up its start/stop function is the pump's to say: it is read
     // back at once, and its list shows that answer, not a guess.
-    const auto reading = spezifier == Table::setDigitalIn1.spezifier
-                             ? Table::getDigitalIn2.spezifier
-                             : Table::getDigitalIn1.spezifier;
-    commandStack->addCommand(command(reading), 0, false, Origin::Polled);
+    BusinessLogic::CommandStack::Request readBack;
+    readBack.command = command(spezifier == Table::setDigitalIn1.spezifier
+                                   ? Table::getDigitalIn2.spezifier
+                                   : Table::getDigitalIn1.spezifier);
+    BusinessLogic::Reply* reply = commandStack->submit(readBack, this);
+    GUI::OperationItem& shown = other.item;
+    connect(reply, &BusinessLogic::Reply::finished, this, [reply, &shown] {
+        reply->deleteLater();
+        if (reply->outcome() == Answer::Outcome::Answered && reply->answer().fromPump)
+            shown.setAnswer(reply->answer());
+    });
 }
 
 // The settings combos report user choices only (activated), so every choice is sent, also a
