@@ -120,7 +120,7 @@ void ReplugTest::comesBack()
     const auto shows = [&rig](const QString& text) {
         return rig.ui().labelConnectionState->text() == text;
     };
-    QVERIFY(link.isOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), GiveUpMs); // opened on the line's thread
     QTRY_VERIFY_WITH_TIMEOUT(pump.frameCount() > 0 && (!polling || shows(Connected)), GiveUpMs);
     if (running) {
         QTest::mouseClick(rig.ui().buttonStart, Qt::LeftButton);
@@ -139,8 +139,9 @@ void ReplugTest::comesBack()
         QVERIFY(pump.unplug());
         QTRY_VERIFY_WITH_TIMEOUT(!link.isOpen(), GiveUpMs);
         QCOMPARE(link.portStatus().text(), QStringLiteral("PORT missing"));
-        QCOMPARE(rig.ui().listWidgetComPorts->currentItem()->text(),
-                 pump.linkPath() + " (missing)");
+        // The window hears of the loss from the line's thread a moment later.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui().listWidgetComPorts->currentItem()->text(),
+                                  pump.linkPath() + " (missing)", GiveUpMs);
         pump.clearLog(); // nothing can arrive while unplugged
         pump.setValue("RV", PumpFlowRate);
         QVERIFY(pump.replug());
@@ -157,7 +158,7 @@ void ReplugTest::comesBack()
     }
     QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), GiveUpMs);
     // The line came back with the test options its boxes show.
-    QCOMPARE(link.invalidLrc, rig.ui().checkboIncorrectLRC->isChecked());
+    QTRY_COMPARE_WITH_TIMEOUT(link.invalidLrc, rig.ui().checkboIncorrectLRC->isChecked(), GiveUpMs);
     const qint64 reopenedMs = clock.elapsed() - lastReplugMs;
     QTRY_VERIFY_WITH_TIMEOUT(received(pump, "00?SI"), GiveUpMs);
     qint64 truthfulMs = -1;
