@@ -8,6 +8,7 @@
 #include <QHelpContentWidget>
 #include <QHelpEngineCore>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextBrowser>
 #include <QTextDocumentFragment>
 #include <QWhatsThis>
@@ -103,6 +104,18 @@ void TestAccessibility::everyControlIsNamedAndDescribed()
     }
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
     QVERIFY2(misdescribed.isEmpty(), qPrintable(misdescribed.join(QLatin1Char('\n'))));
+
+    // A page no part of the window leads to tells of something the window does not have; only
+    // the start page and the guide to network ports stand alone.
+    QSet<QString> attached{QStringLiteral("index.html"), QStringLiteral("networkport.html")};
+    for (const QObject* object : rig.window->findChildren<QObject*>())
+        attached.insert(object->property(HelpFiles::pageProperty).toString());
+    QStringList unattached;
+    const QString name = help.registeredDocumentations().value(0);
+    for (const QUrl& page : help.files(name, QString(), QStringLiteral("html")))
+        if (!attached.contains(page.fileName()))
+            unattached << page.fileName();
+    QVERIFY2(unattached.isEmpty(), qPrintable(unattached.join(QStringLiteral(", "))));
 }
 
 // A new user's first steps in the help: the tab shows the start page, one click on an entry of
