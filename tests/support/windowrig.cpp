@@ -76,7 +76,8 @@ void RecordingStack::forgetRuns()
 WindowRig::WindowRig(const Options& options) : pump(pumpOptions(options, folder))
 {
     // As the program does: the window never waits for the pump.
-    session.startLineThread();
+    if (options.lineThread)
+        session.startLineThread();
     const QString prefix = GUI::PanelSettings::group(instanceNumber());
     QSettings stored(Constants::OrganisationName, Constants::ApplicationName);
     if (options.freshSettings)
