@@ -267,7 +267,7 @@ void PumpSession::runSearch()
         connect(&search, &GUI::PumpSearch::notFound, this, [report] { report(std::nullopt); }),
         connect(&search, &GUI::PumpSearch::interrupted, this, [this] {
             stopWatchingSearch();
-            fail(QStringLiteral("search interrupted: the probes were dropped"));
+            fail(QStringLiteral("search interrupted: the line was lost or another port chosen"));
         })};
 }
 

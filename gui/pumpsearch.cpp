@@ -4,7 +4,6 @@
 #include "commandtable.h"
 #include "reply.h"
 
-#include <algorithm>
 
 namespace Table = BusinessLogic::CommandTable;
 
@@ -13,60 +12,71 @@ namespace GUI {
 PumpSearch::PumpSearch(BusinessLogic::CommandStack* commandStack,
                        std::vector<BusinessLogic::Command*>* commands, QObject* parent)
     : QObject(parent), commandStack(commandStack), commands(commands)
-{}
+{
+    // A queue dropped while a probe is on the line (another port chosen, the window going)
+    // leaves nothing to go on with.
+    connect(commandStack, &BusinessLogic::CommandStack::cleared, this, [this] {
+        if (!isRunning())
+            return;
+        end();
+        emit interrupted();
+    });
+}
 
 bool PumpSearch::start(int addressCount)
 {
     if (isRunning())
         return false;
     this->addressCount = addressCount;
-    BusinessLogic::CommandStack::Request probe;
-    probe.command = commands->at(std::size_t(Table::executeCommCheck.spezifier));
-    probe.logFlag = true;
-    for (int address = 0; address < Engine::SearchedAddresses; ++address) {
-        probe.address = address;
-        BusinessLogic::Reply* reply = commandStack->submit(probe, this);
-        probes.push_back(reply);
-        connect(reply, &BusinessLogic::Reply::finished, this, [this, reply] { take(reply); });
-    }
     emit started();
+    probe(0);
     return true;
 }
 
-void PumpSearch::take(BusinessLogic::Reply* reply)
+void PumpSearch::probe(int address)
 {
-    const auto it = std::find(probes.begin(), probes.end(), reply);
-    if (it == probes.end())
-        return;
-    probes.erase(it);
+    BusinessLogic::CommandStack::Request check;
+    check.command = commands->at(std::size_t(Table::executeCommCheck.spezifier));
+    check.logFlag = true;
+    check.address = address;
+    BusinessLogic::Reply* reply = commandStack->submit(check, this);
+    pending = reply;
+    connect(reply, &BusinessLogic::Reply::finished, this,
+            [this, reply, address] { take(reply, address); });
+}
+
+void PumpSearch::take(BusinessLogic::Reply* reply, int address)
+{
     reply->deleteLater();
+    if (reply != pending)
+        return; // the probe of a search that was ended meanwhile
+    pending = nullptr;
     const Answer& answer = reply->answer();
-    if (answer.outcome == Answer::Outcome::Dropped) {
-        end();
+    // The line went away, or the queue was dropped (another port chosen): no pump can answer.
+    if (answer.outcome == Answer::Outcome::Dropped
+        || answer.outcome == Answer::Outcome::LineLost) {
         emit interrupted();
         return;
     }
     const std::optional<int> named =
         Engine::probeFound(answer.fromPump, QString::fromLatin1(answer.data));
     // Only an address the caller can select counts as found.
-    if (named && *named < addressCount) {
-        end();
+    if (named && *named < addressCount)
         emit found(*named);
-    } else if (probes.empty()) {
+    else if (address + 1 < Engine::SearchedAddresses)
+        probe(address + 1);
+    else
         emit notFound();
-    }
 }
 
 void PumpSearch::end()
 {
-    // The probes still queued are taken back; the one on the line runs to its end.
-    std::vector<quint64> requests;
-    for (BusinessLogic::Reply* reply : probes) {
-        requests.push_back(reply->request());
-        reply->deleteLater();
+    // A probe still queued is taken back; one on the line runs to its end, unlistened to.
+    if (pending) {
+        commandStack->withdraw({pending->request()});
+        pending->deleteLater();
     }
-    probes.clear();
-    commandStack->withdraw(requests);
+    pending = nullptr;
 }
 
 } // namespace GUI
