@@ -55,6 +55,7 @@ void PumpSession::run(const Request& next)
     request = next;
     done = false;
     standingReads = 0;
+    silentReads = 0;
     // A run begins with these verbs; a stop after it, in a later verb too, ends it by the user.
     if (next.verb == QLatin1String("start") || next.verb == QLatin1String("dose") ||
         next.verb == QLatin1String("prime"))
@@ -280,33 +281,46 @@ void PumpSession::stopWatchingSearch()
 }
 
 void PumpSession::exchangeAll(std::vector<Exchange> exchanges,
-                              std::function<void(const Replies&)> then, Replies replies)
+                              std::function<void(const Replies&)> then, Replies replies,
+                              std::function<void()> again)
 {
     if (replies.size() == exchanges.size())
         return then(replies);
     const Exchange next = exchanges[replies.size()];
     exchangeOne(next, [=](const Reply& reply) mutable {
+        // A wait reads again after a reading went unanswered, as the panel's display bears a
+        // few silent ticks: one late answer on a busy line is no lost line.
+        if (reply.outcome == Reply::Outcome::Silent && again
+            && ++silentReads <= SilentReadsTolerated)
+            return again();
         if (reply.outcome != Reply::Outcome::Answered)
             return failOn(reply);
         replies.push_back(reply);
-        exchangeAll(exchanges, then, replies);
+        exchangeAll(exchanges, then, replies, again);
     });
 }
 
 void PumpSession::poll(std::vector<Exchange> reads, std::function<bool(const Replies&)> finished,
                        std::function<void()> then)
 {
-    exchangeAll(reads, [=](const Replies& replies) {
-        if (finished(replies))
-            return then();
-        if (request.timeout && clock.elapsed() > *request.timeout * 1000)
-            return fail(QStringLiteral("wait: gave up after %1 s").arg(*request.timeout));
+    const auto again = [=] {
         const quint64 mine = step;
         QTimer::singleShot(PollIntervalMs, this, [=] {
             if (!done && step == mine)
                 poll(reads, finished, then);
         });
-    });
+    };
+    exchangeAll(
+        reads,
+        [=](const Replies& replies) {
+            silentReads = 0;
+            if (finished(replies))
+                return then();
+            if (request.timeout && clock.elapsed() > *request.timeout * 1000)
+                return fail(QStringLiteral("wait: gave up after %1 s").arg(*request.timeout));
+            again();
+        },
+        {}, again);
 }
 
 void PumpSession::exchangeOne(const Exchange& exchange, std::function<void(const Reply&)> then)

@@ -23,6 +23,8 @@ class PumpSession : public QObject
   public:
     // Between two readings while waiting for the pump.
     static constexpr int PollIntervalMs = 200;
+    // Readings of a wait left unanswered in a row before the wait fails (about a second).
+    static constexpr int SilentReadsTolerated = 3;
 
     explicit PumpSession(PumpLink* link, QObject* parent = nullptr);
 
@@ -50,8 +52,10 @@ class PumpSession : public QObject
 
     // Runs the exchanges in order; the first one the pump refuses or leaves unanswered ends the
     // request with its error.
+    // again, when given, is called instead of failing when a reading goes unanswered, up to
+    // SilentReadsTolerated times in a row (a wait's polling).
     void exchangeAll(std::vector<Exchange> exchanges, std::function<void(const Replies&)> then,
-                     Replies replies = {});
+                     Replies replies = {}, std::function<void()> again = {});
     // Reads again every PollIntervalMs until done() says so or the request's time-out passes.
     void poll(std::vector<Exchange> reads, std::function<bool(const Replies&)> done,
               std::function<void()> then);
@@ -70,6 +74,7 @@ class PumpSession : public QObject
     QElapsedTimer clock;
     quint64 step = 0;
     int standingReads = 0;
+    int silentReads = 0;
     // The exchange asked for last.
     quint64 lastRequest = 0;
     // The session's search runs for this request; what it listens to meanwhile.
