@@ -589,6 +589,13 @@ int PtyPump::frameCount() const
     return framesTotal;
 }
 
+qint64 PtyPump::msSinceLastFrame() const
+{
+    std::lock_guard lock(mutex);
+    const qint64 nowMs = nowUs() / 1000;
+    return records.isEmpty() ? nowMs : nowMs - records.last().timeMs;
+}
+
 bool PtyPump::waitForFrames(int count, int timeoutMs) const
 {
     std::unique_lock lock(mutex);

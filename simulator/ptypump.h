@@ -94,6 +94,8 @@ public:
     QList<QByteArray> receivedFrames() const;
     QList<ExchangeRecord> exchanges() const;
     int frameCount() const;
+    // Time since the last frame came in (since the start when none has), by the pump's clock.
+    qint64 msSinceLastFrame() const;
     // Waits until frameCount() reaches count; false on time-out.
     bool waitForFrames(int count, int timeoutMs) const;
     void clearLog();

@@ -15,6 +15,29 @@ constexpr int GiveUpMs = 20000;
 constexpr qint64 PumpFlowRate = 12340; // shown as 12.34 (ml/min)
 const QString FlowRateText = QStringLiteral("12.34");
 constexpr qint64 PumpVolume = 45670;   // a different number, so that a misplaced answer shows
+// A pump that answers hears a polled frame at least every few answer time-outs. When it has heard
+// nothing for longer, the frames are still in the pseudo-terminal (a machine so busy that its
+// threads wait their turn for that long): the window, hearing nothing either, rightly calls the
+// pump lost, until it hears from it again.
+constexpr qint64 UnheardPumpMs = 500;
+
+// Passes in which the window calls the pump lost while the pump has not heard from it.
+struct UnheardPump
+{
+    bool lasting = false;
+    int passes = 0;
+
+    // Whether a lost pump shown now is excused; shown connected ends the excuse.
+    bool excuses(WindowRig& rig)
+    {
+        if (rig.showsConnected())
+            lasting = false;
+        else
+            lasting = lasting || rig.pump.msSinceLastFrame() >= UnheardPumpMs;
+        passes += lasting ? 1 : 0;
+        return lasting;
+    }
+};
 
 // Longer runs of the corruption row (e.g. the full minute) come from the environment.
 int corruptionMs()
@@ -119,10 +142,11 @@ void FaultScenarios::scenario()
     qint64 truthfulAfterMs = faultText.isEmpty() ? 0 : -1;
     QString untruth;
     int untruthfulPasses = 0;
+    UnheardPump unheard;
     int garbageBursts = 0;
     rig.runFor(durationMs, [&] {
         const QString text = rig.connectionText();
-        if (faultText.isEmpty() && text != WindowRig::ConnectedText) {
+        if (faultText.isEmpty() && !unheard.excuses(rig) && text != WindowRig::ConnectedText) {
             ++untruthfulPasses;
             if (untruth.isEmpty())
                 untruth = text;
@@ -161,7 +185,8 @@ void FaultScenarios::scenario()
     QString misshown;
     int misshownPasses = 0;
     const qint64 polledAfterMs = rig.waitUntil([&] {
-        if (!showsTruth()) {
+        const bool excused = unheard.excuses(rig);
+        if (!showsTruth() && !excused) {
             ++misshownPasses;
             if (misshown.isEmpty())
                 misshown = rig.connectionText() + u' ' + rig.ui().lineEditVolume->text();
@@ -186,10 +211,11 @@ void FaultScenarios::scenario()
 
     qInfo("MEASURED %s | truthful after %lld ms | recovered after %lld ms | "
           "sent %lld, dropped by the queue clear %lld, lost 0 | untrue connection text in %d passes"
-          " during the fault (first: \"%s\"), untrue texts in %d passes after recovery (first: \"%s\")",
+          " during the fault (first: \"%s\"), lost while the pump heard nothing in %d passes,"
+          " untrue texts in %d passes after recovery (first: \"%s\")",
           QTest::currentDataTag(), truthfulAfterMs, recoveredAfterMs,
           qlonglong(received.size()), qlonglong(dropped.size()), untruthfulPasses,
-          qPrintable(untruth), misshownPasses, qPrintable(misshown));
+          qPrintable(untruth), unheard.passes, misshownPasses, qPrintable(misshown));
 }
 
 QTEST_MAIN(FaultScenarios)
