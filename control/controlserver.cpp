@@ -34,6 +34,7 @@ QJsonObject errorObject(const QString& error, ExitStatus status)
 
 ControlServer::ControlServer(GUI::PanelSession& session, QObject* parent)
     : QObject(parent),
+      panel(session),
       link(&session.stack(), &session.table(), &session.link(), &session.search(), false)
 {
     server.setSocketOptions(QLocalServer::UserAccessOption);
@@ -155,7 +156,7 @@ void ControlServer::runNext(Client* client)
                                UsageError));
             continue;
         }
-        const Checked checked = checkRequest(document.object());
+        const Checked checked = checkRequest(document.object(), panel.pumpModel());
         if (!checked.request) {
             answer(client, errorObject(checked.error, UsageError));
             continue;

@@ -76,6 +76,7 @@ private:
 
     QLocalServer server;
     QString error;
+    const GUI::PanelSession& panel;
     PumpLink link;
     std::vector<std::unique_ptr<Client>> clients;
 };

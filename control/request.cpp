@@ -132,12 +132,12 @@ QString typedText(const QJsonValue& value)
                : value.toVariant().toString();
 }
 
-// A pump value of the object's field, judged by the pump's rules for a pump of unknown model.
+// A pump value of the object's field, judged by the pump's rules for the model at hand.
 std::optional<qint32> pumpValue(const QJsonObject& object, const char* key,
-                                Engine::Quantity quantity, QString* problem)
+                                Engine::Quantity quantity, Engine::Model model, QString* problem)
 {
     const Engine::Verdict verdict =
-        Engine::judge(quantity, typedText(object.value(QLatin1String(key))));
+        Engine::judge(quantity, typedText(object.value(QLatin1String(key))), model);
     if (!verdict.value)
         *problem = verdict.reason;
     return verdict.value;
@@ -190,10 +190,15 @@ std::optional<Engine::Quantity> quantityOf(const QString& verb, const QString& w
 }
 
 // The number of the verbs that take one, checked and turned into the pump's parameter.
-std::optional<double> checkNumber(const QJsonObject& object, Request& request, QString* problem)
+std::optional<double> checkNumber(const QJsonObject& object, Request& request, Engine::Model model,
+                                  QString* problem)
 {
     if (const std::optional<Engine::Quantity> quantity = quantityOf(request.verb, request.word)) {
-        const std::optional<qint32> value = pumpValue(object, "value", *quantity, problem);
+        // A volume waited for is what the pump delivers, whatever its model doses at once.
+        const Engine::Model judgedFor =
+            request.verb == QLatin1String("wait") ? Engine::Model::Unknown : model;
+        const std::optional<qint32> value =
+            pumpValue(object, "value", *quantity, judgedFor, problem);
         request.parameter = value.value_or(0);
         const int decimals = Engine::limitsOf(*quantity).decimals;
         return value ? std::optional<double>(*value / std::pow(10.0, decimals)) : std::nullopt;
@@ -208,7 +213,8 @@ std::optional<double> checkNumber(const QJsonObject& object, Request& request, Q
 }
 
 // Checks the arguments of one verb into the request; false with a problem when they do not do.
-bool checkArguments(const QJsonObject& object, Request& request, QString* problem)
+bool checkArguments(const QJsonObject& object, Request& request, Engine::Model model,
+                    QString* problem)
 {
     const Verb* verb = findVerb(request.verb);
     if (verb->takes == Takes::Nothing)
@@ -218,12 +224,12 @@ bool checkArguments(const QJsonObject& object, Request& request, QString* proble
                          problem);
     if (verb->takes == Takes::WaitKind)
         request.word = object.value(QLatin1String("for")).toString();
-    const std::optional<double> number = checkNumber(object, request, problem);
+    const std::optional<double> number = checkNumber(object, request, model, problem);
     if (!number)
         return false;
     request.number = *number;
     if (verb->takes == Takes::Dose && object.contains(QLatin1String("flow"))) {
-        request.flow = pumpValue(object, "flow", Engine::Quantity::FlowRate, problem);
+        request.flow = pumpValue(object, "flow", Engine::Quantity::FlowRate, model, problem);
         if (!request.flow) {
             problem->prepend(QLatin1String("--flow "));
             return false;
@@ -282,7 +288,7 @@ std::vector<QJsonObject> requestsFromArguments(const QStringList& words, QString
     return requests;
 }
 
-Checked checkRequest(const QJsonObject& object)
+Checked checkRequest(const QJsonObject& object, Engine::Model model)
 {
     Checked checked;
     const Verb* verb = findVerb(object.value(QLatin1String("verb")).toString());
@@ -294,7 +300,7 @@ Checked checkRequest(const QJsonObject& object)
     Request request;
     request.verb = QLatin1String(verb->name);
     QString problem;
-    if (checkArguments(object, request, &problem))
+    if (checkArguments(object, request, model, &problem))
         checked.request = request;
     else
         checked.error = usage(*verb, problem);
@@ -310,8 +316,8 @@ QString verbHelp()
                     .arg(QLatin1String(verb.name), QLatin1String(verb.arguments),
                          QLatin1String(verb.purpose), QLatin1String(verb.example));
     text += QStringLiteral(
-        "Values (the panel's fields judge them alike, within the range of the pump model "
-        "they show):\n");
+        "Values (what either pump model takes; through a running panel that knows its pump's "
+        "model, that model's range, as the panel's fields judge them):\n");
     for (const Verb& verb : Verbs)
         if (const std::optional<Engine::Quantity> quantity = quantityOf(QLatin1String(verb.name)))
             text += QStringLiteral("  %1: %2\n")

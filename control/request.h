@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pumpvalues.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -34,8 +36,9 @@ struct Checked
 // The request objects of the verbs on a command line, in order; on a usage error the list is
 // empty and error says why. Numbers stay text here: checkRequest judges them.
 std::vector<QJsonObject> requestsFromArguments(const QStringList& words, QString* error);
-// Checks one request object as read from the socket or built from the command line.
-Checked checkRequest(const QJsonObject& object);
+// Checks one request object as read from the socket or built from the command line; values are
+// judged by the limits of the pump model at hand (both models' when it is not known).
+Checked checkRequest(const QJsonObject& object, Engine::Model model = Engine::Model::Unknown);
 // The verbs, one per line with what they take and an example, for --help.
 QString verbHelp();
 // A result object as a script reads it without --json; empty for verbs that report nothing.

@@ -79,9 +79,14 @@ QString pumpModelName(int modelCode)
                                       : QStringLiteral("UNKNOWN");
 }
 
+int modelCodeOf(const QString& modelVersion)
+{
+    return readInteger(QStringView(modelVersion).mid(0, 5));
+}
+
 QString pumpModelName(const QString& modelVersion)
 {
-    return pumpModelName(readInteger(QStringView(modelVersion).mid(0, 5)));
+    return pumpModelName(modelCodeOf(modelVersion));
 }
 
 const FlagBit StatusFlags[16] = {

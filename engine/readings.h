@@ -56,6 +56,8 @@ inline constexpr int ModelCode10 = 110;
 // Name of the pump model by its code, or by the model version answer that begins with it.
 QString pumpModelName(int modelCode);
 QString pumpModelName(const QString& modelVersion);
+// The model code a model version answer begins with (its first five digits); 0 when none.
+int modelCodeOf(const QString& modelVersion);
 
 // The status flags: a bit of one of the pump's status words each.
 enum class StatusFlag {

@@ -5,6 +5,7 @@
 #include "linereopener.h"
 #include "loggingcommandstack.h"
 #include "pumpsearch.h"
+#include "pumpvalues.h"
 #include "refreshtimer.h"
 
 #include <QThread>
@@ -45,6 +46,11 @@ public:
     PumpSearch& search() { return pumpSearch; }
     // Brings a lost line back by itself once its device is there again.
     LineReopener& reopener() { return lineReopener; }
+    // The model of the pump on the line, as its identity answer gave it; unknown before that
+    // and after the line was lost. Values from scripts are judged by its limits, as the
+    // window's fields are.
+    Engine::Model pumpModel() const { return model; }
+    void setPumpModel(Engine::Model pumpModel) { model = pumpModel; }
 
     // Moves the line, its commands, the queue and the reopener to a thread of their own, so
     // that whoever waits for events here (the window) never waits for the pump: commands are
@@ -65,6 +71,7 @@ private:
     PumpSearch pumpSearch;
     LineReopener lineReopener;
     QThread lineThread;
+    Engine::Model model = Engine::Model::Unknown;
 
     std::vector<QObject*> lineObjects();
 };

@@ -3,6 +3,7 @@
 #include "communication.h"
 #include "constants.h"
 #include "operationitems.h"
+#include "panelsession.h"
 #include "panelsettings.h"
 #include "portstatus.h"
 #include "ui_mainscreen.h"
@@ -370,18 +371,20 @@ void DisplayUpdate::showVolumeActual()
                          + QStringLiteral(" ml"));
 }
 
-// Run mode and the limits of the target field, by the model of the previous tick.
+// Run mode and the limits of the target field, by the model of the pump at hand.
 void DisplayUpdate::showRunMode()
 {
     if (ui.buttonMode->hasFocus())
         return;
     const int runMode = items.runMode.getValue();
     if (runMode == RunModeVolume) {
-        const Engine::Limits limits = Engine::limitsOf(Engine::Quantity::DispenseVolume, model());
+        const Engine::Limits limits =
+            Engine::limitsOf(Engine::Quantity::DispenseVolume, parts.session->pumpModel());
         showRunModeAs(QStringLiteral("     ml     "), QStringLiteral("Volume"), limits.minimum,
                       limits.maximum, 1);
     } else if (runMode == RunModeFlowRate || runMode == RunModeDispenseFlowRate) {
-        const Engine::Limits limits = Engine::limitsOf(Engine::Quantity::FlowRate, model());
+        const Engine::Limits limits =
+            Engine::limitsOf(Engine::Quantity::FlowRate, parts.session->pumpModel());
         showRunModeAs(QStringLiteral("   ml/min   "), QStringLiteral("Flow rate"), limits.minimum,
                       limits.maximum, 0);
     }

@@ -23,6 +23,7 @@ class mainScreen;
 } // namespace Ui
 
 namespace GUI {
+class PanelSession;
 class PanelSettings;
 } // namespace GUI
 
@@ -51,6 +52,8 @@ public:
         Communication* communication;
         // The stored port name is shown in the title.
         const GUI::PanelSettings* settings;
+        // Knows the model of the pump at hand, whose limits the target field takes.
+        const GUI::PanelSession* session;
         // Asks the pump who it is, stopping the display while the request is queued.
         std::function<void()> probeConnection;
         // Asks it behind whatever is queued, leaving the queue and the display alone.
@@ -61,8 +64,6 @@ public:
 
     void tick();
     bool isConnectionLost() const { return connectionLost; }
-    // The model of the pump at hand, as its identity answer told it.
-    Engine::Model model() const { return Engine::modelOf(pumpType); }
 
 private:
     using Activity = BusinessLogic::CommandStack::Activity;

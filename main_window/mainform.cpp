@@ -70,6 +70,7 @@ struct UserSignal
 mainForm::mainForm(GUI::PanelSession& session, QApplication* application,
                    const ProgramOptions& options)
     : QDialog(nullptr),
+      panelSession(&session),
       commandStack(&session.stack()),
       commands(&session.table()),
       displayTimer(this),
@@ -159,9 +160,9 @@ void mainForm::setupDisplay()
     state->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     state->setFixedHeight(2 * state->fontMetrics().lineSpacing());
     state->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-    display = std::make_unique<DisplayUpdate>(
-        DisplayUpdate::Parts{this, &ui, &items, &choices, commandStack, communication, &stored,
-                             [this] { probeConnection(); }, [this] { queueProbe(); }});
+    display = std::make_unique<DisplayUpdate>(DisplayUpdate::Parts{
+        this, &ui, &items, &choices, commandStack, communication, &stored, panelSession,
+        [this] { probeConnection(); }, [this] { queueProbe(); }});
 }
 
 // The list reports every choice twice: as a system port and as a device path. Only the path
@@ -251,13 +252,19 @@ void mainForm::readIdentityAfterCheck()
             [this](const Answer& answer) {
                 if (!answer.fromPump || search->isRunning())
                     return;
-                if (answer.spezifier == Table::getModelVersion.spezifier)
+                if (answer.spezifier == Table::getModelVersion.spezifier) {
                     items.modelVersion.setAnswer(answer);
+                    panelSession->setPumpModel(
+                        Engine::modelOf(Engine::modelCodeOf(items.modelVersion.getText())));
+                }
                 if (answer.spezifier == Table::executeCommCheck.spezifier
                     && !items.modelVersion.isKnown())
                     queue(Table::getModelVersion.spezifier, 0, Origin::Polled);
             });
-    connect(communication, &Communication::lineLost, this, [this] { items.modelVersion.forget(); });
+    connect(communication, &Communication::lineLost, this, [this] {
+        items.modelVersion.forget();
+        panelSession->setPumpModel(Engine::Model::Unknown);
+    });
 }
 
 void mainForm::connectMessagesPanel()

@@ -220,6 +220,7 @@ private:
     QAction* actionVolume = nullptr;
     qint32 instanceNumber = 0;
     Ui::mainScreen ui;
+    GUI::PanelSession* panelSession;
     BusinessLogic::LoggingCommandStack* commandStack;
     std::vector<BusinessLogic::Command*>* commands;
     QTimer displayTimer;

@@ -3,6 +3,7 @@
 #include "commandtable.h"
 #include "constants.h"
 #include "loggingcommandstack.h"
+#include "panelsession.h"
 #include "pumpsearch.h"
 #include "refreshtimer.h"
 #include "reply.h"
@@ -123,7 +124,7 @@ void mainForm::launchCmdSetVolume()
         volumeMode ? Engine::Quantity::DispenseVolume : Engine::Quantity::FlowRate;
     sendTyped(volumeMode ? Table::setVolume.spezifier : Table::setFlowRate.spezifier,
               volumeMode ? static_cast<GUI::OperationItem*>(&items.volumeTarget) : &items.flowrate,
-              Engine::judge(quantity, ui.lineEditVolume->text(), display->model()));
+              Engine::judge(quantity, ui.lineEditVolume->text(), panelSession->pumpModel()));
 }
 
 void mainForm::launchCmdSetDispenseTime()

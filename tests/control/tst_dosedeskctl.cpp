@@ -1,5 +1,6 @@
 #include "controlserver.h"
 #include "pumpsession.h"
+#include "readings.h"
 #include "windowrig.h"
 
 #include <QFileInfo>
@@ -97,10 +98,15 @@ void TestDosedeskctl::sameValuesAsTheWindow_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QByteArrayList>("sent");
     QTest::addColumn<QString>("reason");
+    // The model the panel has learnt its pump to be (a code its identity answer begins with);
+    // 0 while it does not know.
+    QTest::addColumn<int>("modelCode");
     const QString flow = "; accepted: 0.03 to 100 ml/min";
     const QString cycles = "; accepted: 0 to 1000, OFF or INF (endless)";
-    const auto row = [](const char* verb, const char* typed, QByteArrayList sent, QString reason) {
-        QTest::addRow("%s %s", verb, typed) << QString(verb) << QString(typed) << sent << reason;
+    const auto row = [](const char* verb, const char* typed, QByteArrayList sent, QString reason,
+                        int modelCode = 0) {
+        QTest::addRow("%s %s %d", verb, typed, modelCode)
+            << QString(verb) << QString(typed) << sent << reason << modelCode;
     };
     for (const char* typed : {"2.5", "2,5", " 2.50049"})
         row("set-flow", typed, {"RV00002500"}, {});
@@ -115,6 +121,11 @@ void TestDosedeskctl::sameValuesAsTheWindow_data()
     row("set-cycles", "7.5", {}, "7.5 is not a whole number" + cycles);
     row("set-time", "99:59:59", {"DT99595900"}, {});
     row("set-time", "100:00:00", {}, "\"100:00:00\" is no time from 00:00:00 to 99:59:59");
+    row("set-flow", "50", {}, "50 is out of range; accepted: 0.03 to 20 ml/min",
+        Engine::ModelCode02);
+    row("set-flow", "0.05", {"RV00000050"}, {}, Engine::ModelCode02);
+    row("set-flow", "0.5", {}, "0.5 is out of range; accepted: 1 to 100 ml/min",
+        Engine::ModelCode10);
 }
 
 void TestDosedeskctl::sameValuesAsTheWindow()
@@ -123,7 +134,15 @@ void TestDosedeskctl::sameValuesAsTheWindow()
     QFETCH(QString, typed);
     QFETCH(QByteArrayList, sent);
     QFETCH(QString, reason);
+    QFETCH(int, modelCode);
 
+    // The pump is of that model, and the panel knows it, for this row only.
+    rig->pump.setValue("SV", modelCode ? modelCode : Engine::ModelCode10);
+    rig->session.setPumpModel(Engine::modelOf(modelCode));
+    const auto unknownAgain = qScopeGuard([&] {
+        rig->pump.setValue("SV", Engine::ModelCode10);
+        rig->session.setPumpModel(Engine::Model::Unknown);
+    });
     rig->window->show();
     QVERIFY(QTest::qWaitForWindowActive(rig->window.get()));
     Ui::mainScreen& ui = rig->ui();
@@ -145,6 +164,10 @@ void TestDosedeskctl::sameValuesAsTheWindow()
     QCOMPARE(rig->bodiesUntilMarker(), sent.isEmpty() ? sent : QByteArrayList{"00" + sent[0]});
 
     for (const bool panel : {false, true}) {
+        // Without the panel, nothing has asked the pump its model: the pump judges what both
+        // models take.
+        if (!panel && modelCode)
+            continue;
         Simulator::PtyPump& target = panel ? rig->pump : *direct;
         target.clearLog();
         QProcess program;
