@@ -1,12 +1,15 @@
 // bench_stall: how long the window's thread is kept from its events while the window polls a
 // pump: the lateness of a 1 ms timer on that thread, against a pump that answers (paced at 9600
 // baud), a pump that is silent (adapter there, pump off), and the answering pump behind ser2net
-// (raw TCP). With --same-thread the line runs on the window's thread, as it did before it had a
+// (raw TCP). Meanwhile Stop is clicked every 250 ms, and the time from the moment the click was
+// due to its KY0 frame at the pump is taken: the click waits in the window's event queue like a
+// user's. With --same-thread the line runs on the window's thread, as it did before it had a
 // thread of its own, for comparison.
 //
 //   bench_stall [--seconds S] [--same-thread] [--ser2net PATH]
 
 #include "benchtools.h"
+#include "communication.h"
 #include "mainform.h"
 #include "panelsession.h"
 #include "panelwindow.h"
@@ -17,7 +20,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
 #include <QProcess>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -25,6 +30,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -33,6 +39,9 @@ constexpr double TargetP99Ms = 16.0;
 constexpr double TargetWorstMs = 30.0;
 constexpr int SettleMs = 3000;
 constexpr int TurnaroundMs = 5;
+constexpr int StopClickIntervalMs = 250;
+// The longest exchange a click may wait for: a silent pump's answer time, then KY0 on the wire.
+constexpr double LongestExchangeMs = Communication::AnswerTimeoutMs + 1 + 10;
 
 struct Lateness
 {
@@ -60,9 +69,61 @@ Lateness summarise(std::vector<double> late)
     return result;
 }
 
-// Runs the real window polling the port for the given time and returns how late each 1 ms tick
-// of a timer on the window's thread came, in ms.
-std::vector<double> watch(const QString& port, bool ownThread, int seconds)
+struct Watched
+{
+    std::vector<double> lateMs; // each 1 ms tick of the window's thread, how late it came
+    std::vector<double> stopMs; // each Stop click, from when it was due to KY0 at the pump
+    int stopsLost = 0;          // clicks whose KY0 did not come before the next click
+};
+
+// When the pump received each Stop, by the benchmark's clock.
+class StopArrivals
+{
+public:
+    explicit StopArrivals(Simulator::PtyPump& pump) : pump(pump)
+    {
+        pump.setLogSink([this](const QString& line) {
+            if (line.contains(QLatin1String("KY0"))) {
+                QMutexLocker locker(&mutex);
+                arrivalsUs.push_back(Bench::nowUs());
+            }
+        });
+    }
+    ~StopArrivals() { pump.setLogSink({}); }
+    StopArrivals(const StopArrivals&) = delete;
+    StopArrivals& operator=(const StopArrivals&) = delete;
+
+    // The first arrival at or after the given time, if any came before the limit.
+    std::optional<qint64> firstBetween(qint64 fromUs, qint64 untilUs)
+    {
+        QMutexLocker locker(&mutex);
+        for (const qint64 at : arrivalsUs)
+            if (at >= fromUs && at < untilUs)
+                return at;
+        return std::nullopt;
+    }
+
+private:
+    Simulator::PtyPump& pump;
+    QMutex mutex;
+    std::vector<qint64> arrivalsUs;
+};
+
+void pairStops(Watched& watched, StopArrivals& arrivals, const std::vector<qint64>& dueUs,
+               qint64 endUs)
+{
+    for (std::size_t i = 0; i < dueUs.size(); ++i) {
+        const qint64 until = i + 1 < dueUs.size() ? dueUs[i + 1] : endUs;
+        if (const std::optional<qint64> at = arrivals.firstBetween(dueUs[i], until))
+            watched.stopMs.push_back(double(*at - dueUs[i]) / 1000.0);
+        else
+            ++watched.stopsLost;
+    }
+}
+
+// Runs the real window polling the pump (at the port given, which may lead to it through a
+// bridge) for the given time, its Stop clicked now and then.
+Watched watch(const QString& port, Simulator::PtyPump& pump, bool ownThread, int seconds)
 {
     GUI::PanelSession session;
     if (ownThread)
@@ -77,7 +138,17 @@ std::vector<double> watch(const QString& port, bool ownThread, int seconds)
     while (clock.elapsed() < SettleMs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 
-    std::vector<double> late;
+    Watched watched;
+    std::vector<double>& late = watched.lateMs;
+    StopArrivals arrivals(pump);
+    std::vector<qint64> dueUs;
+    auto* stop = window->findChild<QPushButton*>(QStringLiteral("buttonStop"));
+    QTimer stopClicks;
+    stopClicks.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&stopClicks, &QTimer::timeout, [&] {
+        dueUs.push_back(dueUs.empty() ? Bench::nowUs() : dueUs.back() + StopClickIntervalMs * 1000);
+        stop->click();
+    });
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     qint64 last = Bench::nowUs();
@@ -87,10 +158,17 @@ std::vector<double> watch(const QString& port, bool ownThread, int seconds)
         last = now;
     });
     tick.start(1);
+    stopClicks.start(StopClickIntervalMs);
     clock.restart();
     while (clock.elapsed() < seconds * 1000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return late;
+    stopClicks.stop();
+    // The last click's frame has a moment to arrive.
+    const qint64 endUs = Bench::nowUs() + StopClickIntervalMs * 1000;
+    while (Bench::nowUs() < endUs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    pairStops(watched, arrivals, dueUs, endUs);
+    return watched;
 }
 
 quint16 freePort()
@@ -122,8 +200,24 @@ QString bridge(QProcess& server, const QTemporaryDir& dir, const QString& device
     return QStringLiteral("tcp://127.0.0.1:%1").arg(port);
 }
 
-void report(const QString& name, const Lateness& figure)
+void reportStops(const QString& name, const Watched& watched)
 {
+    const Lateness stops = summarise(watched.stopMs);
+    Bench::printRow(QStringLiteral("Stop click to KY0 at the pump, %1").arg(name),
+                    QStringLiteral("median %1, worst %2 (n=%3; %4 more never reached the pump, "
+                                   "dropped with the queue of a pump found lost)")
+                        .arg(Bench::ms(stops.median, 1), Bench::ms(stops.worst, 1))
+                        .arg(watched.stopMs.size())
+                        .arg(watched.stopsLost),
+                    QStringLiteral("at most the one exchange in flight (%1)")
+                        .arg(Bench::ms(LongestExchangeMs, 0)),
+                    stops.worst <= LongestExchangeMs);
+}
+
+void report(const QString& name, const Watched& watched)
+{
+    reportStops(name, watched);
+    const Lateness figure = summarise(watched.lateMs);
     Bench::printRow(
         QStringLiteral("Window thread lateness, %1").arg(name),
         QStringLiteral("median %1, p99 %2, worst %3; %4 % of ticks over 8 ms")
@@ -157,9 +251,8 @@ int main(int argc, char* argv[])
     silent.modifyFaults([](Simulator::Faults& faults) { faults.silent = true; });
 
     report(QStringLiteral("pump answering"),
-           summarise(watch(answering.devicePath(), ownThread, seconds)));
-    report(QStringLiteral("pump silent"),
-           summarise(watch(silent.devicePath(), ownThread, seconds)));
+           watch(answering.devicePath(), answering, ownThread, seconds));
+    report(QStringLiteral("pump silent"), watch(silent.devicePath(), silent, ownThread, seconds));
 
     QTemporaryDir dir;
     QProcess server;
@@ -170,7 +263,7 @@ int main(int argc, char* argv[])
         Bench::printDetail(QStringLiteral("ser2net did not start: behind ser2net not measured"));
     else
         report(QStringLiteral("pump behind ser2net"),
-               summarise(watch(network, ownThread, seconds)));
+               watch(network, answering, ownThread, seconds));
     server.kill();
     server.waitForFinished();
     Bench::printDetail(ownThread ? QStringLiteral("line on its own thread (as the program runs)")
