@@ -1,5 +1,6 @@
 #include "pumpsession.h"
 
+#include "calibration.h"
 #include "commandtable.h"
 #include "pumpsearch.h"
 #include "readings.h"
@@ -122,6 +123,8 @@ void PumpSession::runVerb()
             });
     else if (verb == QLatin1String("search"))
         runSearch();
+    else if (verb == QLatin1String("calibrate"))
+        runCalibrate();
     else
         fail(QStringLiteral("unknown verb \"%1\"").arg(verb), UsageError);
 }
@@ -210,6 +213,47 @@ void PumpSession::runDose()
         request.word = QStringLiteral("finished");
         runWait([this] { judgeEnd(); });
     });
+}
+
+// The masses against the pump's present calibration; the new one is written only when asked
+// and when the deliveries allow it.
+void PumpSession::runCalibrate()
+{
+    exchangeAll({command(Table::getCustCalPercent)}, [this](const Replies& replies) {
+        const Engine::CalibrationResult result =
+            Engine::evaluateCalibration({request.number, request.massesG, request.mlPerGram,
+                                         parsed(Table::getCustCalPercent, replies.front())});
+        QJsonObject values = calibrationValues(result);
+        if (!result.newHundredths)
+            return fail(result.refusal, PumpFailure, values);
+        if (!request.write)
+            return succeed(values);
+        exchangeAll({command(Table::setCustCalPercent, *result.newHundredths)},
+                    [this, values](const Replies&) mutable {
+                        values.insert(QStringLiteral("written"), true);
+                        succeed(values);
+                    });
+    });
+}
+
+QJsonObject PumpSession::calibrationValues(const Engine::CalibrationResult& result) const
+{
+    QJsonArray volumes;
+    for (const double volume : result.volumesMl)
+        volumes.append(volume);
+    QJsonObject values{
+        {QStringLiteral("target_ml"), request.number},
+        {QStringLiteral("volumes_ml"), volumes},
+        {QStringLiteral("mean_ml"), result.meanMl},
+        {QStringLiteral("systematic_percent"), result.systematicPercent},
+        {QStringLiteral("systematic_ul"), result.systematicUl},
+        {QStringLiteral("cv_percent"), result.cvPercent},
+        {QStringLiteral("calibration_now"), Engine::calibrationText(result.presentHundredths)},
+        {QStringLiteral("written"), false}};
+    if (result.newHundredths)
+        values.insert(QStringLiteral("calibration_new"),
+                      Engine::calibrationText(*result.newHundredths));
+    return values;
 }
 
 void PumpSession::judgeEnd()

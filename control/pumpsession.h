@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calibration.h"
 #include "pumplink.h"
 #include "request.h"
 
@@ -44,6 +45,8 @@ class PumpSession : public QObject
     void runStatus();
     void runWait(std::function<void()> then);
     void runDose();
+    void runCalibrate();
+    QJsonObject calibrationValues(const Engine::CalibrationResult& result) const;
     // Once the motor stands: reads how the run ended and reports it; a dose that fell short
     // fails.
     void judgeEnd();

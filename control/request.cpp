@@ -1,5 +1,6 @@
 #include "request.h"
 
+#include "calibration.h"
 #include "pumpvalues.h"
 #include "valuelimits.h"
 
@@ -16,7 +17,7 @@ namespace Control {
 namespace {
 
 // What follows a verb on the command line.
-enum class Takes { Nothing, Number, Word, WaitKind, Dose };
+enum class Takes { Nothing, Number, Word, WaitKind, Dose, Calibration };
 
 struct Verb
 {
@@ -52,6 +53,11 @@ const Verb Verbs[] = {
     {"get", Takes::Word, "CODE", "read a value by its code (service)", "get TV"},
     {"send", Takes::Word, "RAW", "send a frame body as typed (service)", "send ?DV"},
     {"search", Takes::Nothing, "", "find the pump's address on the bus (0 to 98)", "search"},
+    {"calibrate", Takes::Calibration,
+     "--target ML --deliveries N --mass G ... [--density G_PER_ML | --water-temp C] [--write]",
+     "weighed deliveries of the target volume (one --mass each, made beforehand): their volumes, "
+     "mean, systematic error, CV and the calibration % that corrects them; --write sets it",
+     "calibrate --target 1 --deliveries 3 --mass 0.97 --mass 0.971 --mass 0.969 --write"},
 };
 
 const Verb* findVerb(const QString& name)
@@ -82,6 +88,37 @@ bool takeOption(const QStringList& words, int& i, QJsonObject& object, const QSt
     }
     object.insert(word.mid(2), words.at(++i));
     return true;
+}
+
+const QStringList CalibrationOptions = {QStringLiteral("target"), QStringLiteral("deliveries"),
+                                        QStringLiteral("mass"), QStringLiteral("density"),
+                                        QStringLiteral("water-temp")};
+
+// Takes the options of calibrate: --mass once per delivery (a list), --write without a value.
+void takeCalibrationOptions(const QStringList& words, int& i, QJsonObject& object, QString* error,
+                            const Verb& verb)
+{
+    QJsonArray masses;
+    while (i + 1 < words.size() && error->isEmpty()) {
+        if (words.at(i + 1) == QLatin1String("--write")) {
+            object.insert(QStringLiteral("write"), true);
+            ++i;
+            continue;
+        }
+        int at = i + 1;
+        QJsonObject taken;
+        if (!takeOption(words, at, taken, CalibrationOptions, error, verb))
+            break;
+        i = at;
+        for (auto it = taken.begin(); it != taken.end(); ++it) {
+            if (it.key() == QLatin1String("mass"))
+                masses.append(it.value());
+            else
+                object.insert(QString(it.key()).replace(u'-', u'_'), it.value());
+        }
+    }
+    if (!masses.isEmpty())
+        object.insert(QStringLiteral("mass"), masses);
 }
 
 QString numberText(double value)
@@ -212,6 +249,75 @@ std::optional<double> checkNumber(const QJsonObject& object, Request& request, E
     return std::nullopt;
 }
 
+constexpr ValueLimits::Range Deliveries{Engine::FewestDeliveries, Engine::MostDeliveries};
+constexpr ValueLimits::Range WaterCelsius{Engine::ColdestWaterCelsius, Engine::WarmestWaterCelsius};
+constexpr ValueLimits::Range Density{Engine::LightestLiquid, Engine::HeaviestLiquid};
+
+// The masses weighed, one per delivery, each more than nothing.
+bool checkMasses(const QJsonValue& value, int deliveries, Request& request, QString* problem)
+{
+    const QJsonArray masses = value.isArray() ? value.toArray() : QJsonArray{value};
+    if (value.isUndefined() || masses.size() != deliveries) {
+        *problem = QStringLiteral("%1 masses for %2 deliveries; give --mass once per delivery")
+                       .arg(value.isUndefined() ? 0 : masses.size())
+                       .arg(deliveries);
+        return false;
+    }
+    for (int i = 0; i < masses.size(); ++i) {
+        const std::optional<double> mass = Engine::typedNumber(typedText(masses.at(i)));
+        if (!mass || !std::isfinite(*mass) || *mass <= 0) {
+            *problem = QStringLiteral("mass %1: \"%2\" is no mass; accepted: more than 0 g")
+                           .arg(i + 1)
+                           .arg(typedText(masses.at(i)));
+            return false;
+        }
+        request.massesG.push_back(*mass);
+    }
+    return true;
+}
+
+// The liquid: a density typed, or water at a temperature (20 °C unless given).
+bool checkLiquid(const QJsonObject& object, Request& request, QString* problem)
+{
+    const bool density = object.contains(QLatin1String("density"));
+    const bool water = object.contains(QLatin1String("water_temp"));
+    if (density && water) {
+        *problem = QStringLiteral("--density and --water-temp exclude each other");
+        return false;
+    }
+    const std::optional<double> given =
+        density ? rangedNumber(object, "density", Density, QStringLiteral(" g/ml"), problem)
+        : water ? rangedNumber(object, "water_temp", WaterCelsius, QStringLiteral(" °C"), problem)
+                : std::optional<double>(Engine::DefaultWaterCelsius);
+    if (given)
+        request.mlPerGram = density ? Engine::mlPerGram(*given) : Engine::waterMlPerGram(*given);
+    return given.has_value();
+}
+
+bool checkCalibration(const QJsonObject& object, Request& request, Engine::Model model,
+                      QString* problem)
+{
+    const std::optional<qint32> target =
+        pumpValue(object, "target", Engine::Quantity::DispenseVolume, model, problem);
+    if (!target) {
+        problem->prepend(QLatin1String("--target "));
+        return false;
+    }
+    request.number = *target / ValueLimits::ThousandthsPerUnit;
+    std::optional<double> deliveries = double(Engine::DefaultDeliveries);
+    if (object.contains(QLatin1String("deliveries")))
+        deliveries = rangedNumber(object, "deliveries", Deliveries, {}, problem);
+    if (!deliveries || *deliveries != std::floor(*deliveries)) {
+        if (deliveries)
+            *problem = QStringLiteral("%1 is not a whole number").arg(*deliveries);
+        problem->prepend(QLatin1String("--deliveries "));
+        return false;
+    }
+    request.write = object.value(QLatin1String("write")).toBool();
+    return checkMasses(object.value(QLatin1String("mass")), int(*deliveries), request, problem)
+           && checkLiquid(object, request, problem);
+}
+
 // Checks the arguments of one verb into the request; false with a problem when they do not do.
 bool checkArguments(const QJsonObject& object, Request& request, Engine::Model model,
                     QString* problem)
@@ -219,6 +325,8 @@ bool checkArguments(const QJsonObject& object, Request& request, Engine::Model m
     const Verb* verb = findVerb(request.verb);
     if (verb->takes == Takes::Nothing)
         return true;
+    if (verb->takes == Takes::Calibration)
+        return checkCalibration(object, request, model, problem);
     if (verb->takes == Takes::Word)
         return checkWord(request.verb, object.value(QLatin1String("value")).toString(), request,
                          problem);
@@ -269,6 +377,8 @@ std::vector<QJsonObject> requestsFromArguments(const QStringList& words, QString
             if (object.value(QLatin1String("for")).toString() != QLatin1String("finished"))
                 next("value");
         }
+        if (verb->takes == Takes::Calibration)
+            takeCalibrationOptions(words, i, object, error, *verb);
         if (verb->takes == Takes::WaitKind || verb->takes == Takes::Dose) {
             const QStringList options =
                 verb->takes == Takes::Dose
@@ -329,17 +439,38 @@ QString describe(const QJsonObject& result)
 {
     QString text;
     // Fixed order, so that a script can cut the lines it wants; each with its decimals.
-    static const std::pair<const char*, int> keys[] = {
-        {"mode", 0},    {"flow_ml_min", 3}, {"volume_ml", 3},    {"time_s", 0},
-        {"cycles", 0},  {"break_s", 0},     {"delivered_ml", 3}, {"elapsed_s", 2},
-        {"address", 0}, {"answer", 0},      {"ended", 0}};
+    static const std::pair<const char*, int> keys[] = {{"mode", 0},
+                                                       {"flow_ml_min", 3},
+                                                       {"volume_ml", 3},
+                                                       {"time_s", 0},
+                                                       {"cycles", 0},
+                                                       {"break_s", 0},
+                                                       {"delivered_ml", 3},
+                                                       {"elapsed_s", 2},
+                                                       {"address", 0},
+                                                       {"answer", 0},
+                                                       {"ended", 0},
+                                                       {"target_ml", 3},
+                                                       {"mean_ml", 4},
+                                                       {"systematic_percent", 2},
+                                                       {"systematic_ul", 1},
+                                                       {"cv_percent", 2},
+                                                       {"calibration_now", 0},
+                                                       {"calibration_new", 0},
+                                                       {"written", 0}};
     for (const auto& [key, decimals] : keys) {
         const QJsonValue value = result.value(QLatin1String(key));
         if (value.isUndefined())
             continue;
-        const QString shown =
-            value.isDouble() ? QString::number(value.toDouble(), 'f', decimals) : value.toString();
+        const QString shown = value.isDouble() ? QString::number(value.toDouble(), 'f', decimals)
+                                               : value.toVariant().toString();
         text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), shown);
+    }
+    if (result.contains(QLatin1String("volumes_ml"))) {
+        QStringList volumes;
+        for (const QJsonValue& volume : result.value(QLatin1String("volumes_ml")).toArray())
+            volumes.append(QString::number(volume.toDouble(), 'f', 4));
+        text += QStringLiteral("volumes_ml: %1\n").arg(volumes.join(QLatin1Char(' ')));
     }
     if (result.contains(QLatin1String("flags"))) {
         QStringList flags;

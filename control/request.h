@@ -24,6 +24,11 @@ struct Request
     qint32 parameter = 0; // the number as the pump takes it
     std::optional<qint32> flow;    // dose: flow rate as the pump takes it
     std::optional<double> timeout; // wait, dose: give up after this many seconds
+    // calibrate: the target in number, the masses weighed, the liquid's ml per gram weighed,
+    // and whether the new percentage is to be written
+    std::vector<double> massesG;
+    double mlPerGram = 0;
+    bool write = false;
 };
 
 // A checked request, or the message of a usage error (it names the verb and what it accepts).

@@ -254,6 +254,25 @@ void TestDosedeskctl::verbs_data()
         {"get, send", {"set-volume", "2", "get", "DV", "send", "KY0"}, Pump::Normal, 0,
          "^answer: 2000\nanswer: ACK\n$", "^$", {"DV00002000", "?DV", "KY0"}},
         {"search", {"search"}, Pump::Normal, 0, "^address: 0\n$", "^$", {"?SI"}},
+        // Water at 20 °C: 1.00285 ml a gram, so these are 0.9698 to 0.9718 ml.
+        {"calibrate and write", {"calibrate", "--target", "1", "--deliveries", "3", "--mass", "0.967",
+         "--mass", "0,968", "--mass", "0.969", "--write"}, Pump::Normal, 0,
+         "^target_ml: 1.000\nmean_ml: 0.9708\nsystematic_percent: -2.92\nsystematic_ul: -29.2\n"
+         "cv_percent: 0.10\ncalibration_now: 100.0 %\ncalibration_new: 103.0 %\nwritten: true\n"
+         "volumes_ml: 0.9698 0.9708 0.9718\n$", "^$", {"?CH", "CH10300"}},
+        {"calibrate a liquid of its own density", {"calibrate", "--target", "2", "--deliveries", "3",
+         "--density", "1.25", "--mass", "2.6", "--mass", "2.6", "--mass", "2.6"}, Pump::Normal, 0,
+         "mean_ml: 2.0817\n(.|\n)*calibration_new: 96.1 %\nwritten: false\n", "^$", {"?CH"}},
+        {"calibrate deliveries far apart", {"calibrate", "--target", "1", "--deliveries", "3",
+         "--mass", "0.5", "--mass", "0.9", "--mass", "0.7", "--write"}, Pump::Normal, 1,
+         "cv_percent: 28.57\n(.|\n)*written: false\n", "too far apart \\(CV 28.57 %", {"?CH"}},
+        {"calibrate beyond 120 %", {"calibrate", "--target", "1", "--deliveries", "3", "--mass",
+         "0.5", "--mass", "0.5", "--mass", "0.5", "--write"}, Pump::Normal, 1, "",
+         "delivered 50.1 % of the target; the calibration it would need, 199.4 %, lies outside",
+         {"?CH"}},
+        {"calibrate with a mass missing", {"calibrate", "--target", "1", "--deliveries", "3",
+         "--mass", "1", "--mass", "0", "--mass", "1"}, Pump::Normal, 2, "^$",
+         "mass 2: \"0\" is no mass; accepted: more than 0 g", {}},
         {"search while the window searches", {"search"}, Pump::WindowSearching, 1, "^$",
          "^dosedeskctl: search: search already running\n$", {"..."}},
         {"json", {"--json", "set-flow", "1.5", "status"}, Pump::Normal, 0,
@@ -319,6 +338,7 @@ void TestDosedeskctl::verbs()
                                                              : "";
     });
     target.setValue("SP", pump == Pump::Unacknowledged ? 0 : 1);
+    target.setValue("CH", 10000); // calibrated to 100.0 %
     // As a user unticks "Protocol Answer": the panel's link, and the pump, are told.
     rig->ui().checkboProtAnswer->setChecked(!panel || pump != Pump::Unacknowledged);
     target.clearLog();
