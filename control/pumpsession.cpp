@@ -1,6 +1,7 @@
 #include "pumpsession.h"
 
 #include "calibration.h"
+#include "calibrationhistory.h"
 #include "commandtable.h"
 #include "pumpsearch.h"
 #include "readings.h"
@@ -216,24 +217,53 @@ void PumpSession::runDose()
 }
 
 // The masses against the pump's present calibration; the new one is written only when asked
-// and when the deliveries allow it.
+// and when the deliveries allow it. Every outcome goes into the calibration history.
 void PumpSession::runCalibrate()
 {
-    exchangeAll({command(Table::getCustCalPercent)}, [this](const Replies& replies) {
-        const Engine::CalibrationResult result =
+    const std::vector<Exchange> reads{command(Table::getCustCalPercent),
+                                      command(Table::getModelVersion)};
+    exchangeAll(reads, [this](const Replies& replies) {
+        GUI::CalibrationRecord record{QDateTime::currentDateTimeUtc(),
+                                      QStringLiteral("address %1").arg(link->address()),
+                                      QString::fromLatin1(replies[1].data),
+                                      request.number,
+                                      request.massesG,
+                                      request.mlPerGram,
+                                      {},
+                                      {}};
+        record.result =
             Engine::evaluateCalibration({request.number, request.massesG, request.mlPerGram,
-                                         parsed(Table::getCustCalPercent, replies.front())});
-        QJsonObject values = calibrationValues(result);
-        if (!result.newHundredths)
-            return fail(result.refusal, PumpFailure, values);
+                                         parsed(Table::getCustCalPercent, replies[0])});
+        if (!record.result.newHundredths)
+            return recordCalibration(record, record.result.refusal);
         if (!request.write)
-            return succeed(values);
-        exchangeAll({command(Table::setCustCalPercent, *result.newHundredths)},
-                    [this, values](const Replies&) mutable {
-                        values.insert(QStringLiteral("written"), true);
-                        succeed(values);
+            return recordCalibration(record, {});
+        exchangeOne(command(Table::setCustCalPercent, *record.result.newHundredths),
+                    [this, record](const Reply& reply) {
+                        if (reply.outcome == Reply::Outcome::Answered)
+                            recordCalibration(record, {}, true);
+                        else
+                            recordCalibration(record, failureText(reply));
                     });
     });
+}
+
+void PumpSession::recordCalibration(GUI::CalibrationRecord record, const QString& refusal,
+                                    bool written)
+{
+    QJsonObject values = calibrationValues(record.result);
+    values.insert(QStringLiteral("written"), written);
+    record.outcome = written             ? QStringLiteral("written")
+                     : refusal.isEmpty() ? QStringLiteral("not written")
+                                         : QStringLiteral("refused: ") + refusal;
+    GUI::CalibrationHistory history;
+    if (!history.append(record))
+        return fail(QStringLiteral("%1, but not kept in the calibration history: %2")
+                        .arg(refusal.isEmpty() ? record.outcome : refusal, history.errorString()),
+                    PumpFailure, values);
+    if (!refusal.isEmpty())
+        return fail(refusal, PumpFailure, values);
+    succeed(values);
 }
 
 QJsonObject PumpSession::calibrationValues(const Engine::CalibrationResult& result) const
@@ -404,20 +434,27 @@ void PumpSession::fail(const QString& error, ExitStatus status, QJsonObject valu
     emit finished(values);
 }
 
-void PumpSession::failOn(const Reply& reply)
+QString PumpSession::failureText(const Reply& reply) const
 {
     // A reading the pump refuses is one of a code it does not know.
     if (reply.outcome == Reply::Outcome::Refused && request.verb == QLatin1String("get"))
-        fail(QStringLiteral("refused by the pump: it does not know the code \"%1\"")
-                 .arg(request.word));
-    else if (reply.outcome == Reply::Outcome::Refused)
-        fail(QStringLiteral("refused by the pump (range)"));
-    else if (request.verb != QLatin1String("dose") && request.word != QLatin1String("finished"))
-        fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()));
-    else
-        fail(QStringLiteral("no answer from the pump at address %1").arg(link->address()),
-             PumpFailure,
-             {{QStringLiteral("ended"), Engine::runEndText(Engine::RunEnd::LineLost)}});
+        return QStringLiteral("refused by the pump: it does not know the code \"%1\"")
+            .arg(request.word);
+    if (reply.outcome == Reply::Outcome::Refused)
+        return QStringLiteral("refused by the pump (range)");
+    return QStringLiteral("no answer from the pump at address %1").arg(link->address());
+}
+
+void PumpSession::failOn(const Reply& reply)
+{
+    // A run waited for and no longer heard ended with the line, as far as anyone can tell.
+    const bool runUnheard =
+        reply.outcome != Reply::Outcome::Refused
+        && (request.verb == QLatin1String("dose") || request.word == QLatin1String("finished"));
+    fail(failureText(reply), PumpFailure,
+         runUnheard
+             ? QJsonObject{{QStringLiteral("ended"), Engine::runEndText(Engine::RunEnd::LineLost)}}
+             : QJsonObject());
 }
 
 } // namespace Control

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration.h"
+#include "calibrationhistory.h"
 #include "pumplink.h"
 #include "request.h"
 
@@ -46,6 +47,8 @@ class PumpSession : public QObject
     void runWait(std::function<void()> then);
     void runDose();
     void runCalibrate();
+    void recordCalibration(GUI::CalibrationRecord record, const QString& refusal,
+                           bool written = false);
     QJsonObject calibrationValues(const Engine::CalibrationResult& result) const;
     // Once the motor stands: reads how the run ended and reports it; a dose that fell short
     // fails.
@@ -67,6 +70,7 @@ class PumpSession : public QObject
     void succeed(QJsonObject values = {});
     void fail(const QString& error, ExitStatus status = PumpFailure, QJsonObject values = {});
     void failOn(const Reply& reply);
+    QString failureText(const Reply& reply) const;
 
     PumpLink* link;
     Request request;

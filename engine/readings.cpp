@@ -84,6 +84,14 @@ int modelCodeOf(const QString& modelVersion)
     return readInteger(QStringView(modelVersion).mid(0, 5));
 }
 
+QString firmwareText(const QString& modelVersion)
+{
+    const QStringView version(modelVersion);
+    return QStringLiteral("V%1.%2")
+        .arg(readInteger(version.mid(5, 2)))
+        .arg(readInteger(version.mid(7, 3)));
+}
+
 QString pumpModelName(const QString& modelVersion)
 {
     return pumpModelName(modelCodeOf(modelVersion));

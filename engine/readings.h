@@ -58,6 +58,8 @@ QString pumpModelName(int modelCode);
 QString pumpModelName(const QString& modelVersion);
 // The model code a model version answer begins with (its first five digits); 0 when none.
 int modelCodeOf(const QString& modelVersion);
+// The firmware version its last five digits carry, as the window shows it: "V1.100".
+QString firmwareText(const QString& modelVersion);
 
 // The status flags: a bit of one of the pump's status words each.
 enum class StatusFlag {

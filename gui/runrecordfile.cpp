@@ -73,7 +73,7 @@ bool RunRecordFile::openFor(const QDate& day)
     return true;
 }
 
-bool RunRecordFile::writeLine(const QStringList& fields)
+bool writeCsvLine(QFile& file, const QStringList& fields, QString* error)
 {
     QStringList quoted;
     quoted.reserve(fields.size());
@@ -81,10 +81,15 @@ bool RunRecordFile::writeLine(const QStringList& fields)
         quoted << csvField(field);
     const QByteArray line = (quoted.join(u',') + QStringLiteral("\r\n")).toUtf8();
     if (file.write(line) != line.size() || !file.flush()) {
-        lastError = file.fileName() + QStringLiteral(": ") + file.errorString();
+        *error = file.fileName() + QStringLiteral(": ") + file.errorString();
         return false;
     }
     return true;
+}
+
+bool RunRecordFile::writeLine(const QStringList& fields)
+{
+    return writeCsvLine(file, fields, &lastError);
 }
 
 } // namespace GUI

@@ -12,6 +12,9 @@ namespace GUI {
 // One CSV field: quoted, with inner quotes doubled, when it holds a comma, a quote or a line
 // break; as it is otherwise.
 QString csvField(const QString& field);
+// Writes the fields as one CSV line (CR LF) and flushes it; false, with the reason in error,
+// when that failed.
+bool writeCsvLine(QFile& file, const QStringList& fields, QString* error);
 
 // The run record of one copy of the program: a CSV file per UTC day in a folder, appended to
 // and flushed row by row so that a crash loses at most the row being written.

@@ -542,11 +542,8 @@ void DisplayUpdate::showModelAndFirmware()
         return;
     }
     const QString version = items.modelVersion.getText();
-    setTextIfChanged(ui.labelVersionFW, QStringLiteral("V")
-                                            + QString::number(numberAt(version, 5, 2))
-                                            + QStringLiteral(".")
-                                            + QString::number(numberAt(version, 7, 3)));
-    pumpType = numberAt(version, 0, 5);
+    setTextIfChanged(ui.labelVersionFW, Engine::firmwareText(version));
+    pumpType = Engine::modelCodeOf(version);
     const QString model = GUI::pumpModelName(pumpType);
     setTextIfChanged(ui.labelPumpModel, model);
     setTextIfChanged(ui.labelVersionHW, model);

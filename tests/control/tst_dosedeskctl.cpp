@@ -1,3 +1,4 @@
+#include "calibrationhistory.h"
 #include "controlserver.h"
 #include "pumpsession.h"
 #include "readings.h"
@@ -49,6 +50,7 @@ class TestDosedeskctl : public QObject
 
   private:
     QByteArrayList bodies(Simulator::PtyPump& pump) const;
+    static QStringList historyLines();
     QByteArray request(QLocalSocket& socket, const QByteArray& line);
 
     QTemporaryDir runtime;
@@ -80,6 +82,14 @@ void TestDosedeskctl::initTestCase()
     options.turnaroundMs = 0;
     direct = std::make_unique<Simulator::PtyPump>(options);
     QVERIFY(direct->start());
+}
+
+QStringList TestDosedeskctl::historyLines()
+{
+    QFile file(GUI::CalibrationHistory::defaultPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
 }
 
 QByteArrayList TestDosedeskctl::bodies(Simulator::PtyPump& pump) const
@@ -259,17 +269,17 @@ void TestDosedeskctl::verbs_data()
          "--mass", "0,968", "--mass", "0.969", "--write"}, Pump::Normal, 0,
          "^target_ml: 1.000\nmean_ml: 0.9708\nsystematic_percent: -2.92\nsystematic_ul: -29.2\n"
          "cv_percent: 0.10\ncalibration_now: 100.0 %\ncalibration_new: 103.0 %\nwritten: true\n"
-         "volumes_ml: 0.9698 0.9708 0.9718\n$", "^$", {"?CH", "CH10300"}},
+         "volumes_ml: 0.9698 0.9708 0.9718\n$", "^$", {"?CH", "?SV", "CH10300"}},
         {"calibrate a liquid of its own density", {"calibrate", "--target", "2", "--deliveries", "3",
          "--density", "1.25", "--mass", "2.6", "--mass", "2.6", "--mass", "2.6"}, Pump::Normal, 0,
-         "mean_ml: 2.0817\n(.|\n)*calibration_new: 96.1 %\nwritten: false\n", "^$", {"?CH"}},
+         "mean_ml: 2.0817\n(.|\n)*calibration_new: 96.1 %\nwritten: false\n", "^$", {"?CH", "?SV"}},
         {"calibrate deliveries far apart", {"calibrate", "--target", "1", "--deliveries", "3",
          "--mass", "0.5", "--mass", "0.9", "--mass", "0.7", "--write"}, Pump::Normal, 1,
-         "cv_percent: 28.57\n(.|\n)*written: false\n", "too far apart \\(CV 28.57 %", {"?CH"}},
+         "cv_percent: 28.57\n(.|\n)*written: false\n", "too far apart \\(CV 28.57 %", {"?CH", "?SV"}},
         {"calibrate beyond 120 %", {"calibrate", "--target", "1", "--deliveries", "3", "--mass",
          "0.5", "--mass", "0.5", "--mass", "0.5", "--write"}, Pump::Normal, 1, "",
          "delivered 50.1 % of the target; the calibration it would need, 199.4 %, lies outside",
-         {"?CH"}},
+         {"?CH", "?SV"}},
         {"calibrate with a mass missing", {"calibrate", "--target", "1", "--deliveries", "3",
          "--mass", "1", "--mass", "0", "--mass", "1"}, Pump::Normal, 2, "^$",
          "mass 2: \"0\" is no mass; accepted: more than 0 g", {}},
@@ -345,6 +355,7 @@ void TestDosedeskctl::verbs()
 
     if (pump == Pump::WindowSearching)
         rig->ui().buttonSearchPump->click();
+    const QStringList historyBefore = historyLines();
     QProcess program;
     program.start(QStringLiteral(DOSEDESKCTL), arguments);
     bool upset = pump < Pump::MasterStopOnStart;
@@ -380,6 +391,17 @@ void TestDosedeskctl::verbs()
     QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out + err));
     QVERIFY2(QRegularExpression(message).match(err).hasMatch(), qPrintable(err));
     QCOMPARE(program.exitCode(), exitCode);
+    // A calibration that reached the pump is kept in the history, with what became of it.
+    const QStringList added = historyLines().mid(historyBefore.size());
+    if (arguments.contains("calibrate") && !sent.isEmpty()) {
+        const QString outcome = exitCode != 0                   ? ",\"refused: "
+                                : arguments.contains("--write") ? ",written$"
+                                                                : ",not written$";
+        QVERIFY2(!added.isEmpty() && added.last().contains(QRegularExpression(outcome)),
+                 qPrintable(added.join(u'\n')));
+    } else {
+        QCOMPARE(added.size(), 0);
+    }
 
     // "..." stands for any frames, none included.
     const QByteArrayList received = bodies(target);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "calibration.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <vector>
+
+namespace GUI {
+
+// One calibration as the history keeps it: what was weighed, what it gave, and what became of
+// it ("written", "not written", or the refusal).
+struct CalibrationRecord
+{
+    QDateTime when;
+    QString pump;         // where it was reached: the port and address
+    QString modelVersion; // the pump's identity answer
+    double targetMl = 0;
+    std::vector<double> massesG;
+    double mlPerGram = 0;
+    Engine::CalibrationResult result;
+    QString outcome;
+};
+
+// Every calibration, accepted or not, one line each in calibrations.csv in the panel's data
+// folder, which the panel and dosedeskctl share.
+class CalibrationHistory
+{
+public:
+    static QString defaultPath();
+    explicit CalibrationHistory(QString path = defaultPath());
+
+    // False, with errorString() set, when the line could not be written.
+    bool append(const CalibrationRecord& record);
+    QString path() const { return filePath; }
+    QString errorString() const { return error; }
+
+private:
+    QString filePath;
+    QString error;
+};
+
+} // namespace GUI
