@@ -47,11 +47,14 @@ QString verbOf(const QJsonObject& request)
     return request.value(QStringLiteral("verb")).toString();
 }
 
-// The verbs that set the motor going; one that a failed script ran is stopped again.
-bool startsPump(const QString& verb)
+// The verbs that set the motor going (a calibration that doses what it weighs among them); one
+// that a failed script ran is stopped again.
+bool startsPump(const QJsonObject& request)
 {
+    const QString verb = verbOf(request);
     return verb == QLatin1String("start") || verb == QLatin1String("prime")
-           || verb == QLatin1String("dose");
+           || verb == QLatin1String("dose")
+           || (verb == QLatin1String("calibrate") && request.contains(QLatin1String("balance")));
 }
 
 // Longest time the motor may take to stand after a stop.
@@ -80,7 +83,7 @@ int runAll(const std::vector<QJsonObject>& requests, const Runner& runner, bool 
     bool started = false;
     for (const QJsonObject& request : requests) {
         const QString verb = verbOf(request);
-        started = (started || startsPump(verb)) && verb != QLatin1String("stop");
+        started = (started || startsPump(request)) && verb != QLatin1String("stop");
         const QJsonObject result = runner(request);
         if (json)
             print(stdout,

@@ -30,6 +30,8 @@ Exchange rawFrame(const QString& text)
 const QString ModeNames[] = {QStringLiteral("flow"), QStringLiteral("volume"),
                              QStringLiteral("time")};
 constexpr int StandingReadsForFinished = 2;
+// How long a balance may take to settle, to zero or to weigh.
+constexpr int BalanceSettleMs = 15000;
 
 // The words that tell how a run ended: inputs, master stop, errors.
 constexpr int RunEndWords[] = {2, 4, Engine::ErrorWord};
@@ -59,8 +61,9 @@ void PumpSession::run(const Request& next)
     standingReads = 0;
     silentReads = 0;
     // A run begins with these verbs; a stop after it, in a later verb too, ends it by the user.
-    if (next.verb == QLatin1String("start") || next.verb == QLatin1String("dose") ||
-        next.verb == QLatin1String("prime"))
+    if (next.verb == QLatin1String("start") || next.verb == QLatin1String("dose")
+        || (next.verb == QLatin1String("calibrate") && !next.balance.isEmpty())
+        || next.verb == QLatin1String("prime"))
         stopsBefore = link->stopsAcknowledged();
     clock.start();
     runVerb();
@@ -201,16 +204,22 @@ void PumpSession::runWait(std::function<void()> then)
     }
 }
 
-void PumpSession::runDose()
+// Every setting that bounds one delivery of the volume (one cycle, no time limit, the rate when
+// given), then start.
+std::vector<Exchange> PumpSession::deliveryExchanges(qint32 volume) const
 {
-    // Every setting that bounds the run: one cycle of the volume, no time limit.
     std::vector<Exchange> exchanges{
         command(Table::setDispenseModeVolume), command(Table::setDispenseVolumeNumber, 1),
-        command(Table::setVolume, request.parameter), command(Table::setDispenseTime, 0)};
+        command(Table::setVolume, volume), command(Table::setDispenseTime, 0)};
     if (request.flow)
         exchanges.push_back(command(Table::setFlowRate, *request.flow));
     exchanges.push_back(command(Table::start));
-    exchangeAll(exchanges, [this](const Replies&) {
+    return exchanges;
+}
+
+void PumpSession::runDose()
+{
+    exchangeAll(deliveryExchanges(request.parameter), [this](const Replies&) {
         request.word = QStringLiteral("finished");
         runWait([this] { judgeEnd(); });
     });
@@ -219,6 +228,48 @@ void PumpSession::runDose()
 // The masses against the pump's present calibration; the new one is written only when asked
 // and when the deliveries allow it. Every outcome goes into the calibration history.
 void PumpSession::runCalibrate()
+{
+    if (request.balance.isEmpty())
+        return judgeCalibration();
+    balance = std::make_unique<Balance>(this);
+    if (balance->open(request.balance))
+        return weighNext();
+    // As every result, later than the request: whoever waits for it is listening by then.
+    const QString error = QStringLiteral("cannot open the balance %1: %2")
+                              .arg(request.balance, balance->errorString());
+    QMetaObject::invokeMethod(
+        this, [this, error] { fail(error); }, Qt::QueuedConnection);
+}
+
+// One delivery after the other: zero the balance, dose the target, weigh what it settles on.
+void PumpSession::weighNext()
+{
+    if (int(request.massesG.size()) >= request.deliveries)
+        return judgeCalibration();
+    const auto balanceFailed = [this](const Balance::Answer& answer) {
+        fail(QStringLiteral("delivery %1: %2")
+                 .arg(request.massesG.size() + 1)
+                 .arg(Balance::explain(answer)));
+    };
+    balance->ask("Z", BalanceSettleMs, [this, balanceFailed](const Balance::Answer& zeroed) {
+        if (zeroed.line != "Z A")
+            return balanceFailed(zeroed);
+        exchangeAll(deliveryExchanges(request.parameter), [this, balanceFailed](const Replies&) {
+            request.word = QStringLiteral("finished");
+            runWait([this, balanceFailed] {
+                balance->ask("S", BalanceSettleMs, [this, balanceFailed](const auto& weighed) {
+                    const std::optional<double> grams = Balance::stableGrams(weighed.line);
+                    if (!grams)
+                        return balanceFailed(weighed);
+                    request.massesG.push_back(*grams);
+                    weighNext();
+                });
+            });
+        });
+    });
+}
+
+void PumpSession::judgeCalibration()
 {
     const std::vector<Exchange> reads{command(Table::getCustCalPercent),
                                       command(Table::getModelVersion)};

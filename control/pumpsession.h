@@ -1,5 +1,6 @@
 #pragma once
 
+#include "balance.h"
 #include "calibration.h"
 #include "calibrationhistory.h"
 #include "pumplink.h"
@@ -10,6 +11,7 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -47,6 +49,9 @@ class PumpSession : public QObject
     void runWait(std::function<void()> then);
     void runDose();
     void runCalibrate();
+    void weighNext();
+    void judgeCalibration();
+    std::vector<Exchange> deliveryExchanges(qint32 volume) const;
     void recordCalibration(GUI::CalibrationRecord record, const QString& refusal,
                            bool written = false);
     QJsonObject calibrationValues(const Engine::CalibrationResult& result) const;
@@ -74,6 +79,7 @@ class PumpSession : public QObject
 
     PumpLink* link;
     Request request;
+    std::unique_ptr<Balance> balance;
     QJsonObject lastValues;
     qint32 deliveredThousandths = 0;
     // Stops the link had seen acknowledged when the last run began here.

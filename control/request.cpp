@@ -54,9 +54,11 @@ const Verb Verbs[] = {
     {"send", Takes::Word, "RAW", "send a frame body as typed (service)", "send ?DV"},
     {"search", Takes::Nothing, "", "find the pump's address on the bus (0 to 98)", "search"},
     {"calibrate", Takes::Calibration,
-     "--target ML --deliveries N --mass G ... [--density G_PER_ML | --water-temp C] [--write]",
-     "weighed deliveries of the target volume (one --mass each, made beforehand): their volumes, "
-     "mean, systematic error, CV and the calibration % that corrects them; --write sets it",
+     "--target ML --deliveries N (--balance PATH [--flow ML_PER_MIN] | --mass G ...) "
+     "[--density G_PER_ML | --water-temp C] [--write]",
+     "weighed deliveries of the target volume: their volumes, mean, systematic error, CV and the "
+     "calibration % that corrects them; --write sets it. With --balance it doses and weighs each "
+     "delivery (MT-SICS, 9600 8N1); with --mass (once per delivery) they were made beforehand",
      "calibrate --target 1 --deliveries 3 --mass 0.97 --mass 0.971 --mass 0.969 --write"},
 };
 
@@ -90,9 +92,10 @@ bool takeOption(const QStringList& words, int& i, QJsonObject& object, const QSt
     return true;
 }
 
-const QStringList CalibrationOptions = {QStringLiteral("target"), QStringLiteral("deliveries"),
-                                        QStringLiteral("mass"), QStringLiteral("density"),
-                                        QStringLiteral("water-temp")};
+const QStringList CalibrationOptions = {QStringLiteral("target"),     QStringLiteral("deliveries"),
+                                        QStringLiteral("mass"),       QStringLiteral("density"),
+                                        QStringLiteral("water-temp"), QStringLiteral("balance"),
+                                        QStringLiteral("flow")};
 
 // Takes the options of calibrate: --mass once per delivery (a list), --write without a value.
 void takeCalibrationOptions(const QStringList& words, int& i, QJsonObject& object, QString* error,
@@ -303,6 +306,7 @@ bool checkCalibration(const QJsonObject& object, Request& request, Engine::Model
         problem->prepend(QLatin1String("--target "));
         return false;
     }
+    request.parameter = *target;
     request.number = *target / ValueLimits::ThousandthsPerUnit;
     std::optional<double> deliveries = double(Engine::DefaultDeliveries);
     if (object.contains(QLatin1String("deliveries")))
@@ -314,7 +318,22 @@ bool checkCalibration(const QJsonObject& object, Request& request, Engine::Model
         return false;
     }
     request.write = object.value(QLatin1String("write")).toBool();
-    return checkMasses(object.value(QLatin1String("mass")), int(*deliveries), request, problem)
+    request.deliveries = int(*deliveries);
+    request.balance = object.value(QLatin1String("balance")).toString();
+    if (object.contains(QLatin1String("flow"))) {
+        request.flow = pumpValue(object, "flow", Engine::Quantity::FlowRate, model, problem);
+        if (!request.flow) {
+            problem->prepend(QLatin1String("--flow "));
+            return false;
+        }
+    }
+    if (!request.balance.isEmpty() && object.contains(QLatin1String("mass"))) {
+        *problem = QStringLiteral("--balance and --mass exclude each other");
+        return false;
+    }
+    return (!request.balance.isEmpty()
+            || checkMasses(object.value(QLatin1String("mass")), request.deliveries, request,
+                           problem))
            && checkLiquid(object, request, problem);
 }
 

@@ -24,9 +24,12 @@ struct Request
     qint32 parameter = 0; // the number as the pump takes it
     std::optional<qint32> flow;    // dose: flow rate as the pump takes it
     std::optional<double> timeout; // wait, dose: give up after this many seconds
-    // calibrate: the target in number, the masses weighed, the liquid's ml per gram weighed,
-    // and whether the new percentage is to be written
+    // calibrate: the target in number, the deliveries and the masses weighed (or the balance
+    // that weighs them), the liquid's ml per gram weighed, and whether the new percentage is
+    // to be written
+    int deliveries = 0;
     std::vector<double> massesG;
+    QString balance;
     double mlPerGram = 0;
     bool write = false;
 };

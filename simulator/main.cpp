@@ -1,5 +1,6 @@
 // velor-pump-sim: a simulated Velor pump on a pseudo-terminal, for trying the panel without a pump.
 
+#include "ptybalance.h"
 #include "ptypump.h"
 #include "pumpcontrol.h"
 
@@ -127,8 +128,25 @@ int main(int argc, char* argv[])
         QStringLiteral("Write the frame log to FILE instead of standard error."), QStringLiteral("FILE"));
     const QCommandLineOption quitOnEofOption(QStringLiteral("quit-on-eof"),
         QStringLiteral("Stop when standard input ends (for a controlling program)."));
+    const QCommandLineOption trueFactorOption(
+        QStringLiteral("true-factor"),
+        QStringLiteral("Deliver F times what the pump meters, 0.5 to 1.5 (default 1); its\n"
+                       "calibration % scales it further, as a real pump's does."),
+        QStringLiteral("F"), QStringLiteral("1"));
+    const QCommandLineOption balanceOption(
+        QStringLiteral("balance"),
+        QStringLiteral("Also serve a balance weighing what the pump delivered (MT-SICS: SI, S,\n"
+                       "Z) on a second pseudo-terminal, linked at PATH; its device is the\n"
+                       "second line printed."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption densityOption(
+        QStringLiteral("density"),
+        QStringLiteral("Grams the balance shows per ml delivered (default 0.9972: water at\n"
+                       "20 °C weighed in air)."),
+        QStringLiteral("G_PER_ML"), QStringLiteral("0.9972"));
     parser.addOptions({helpOption, linkOption, addressOption, modelOption, noPacingOption,
-                       turnaroundOption, logOption, quitOnEofOption});
+                       turnaroundOption, logOption, quitOnEofOption, trueFactorOption,
+                       balanceOption, densityOption});
     QList<QCommandLineOption> faultCommandOptions;
     for (const FaultOption& fault : faultOptions) {
         faultCommandOptions.append(fault.valueName
@@ -156,10 +174,16 @@ int main(int argc, char* argv[])
     options.turnaroundMs = parser.value(turnaroundOption).toInt(&turnaroundOk);
     options.pacing = !parser.isSet(noPacingOption);
     options.linkPath = parser.value(linkOption);
+    bool factorOk = false;
+    bool densityOk = false;
+    options.trueFactor = parser.value(trueFactorOption).toDouble(&factorOk);
+    const double density = parser.value(densityOption).toDouble(&densityOk);
     if (!addressOk || options.address < 0 || options.address > 99
         || (options.modelCode != 102 && options.modelCode != 110) || !turnaroundOk
-        || options.turnaroundMs < 0) {
-        std::fprintf(stderr, "invalid --address, --model or --turnaround (see --help)\n");
+        || options.turnaroundMs < 0 || !factorOk || options.trueFactor < 0.5
+        || options.trueFactor > 1.5 || !densityOk || density <= 0 || density > 3) {
+        std::fprintf(stderr, "invalid --address, --model, --turnaround, --true-factor or --density "
+                             "(see --help)\n");
         return 2;
     }
     if (parser.isSet(logOption)) {
@@ -199,6 +223,22 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::printf("%s\n", qPrintable(pump.devicePath()));
+    Simulator::PtyBalance::Options balanceOptions;
+    balanceOptions.linkPath = parser.value(balanceOption);
+    Simulator::PtyBalance balance([&pump, density] { return pump.outflowMl() * density; },
+                                  balanceOptions);
+    if (parser.isSet(balanceOption)) {
+        if (!balance.start()) {
+            std::fprintf(stderr, "cannot open the balance's pseudo-terminal: %s\n",
+                         qPrintable(balance.errorString()));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(balance.devicePath()));
+        writeLog(QStringLiteral("# balance on %1 (link %2), %3 g per ml, true factor %4")
+                     .arg(balance.devicePath(), balanceOptions.linkPath)
+                     .arg(density)
+                     .arg(options.trueFactor));
+    }
     std::fflush(stdout);
     writeLog(QStringLiteral("# pump %1 at address %2 on %3%4")
                  .arg(options.modelCode)
@@ -207,6 +247,7 @@ int main(int argc, char* argv[])
                       options.linkPath.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(options.linkPath)));
 
     serve(control, signalFd, parser.isSet(quitOnEofOption));
+    balance.stop();
     pump.stop();
     return 0;
 }

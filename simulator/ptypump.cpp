@@ -45,17 +45,6 @@ void closeFd(int& fd)
     fd = -1;
 }
 
-// Removes the link only when it is a symbolic link: a real file of the same name stays.
-bool removeLink(const QString& path)
-{
-    if (path.isEmpty())
-        return true;
-    const QFileInfo info(path);
-    if (info.isSymLink())
-        return ::unlink(QFile::encodeName(path).constData()) == 0;
-    return !info.exists();
-}
-
 QString faultNames(const Faults& faults)
 {
     QStringList names;
@@ -87,6 +76,7 @@ PtyPump::PtyPump(const Options& chosen)
     , engine(std::make_unique<PumpEngine>(chosen.modelCode, chosen.address))
     , shaper(chosen.randomSeed)
 {
+    engine->model().setTrueFactor(chosen.trueFactor);
 }
 
 PtyPump::~PtyPump()
@@ -166,57 +156,19 @@ QString PtyPump::portPath() const
 
 bool PtyPump::openTerminal()
 {
-    const auto fail = [this](const QString& what) {
-        std::lock_guard lock(mutex);
-        error = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
-        closeFd(master);
-        closeFd(slaveKeepAlive);
-        return false;
-    };
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master < 0)
-        return fail(QStringLiteral("posix_openpt"));
-    char name[128] = {};
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0)
-        return fail(QStringLiteral("pseudo-terminal set-up"));
-    // Held open for the pump's whole life, so that the master sees no hang-up while nobody else
-    // has the port open; it is never read.
-    slaveKeepAlive = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slaveKeepAlive < 0)
-        return fail(QStringLiteral("open %1").arg(QString::fromLocal8Bit(name)));
-    termios settings{};
-    if (::tcgetattr(slaveKeepAlive, &settings) == 0) {
-        ::cfmakeraw(&settings);
-        ::cfsetispeed(&settings, B9600);
-        ::cfsetospeed(&settings, B9600);
-        ::tcsetattr(slaveKeepAlive, TCSANOW, &settings);
-    }
-    const QString path = QString::fromLocal8Bit(name);
-    if (!options.linkPath.isEmpty()) {
-        const QByteArray link = QFile::encodeName(options.linkPath);
-        if (!removeLink(options.linkPath)) {
-            errno = EEXIST; // a file that is no link is left alone
-            return fail(QStringLiteral("link %1").arg(options.linkPath));
-        }
-        if (::symlink(name, link.constData()) != 0)
-            return fail(QStringLiteral("link %1").arg(options.linkPath));
-    }
+    const bool opened = terminal.open(options.linkPath);
     std::lock_guard lock(mutex);
-    device = path;
-    error.clear();
-    return true;
+    device = terminal.device();
+    error = opened ? QString() : terminal.errorString();
+    return opened;
 }
 
 void PtyPump::closeTerminal()
 {
-    const bool wasOpen = master >= 0;
-    closeFd(master);
-    closeFd(slaveKeepAlive);
+    terminal.close();
     output.clear();
     lineFreeUs = 0;
     hangupUntilUs = 0;
-    if (wasOpen)
-        removeLink(options.linkPath);
     std::lock_guard lock(mutex);
     device.clear();
     engine->dropPartialFrame();
@@ -283,8 +235,8 @@ void PtyPump::run()
         if (resting)
             waitUs = waitUs < 0 ? hangupUntilUs - now : std::min(waitUs, hangupUntilUs - now);
 
-        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {master, POLLIN, 0}};
-        const nfds_t count = master >= 0 && !resting ? 2 : 1;
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {terminal.master(), POLLIN, 0}};
+        const nfds_t count = terminal.isOpen() && !resting ? 2 : 1;
         timespec timeout{waitUs / 1000000, long(waitUs % 1000000) * 1000};
         if (::ppoll(fds, count, waitUs < 0 ? nullptr : &timeout, nullptr) < 0) {
             if (errno == EINTR)
@@ -299,7 +251,7 @@ void PtyPump::run()
             continue;
         if (fds[1].revents & POLLIN) {
             char buffer[readChunk];
-            const ssize_t got = ::read(master, buffer, sizeof buffer);
+            const ssize_t got = ::read(terminal.master(), buffer, sizeof buffer);
             if (got > 0) {
                 handleInput(QByteArray(buffer, int(got)));
                 continue;
@@ -388,8 +340,8 @@ void PtyPump::writeDueOutput()
         output.pop_front();
     }
     // Bytes nobody can take are lost, as on a real line without a listener.
-    if (!due.isEmpty() && master >= 0)
-        [[maybe_unused]] const auto written = ::write(master, due.constData(), size_t(due.size()));
+    if (!due.isEmpty() && terminal.isOpen()) [[maybe_unused]]
+        const auto written = ::write(terminal.master(), due.constData(), size_t(due.size()));
 }
 
 QString PtyPump::describe(const ReceivedFrame& received, const QByteArray& answer) const
@@ -426,7 +378,7 @@ bool PtyPump::unplug()
 {
     bool wasPlugged = false;
     runOnPumpThread([this, &wasPlugged] {
-        wasPlugged = master >= 0;
+        wasPlugged = terminal.isOpen();
         closeTerminal();
     });
     return wasPlugged;
@@ -456,7 +408,7 @@ void PtyPump::changePlugsDue()
 {
     while (!plugChangesUs.empty() && plugChangesUs.front() <= nowUs()) {
         plugChangesUs.pop_front();
-        if (master >= 0)
+        if (terminal.isOpen())
             closeTerminal();
         else
             openTerminal();
@@ -561,6 +513,11 @@ void PtyPump::setErrorBits(quint8 bits)
 void PtyPump::setMasterStop(bool active)
 {
     withModel<bool>([active](PumpModel& model) { model.setMasterStop(active); return true; });
+}
+
+double PtyPump::outflowMl() const
+{
+    return withModel<double>([](PumpModel& model) { return model.outflowMl(); });
 }
 
 int PtyPump::address() const

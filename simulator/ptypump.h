@@ -1,6 +1,7 @@
 #pragma once
 
 #include "answershaper.h"
+#include "pseudoterminal.h"
 #include "pumpengine.h"
 
 #include <QByteArray>
@@ -39,6 +40,7 @@ public:
         int turnaroundMs = 2;       // silence between a received frame and its answer
         QString linkPath;           // when set: a symbolic link to the device, kept up to date
         quint32 randomSeed = 1;     // for corruption and garbage
+        double trueFactor = 1.0;    // what it really delivers of what it meters
     };
 
     static constexpr int byteTimeUs = 1042; // 10 bits at 9600 baud
@@ -88,6 +90,8 @@ public:
     void setErrorBits(quint8 bits);
     void setMasterStop(bool active);
     int address() const;
+    // The volume that has really left the pump, in ml (see PumpModel::outflowMl).
+    double outflowMl() const;
 
     // The log of received frames (the latest 100000) and the number received since the last
     // clearLog.
@@ -127,8 +131,7 @@ private:
     qint64 startUs = 0;
 
     // Owned by the pump's thread once it runs (touched elsewhere only through runOnPumpThread).
-    int master = -1;
-    int slaveKeepAlive = -1;
+    PseudoTerminal terminal;
     int wakeFd = -1;
     std::deque<Output> output;
     qint64 lineFreeUs = 0;

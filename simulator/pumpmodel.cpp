@@ -9,6 +9,10 @@ namespace Simulator {
 namespace {
 
 constexpr qint64 scalePerMinute = 60000; // milliseconds per minute
+// The calibration % in hundredths that leaves the metered volume as it is, and the unit of the
+// volumes.
+constexpr double FullCalibration = 10000.0;
+constexpr double ThousandthsPerMl = 1000.0;
 constexpr qint64 modelFlowLimit = -1;    // maximum is the model's maximum flow rate
 constexpr qint64 largestValue = 99999999;
 constexpr int maxValueDigits = 9;
@@ -295,6 +299,11 @@ qint64 PumpModel::millisecondsToCycleEnd() const
     return std::max<qint64>(left, 1);
 }
 
+double PumpModel::outflowMl() const
+{
+    return outflowScaled / double(scalePerMinute) / ThousandthsPerMl;
+}
+
 void PumpModel::advanceTo(qint64 nowMs)
 {
     if (nowMs <= lastAdvanceMs)
@@ -311,6 +320,8 @@ void PumpModel::advanceTo(qint64 nowMs)
             runElapsedMs += step;
             cycleVolumeScaled += settings.value("RV") * step;
             totalVolumeScaled += settings.value("RV") * step;
+            outflowScaled += double(settings.value("RV") * step) * trueFactor
+                             * double(settings.value("CH")) / FullCalibration;
             left -= step;
             if (cycleTargetReached())
                 finishCycle();

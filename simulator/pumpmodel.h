@@ -50,6 +50,12 @@ public:
     int address() const;
     bool protocolAnswer() const;
     int modelCode() const { return model; }
+    // What the pump really delivers of what it meters, before its calibration % scales it
+    // (0.97: 97 %); a real pump's is what a calibration finds out.
+    void setTrueFactor(double factor) { trueFactor = factor; }
+    // The volume that has really left the pump since it was made, in ml: what it metered,
+    // scaled by its calibration % and its true factor.
+    double outflowMl() const;
     qint64 maxFlowRate() const;
     int statusWord(int number) const;
     Phase phase() const { return runPhase; }
@@ -101,6 +107,8 @@ private:
     // rate (thousandths per minute) times the elapsed milliseconds adds up without rounding.
     qint64 cycleVolumeScaled = 0;
     qint64 totalVolumeScaled = 0;
+    double trueFactor = 1.0;
+    double outflowScaled = 0; // what really left it, never reset
 };
 
 } // namespace Simulator

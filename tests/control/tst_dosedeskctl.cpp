@@ -1,5 +1,6 @@
 #include "calibrationhistory.h"
 #include "controlserver.h"
+#include "ptybalance.h"
 #include "pumpsession.h"
 #include "readings.h"
 #include "windowrig.h"
@@ -12,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <memory>
 
@@ -47,8 +49,10 @@ class TestDosedeskctl : public QObject
     void hostileLines();
     void crowdAndDeserter();
     void withoutRuntimeFolder();
+    void calibrateWithBalance_data();
+    void calibrateWithBalance();
 
-  private:
+private:
     QByteArrayList bodies(Simulator::PtyPump& pump) const;
     static QStringList historyLines();
     QByteArray request(QLocalSocket& socket, const QByteArray& line);
@@ -556,6 +560,58 @@ void TestDosedeskctl::withoutRuntimeFolder()
     QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
     QCOMPARE(program.readAllStandardError(), QByteArray());
     QCOMPARE(program.exitCode(), 0);
+}
+
+// A pump that delivers 97 % of what it meters, weighed on a balance: calibrate doses and weighs
+// each delivery, sets 103.1 %, and a check run then delivers the target within 0.5 %. A balance
+// that never settles fails the call and leaves the calibration alone.
+void TestDosedeskctl::calibrateWithBalance_data()
+{
+    QTest::addColumn<int>("settleMs"); // still this long counts as settled
+    QTest::addColumn<int>("giveUpMs"); // the balance's "S" and "Z" wait this long to settle
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("settles") << 400 << 10000 << 0 << QString();
+    QTest::newRow("never settles")
+        << 600000 << 300 << 1 << "calibrate: delivery 1: the balance did not settle";
+}
+
+void TestDosedeskctl::calibrateWithBalance()
+{
+    QFETCH(int, settleMs);
+    QFETCH(int, giveUpMs);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    Simulator::PtyPump::Options options;
+    options.pacing = false;
+    options.trueFactor = 0.97;
+    Simulator::PtyPump pump(options);
+    QVERIFY(pump.start());
+    Simulator::PtyBalance::Options scale;
+    scale.settleMs = settleMs;
+    scale.stableTimeoutMs = giveUpMs;
+    constexpr double WaterAt20GramsPerMl = 0.9972; // as a balance in air shows it
+    Simulator::PtyBalance balance([&pump] { return pump.outflowMl() * WaterAt20GramsPerMl; },
+                                  scale);
+    QVERIFY2(balance.start(), qPrintable(balance.errorString()));
+    const auto run = [&pump](const QStringList& arguments) {
+        QProcess program;
+        program.start(DOSEDESKCTL, QStringList{"--port", pump.devicePath()} + arguments);
+        program.waitForFinished(60000);
+        return std::make_pair(
+            program.exitCode(),
+            QString::fromLocal8Bit(program.readAll() + program.readAllStandardError()));
+    };
+    const auto [status, said] = run({"calibrate", "--target", "1", "--deliveries", "3", "--balance",
+                                     balance.devicePath(), "--flow", "100", "--write"});
+    QVERIFY2(status == exitCode && said.contains(message), qPrintable(said));
+    QCOMPARE(pump.value("CH"), exitCode == 0 ? 10310 : 10000);
+    if (exitCode != 0)
+        return;
+    const double before = pump.outflowMl();
+    QCOMPARE(run({"dose", "1", "--flow", "100"}).first, 0);
+    QVERIFY2(std::abs(pump.outflowMl() - before - 1.0) <= 0.005,
+             qPrintable(QString::number(pump.outflowMl() - before, 'f', 4)));
 }
 
 QTEST_MAIN(TestDosedeskctl)
