@@ -61,8 +61,10 @@ function(dosedesk_precompile_in directory)
     get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
     foreach(target IN LISTS targets)
         get_target_property(type ${target} TYPE)
+        # The benchmark programs are compiled beside the sanitizer suite: without them.
+        get_target_property(folder ${target} SOURCE_DIR)
         if(NOT type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|OBJECT_LIBRARY)$"
-           OR target MATCHES "^dd_pch_")
+           OR target MATCHES "^dd_pch_" OR folder MATCHES "/bench$")
             continue()
         endif()
         get_target_property(sources ${target} SOURCES)

@@ -28,6 +28,9 @@ constexpr qint64 hangupRetryUs = 50000;
 constexpr int readChunk = 256;
 // The log keeps the latest frames only, so that a long session does not grow without end.
 constexpr int maxRecords = 100000;
+// A byte of an answer that goes out this much after it was due makes the answer late for the
+// link, which waits 119 ms for the whole of it.
+constexpr qint64 lateAnswerUsLimit = 60000;
 // Scheduling priority of the pump's thread (a nice value; lower runs first).
 constexpr int PumpThreadNice = -10;
 
@@ -335,9 +338,15 @@ void PtyPump::writeDueOutput()
 {
     const qint64 now = nowUs();
     QByteArray due;
+    bool late = false;
     while (!output.empty() && output.front().dueUs <= now) {
+        late = late || now - output.front().dueUs > lateAnswerUsLimit;
         due += output.front().bytes;
         output.pop_front();
+    }
+    if (late) {
+        std::lock_guard lock(mutex);
+        lateAnswerUs = now;
     }
     // Bytes nobody can take are lost, as on a real line without a listener.
     if (!due.isEmpty() && terminal.isOpen()) [[maybe_unused]]
@@ -544,6 +553,14 @@ int PtyPump::frameCount() const
 {
     std::lock_guard lock(mutex);
     return framesTotal;
+}
+
+std::optional<qint64> PtyPump::msSinceLateAnswer() const
+{
+    std::lock_guard lock(mutex);
+    if (!lateAnswerUs)
+        return std::nullopt;
+    return (nowUs() - *lateAnswerUs) / 1000;
 }
 
 qint64 PtyPump::msSinceLastFrame() const

@@ -100,6 +100,9 @@ public:
     int frameCount() const;
     // Time since the last frame came in (since the start when none has), by the pump's clock.
     qint64 msSinceLastFrame() const;
+    // Time since a byte of an answer last went out later than it was due (the pump's thread
+    // held off by a busy machine): more than the link waits for an answer. None when never.
+    std::optional<qint64> msSinceLateAnswer() const;
     // Waits until frameCount() reaches count; false on time-out.
     bool waitForFrames(int count, int timeoutMs) const;
     void clearLog();
@@ -150,6 +153,7 @@ private:
     Faults currentFaults;
     int garbageBeforeAnswer = 0;
     QString device;
+    std::optional<qint64> lateAnswerUs; // when an answer's byte last went out late
     QString error;
     QList<ExchangeRecord> records;
     int framesTotal = 0;
