@@ -46,8 +46,8 @@ public:
     PumpSearch& search() { return pumpSearch; }
     // Brings a lost line back by itself once its device is there again.
     LineReopener& reopener() { return lineReopener; }
-    // The model of the pump on the line, as its identity answer gave it; unknown before that
-    // and after the line was lost. Values from scripts are judged by its limits, as the
+    // The model of the pump on the line, as the window shows it from the pump's identity
+    // answer; unknown until then. Values from scripts are judged by its limits, as the
     // window's fields are.
     Engine::Model pumpModel() const { return model; }
     void setPumpModel(Engine::Model pumpModel) { model = pumpModel; }

@@ -539,11 +539,13 @@ void DisplayUpdate::showModelAndFirmware()
         for (QLabel* label : {ui.labelVersionFW, ui.labelPumpModel, ui.labelVersionHW})
             setTextIfChanged(label, Constants::ReadingText);
         pumpType = 0;
+        parts.session->setPumpModel(Engine::Model::Unknown);
         return;
     }
     const QString version = items.modelVersion.getText();
     setTextIfChanged(ui.labelVersionFW, Engine::firmwareText(version));
     pumpType = Engine::modelCodeOf(version);
+    parts.session->setPumpModel(Engine::modelOf(pumpType));
     const QString model = GUI::pumpModelName(pumpType);
     setTextIfChanged(ui.labelPumpModel, model);
     setTextIfChanged(ui.labelVersionHW, model);

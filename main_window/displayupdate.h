@@ -52,8 +52,9 @@ public:
         Communication* communication;
         // The stored port name is shown in the title.
         const GUI::PanelSettings* settings;
-        // Knows the model of the pump at hand, whose limits the target field takes.
-        const GUI::PanelSession* session;
+        // Told the model of the pump at hand as the window shows it; the target field and the
+        // socket's verbs take its limits.
+        GUI::PanelSession* session;
         // Asks the pump who it is, stopping the display while the request is queued.
         std::function<void()> probeConnection;
         // Asks it behind whatever is queued, leaving the queue and the display alone.

@@ -252,19 +252,13 @@ void mainForm::readIdentityAfterCheck()
             [this](const Answer& answer) {
                 if (!answer.fromPump || search->isRunning())
                     return;
-                if (answer.spezifier == Table::getModelVersion.spezifier) {
+                if (answer.spezifier == Table::getModelVersion.spezifier)
                     items.modelVersion.setAnswer(answer);
-                    panelSession->setPumpModel(
-                        Engine::modelOf(Engine::modelCodeOf(items.modelVersion.getText())));
-                }
                 if (answer.spezifier == Table::executeCommCheck.spezifier
                     && !items.modelVersion.isKnown())
                     queue(Table::getModelVersion.spezifier, 0, Origin::Polled);
             });
-    connect(communication, &Communication::lineLost, this, [this] {
-        items.modelVersion.forget();
-        panelSession->setPumpModel(Engine::Model::Unknown);
-    });
+    connect(communication, &Communication::lineLost, this, [this] { items.modelVersion.forget(); });
 }
 
 void mainForm::connectMessagesPanel()
