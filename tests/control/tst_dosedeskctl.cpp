@@ -354,7 +354,13 @@ void TestDosedeskctl::verbs()
     target.setValue("SP", pump == Pump::Unacknowledged ? 0 : 1);
     target.setValue("CH", 10000); // calibrated to 100.0 %
     // As a user unticks "Protocol Answer": the panel's link, and the pump, are told.
-    rig->ui().checkboProtAnswer->setChecked(!panel || pump != Pump::Unacknowledged);
+    const bool answers = !panel || pump != Pump::Unacknowledged;
+    if (rig->ui().checkboProtAnswer->isChecked() != answers) {
+        rig->pump.clearLog();
+        rig->ui().checkboProtAnswer->setChecked(answers);
+        // The frame that tells the panel's pump belongs to no row: it is let in first.
+        QVERIFY(QTest::qWaitFor([&] { return bodies(rig->pump).join(' ').contains("SP"); }, 10000));
+    }
     target.clearLog();
 
     if (pump == Pump::WindowSearching)
