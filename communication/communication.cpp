@@ -179,12 +179,16 @@ void Communication::appendAvailable()
     receiveBuffer.append(zero < 0 ? chunk : chunk.left(zero));
 }
 
-void Communication::waitAndAppend()
+// The wait ends on the bytes' arrival, so an answer is taken as soon as its last byte is there;
+// meanwhile the thread sleeps rather than looking at the line every millisecond, which on a busy
+// machine would take turns from the threads that carry the bytes to it.
+void Communication::waitAndAppend(qint32 waitedMs)
 {
     if (!transport->isOpen())
         return;
     // Bytes already buffered count as readable at once.
-    if (transport->bytesAvailable() > 0 || transport->waitForReadyRead(ReadinessWaitMs))
+    const int restMs = std::max(0, AnswerTimeoutMs + 1 - waitedMs);
+    if (transport->bytesAvailable() > 0 || transport->waitForReadyRead(restMs))
         appendAvailable();
     closeIfDeviceLost();
 }
@@ -204,9 +208,8 @@ void Communication::waitForAcknowledge()
         // The clock is read before the line: on a busy machine this program may be kept from
         // running for longer than the answer time, and an answer that came meanwhile still counts.
         const qint32 waited = msSince(tickStart);
-        waitAndAppend();
+        waitAndAppend(waited);
         tickElapsed = waited;
-        Platform::sleepUs(PollPauseUs);
     }
 }
 
@@ -223,13 +226,12 @@ void Communication::waitForFrame()
             break;
         const qsizetype before = receiveBuffer.size();
         const qint32 waited = msSince(tickStart); // before the line, as for the acknowledgement
-        waitAndAppend();
+        waitAndAppend(waited);
         // Every arrival of bytes restarts the silence timer.
         if (receiveBuffer.size() == before)
             tickElapsed = waited;
         else
             tickStart = Platform::tickCount();
-        Platform::sleepUs(PollPauseUs);
     }
 }
 
@@ -244,13 +246,12 @@ QByteArray Communication::readAnswer()
             // The check byte 0 could not be read (chunks end at a zero byte): restore it.
             receiveBuffer.append('\0');
         } else if (open) {
-            waitAndAppend();
+            waitAndAppend(0);
             while (receiveBuffer.size() - 1 == etx) {
                 if (tickElapsed > AnswerTimeoutMs)
                     break;
                 const qint32 waited = msSince(tickStart);
-                waitAndAppend();
-                Platform::sleepUs(PollPauseUs);
+                waitAndAppend(waited);
                 tickElapsed = waited;
             }
         }

@@ -20,11 +20,7 @@ class Communication : public QObject
 public:
     // Time limits of one exchange, in milliseconds unless the name says otherwise.
     static constexpr int WriteTimeoutMs = 20;
-    static constexpr int ReadinessWaitMs = 1;
     static constexpr int AnswerTimeoutMs = 119; // a wait ends once more than this has passed
-    // Pause between two polls. It sleeps rather than yields: a yield hands the processor to any
-    // busy program for its whole time slice, milliseconds on every exchange.
-    static constexpr quint32 PollPauseUs = 500;
     static constexpr int ChunkBytes = 20;
 
     Communication();
@@ -107,7 +103,9 @@ public:
 private:
     void openPort(const QString& path);
     void appendAvailable();
-    void waitAndAppend();
+    // Waits until bytes can be read, or until the answer time is over for a wait that has run
+    // waitedMs, and appends what came.
+    void waitAndAppend(qint32 waitedMs);
     void judgeAnswer();
     PortStatus statusAfterOpen() const;
     void onTransportOpened();

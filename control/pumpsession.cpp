@@ -7,6 +7,7 @@
 #include "readings.h"
 #include "runend.h"
 #include "valuelimits.h"
+#include "weigheddelivery.h"
 
 #include <QJsonArray>
 #include <QTimer>
@@ -30,8 +31,6 @@ Exchange rawFrame(const QString& text)
 const QString ModeNames[] = {QStringLiteral("flow"), QStringLiteral("volume"),
                              QStringLiteral("time")};
 constexpr int StandingReadsForFinished = 2;
-// How long a balance may take to settle, to zero or to weigh.
-constexpr int BalanceSettleMs = 15000;
 
 // The words that tell how a run ended: inputs, master stop, errors.
 constexpr int RunEndWords[] = {2, 4, Engine::ErrorWord};
@@ -75,6 +74,8 @@ void PumpSession::abort()
     ++step;
     // A reading of a wait still queued goes no more; the one on the line runs to its end.
     link->withdraw(lastRequest);
+    if (delivery)
+        delivery->abort();
     if (searching)
         link->search().cancel();
     stopWatchingSearch();
@@ -241,31 +242,22 @@ void PumpSession::runCalibrate()
         this, [this, error] { fail(error); }, Qt::QueuedConnection);
 }
 
-// One delivery after the other: zero the balance, dose the target, weigh what it settles on.
+// One delivery after the other, each dosed and weighed on the balance.
 void PumpSession::weighNext()
 {
     if (int(request.massesG.size()) >= request.deliveries)
         return judgeCalibration();
-    const auto balanceFailed = [this](const Balance::Answer& answer) {
-        fail(QStringLiteral("delivery %1: %2")
-                 .arg(request.massesG.size() + 1)
-                 .arg(Balance::explain(answer)));
-    };
-    balance->ask("Z", BalanceSettleMs, [this, balanceFailed](const Balance::Answer& zeroed) {
-        if (zeroed.line != "Z A")
-            return balanceFailed(zeroed);
-        exchangeAll(deliveryExchanges(request.parameter), [this, balanceFailed](const Replies&) {
-            request.word = QStringLiteral("finished");
-            runWait([this, balanceFailed] {
-                balance->ask("S", BalanceSettleMs, [this, balanceFailed](const auto& weighed) {
-                    const std::optional<double> grams = Balance::stableGrams(weighed.line);
-                    if (!grams)
-                        return balanceFailed(weighed);
-                    request.massesG.push_back(*grams);
-                    weighNext();
-                });
-            });
-        });
+    Request dose = request;
+    dose.verb = QStringLiteral("dose");
+    delivery = new WeighedDelivery(link, balance.get(), this);
+    delivery->run(dose, [this](const WeighedDelivery::Outcome& outcome) {
+        delivery->deleteLater();
+        if (!outcome.grams)
+            return fail(QStringLiteral("delivery %1: %2")
+                            .arg(request.massesG.size() + 1)
+                            .arg(outcome.error));
+        request.massesG.push_back(*outcome.grams);
+        weighNext();
     });
 }
 
@@ -275,7 +267,7 @@ void PumpSession::judgeCalibration()
                                       command(Table::getModelVersion)};
     exchangeAll(reads, [this](const Replies& replies) {
         GUI::CalibrationRecord record{QDateTime::currentDateTimeUtc(),
-                                      QStringLiteral("address %1").arg(link->address()),
+                                      GUI::CalibrationHistory::pumpAt(link->address()),
                                       QString::fromLatin1(replies[1].data),
                                       request.number,
                                       request.massesG,

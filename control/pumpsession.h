@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -16,6 +17,8 @@
 #include <vector>
 
 namespace Control {
+
+class WeighedDelivery;
 
 // Runs one request against the pump through a link, exchange by exchange, without blocking the
 // event loop, and reports one result object: {"verb", "ok", values...} or {"ok":false, "error",
@@ -80,6 +83,7 @@ class PumpSession : public QObject
     PumpLink* link;
     Request request;
     std::unique_ptr<Balance> balance;
+    QPointer<WeighedDelivery> delivery;
     QJsonObject lastValues;
     qint32 deliveredThousandths = 0;
     // Stops the link had seen acknowledged when the last run began here.

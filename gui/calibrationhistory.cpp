@@ -55,6 +55,25 @@ QStringList fieldsOf(const CalibrationRecord& record)
             record.outcome};
 }
 
+// One line of the file split into its fields; quoted fields may hold commas and doubled quotes.
+QStringList splitCsvLine(const QString& line)
+{
+    QStringList fields{QString()};
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (c == u'"' && quoted && i + 1 < line.size() && line.at(i + 1) == u'"')
+            fields.last() += line.at(++i);
+        else if (c == u'"')
+            quoted = !quoted;
+        else if (c == u',' && !quoted)
+            fields << QString();
+        else
+            fields.last() += c;
+    }
+    return fields;
+}
+
 } // namespace
 
 QString CalibrationHistory::defaultPath()
@@ -63,6 +82,11 @@ QString CalibrationHistory::defaultPath()
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(Constants::OrganisationName + u'/' + Constants::ApplicationName
                   + QStringLiteral("/calibrations.csv"));
+}
+
+QString CalibrationHistory::pumpAt(int address)
+{
+    return QStringLiteral("address %1").arg(address);
 }
 
 CalibrationHistory::CalibrationHistory(QString path) : filePath(std::move(path)) {}
@@ -81,6 +105,27 @@ bool CalibrationHistory::append(const CalibrationRecord& record)
     }
     return (file.size() > 0 || writeCsvLine(file, Header, &error))
            && writeCsvLine(file, fieldsOf(record), &error);
+}
+
+std::vector<QHash<QString, QString>> CalibrationHistory::recent(const QString& pump,
+                                                                int count) const
+{
+    QFile file(filePath);
+    std::vector<QHash<QString, QString>> found;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return found;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    const int pumpColumn = int(Header.indexOf(QStringLiteral("pump")));
+    for (auto line = lines.crbegin(); line != lines.crend() && int(found.size()) < count; ++line) {
+        const QStringList fields = splitCsvLine(line->trimmed());
+        if (fields.size() != Header.size() || fields.at(pumpColumn) != pump)
+            continue;
+        QHash<QString, QString> named;
+        for (int i = 0; i < fields.size(); ++i)
+            named.insert(Header.at(i), fields.at(i));
+        found.push_back(named);
+    }
+    return found;
 }
 
 } // namespace GUI

@@ -3,6 +3,7 @@
 #include "calibration.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 
 #include <vector>
@@ -29,10 +30,15 @@ class CalibrationHistory
 {
 public:
     static QString defaultPath();
+    // How the history names the pump at an address.
+    static QString pumpAt(int address);
     explicit CalibrationHistory(QString path = defaultPath());
 
     // False, with errorString() set, when the line could not be written.
     bool append(const CalibrationRecord& record);
+    // The latest calibrations of one pump, newest first, at most count of them: each line's
+    // fields by the names of the file's header (date_utc, target_ml, mean_ml, outcome, ...).
+    std::vector<QHash<QString, QString>> recent(const QString& pump, int count) const;
     QString path() const { return filePath; }
     QString errorString() const { return error; }
 

@@ -20,11 +20,11 @@ void applyButtonStyles(Ui::mainScreen& ui)
     setSheet({ui.buttonStart, ui.buttonPause, ui.buttonStop, ui.buttonPrime},
              Styles::styleButtonBase + Styles::styleButtonIdle);
     setSheet({ui.buttonMode}, Styles::styleButtonBase);
-    setSheet({ui.buttonTestComm, ui.buttonStressTest, ui.buttonSearchPump, ui.buttonDefaults,
-              ui.buttonMaintenancePos, ui.buttonUpdatePorts, ui.comboTypeFluid,
+    setSheet({ui.buttonTestComm, ui.buttonStressTest, ui.buttonSearchPump, ui.buttonCalibrate,
+              ui.buttonDefaults, ui.buttonMaintenancePos, ui.buttonUpdatePorts, ui.comboTypeFluid,
               ui.comboCalPercent, ui.comboCommAddress, ui.comboContrast, ui.comboDigIn1,
-              ui.comboDigIn2, ui.comboAnalIn, ui.comboDigOut, ui.comboLanguage,
-              ui.comboPumpAddress, ui.comboPumpModel},
+              ui.comboDigIn2, ui.comboAnalIn, ui.comboDigOut, ui.comboLanguage, ui.comboPumpAddress,
+              ui.comboPumpModel},
              Styles::styleWidgetGrey);
     setSheet({ui.TabsExtendedSettings}, Styles::styleTabs);
 

@@ -1,6 +1,7 @@
 #include "mainform.h"
 
 #include "buttonstyles.h"
+#include "calibrationwizard.h"
 #include "commandtable.h"
 #include "commdialogue.h"
 #include "communication.h"
@@ -9,8 +10,8 @@
 #include "helptab.h"
 #include "instancenumber.h"
 #include "loggingcommandstack.h"
-#include "programoptions.h"
 #include "panelsession.h"
+#include "programoptions.h"
 #include "pumpsearch.h"
 #include "readings.h"
 #include "refreshtimer.h"
@@ -280,6 +281,18 @@ void mainForm::setupPumpSearch()
         endSearch();
     });
     connect(ui.buttonSearchPump, &QPushButton::clicked, this, &mainForm::launchCmdSearchPump);
+    connect(ui.buttonCalibrate, &QPushButton::clicked, this, &mainForm::openCalibrationWizard);
+}
+
+// Beside the window, so that the window keeps showing what the pump does meanwhile.
+void mainForm::openCalibrationWizard()
+{
+    auto* wizard = new CalibrationWizard(*panelSession, this);
+    wizard->setAttribute(Qt::WA_DeleteOnClose);
+    wizard->setWindowFlag(Qt::Window);
+    connect(wizard, &CalibrationWizard::helpPageWanted, this,
+            [this](const QString& page) { showHelpPage(HelpFiles::pageUrl(page)); });
+    wizard->show();
 }
 
 // The button does not own its menu; the window does, so it goes with the window.

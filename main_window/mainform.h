@@ -115,6 +115,7 @@ public slots:
     void launchCmdSetDigitalOut(int index);
     void launchCmdSetLanguage(int index);
     void launchCmdSetCustomCalibrationPercentage(int index);
+    void openCalibrationWizard();
     void launchCmdSetAutostart(int state);
     void launchCmdSetPumpProfileCharacteristics(int index);
     void launchCmdSetDisplayContrast(int index);

@@ -106,8 +106,9 @@ void TestAccessibility::everyControlIsNamedAndDescribed()
     QVERIFY2(misdescribed.isEmpty(), qPrintable(misdescribed.join(QLatin1Char('\n'))));
 
     // A page no part of the window leads to tells of something the window does not have; only
-    // the start page and the guide to network ports stand alone.
-    QSet<QString> attached{QStringLiteral("index.html"), QStringLiteral("networkport.html")};
+    // the start page and the guides to network ports and to balances stand alone.
+    QSet<QString> attached{QStringLiteral("index.html"), QStringLiteral("networkport.html"),
+                           QStringLiteral("balance.html")};
     for (const QObject* object : rig.window->findChildren<QObject*>())
         attached.insert(object->property(HelpFiles::pageProperty).toString());
     QStringList unattached;

@@ -32,6 +32,7 @@ Simulator::PtyPump::Options pumpOptions(const WindowRig::Options& options, const
     pump.address = options.pumpAddress;
     pump.pacing = options.realLine;
     pump.turnaroundMs = options.realLine ? 2 : 0;
+    pump.trueFactor = options.pumpTrueFactor;
     // The serial port's lock file is named after the link, so every rig needs its own name.
     if (options.realLine)
         pump.linkPath = folder.filePath(QFileInfo(folder.path()).fileName() + QStringLiteral("-pump"));
