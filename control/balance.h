@@ -27,11 +27,15 @@ public:
     };
     using Handler = std::function<void(const Answer&)>;
 
+    // The rates a balance's serial line may be set to; 9600 unless told otherwise.
+    static constexpr qint32 BaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
+    static constexpr qint32 DefaultBaud = 9600;
+
     explicit Balance(QObject* parent = nullptr);
 
     // 9600 baud, 8 data bits, no parity, one stop bit unless told otherwise; false, with
     // errorString(), when the port does not open.
-    bool open(const QString& path, qint32 baud = QSerialPort::Baud9600);
+    bool open(const QString& path, qint32 baud = DefaultBaud);
     QString errorString() const { return port.errorString(); }
 
     void ask(const QByteArray& command, int timeoutMs, Handler then);

@@ -233,7 +233,8 @@ void PumpSession::runCalibrate()
     if (request.balance.isEmpty())
         return judgeCalibration();
     balance = std::make_unique<Balance>(this);
-    if (balance->open(request.balance))
+    if (balance->open(request.balance,
+                      request.balanceBaud ? request.balanceBaud : Balance::DefaultBaud))
         return weighNext();
     // As every result, later than the request: whoever waits for it is listening by then.
     const QString error = QStringLiteral("cannot open the balance %1: %2")

@@ -1,5 +1,6 @@
 #include "request.h"
 
+#include "balance.h"
 #include "calibration.h"
 #include "pumpvalues.h"
 #include "valuelimits.h"
@@ -54,7 +55,8 @@ const Verb Verbs[] = {
     {"send", Takes::Word, "RAW", "send a frame body as typed (service)", "send ?DV"},
     {"search", Takes::Nothing, "", "find the pump's address on the bus (0 to 98)", "search"},
     {"calibrate", Takes::Calibration,
-     "--target ML --deliveries N (--balance PATH [--flow ML_PER_MIN] | --mass G ...) "
+     "--target ML --deliveries N (--balance PATH [--balance-baud B] [--flow ML_PER_MIN] | "
+     "--mass G ...) "
      "[--density G_PER_ML | --water-temp C] [--write]",
      "weighed deliveries of the target volume: their volumes, mean, systematic error, CV and the "
      "calibration % that corrects them; --write sets it. With --balance it doses and weighs each "
@@ -92,10 +94,10 @@ bool takeOption(const QStringList& words, int& i, QJsonObject& object, const QSt
     return true;
 }
 
-const QStringList CalibrationOptions = {QStringLiteral("target"),     QStringLiteral("deliveries"),
-                                        QStringLiteral("mass"),       QStringLiteral("density"),
-                                        QStringLiteral("water-temp"), QStringLiteral("balance"),
-                                        QStringLiteral("flow")};
+const QStringList CalibrationOptions = {
+    QStringLiteral("target"),       QStringLiteral("deliveries"), QStringLiteral("mass"),
+    QStringLiteral("density"),      QStringLiteral("water-temp"), QStringLiteral("balance"),
+    QStringLiteral("balance-baud"), QStringLiteral("flow")};
 
 // Takes the options of calibrate: --mass once per delivery (a list), --write without a value.
 void takeCalibrationOptions(const QStringList& words, int& i, QJsonObject& object, QString* error,
@@ -297,6 +299,25 @@ bool checkLiquid(const QJsonObject& object, Request& request, QString* problem)
     return given.has_value();
 }
 
+// The balance's baud rate: one a balance's line can be set to, and only with a balance.
+bool checkBaud(const QJsonObject& object, Request& request, QString* problem)
+{
+    const QString typed = typedText(object.value(QLatin1String("balance_baud")));
+    QStringList rates;
+    for (const qint32 rate : Balance::BaudRates)
+        rates << QString::number(rate);
+    QString why;
+    if (request.balance.isEmpty())
+        why = QStringLiteral("--balance-baud needs --balance");
+    else if (!rates.contains(typed.trimmed()))
+        why = QStringLiteral("--balance-baud \"%1\" is no baud rate; accepted: %2")
+                  .arg(typed, rates.join(QStringLiteral(", ")));
+    if (!why.isEmpty())
+        *problem = why;
+    request.balanceBaud = typed.trimmed().toInt();
+    return why.isEmpty();
+}
+
 bool checkCalibration(const QJsonObject& object, Request& request, Engine::Model model,
                       QString* problem)
 {
@@ -331,6 +352,8 @@ bool checkCalibration(const QJsonObject& object, Request& request, Engine::Model
         *problem = QStringLiteral("--balance and --mass exclude each other");
         return false;
     }
+    if (object.contains(QLatin1String("balance_baud")) && !checkBaud(object, request, problem))
+        return false;
     return (!request.balance.isEmpty()
             || checkMasses(object.value(QLatin1String("mass")), request.deliveries, request,
                            problem))

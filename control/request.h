@@ -30,6 +30,7 @@ struct Request
     int deliveries = 0;
     std::vector<double> massesG;
     QString balance;
+    qint32 balanceBaud = 0; // 0: the balance's usual rate
     double mlPerGram = 0;
     bool write = false;
 };

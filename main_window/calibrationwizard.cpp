@@ -35,7 +35,6 @@ namespace {
 
 constexpr int HistoryShown = 5;
 constexpr double DefaultTolerancePercent = 1.0;
-const qint32 BaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
 using Failure = Control::WeighedDeliveryFailure;
 
 QLabel* wrappedLabel(const QString& text, const QString& name = {})
@@ -80,9 +79,14 @@ private:
         push->setObjectName(name);
         connect(push, &QPushButton::clicked, this, [this, verb] {
             status->setText(tr("Sending…"));
+            const bool priming = QLatin1String(verb) == QLatin1String("prime");
+            if (priming)
+                wizard->noteRunning(true);
             wizard->runRequest({{QStringLiteral("verb"), QLatin1String(verb)}},
-                               [this, verb](const QJsonObject& result) {
+                               [this, verb, priming](const QJsonObject& result) {
                                    const bool ok = result.value(QLatin1String("ok")).toBool();
+                                   if (ok && !priming)
+                                       wizard->noteRunning(false);
                                    status->setText(
                                        ok ? (QLatin1String(verb) == QLatin1String("prime")
                                                  ? tr("Priming: stop once the liquid runs clear.")
@@ -182,9 +186,9 @@ private:
         layout->setContentsMargins(0, 0, 0, 0);
         port->setEditable(true);
         layout->addWidget(named(port, "balancePort"), 1);
-        for (const qint32 rate : BaudRates)
+        for (const qint32 rate : Control::Balance::BaudRates)
             baud->addItem(QString::number(rate));
-        baud->setCurrentText(QStringLiteral("9600"));
+        baud->setCurrentText(QString::number(Control::Balance::DefaultBaud));
         layout->addWidget(named(baud, "balanceBaud"));
         return row;
     }
@@ -571,7 +575,11 @@ CalibrationWizard::CalibrationWizard(GUI::PanelSession& session, QWidget* parent
     setPage(CheckPage, new ::CheckPage(this));
     connect(this, &QWizard::helpRequested, this,
             [this] { emit helpPageWanted(QStringLiteral("calibwizard.html")); });
-    connect(this, &QWizard::rejected, this, &CalibrationWizard::abortAll);
+    connect(this, &QWizard::rejected, this, [this] {
+        if (pumpMoving)
+            emit stopWanted();
+        abortAll();
+    });
 }
 
 CalibrationWizard::~CalibrationWizard()
@@ -634,9 +642,11 @@ void CalibrationWizard::deliver(Delivered then)
     if (!checked.request)
         return then(std::nullopt, checked.error, Failure::Dosing);
     delivery = new Control::WeighedDelivery(&link, balance.get(), this);
+    pumpMoving = true;
     delivery->run(*checked.request, [this, then](const Control::WeighedDelivery::Outcome& out) {
         delivery->deleteLater();
         delivery = nullptr;
+        pumpMoving = false;
         if (out.failure == Failure::Zeroing || out.failure == Failure::Weighing)
             balance.reset();
         then(out.grams, out.error, out.failure);

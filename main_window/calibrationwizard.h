@@ -76,8 +76,14 @@ public:
     // The name the history gives the pump the panel talks to.
     QString pumpName() const;
 
+    // The wizard has set the pump going (primed, or a delivery under way) and not seen it stop.
+    void noteRunning(bool running) { pumpMoving = running; }
+
 signals:
     void helpPageWanted(const QString& page);
+    // Cancelled while the pump it set going may still run: the window stops it, ahead of
+    // everything queued.
+    void stopWanted();
 
 private:
     void abortAll();
@@ -88,4 +94,5 @@ private:
     std::unique_ptr<Control::Balance> balance;
     Control::WeighedDelivery* delivery = nullptr;
     QObject* running = nullptr; // the request's session while one runs
+    bool pumpMoving = false;
 };

@@ -292,6 +292,7 @@ void mainForm::openCalibrationWizard()
     wizard->setWindowFlag(Qt::Window);
     connect(wizard, &CalibrationWizard::helpPageWanted, this,
             [this](const QString& page) { showHelpPage(HelpFiles::pageUrl(page)); });
+    connect(wizard, &CalibrationWizard::stopWanted, this, &mainForm::launchCmdStop);
     wizard->show();
 }
 

@@ -287,6 +287,10 @@ void TestDosedeskctl::verbs_data()
         {"calibrate with a mass missing", {"calibrate", "--target", "1", "--deliveries", "3",
          "--mass", "1", "--mass", "0", "--mass", "1"}, Pump::Normal, 2, "^$",
          "mass 2: \"0\" is no mass; accepted: more than 0 g", {}},
+        {"calibrate at a rate no balance has", {"calibrate", "--target", "1", "--balance", "b",
+         "--balance-baud", "1234"}, Pump::Normal, 2, "^$",
+         "--balance-baud \"1234\" is no baud rate; accepted: 1200, 2400, 4800, 9600, 19200, "
+         "38400", {}},
         {"search while the window searches", {"search"}, Pump::WindowSearching, 1, "^$",
          "^dosedeskctl: search: search already running\n$", {"..."}},
         {"json", {"--json", "set-flow", "1.5", "status"}, Pump::Normal, 0,
@@ -612,8 +616,9 @@ void TestDosedeskctl::calibrateWithBalance()
             program.exitCode(),
             QString::fromLocal8Bit(program.readAll() + program.readAllStandardError()));
     };
-    const auto [status, said] = run({"calibrate", "--target", "1", "--deliveries", "3", "--balance",
-                                     balance.devicePath(), "--flow", "100", "--write"});
+    const auto [status, said] =
+        run({"calibrate", "--target", "1", "--deliveries", "3", "--balance", balance.devicePath(),
+             "--balance-baud", "19200", "--flow", "100", "--write"});
     QVERIFY2(status == exitCode && said.contains(message), qPrintable(said));
     QCOMPARE(pump.value("CH"), exitCode == 0 ? 10310 : 10000);
     if (exitCode != 0)

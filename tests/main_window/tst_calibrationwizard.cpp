@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 
 #include <cmath>
@@ -22,6 +23,7 @@ class TestCalibrationWizard : public QObject
 private slots:
     void calibrate_data();
     void calibrate();
+    void cancelStopsThePump();
 };
 
 namespace {
@@ -200,6 +202,21 @@ void TestCalibrationWizard::calibrate()
     QVERIFY2(textOf(wizard, "checkStatus").contains("within ±1.0 %"),
              qPrintable(textOf(wizard, "checkStatus")));
     QVERIFY2(std::abs(deliveredMl - 1.0) <= 0.005, qPrintable(QString::number(deliveredMl)));
+}
+
+// A user who primes and then cancels leaves no pump running.
+void TestCalibrationWizard::cancelStopsThePump()
+{
+    WindowRig rig;
+    click(rig.ui().buttonCalibrate);
+    auto* wizard = rig.window->findChild<CalibrationWizard*>();
+    QVERIFY(wizard);
+    click(child<QPushButton>(wizard, "primeButton"));
+    QVERIFY(rig.waitForBody("00KY2"));
+    QVERIFY(rig.waitUntil([&] { return textOf(wizard, "primeStatus").startsWith("Priming"); })
+            >= 0);
+    click(wizard->button(QWizard::CancelButton));
+    QVERIFY(rig.waitForBody("00KY0"));
 }
 
 QTEST_MAIN(TestCalibrationWizard)
