@@ -3,10 +3,11 @@
 
 #include "allcommands.h"
 #include "communication.h"
-#include "panelsession.h"
 #include "console.h"
 #include "constants.h"
 #include "controlserver.h"
+#include "panelsession.h"
+#include "protocol.h"
 #include "pumpsession.h"
 #include "request.h"
 #include "tcptransport.h"
@@ -18,6 +19,7 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -41,6 +43,8 @@ constexpr int SignalCheckMs = 100;
 
 // Runs one request and gives its result object.
 using Runner = std::function<QJsonObject(const QJsonObject& request)>;
+// What the program does with the pump once it reaches it: the verbs, or a protocol's steps.
+using Script = std::function<int(const Runner& runner)>;
 
 QString verbOf(const QJsonObject& request)
 {
@@ -98,6 +102,72 @@ int runAll(const std::vector<QJsonObject>& requests, const Runner& runner, bool 
             return result.value(QStringLiteral("exit")).toInt(Control::PumpFailure);
         }
     }
+    return Control::Success;
+}
+
+// Asks the person at the terminal; false when nobody is to be asked or nobody answered.
+bool askPerson(const QString& question, bool mayAsk, QString* why)
+{
+    if (!mayAsk) {
+        *why = QStringLiteral("it asks a person, and --no-input was given");
+        return false;
+    }
+    print(stderr, QStringLiteral("%1 [Enter to continue, Ctrl-C to stop] ").arg(question));
+    char line[256];
+    if (std::fgets(line, sizeof line, stdin) == nullptr) {
+        *why = QStringLiteral("no answer (the input ended)");
+        return false;
+    }
+    return true;
+}
+
+// Runs a checked protocol step by step; the first step that fails ends it, names the step and
+// stops a pump the protocol started.
+int runProtocol(const Control::Protocol& protocol, const Runner& runner, bool json, bool mayAsk)
+{
+    bool started = false;
+    int number = 0;
+    for (const Control::ProtocolStep& step : protocol.steps) {
+        const QString where = QStringLiteral("step %1 of %2 (line %3: %4)")
+                                  .arg(++number)
+                                  .arg(protocol.steps.size())
+                                  .arg(step.line)
+                                  .arg(step.text);
+        if (!json)
+            print(stdout, where + u'\n');
+        for (const QJsonObject& request : step.requests) {
+            const QString verb = verbOf(request);
+            const QString text = request.value(QStringLiteral("value")).toString();
+            QJsonObject result{{QStringLiteral("verb"), verb}, {QStringLiteral("ok"), true}};
+            QString why;
+            if (verb == QLatin1String("note"))
+                print(json ? stderr : stdout, QStringLiteral("note: %1\n").arg(text));
+            else if (verb == QLatin1String("ask") && !askPerson(text, mayAsk, &why))
+                result = {{QStringLiteral("verb"), verb},
+                          {QStringLiteral("ok"), false},
+                          {QStringLiteral("error"), why}};
+            if (verb != QLatin1String("note") && verb != QLatin1String("ask")) {
+                started = (started || startsPump(request)) && verb != QLatin1String("stop");
+                result = runner(request);
+            }
+            result.insert(QStringLiteral("step"), number);
+            if (json)
+                print(stdout,
+                      QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact))
+                          + u'\n');
+            if (!result.value(QStringLiteral("ok")).toBool()) {
+                print(stderr,
+                      QStringLiteral("dosedeskctl: %1: %2: %3\n")
+                          .arg(where, verb, result.value(QStringLiteral("error")).toString()));
+                if (started)
+                    stopStarted(runner);
+                return std::max(int(Control::PumpFailure),
+                                result.value(QStringLiteral("exit")).toInt(Control::PumpFailure));
+            }
+        }
+    }
+    if (!json)
+        print(stdout, QStringLiteral("protocol done: %1 steps\n").arg(protocol.steps.size()));
     return Control::Success;
 }
 
@@ -163,7 +233,7 @@ bool waitUntilOpen(Communication& communication)
     return communication.isOpen();
 }
 
-int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int address, bool json)
+int runDirect(const Script& script, const QString& port, int address)
 {
     // The same session the panel runs on, without the window: its queue, its search.
     GUI::PanelSession pumpSession;
@@ -187,8 +257,7 @@ int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int
 #ifdef Q_OS_UNIX
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
 #endif
-    return runAll(
-        requests,
+    return script(
         [&](const QJsonObject& request) {
             QJsonObject result;
             QEventLoop loop;
@@ -211,8 +280,7 @@ int runDirect(const std::vector<QJsonObject>& requests, const QString& port, int
             session.run(*Control::checkRequest(request).request);
             loop.exec();
             return result;
-        },
-        json);
+        });
 }
 
 QJsonObject exchangeLine(QLocalSocket& socket, const QJsonObject& request)
@@ -233,7 +301,7 @@ QJsonObject exchangeLine(QLocalSocket& socket, const QJsonObject& request)
     return QJsonDocument::fromJson(socket.readLine()).object();
 }
 
-int runThroughPanel(const std::vector<QJsonObject>& requests, std::optional<int> copy, bool json)
+int runThroughPanel(const Script& script, std::optional<int> copy)
 {
     QLocalSocket socket;
     for (int n = copy.value_or(1); n <= copy.value_or(MostPanelCopies); ++n) {
@@ -250,19 +318,16 @@ int runThroughPanel(const std::vector<QJsonObject>& requests, std::optional<int>
     }
     catchSignals();
     const QString server = socket.serverName();
-    return runAll(
-        requests,
-        [&](const QJsonObject& request) {
-            const QJsonObject result = exchangeLine(socket, request);
-            if (result.value(QStringLiteral("exit")).toInt() > Control::UsageError) {
-                // Leaving ends the verb the panel runs for this client; the stop goes anew.
-                socket.abort();
-                socket.connectToServer(server);
-                socket.waitForConnected(ConnectTimeoutMs);
-            }
-            return result;
-        },
-        json);
+    return script([&](const QJsonObject& request) {
+        const QJsonObject result = exchangeLine(socket, request);
+        if (result.value(QStringLiteral("exit")).toInt() > Control::UsageError) {
+            // Leaving ends the verb the panel runs for this client; the stop goes anew.
+            socket.abort();
+            socket.connectToServer(server);
+            socket.waitForConnected(ConnectTimeoutMs);
+        }
+        return result;
+    });
 }
 
 QString description()
@@ -356,6 +421,61 @@ QString optionProblem(const QCommandLineParser& parser, const Options& options, 
     return {};
 }
 
+// Reaches the pump straight over the line (--port) or through a running panel, and runs the
+// script there.
+int runScript(const Script& script, const QCommandLineParser& parser, const Options& options,
+              int address, std::optional<int> copy)
+{
+    if (parser.isSet(options.port))
+        return runDirect(script, parser.value(options.port), address);
+    return runThroughPanel(script, copy);
+}
+
+// run FILE [--check] [--no-input]: the protocol is checked whole before anything is sent.
+int runFile(const QStringList& words, const QCommandLineParser& parser, const Options& options,
+            bool json)
+{
+    const QString usage = QStringLiteral(" (usage: run FILE [--check] [--no-input])");
+    QString file;
+    QString error;
+    bool checkOnly = false;
+    bool mayAsk = true;
+    for (const QString& word : words) {
+        if (word == QLatin1String("--check"))
+            checkOnly = true;
+        else if (word == QLatin1String("--no-input"))
+            mayAsk = false;
+        else if (file.isEmpty() && !word.startsWith(QLatin1String("--")))
+            file = word;
+        else if (error.isEmpty())
+            error = QStringLiteral("run: \"%1\" is unknown").arg(word) + usage;
+    }
+    if (file.isEmpty() && error.isEmpty())
+        error = QStringLiteral("run: no protocol file given") + usage;
+    int address = 0;
+    std::optional<int> copy;
+    if (error.isEmpty())
+        error = optionProblem(parser, options, &address, &copy);
+    if (!error.isEmpty())
+        return usageError(error, json);
+    const Control::Protocol protocol = Control::readProtocol(file);
+    if (!protocol.isValid())
+        return usageError(protocol.errors.join(QStringLiteral("\ndosedeskctl: ")), json);
+    if (parser.isSet(options.port) && protocol.pump != address)
+        return usageError(QStringLiteral("run: the protocol is for the pump at address %1, the "
+                                         "line's is %2 (--address)")
+                              .arg(protocol.pump.value_or(0))
+                              .arg(address),
+                          json);
+    if (!json)
+        print(stdout, protocol.summary());
+    if (checkOnly)
+        return Control::Success;
+    return runScript(
+        [&](const Runner& runner) { return runProtocol(protocol, runner, json, mayAsk); }, parser,
+        options, address, copy);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -376,9 +496,11 @@ int main(int argc, char* argv[])
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version")))
         return answerQuestion(parser);
 
+    const QStringList words = parser.positionalArguments();
+    if (!words.isEmpty() && words.first() == QLatin1String("run"))
+        return runFile(words.mid(1), parser, options, json);
     QString error;
-    const std::vector<QJsonObject> requests =
-        Control::requestsFromArguments(parser.positionalArguments(), &error);
+    const std::vector<QJsonObject> requests = Control::requestsFromArguments(words, &error);
     if (error.isEmpty() && requests.empty())
         error = QStringLiteral("no verb given (see --help)");
     for (const QJsonObject& request : requests) {
@@ -392,7 +514,6 @@ int main(int argc, char* argv[])
     if (!error.isEmpty())
         return usageError(error, json);
 
-    if (parser.isSet(options.port))
-        return runDirect(requests, parser.value(options.port), address, json);
-    return runThroughPanel(requests, copy, json);
+    return runScript([&](const Runner& runner) { return runAll(requests, runner, json); }, parser,
+                     options, address, copy);
 }

@@ -456,6 +456,7 @@ Checked checkRequest(const QJsonObject& object, Engine::Model model)
         checked.request = request;
     else
         checked.error = usage(*verb, problem);
+    checked.problem = problem;
     return checked;
 }
 
@@ -467,6 +468,11 @@ QString verbHelp()
         text += QStringLiteral("  %1 %2\n      %3\n      e.g. dosedeskctl %4\n")
                     .arg(QLatin1String(verb.name), QLatin1String(verb.arguments),
                          QLatin1String(verb.purpose), QLatin1String(verb.example));
+    text += QStringLiteral(
+        "  run FILE [--check] [--no-input]\n      check a dosing protocol (YAML) whole, print its "
+        "volume and expected duration, and run its steps; --check only checks; --no-input fails "
+        "a step that asks a person (run stands alone, without other verbs)\n      e.g. "
+        "dosedeskctl run feed.yaml --check\n");
     text += QStringLiteral(
         "Values (what either pump model takes; through a running panel that knows its pump's "
         "model, that model's range, as the panel's fields judge them):\n");

@@ -40,6 +40,7 @@ struct Checked
 {
     std::optional<Request> request;
     QString error;
+    QString problem; // the error without the verb's usage: what is wrong with the value
 };
 
 // The request objects of the verbs on a command line, in order; on a usage error the list is

@@ -11,7 +11,7 @@ packages=(
     fonts-liberation2 xvfb xauth imagemagick
     clang libclang-rt-dev
     help2man desktop-file-utils appstream dpkg-dev file
-    libtelnet-dev ser2net
+    libtelnet-dev ser2net libyaml-cpp-dev
 )
 
 missing=()

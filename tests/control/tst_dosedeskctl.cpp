@@ -51,9 +51,12 @@ class TestDosedeskctl : public QObject
     void withoutRuntimeFolder();
     void calibrateWithBalance_data();
     void calibrateWithBalance();
+    void protocol_data();
+    void protocol();
 
 private:
     QByteArrayList bodies(Simulator::PtyPump& pump) const;
+    bool receivedInOrder(Simulator::PtyPump& target, const QByteArrayList& sent) const;
     static QStringList historyLines();
     QByteArray request(QLocalSocket& socket, const QByteArray& line);
 
@@ -417,15 +420,26 @@ void TestDosedeskctl::verbs()
         QCOMPARE(added.size(), 0);
     }
 
-    // "..." stands for any frames, none included. The last frame may still be on its way to the
-    // pump when the program has given up waiting for its answer.
+    QVERIFY(receivedInOrder(target, sent));
+    // What the panel was told to send is in its messages panel, as a click's command would be.
+    const auto told = std::find_if(sent.rbegin(), sent.rend(), [](const QByteArray& body) {
+        return !body.startsWith('?') && body != "...";
+    });
+    if (panel && told != sent.rend())
+        QVERIFY(rig->ui().textEditTxData->toPlainText().contains(QString::fromLatin1(*told)));
+}
+
+// "..." stands for any frames, none included. The last frame may still be on its way to the
+// pump when the program has given up waiting for its answer.
+bool TestDosedeskctl::receivedInOrder(Simulator::PtyPump& target, const QByteArrayList& sent) const
+{
     const auto named =
         std::count_if(sent.begin(), sent.end(), [](const auto& b) { return b != "..."; });
     target.waitForFrames(int(named), 10000);
     const QByteArrayList received = bodies(target);
-    const QByteArray seen = received.join(' ');
     qsizetype at = 0;
     bool skipping = false;
+    bool inOrder = true;
     for (const QByteArray& body : sent) {
         if (body == "...") {
             skipping = true;
@@ -433,17 +447,14 @@ void TestDosedeskctl::verbs()
         }
         while (skipping && at < received.size() && received.at(at) != body)
             ++at;
-        QVERIFY2(at < received.size() && received.at(at) == body, seen.constData());
+        inOrder = inOrder && at < received.size() && received.at(at) == body;
         ++at;
         skipping = false;
     }
-    QVERIFY2(skipping || at == received.size(), seen.constData());
-    // What the panel was told to send is in its messages panel, as a click's command would be.
-    const auto told = std::find_if(sent.rbegin(), sent.rend(), [](const QByteArray& body) {
-        return !body.startsWith('?') && body != "...";
-    });
-    if (panel && told != sent.rend())
-        QVERIFY(rig->ui().textEditTxData->toPlainText().contains(QString::fromLatin1(*told)));
+    inOrder = inOrder && (skipping || at == received.size());
+    if (!inOrder)
+        qWarning("received: %s", received.join(' ').constData());
+    return inOrder;
 }
 
 QByteArray TestDosedeskctl::request(QLocalSocket& socket, const QByteArray& line)
@@ -627,6 +638,113 @@ void TestDosedeskctl::calibrateWithBalance()
     QCOMPARE(run({"dose", "1", "--flow", "100"}).first, 0);
     QVERIFY2(std::abs(pump.outflowMl() - before - 1.0) <= 0.005,
              qPrintable(QString::number(pump.outflowMl() - before, 'f', 4)));
+}
+
+// A protocol file, checked whole before anything is sent, run step by step directly and through
+// the panel; a wrong file is refused with its place in the file, a failing step is named.
+void TestDosedeskctl::protocol_data()
+{
+    QTest::addColumn<QString>("yaml");
+    QTest::addColumn<QStringList>("arguments"); // after the file
+    QTest::addColumn<bool>("panel");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArrayList>("sent");
+    const QString head = "dosedesk-protocol: 1\nname: t\npump: 0\nsteps:\n";
+    const QString everyStep = head
+                              + "  - prime: {seconds: 0.2}\n"
+                                "  - repeat: 2\n"
+                                "    steps:\n"
+                                "      - dose: {volume_ml: 1, flow_ml_min: 100}\n"
+                                "      - note: dosed\n"
+                                "  - set: {mode: flow, flow_ml_min: 60}\n"
+                                "  - start: {}\n"
+                                "  - wait: {volume_ml: 0.1}\n"
+                                "  - stop: {}\n"
+                                "  - ask: Replace the bottle\n";
+    // 2 × 1 ml at 100 ml/min, 0.1 ml at 60 ml/min, 0.2 s priming.
+    const QString ran = "(?s)^t: 10 steps for the pump at address 0\nvolume: 2.100 ml\nexpected "
+                        "duration: at least \\d+ s .*step 3 of 10 \\(line 9: \\(1 of 2\\) note: "
+                        "dosed\\)\nnote: dosed\n.*protocol done: 10 steps\n$";
+    const QByteArrayList everyFrame{"KY2", "...",        "KY0", "...", "KY1", "...", "KY1",
+                                    "...", "RV00060000", "KY1", "...", "KY0", "..."};
+    for (const bool panel : {false, true})
+        QTest::addRow("every step, %s", panel ? "panel" : "direct")
+            << everyStep << QStringList{} << panel << 0 << ran << "Replace the bottle \\[Enter"
+            << everyFrame;
+    QTest::newRow("asks nobody") << everyStep << QStringList{"--no-input"} << false << 1 << ""
+                                 << "step 10 of 10 \\(line 14: ask: Replace the bottle\\): ask: it "
+                                    "asks a person, and --no-input was given\n$"
+                                 << everyFrame;
+    QTest::newRow("checked only") << everyStep << QStringList{"--check"} << false << 0
+                                  << "^t: 10 steps for the pump at address 0\nvolume: 2.100 ml\n"
+                                  << "^$" << QByteArrayList{};
+    // The documented examples pass the check as written.
+    const QStringList examples{"feed-three-bottles", "overnight-cycles", "gradient-steps"};
+    const QStringList summaries{"volume: 16.000 ml\nexpected duration: at least 2 min 44 s",
+                                "volume: 16.000 ml\nexpected duration: 1 h 45 min 12 s\n",
+                                "expected duration: at least 30 min 0 s"};
+    for (int i = 0; i < examples.size(); ++i) {
+        QFile example(QStringLiteral(DOSEDESK_PROTOCOLS "/%1.yaml").arg(examples[i]));
+        QVERIFY(example.open(QIODevice::ReadOnly));
+        QTest::addRow("example %s", qPrintable(examples[i]))
+            << QString::fromUtf8(example.readAll()) << QStringList{"--check"} << false << 0
+            << summaries[i] << "^$" << QByteArrayList{};
+    }
+    QTest::newRow("a wrong file says where, sends nothing")
+        << head + "  - dose: {volume: 5}\n  - set: {flow_ml_min: 250}\n  - wait: {seconds: x}\n"
+        << QStringList{} << false << 2 << "^$"
+        << "^dosedeskctl: [^\n]*:5:12: unknown key \"volume\" in dose; accepted: volume_ml, "
+           "flow_ml_min\ndosedeskctl: [^\n]*:6:24: flow_ml_min: 250 is out of range; accepted: "
+           "0.03 to 100 ml/min\ndosedeskctl: [^\n]*:7:21: seconds: \"x\" is not a number"
+        << QByteArrayList{};
+    QTest::newRow("a step without a pump") << "dosedesk-protocol: 1\nsteps:\n  - stop: {}\n"
+                                           << QStringList{} << false << 2 << "^$"
+                                           << ":3:5: a step without a pump" << QByteArrayList{};
+    QTest::newRow("a step the pump refuses stops the pump")
+        << head + "  - start: {}\n  - set: {flow_ml_min: 50}\n"
+        << QStringList{} << false << 1 << ""
+        << "step 2 of 2 \\(line 6: set flow_ml_min 50\\): set-flow: refused by the pump"
+        << QByteArrayList{"KY1", "RV00050000", "KY0", "..."};
+}
+
+void TestDosedeskctl::protocol()
+{
+    QFETCH(QString, yaml);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, panel);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, message);
+    QFETCH(QByteArrayList, sent);
+    Simulator::PtyPump& target = panel ? rig->pump : *direct;
+    // The small pump takes at most 20 ml/min, and the check knows no model.
+    target.setValue("SV", QTest::currentDataTag()
+                                  == QByteArray("a step the pump refuses stops "
+                                                "the pump")
+                              ? 102
+                              : 110);
+    target.setValue("SP", 1);
+    target.clearLog();
+    QFile file(runtime.filePath("protocol.yaml"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(yaml.toUtf8());
+    file.close();
+    QProcess program;
+    program.start(DOSEDESKCTL, (panel ? QStringList{"--panel", QString::number(instanceNumber())}
+                                      : QStringList{"--port", target.devicePath()})
+                                   + QStringList{"run", file.fileName()} + arguments);
+    program.write("\n"); // Enter, for a step that asks
+    program.closeWriteChannel();
+    // The panel serves the socket from this thread's event loop.
+    QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
+    const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+    QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out + err));
+    QVERIFY2(QRegularExpression(message).match(err).hasMatch(), qPrintable(err));
+    QCOMPARE(program.exitCode(), exitCode);
+    QVERIFY(receivedInOrder(target, sent));
 }
 
 QTEST_MAIN(TestDosedeskctl)

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 
 // The calibration wizard as a user goes through it, from the settings tab's button to the check
 // run, against a simulated pump that delivers 97 % of what it meters and a simulated balance.
@@ -86,31 +87,37 @@ QString textOf(QWidget* parent, const char* name)
 void TestCalibrationWizard::calibrate_data()
 {
     QTest::addColumn<bool>("onBalance");
+    QTest::addColumn<int>("settleMs");         // still this long counts as settled
     QTest::addColumn<int>("balanceGivesUpMs"); // "S" and "Z" wait this long to settle
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<QString>("recorded");
     QTest::addColumn<qint64>("calibration"); // in the pump afterwards
-    QTest::newRow("weighed on the balance")
-        << true << 10000 << QStringList{"", "", ""} << "103.1 % written" << qint64(10310);
+    QTest::addColumn<bool>("firstCutShort"); // a master stop ends the first delivery early
+    QTest::newRow("weighed on the balance, first delivery cut short")
+        << true << 400 << 10000 << QStringList{"", "", ""} << "103.1 % written" << qint64(10310)
+        << true;
     QTest::newRow("balance never settles: typed by hand")
-        << true << 300 << QStringList{"0.9672", "0,9672", "0.9672"} << "103.1 % written"
-        << qint64(10310);
+        << true << 600000 << 300 << QStringList{"0.9672", "0,9672", "0.9672"} << "103.1 % written"
+        << qint64(10310) << false;
     QTest::newRow("typed masses too far apart")
-        << false << 0 << QStringList{"0|0.90", "x|1.00", "1.10"}
-        << "Not written: the deliveries lie too far apart" << qint64(10000);
+        << false << 400 << 0 << QStringList{"0|0.90", "x|1.00", "1.10"}
+        << "Not written: the deliveries lie too far apart" << qint64(10000) << false;
 }
 
 void TestCalibrationWizard::calibrate()
 {
     QFETCH(bool, onBalance);
+    QFETCH(int, settleMs);
     QFETCH(int, balanceGivesUpMs);
     QFETCH(QStringList, typed);
     QFETCH(QString, recorded);
     QFETCH(qint64, calibration);
+    QFETCH(bool, firstCutShort);
     WindowRig::Options options;
     options.pumpTrueFactor = 0.97;
     WindowRig rig(options);
     Simulator::PtyBalance::Options scale;
+    scale.settleMs = settleMs;
     scale.stableTimeoutMs = balanceGivesUpMs;
     Simulator::PtyBalance balance([&rig] { return rig.pump.outflowMl() * WaterAt20GramsPerMl; },
                                   scale);
@@ -145,13 +152,27 @@ void TestCalibrationWizard::calibrate()
     for (int row = 0; row < typed.size(); ++row) {
         const QString weighed = QStringLiteral("Delivery %1: ").arg(row + 1);
         QString status;
-        // A balance that fails to zero delivers nothing: the user delivers again by hand.
+        // A delivery cut short is discarded, and a balance that fails to zero delivers nothing:
+        // either way the user delivers again.
         while (status.isEmpty() || status.contains("deliver again")) {
             click(child<QPushButton>(wizard, "deliverButton"));
+            if (std::exchange(firstCutShort, false)) {
+                QVERIFY(rig.waitForBody("00KY1"));
+                rig.pump.setMasterStop(true);
+                QVERIFY(rig.waitUntil(
+                            [&] {
+                                return textOf(wizard, "deliveryStatus")
+                                    .contains("Delivery 1 discarded");
+                            },
+                            DeliveryMs)
+                        >= 0);
+                rig.pump.setMasterStop(false);
+            }
             QVERIFY(rig.waitUntil(
                         [&] {
                             status = textOf(wizard, "deliveryStatus");
-                            return status.startsWith(weighed) || status.contains("type");
+                            return status.startsWith(weighed) || status.contains("type")
+                                   || status.contains("deliver again");
                         },
                         DeliveryMs)
                     >= 0);
