@@ -8,6 +8,7 @@
 #include "controlserver.h"
 #include "panelsession.h"
 #include "protocol.h"
+#include "ptypump.h"
 #include "pumpsession.h"
 #include "request.h"
 #include "tcptransport.h"
@@ -40,6 +41,8 @@ constexpr int ConnectTimeoutMs = 2000;
 constexpr int LargestAddress = 99;
 // How often a wait for the panel's answer looks for Ctrl-C.
 constexpr int SignalCheckMs = 100;
+// A dry run's clock runs at most this many times as fast: an hour in a second.
+constexpr double MostDrySpeed = 3600;
 
 // Runs one request and gives its result object.
 using Runner = std::function<QJsonObject(const QJsonObject& request)>;
@@ -121,9 +124,20 @@ bool askPerson(const QString& question, bool mayAsk, QString* why)
     return true;
 }
 
+// A wait in seconds on a pump whose clock runs speed times as fast.
+QJsonObject fasterBy(QJsonObject request, double speed)
+{
+    if (request.value(QStringLiteral("for")).toString() == QLatin1String("seconds"))
+        request.insert(
+            QStringLiteral("value"),
+            QString::number(request.value(QStringLiteral("value")).toString().toDouble() / speed));
+    return request;
+}
+
 // Runs a checked protocol step by step; the first step that fails ends it, names the step and
 // stops a pump the protocol started.
-int runProtocol(const Control::Protocol& protocol, const Runner& runner, bool json, bool mayAsk)
+int runProtocol(const Control::Protocol& protocol, const Runner& runner, bool json, bool mayAsk,
+                double speed = 1.0)
 {
     bool started = false;
     int number = 0;
@@ -148,7 +162,7 @@ int runProtocol(const Control::Protocol& protocol, const Runner& runner, bool js
                           {QStringLiteral("error"), why}};
             if (verb != QLatin1String("note") && verb != QLatin1String("ask")) {
                 started = (started || startsPump(request)) && verb != QLatin1String("stop");
-                result = runner(request);
+                result = runner(fasterBy(request, speed));
             }
             result.insert(QStringLiteral("step"), number);
             if (json)
@@ -431,37 +445,88 @@ int runScript(const Script& script, const QCommandLineParser& parser, const Opti
     return runThroughPanel(script, copy);
 }
 
-// run FILE [--check] [--no-input]: the protocol is checked whole before anything is sent.
+// What follows "run": the file and how to run it.
+struct RunOptions
+{
+    QString file;
+    bool checkOnly = false;
+    bool mayAsk = true;
+    bool dry = false;
+    double speed = 1.0;
+};
+
+QString readRunOptions(const QStringList& words, RunOptions& run)
+{
+    const QString usage =
+        QStringLiteral(" (usage: run FILE [--check] [--no-input] [--dry-run [--speed N]])");
+    bool speedGiven = false;
+    for (int i = 0; i < words.size(); ++i) {
+        const QString& word = words.at(i);
+        bool ok = true;
+        if (word == QLatin1String("--check")) {
+            run.checkOnly = true;
+        } else if (word == QLatin1String("--no-input")) {
+            run.mayAsk = false;
+        } else if (word == QLatin1String("--dry-run")) {
+            run.dry = true;
+        } else if (word == QLatin1String("--speed") && i + 1 < words.size()) {
+            run.speed = words.at(++i).toDouble(&ok);
+            speedGiven = true;
+        } else if (run.file.isEmpty() && !word.startsWith(QLatin1String("--"))) {
+            run.file = word;
+        } else {
+            return QStringLiteral("run: \"%1\" is unknown").arg(word) + usage;
+        }
+        if (!ok || !(run.speed >= 1 && run.speed <= MostDrySpeed))
+            return QStringLiteral("run: --speed: accepted: 1 to %1").arg(MostDrySpeed) + usage;
+    }
+    if (speedGiven && !run.dry)
+        return QStringLiteral("run: --speed goes with --dry-run") + usage;
+    if (run.file.isEmpty())
+        return QStringLiteral("run: no protocol file given") + usage;
+    return {};
+}
+
+// The protocol on a simulated pump whose clock runs speed times as fast; the waits in seconds
+// are shortened to match. The real pump is not touched.
+int dryRun(const Control::Protocol& protocol, const RunOptions& run, bool json)
+{
+    Simulator::PtyPump::Options simulated;
+    simulated.address = protocol.pump.value_or(0);
+    simulated.clockSpeed = run.speed;
+    Simulator::PtyPump pump(simulated);
+    if (!pump.start()) {
+        print(stderr, QStringLiteral("dosedeskctl: the simulated pump does not start: %1\n")
+                          .arg(pump.errorString()));
+        return Control::PumpFailure;
+    }
+    if (!json)
+        print(stdout, QStringLiteral("dry run on the simulated pump, its clock %1 times as fast\n")
+                          .arg(run.speed));
+    return runDirect(
+        [&](const Runner& runner) {
+            return runProtocol(protocol, runner, json, run.mayAsk, run.speed);
+        },
+        pump.devicePath(), simulated.address);
+}
+
+// run FILE [--check] [--no-input] [--dry-run [--speed N]]: the protocol is checked whole before
+// anything is sent.
 int runFile(const QStringList& words, const QCommandLineParser& parser, const Options& options,
             bool json)
 {
-    const QString usage = QStringLiteral(" (usage: run FILE [--check] [--no-input])");
-    QString file;
-    QString error;
-    bool checkOnly = false;
-    bool mayAsk = true;
-    for (const QString& word : words) {
-        if (word == QLatin1String("--check"))
-            checkOnly = true;
-        else if (word == QLatin1String("--no-input"))
-            mayAsk = false;
-        else if (file.isEmpty() && !word.startsWith(QLatin1String("--")))
-            file = word;
-        else if (error.isEmpty())
-            error = QStringLiteral("run: \"%1\" is unknown").arg(word) + usage;
-    }
-    if (file.isEmpty() && error.isEmpty())
-        error = QStringLiteral("run: no protocol file given") + usage;
+    RunOptions run;
+    QString error = readRunOptions(words, run);
     int address = 0;
     std::optional<int> copy;
     if (error.isEmpty())
         error = optionProblem(parser, options, &address, &copy);
     if (!error.isEmpty())
         return usageError(error, json);
-    const Control::Protocol protocol = Control::readProtocol(file);
+    const Control::Protocol protocol = Control::readProtocol(run.file);
     if (!protocol.isValid())
         return usageError(protocol.errors.join(QStringLiteral("\ndosedeskctl: ")), json);
-    if (parser.isSet(options.port) && protocol.pump != address)
+    if (parser.isSet(options.port) && !run.dry && protocol.pump != address)
         return usageError(QStringLiteral("run: the protocol is for the pump at address %1, the "
                                          "line's is %2 (--address)")
                               .arg(protocol.pump.value_or(0))
@@ -469,11 +534,13 @@ int runFile(const QStringList& words, const QCommandLineParser& parser, const Op
                           json);
     if (!json)
         print(stdout, protocol.summary());
-    if (checkOnly)
+    if (run.checkOnly)
         return Control::Success;
+    if (run.dry)
+        return dryRun(protocol, run, json);
     return runScript(
-        [&](const Runner& runner) { return runProtocol(protocol, runner, json, mayAsk); }, parser,
-        options, address, copy);
+        [&](const Runner& runner) { return runProtocol(protocol, runner, json, run.mayAsk); },
+        parser, options, address, copy);
 }
 
 } // namespace

@@ -469,10 +469,11 @@ QString verbHelp()
                     .arg(QLatin1String(verb.name), QLatin1String(verb.arguments),
                          QLatin1String(verb.purpose), QLatin1String(verb.example));
     text += QStringLiteral(
-        "  run FILE [--check] [--no-input]\n      check a dosing protocol (YAML) whole, print its "
-        "volume and expected duration, and run its steps; --check only checks; --no-input fails "
-        "a step that asks a person (run stands alone, without other verbs)\n      e.g. "
-        "dosedeskctl run feed.yaml --check\n");
+        "  run FILE [--check] [--no-input] [--dry-run [--speed N]]\n      check a dosing protocol "
+        "(YAML) whole, print its volume and expected duration, and run its steps; --check only "
+        "checks; --no-input fails a step that asks a person; --dry-run runs it on a simulated "
+        "pump whose clock runs N times as fast (run stands alone, without other verbs)\n      "
+        "e.g. dosedeskctl run feed.yaml --dry-run --speed 60\n");
     text += QStringLiteral(
         "Values (what either pump model takes; through a running panel that knows its pump's "
         "model, that model's range, as the panel's fields judge them):\n");

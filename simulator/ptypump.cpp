@@ -92,6 +92,11 @@ qint64 PtyPump::nowUs() const
     return steadyUs() - startUs;
 }
 
+qint64 PtyPump::modelMs() const
+{
+    return qint64(double(nowUs()) * options.clockSpeed / 1000.0);
+}
+
 bool PtyPump::start()
 {
     if (thread.joinable())
@@ -278,7 +283,8 @@ void PtyPump::handleInput(const QByteArray& bytes)
         std::lock_guard lock(mutex);
         engine->setRefuseAll(currentFaults.nakAll);
         engine->setRefusedCode(currentFaults.refusedCode);
-        const QList<ReceivedFrame> frames = engine->receive(bytes, receivedUs / 1000);
+        const QList<ReceivedFrame> frames =
+            engine->receive(bytes, qint64(double(receivedUs) * options.clockSpeed / 1000.0));
         for (const ReceivedFrame& received : frames) {
             const QByteArray body = Protocol::Framing::commandBody(received.frame);
             const QList<Segment> shaped =
@@ -482,7 +488,7 @@ Result PtyPump::withModel(const std::function<Result(PumpModel&)>& use) const
 {
     std::lock_guard lock(mutex);
     PumpModel& model = engine->model();
-    model.advanceTo(nowUs() / 1000);
+    model.advanceTo(modelMs());
     return use(model);
 }
 
@@ -499,7 +505,7 @@ std::optional<qint64> PtyPump::value(const QByteArray& code) const
 QByteArray PtyPump::query(const QByteArray& body)
 {
     return withModel<QByteArray>([&](PumpModel& model) {
-        const Reply reply = model.handle(body, nowUs() / 1000);
+        const Reply reply = model.handle(body, modelMs());
         return reply.kind == Reply::Kind::Data ? reply.data : QByteArray();
     });
 }

@@ -41,6 +41,9 @@ public:
         QString linkPath;           // when set: a symbolic link to the device, kept up to date
         quint32 randomSeed = 1;     // for corruption and garbage
         double trueFactor = 1.0;    // what it really delivers of what it meters
+        // How fast the pump's own clock runs against the real one: at 60 an hour's run takes a
+        // minute. The line keeps real time.
+        double clockSpeed = 1.0;
     };
 
     static constexpr int byteTimeUs = 1042; // 10 bits at 9600 baud
@@ -122,6 +125,7 @@ private:
     void runOnPumpThread(const std::function<void()>& task);
     void wake();
     qint64 nowUs() const;
+    qint64 modelMs() const; // the pump's own clock
     void handleInput(const QByteArray& bytes);
     void schedule(const QList<Segment>& segments, qint64 startUs);
     void writeDueOutput();

@@ -688,9 +688,17 @@ void TestDosedeskctl::protocol_data()
     for (int i = 0; i < examples.size(); ++i) {
         QFile example(QStringLiteral(DOSEDESK_PROTOCOLS "/%1.yaml").arg(examples[i]));
         QVERIFY(example.open(QIODevice::ReadOnly));
+        const QString yaml = QString::fromUtf8(example.readAll());
         QTest::addRow("example %s", qPrintable(examples[i]))
-            << QString::fromUtf8(example.readAll()) << QStringList{"--check"} << false << 0
-            << summaries[i] << "^$" << QByteArrayList{};
+            << yaml << QStringList{"--check"} << false << 0 << summaries[i] << "^$"
+            << QByteArrayList{};
+        // Tried on the simulated pump an hour a minute: every step, nothing to the real pump.
+        if (i == 0)
+            QTest::newRow("example tried on the simulated pump")
+                << yaml << QStringList{"--dry-run", "--speed", "60"} << false << 0
+                << "(?s)dry run on the simulated pump, its clock 60 times as fast\n.*step 12 of "
+                   "12 .*protocol done: 12 steps\n$"
+                << "Replace the bottle" << QByteArrayList{};
     }
     QTest::newRow("a wrong file says where, sends nothing")
         << head + "  - dose: {volume: 5}\n  - set: {flow_ml_min: 250}\n  - wait: {seconds: x}\n"
