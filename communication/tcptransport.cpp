@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <poll.h>
+
 TcpTransport::Address TcpTransport::parse(const QString& name)
 {
     Address address;
@@ -137,10 +139,18 @@ bool TcpTransport::waitForBytesWritten(int timeoutMs)
     return socket.bytesToWrite() == 0 || socket.waitForBytesWritten(timeoutMs);
 }
 
+// The socket's own wait ends early only when it may announce the bytes; while its announcement
+// of earlier bytes is still being handled further up (an exchange that a handler started), it
+// keeps them to itself until the time is over. So the wait is on the descriptor, and the socket
+// is then asked, without waiting, to take in what came.
 bool TcpTransport::waitForReadyRead(int timeoutMs)
 {
-    if (ready && inbox.isEmpty() && socket.bytesAvailable() == 0)
-        socket.waitForReadyRead(timeoutMs);
+    if (ready && inbox.isEmpty() && socket.bytesAvailable() == 0) {
+        pollfd readable{int(socket.socketDescriptor()), POLLIN, 0};
+        if (readable.fd >= 0)
+            ::poll(&readable, 1, timeoutMs);
+        socket.waitForReadyRead(0);
+    }
     takeIncoming();
     return ready && !inbox.isEmpty();
 }

@@ -161,8 +161,14 @@ int runProtocol(const Control::Protocol& protocol, const Runner& runner, bool js
                           {QStringLiteral("ok"), false},
                           {QStringLiteral("error"), why}};
             if (verb != QLatin1String("note") && verb != QLatin1String("ask")) {
-                started = (started || startsPump(request)) && verb != QLatin1String("stop");
-                result = runner(fasterBy(request, speed));
+                QJsonObject forPump = fasterBy(request, speed);
+                forPump.insert(QStringLiteral("pump"), protocol.pump.value_or(0));
+                result = runner(forPump);
+                // A verb refused before anything was sent started nothing.
+                const bool sent =
+                    result.value(QStringLiteral("exit")).toInt() != Control::UsageError;
+                started =
+                    (started || (startsPump(request) && sent)) && verb != QLatin1String("stop");
             }
             result.insert(QStringLiteral("step"), number);
             if (json)

@@ -59,6 +59,16 @@ void PumpSession::run(const Request& next)
     done = false;
     standingReads = 0;
     silentReads = 0;
+    // A request meant for another pump than the one on this line is not sent at all.
+    if (next.pump && *next.pump != link->address()) {
+        const QString error = QStringLiteral("meant for the pump at address %1; this line's "
+                                             "pump is at address %2")
+                                  .arg(*next.pump)
+                                  .arg(link->address());
+        QMetaObject::invokeMethod(
+            this, [this, error] { fail(error, UsageError); }, Qt::QueuedConnection);
+        return;
+    }
     // A run begins with these verbs; a stop after it, in a later verb too, ends it by the user.
     if (next.verb == QLatin1String("start") || next.verb == QLatin1String("dose")
         || (next.verb == QLatin1String("calibrate") && !next.balance.isEmpty())

@@ -3,6 +3,7 @@
 #include "balance.h"
 #include "calibration.h"
 #include "pumpvalues.h"
+#include "readings.h"
 #include "valuelimits.h"
 
 #include <QJsonArray>
@@ -360,6 +361,24 @@ bool checkCalibration(const QJsonObject& object, Request& request, Engine::Model
            && checkLiquid(object, request, problem);
 }
 
+// The pump a request names, when it names one: an address on the bus.
+bool checkPump(const QJsonObject& object, Request& request, QString* problem)
+{
+    if (!object.contains(QLatin1String("pump")))
+        return true;
+    const QJsonValue pump = object.value(QLatin1String("pump"));
+    const double address = pump.toDouble(-1);
+    if (!pump.isDouble() || address != std::floor(address) || address < 0
+        || address >= Engine::SearchedAddresses) {
+        *problem = QStringLiteral("pump: \"%1\" is no pump address; accepted: 0 to %2")
+                       .arg(typedText(pump))
+                       .arg(Engine::SearchedAddresses - 1);
+        return false;
+    }
+    request.pump = int(address);
+    return true;
+}
+
 // Checks the arguments of one verb into the request; false with a problem when they do not do.
 bool checkArguments(const QJsonObject& object, Request& request, Engine::Model model,
                     QString* problem)
@@ -452,7 +471,7 @@ Checked checkRequest(const QJsonObject& object, Engine::Model model)
     Request request;
     request.verb = QLatin1String(verb->name);
     QString problem;
-    if (checkArguments(object, request, model, &problem))
+    if (checkPump(object, request, &problem) && checkArguments(object, request, model, &problem))
         checked.request = request;
     else
         checked.error = usage(*verb, problem);

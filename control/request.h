@@ -33,6 +33,8 @@ struct Request
     qint32 balanceBaud = 0; // 0: the balance's usual rate
     double mlPerGram = 0;
     bool write = false;
+    // The address of the pump the request is meant for; none: whichever the line goes to.
+    std::optional<int> pump;
 };
 
 // A checked request, or the message of a usage error (it names the verb and what it accepts).

@@ -707,6 +707,11 @@ void TestDosedeskctl::protocol_data()
            "flow_ml_min\ndosedeskctl: [^\n]*:6:24: flow_ml_min: 250 is out of range; accepted: "
            "0.03 to 100 ml/min\ndosedeskctl: [^\n]*:7:21: seconds: \"x\" is not a number"
         << QByteArrayList{};
+    QTest::newRow("through a panel whose pump is another")
+        << QString(everyStep).replace("pump: 0", "pump: 5") << QStringList{} << true << 2 << ""
+        << "step 1 of 10 .*: prime: meant for the pump at address 5; this line's pump is at "
+           "address 0\n$"
+        << QByteArrayList{};
     QTest::newRow("a step without a pump") << "dosedesk-protocol: 1\nsteps:\n  - stop: {}\n"
                                            << QStringList{} << false << 2 << "^$"
                                            << ":3:5: a step without a pump" << QByteArrayList{};
