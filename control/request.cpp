@@ -270,11 +270,10 @@ bool checkMasses(const QJsonValue& value, int deliveries, Request& request, QStr
         return false;
     }
     for (int i = 0; i < masses.size(); ++i) {
-        const std::optional<double> mass = Engine::typedNumber(typedText(masses.at(i)));
-        if (!mass || !std::isfinite(*mass) || *mass <= 0) {
-            *problem = QStringLiteral("mass %1: \"%2\" is no mass; accepted: more than 0 g")
-                           .arg(i + 1)
-                           .arg(typedText(masses.at(i)));
+        const std::optional<double> mass = Engine::typedMass(typedText(masses.at(i)));
+        if (!mass) {
+            *problem = QStringLiteral("mass %1: ").arg(i + 1)
+                       + Engine::noMassText(typedText(masses.at(i)));
             return false;
         }
         request.massesG.push_back(*mass);

@@ -1,5 +1,7 @@
 #include "calibration.h"
 
+#include "pumpvalues.h"
+
 #include <cmath>
 #include <numeric>
 
@@ -43,6 +45,22 @@ double mlPerGram(double densityGPerMl)
 double waterMlPerGram(double celsius)
 {
     return mlPerGram(waterDensity(celsius));
+}
+
+bool isMass(double grams)
+{
+    return std::isfinite(grams) && grams > 0;
+}
+
+std::optional<double> typedMass(const QString& typed)
+{
+    const std::optional<double> grams = typedNumber(typed);
+    return grams && isMass(*grams) ? grams : std::nullopt;
+}
+
+QString noMassText(const QString& typed)
+{
+    return QStringLiteral("\"%1\" is no mass; accepted: more than 0 g").arg(typed);
 }
 
 QString calibrationText(qint32 hundredths)

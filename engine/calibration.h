@@ -57,6 +57,12 @@ struct CalibrationResult
 // The masses (each more than 0 g) against the target; the new percentage is present × target ÷
 // mean, refused outside 80.0 to 120.0 % and when the deliveries scatter too much.
 CalibrationResult evaluateCalibration(const Gravimetry& gravimetry);
+// Whether a weighed mass, in grams, can be a delivery's: more than 0 g.
+bool isMass(double grams);
+// A mass as typed (a decimal point or comma), when it is one.
+std::optional<double> typedMass(const QString& typed);
+// Why the typed text is no mass: "\"x\" is no mass; accepted: more than 0 g".
+QString noMassText(const QString& typed);
 // A calibration percentage as the pump takes it (hundredths) in words: "103.1 %".
 QString calibrationText(qint32 hundredths);
 

@@ -322,17 +322,14 @@ private:
     {
         if (item->column() != 0)
             return;
-        const std::optional<double> grams = Engine::typedNumber(item->text());
-        const bool valid = grams && std::isfinite(*grams) && *grams > 0;
-        auto& mass = wizard->plan().massesG[size_t(item->row())];
-        mass = valid ? grams : std::nullopt;
+        const std::optional<double> grams = Engine::typedMass(item->text());
+        wizard->plan().massesG[size_t(item->row())] = grams;
         const QSignalBlocker quiet(table);
         table->item(item->row(), 1)
-            ->setText(valid ? number(*grams * wizard->plan().mlPerGram(), 4) : QString());
-        if (!valid && !item->text().isEmpty())
-            status->setText(tr("Delivery %1: \"%2\" is no mass; accepted: more than 0 g")
-                                .arg(item->row() + 1)
-                                .arg(item->text()));
+            ->setText(grams ? number(*grams * wizard->plan().mlPerGram(), 4) : QString());
+        if (!grams && !item->text().isEmpty())
+            status->setText(
+                tr("Delivery %1: %2").arg(item->row() + 1).arg(Engine::noMassText(item->text())));
         emit completeChanged();
     }
 
@@ -515,7 +512,7 @@ public:
         form->addRow(status);
         connect(checkButton, &QPushButton::clicked, this, &CheckPage::deliver);
         connect(mass, &QLineEdit::returnPressed, this,
-                [this] { judge(Engine::typedNumber(mass->text())); });
+                [this] { judge(Engine::typedMass(mass->text())); });
     }
 
 private:
@@ -536,9 +533,8 @@ private:
 
     void judge(const std::optional<double>& grams)
     {
-        if (!grams || !std::isfinite(*grams) || *grams <= 0)
-            return status->setText(
-                tr("\"%1\" is no mass; accepted: more than 0 g").arg(mass->text()));
+        if (!grams || !Engine::isMass(*grams))
+            return status->setText(Engine::noMassText(mass->text()));
         const CalibrationPlan& plan = wizard->plan();
         const double target = plan.targetMl;
         const double volume = *grams * plan.mlPerGram();
@@ -591,8 +587,8 @@ void CalibrationWizard::abortAll()
 {
     if (delivery)
         delivery->abort();
-    if (auto* session = qobject_cast<Control::PumpSession*>(running))
-        session->abort();
+    if (running)
+        running->abort();
 }
 
 void CalibrationWizard::runRequest(const QJsonObject& request,

@@ -4,6 +4,7 @@
 #include "pumplink.h"
 
 #include <QJsonObject>
+#include <QPointer>
 #include <QString>
 #include <QWizard>
 
@@ -17,6 +18,7 @@ class PanelSession;
 }
 namespace Control {
 class Balance;
+class PumpSession;
 class WeighedDelivery;
 enum class WeighedDeliveryFailure;
 } // namespace Control
@@ -93,6 +95,6 @@ private:
     CalibrationPlan calibration;
     std::unique_ptr<Control::Balance> balance;
     Control::WeighedDelivery* delivery = nullptr;
-    QObject* running = nullptr; // the request's session while one runs
+    QPointer<Control::PumpSession> running; // the request's session while one runs
     bool pumpMoving = false;
 };
