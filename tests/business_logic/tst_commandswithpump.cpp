@@ -24,8 +24,28 @@ class TestCommandsWithPump : public QObject
     {
         Command& c = *commands[size_t(traits.spezifier < 44 ? traits.spezifier : traits.spezifier - 1)];
         c.setParameter(parameter);
-        c.execute();
+        execute(c);
         return c.getAnswer();
+    }
+
+    // Runs the command as the window does. A busy machine can keep the pump's answer from the
+    // link for longer than the link waits; when the pump did answer and the link heard nothing
+    // whole, the command runs again (twice at most): the rows judge what the commands make of
+    // the pump's answers, not the machine's load.
+    void execute(Command& c)
+    {
+        for (int attempt = 0;; ++attempt) {
+            const int before = pump.frameCount();
+            c.execute();
+            if (attempt == 2 || link.nakReceived || link.ackReceived
+                || (link.answerRecognised && !link.noAnswer))
+                return;
+            pump.waitForFrames(before + 1, 2000);
+            const QList<Simulator::ExchangeRecord> records = pump.exchanges();
+            if (pump.frameCount() <= before || records.isEmpty() || records.last().answer.isEmpty())
+                return;
+            qWarning("the pump answered later than the link waits (a busy machine): once more");
+        }
     }
 
     // The code a writing command's body starts with, without its value.
@@ -126,7 +146,7 @@ private slots:
         QFETCH(qint32, parameter);
         Command& c = *commands[size_t(index)];
         c.setParameter(parameter);
-        c.execute();
+        execute(c);
         const QByteArray body = c.getSentFrame().mid(3, c.getSentFrame().size() - 5);
         const QByteArray expected = pump.query(body);
         QVERIFY(!expected.isEmpty());
@@ -146,7 +166,7 @@ private slots:
         QFETCH(QByteArray, text);
         Command& typed = *commands[size_t(Table::setDiscreteCommand.spezifier - 1)];
         typed.setTextParameter(text);
-        typed.execute();
+        execute(typed);
         QCOMPARE(typed.getAnswer(), text.isEmpty() ? link.addressText() : pump.query(text));
     }
 };
