@@ -124,7 +124,6 @@ int main(int argc, char* argv[])
     }
 
     GUI::PanelSession session;
-    session.startLineThread();
     const std::unique_ptr<mainForm> window = openPanelWindow(session, &application, windowOptions);
 
     // The window owns the filter; the application shows it every event of every object.
