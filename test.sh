@@ -16,6 +16,7 @@ started=$(date +%s)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 cmake --build build -j"$jobs"
+echo "test.sh: built in $(( $(date +%s) - started )) s"
 
 if [ "${DOSEDESK_QUICK:-0}" = "1" ]; then
     ctest --test-dir build --output-on-failure -j"$jobs"
@@ -32,8 +33,10 @@ else
     soak=$!
     suite=0
     ctest --test-dir build --output-on-failure -j"$jobs" || suite=$?
+    echo "test.sh: suite done at $(( $(date +%s) - started )) s"
     built=0
     wait "$sanitizer_build" || built=$?
+    echo "test.sh: sanitizer build done at $(( $(date +%s) - started )) s"
     soaked=0
     wait "$soak" || soaked=$?
     cat "$logs/soak"
