@@ -162,6 +162,8 @@ void ControlServer::runNext(Client* client)
             continue;
         }
         client->busy = true;
+        // The window may have begun its record after the socket was opened.
+        link.setRecorder(panel.runRecorder());
         client->session->run(*checked.request);
     }
 }

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "constants.h"
 #include "controlserver.h"
+#include "ownline.h"
 #include "panelsession.h"
 #include "protocol.h"
 #include "ptypump.h"
@@ -54,16 +55,6 @@ QString verbOf(const QJsonObject& request)
     return request.value(QStringLiteral("verb")).toString();
 }
 
-// The verbs that set the motor going (a calibration that doses what it weighs among them); one
-// that a failed script ran is stopped again.
-bool startsPump(const QJsonObject& request)
-{
-    const QString verb = verbOf(request);
-    return verb == QLatin1String("start") || verb == QLatin1String("prime")
-           || verb == QLatin1String("dose")
-           || (verb == QLatin1String("calibrate") && request.contains(QLatin1String("balance")));
-}
-
 // Longest time the motor may take to stand after a stop.
 constexpr int StopCheckSeconds = 5;
 
@@ -90,7 +81,7 @@ int runAll(const std::vector<QJsonObject>& requests, const Runner& runner, bool 
     bool started = false;
     for (const QJsonObject& request : requests) {
         const QString verb = verbOf(request);
-        started = (started || startsPump(request)) && verb != QLatin1String("stop");
+        started = (started || Control::startsPump(request)) && verb != QLatin1String("stop");
         const QJsonObject result = runner(request);
         if (json)
             print(stdout,
@@ -124,70 +115,88 @@ bool askPerson(const QString& question, bool mayAsk, QString* why)
     return true;
 }
 
-// A wait in seconds on a pump whose clock runs speed times as fast.
-QJsonObject fasterBy(QJsonObject request, double speed)
+// Writes a line into the run record the runner's pump is followed by (the panel's, or the
+// tool's own); a record that does not take it is said once.
+void recordStep(const Runner& runner, const QString& text, bool* told)
 {
-    if (request.value(QStringLiteral("for")).toString() == QLatin1String("seconds"))
-        request.insert(
-            QStringLiteral("value"),
-            QString::number(request.value(QStringLiteral("value")).toString().toDouble() / speed));
-    return request;
+    const QJsonObject result = runner({{QStringLiteral("verb"), QStringLiteral("note")},
+                                       {QStringLiteral("value"), Control::recordLine(text)}});
+    if (!result.value(QStringLiteral("ok")).toBool() && !std::exchange(*told, true))
+        print(stderr, QStringLiteral("dosedeskctl: the steps are not in the run record: %1\n")
+                          .arg(result.value(QStringLiteral("error")).toString()));
 }
 
-// Runs a checked protocol step by step; the first step that fails ends it, names the step and
-// stops a pump the protocol started.
+// Runs one of a step's requests: a note and a question are the runner's own, the rest goes to
+// the protocol's pump.
+QJsonObject runStepRequest(const Control::Protocol& protocol, const QJsonObject& request,
+                           const Runner& runner, bool json, bool mayAsk, double speed)
+{
+    const QString verb = verbOf(request);
+    const QString text = request.value(QStringLiteral("value")).toString();
+    QString why;
+    if (verb == QLatin1String("note")) {
+        print(json ? stderr : stdout, QStringLiteral("note: %1\n").arg(text));
+        return runner(
+            {{QStringLiteral("verb"), verb}, {QStringLiteral("value"), Control::recordLine(text)}});
+    }
+    if (verb == QLatin1String("ask"))
+        return askPerson(text, mayAsk, &why)
+                   ? QJsonObject{{QStringLiteral("verb"), verb}, {QStringLiteral("ok"), true}}
+                   : QJsonObject{{QStringLiteral("verb"), verb},
+                                 {QStringLiteral("ok"), false},
+                                 {QStringLiteral("error"), why}};
+    QJsonObject forPump = Control::fasterBy(request, speed);
+    forPump.insert(QStringLiteral("pump"), protocol.pump.value_or(0));
+    return runner(forPump);
+}
+
+// Runs a checked protocol step by step, each step's beginning and end in the run record; the
+// first step that fails ends it, names the step and stops a pump the protocol started.
 int runProtocol(const Control::Protocol& protocol, const Runner& runner, bool json, bool mayAsk,
                 double speed = 1.0)
 {
     bool started = false;
-    int number = 0;
-    for (const Control::ProtocolStep& step : protocol.steps) {
-        const QString where = QStringLiteral("step %1 of %2 (line %3: %4)")
-                                  .arg(++number)
-                                  .arg(protocol.steps.size())
-                                  .arg(step.line)
-                                  .arg(step.text);
+    bool told = false;
+    recordStep(runner,
+               QStringLiteral("protocol \"%1\" begins: %2 steps")
+                   .arg(protocol.name)
+                   .arg(protocol.steps.size()),
+               &told);
+    for (int index = 0; index < int(protocol.steps.size()); ++index) {
+        const QString where = Control::stepPlace(protocol, index);
         if (!json)
             print(stdout, where + u'\n');
-        for (const QJsonObject& request : step.requests) {
+        recordStep(runner, where + QStringLiteral(" begins"), &told);
+        for (const QJsonObject& request : protocol.steps[size_t(index)].requests) {
             const QString verb = verbOf(request);
-            const QString text = request.value(QStringLiteral("value")).toString();
-            QJsonObject result{{QStringLiteral("verb"), verb}, {QStringLiteral("ok"), true}};
-            QString why;
-            if (verb == QLatin1String("note"))
-                print(json ? stderr : stdout, QStringLiteral("note: %1\n").arg(text));
-            else if (verb == QLatin1String("ask") && !askPerson(text, mayAsk, &why))
-                result = {{QStringLiteral("verb"), verb},
-                          {QStringLiteral("ok"), false},
-                          {QStringLiteral("error"), why}};
-            if (verb != QLatin1String("note") && verb != QLatin1String("ask")) {
-                QJsonObject forPump = fasterBy(request, speed);
-                forPump.insert(QStringLiteral("pump"), protocol.pump.value_or(0));
-                result = runner(forPump);
-                // A verb refused before anything was sent started nothing.
-                const bool sent =
-                    result.value(QStringLiteral("exit")).toInt() != Control::UsageError;
-                started =
-                    (started || (startsPump(request) && sent)) && verb != QLatin1String("stop");
-            }
-            result.insert(QStringLiteral("step"), number);
+            QJsonObject result = runStepRequest(protocol, request, runner, json, mayAsk, speed);
+            // A verb refused before anything was sent started nothing.
+            const bool sent = result.value(QStringLiteral("exit")).toInt() != Control::UsageError;
+            started = (started || (Control::startsPump(request) && sent))
+                      && verb != QLatin1String("stop");
+            result.insert(QStringLiteral("step"), index + 1);
             if (json)
                 print(stdout,
                       QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact))
                           + u'\n');
-            if (!result.value(QStringLiteral("ok")).toBool()) {
-                print(stderr,
-                      QStringLiteral("dosedeskctl: %1: %2: %3\n")
-                          .arg(where, verb, result.value(QStringLiteral("error")).toString()));
-                if (started)
-                    stopStarted(runner);
-                return std::max(int(Control::PumpFailure),
-                                result.value(QStringLiteral("exit")).toInt(Control::PumpFailure));
-            }
+            if (result.value(QStringLiteral("ok")).toBool())
+                continue;
+            const QString error = result.value(QStringLiteral("error")).toString();
+            print(stderr, QStringLiteral("dosedeskctl: %1: %2: %3\n").arg(where, verb, error));
+            recordStep(runner, QStringLiteral("%1 failed: %2: %3").arg(where, verb, error), &told);
+            if (started)
+                stopStarted(runner);
+            return std::max(int(Control::PumpFailure),
+                            result.value(QStringLiteral("exit")).toInt(Control::PumpFailure));
         }
+        recordStep(runner, where + QStringLiteral(" done"), &told);
     }
+    const QString done = QStringLiteral("protocol \"%1\" done: %2 steps")
+                             .arg(protocol.name)
+                             .arg(protocol.steps.size());
+    recordStep(runner, done, &told);
     if (!json)
-        print(stdout, QStringLiteral("protocol done: %1 steps\n").arg(protocol.steps.size()));
+        print(stdout, done + u'\n');
     return Control::Success;
 }
 
@@ -241,38 +250,18 @@ QJsonObject interrupted(const QJsonObject& request, int signal)
 }
 
 // A network port connects in the background; a device is open at once or not at all.
-bool waitUntilOpen(Communication& communication)
+int runDirect(const Script& script, const QString& port, int address, bool dry = false)
 {
-    if (communication.isOpen() || !Transport::isNetworkName(communication.portPath()))
-        return communication.isOpen();
-    QEventLoop loop;
-    // Past the transport's own readiness limit it has given up and says why.
-    QTimer::singleShot(TcpTransport::ReadyTimeoutMs * 2, &loop, &QEventLoop::quit);
-    QObject::connect(&communication, &Communication::lineOpened, &loop, &QEventLoop::quit);
-    loop.exec();
-    return communication.isOpen();
-}
-
-int runDirect(const Script& script, const QString& port, int address)
-{
-    // The same session the panel runs on, without the window: its queue, its search.
-    GUI::PanelSession pumpSession;
-    pumpSession.fillTable();
-    Communication& communication = pumpSession.link();
-    communication.setCommPortPath(port);
-    if (!waitUntilOpen(communication)) {
-        QString reason = communication.lineFault();
-        // In the panel's words, without its "PORT": missing, busy, permission, not serial.
-        if (reason.isEmpty())
-            reason = communication.portStatus().text().section(u' ', 1);
-        print(stderr, QStringLiteral("dosedeskctl: cannot open %1%2\n")
-                          .arg(port, reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+    // The same session the panel runs on, without the window: its queue, its search, and a run
+    // record of the tool's own.
+    Control::OwnLine line(dry ? QStringLiteral("dry-run") : QStringLiteral("dosedeskctl"),
+                          dry ? QStringLiteral("dry run: ") : QString());
+    QString error;
+    if (!line.open(port, address, &error)) {
+        print(stderr, QStringLiteral("dosedeskctl: %1\n").arg(error));
         return Control::PumpFailure;
     }
-    communication.address = address;
-    Control::PumpLink link(&pumpSession.stack(), &pumpSession.table(), &communication,
-                           &pumpSession.search(), true);
-    Control::PumpSession session(&link);
+    Control::PumpSession session(&line.link());
     catchSignals();
 #ifdef Q_OS_UNIX
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
@@ -513,7 +502,7 @@ int dryRun(const Control::Protocol& protocol, const RunOptions& run, bool json)
         [&](const Runner& runner) {
             return runProtocol(protocol, runner, json, run.mayAsk, run.speed);
         },
-        pump.devicePath(), simulated.address);
+        pump.devicePath(), simulated.address, true);
 }
 
 // run FILE [--check] [--no-input] [--dry-run [--speed N]]: the protocol is checked whole before

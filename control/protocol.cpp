@@ -177,10 +177,12 @@ private:
             return fail(kind->first, QStringLiteral("unknown step \"%1\"; accepted: %2, repeat")
                                          .arg(name, stepNames().join(u", ")));
         const auto before = protocol.errors.size();
+        const double secondsBefore = protocol.seconds;
         ProtocolStep built{int(kind->first.Mark().line + 1), {}, {}};
         reader->second(kind->second, built);
         if (protocol.errors.size() == before) {
             built.text.prepend(prefix);
+            built.seconds = protocol.seconds - secondsBefore;
             protocol.steps.push_back(built);
         }
     }
@@ -466,6 +468,42 @@ QString Protocol::summary() const
         .arg(openEnded ? QStringLiteral(" (waits for a person or for a run without a known end "
                                         "not counted)")
                        : QString());
+}
+
+QString stepPlace(const Protocol& protocol, int index)
+{
+    if (index < 0 || index >= int(protocol.steps.size()))
+        return {};
+    const ProtocolStep& step = protocol.steps[size_t(index)];
+    return QStringLiteral("step %1 of %2 (line %3: %4)")
+        .arg(index + 1)
+        .arg(protocol.steps.size())
+        .arg(step.line)
+        .arg(step.text);
+}
+
+QString recordLine(const QString& text)
+{
+    QString line = text.simplified();
+    line.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    return line.left(LongestNote);
+}
+
+bool startsPump(const QJsonObject& request)
+{
+    const QString verb = request.value(QStringLiteral("verb")).toString();
+    return verb == QLatin1String("start") || verb == QLatin1String("prime")
+           || verb == QLatin1String("dose")
+           || (verb == QLatin1String("calibrate") && request.contains(QLatin1String("balance")));
+}
+
+QJsonObject fasterBy(QJsonObject request, double speed)
+{
+    if (request.value(QStringLiteral("for")).toString() == QLatin1String("seconds"))
+        request.insert(
+            QStringLiteral("value"),
+            QString::number(request.value(QStringLiteral("value")).toString().toDouble() / speed));
+    return request;
 }
 
 Protocol readProtocol(const QString& path, Engine::Model model)

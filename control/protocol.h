@@ -23,6 +23,7 @@ struct ProtocolStep
     int line = 0;
     QString text; // the step in words: "dose 5 ml at 20 ml/min"
     std::vector<QJsonObject> requests;
+    double seconds = 0; // what the step takes, as far as it can be known beforehand
 };
 
 struct Protocol
@@ -39,6 +40,19 @@ struct Protocol
     // What the check tells: the steps, the volume and the expected duration.
     QString summary() const;
 };
+
+// The verbs that set the motor going (a calibration that doses what it weighs among them): a
+// pump a failed script or protocol started this way is stopped again.
+bool startsPump(const QJsonObject& request);
+// A request for a pump whose clock runs `speed` times as fast: a wait in seconds is shortened.
+QJsonObject fasterBy(QJsonObject request, double speed);
+
+// Where a protocol stands, in words: "step 3 of 9 (line 8: dose 5 ml at 20 ml/min)".
+QString stepPlace(const Protocol& protocol, int index);
+// A line of the run record made from the text: on one line, not longer than a note may be.
+QString recordLine(const QString& text);
+// How many characters a note in the run record may have.
+inline constexpr int LongestNote = 200;
 
 // Reads and checks the file: every key, every type, every value against the pump's rules for the
 // model at hand (the words of the window and of the verbs). Nothing is sent.

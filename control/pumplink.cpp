@@ -48,7 +48,7 @@ Reply judgeReply(const Answer& answer, const BusinessLogic::CommandTraits& trait
     case Outcome::Answered:
         if (answer.acknowledged)
             return {Reply::Outcome::Answered, QByteArrayLiteral("ACK")};
-        if (traits.wait == BusinessLogic::Wait::Frame && answer.rawAnswer.contains(Protocol::STX))
+        if (traits.wait == BusinessLogic::Wait::Frame && answer.rawAnswer.contains(::Protocol::STX))
             return {Reply::Outcome::Answered, answer.data};
         return {};
     case Outcome::Silent:
@@ -68,7 +68,7 @@ PumpLink::PumpLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic
     connect(stack, &BusinessLogic::CommandStack::sendAnswer, this, [this](const Answer& answer) {
         const bool taken =
             answer.acknowledged || answer.outcome == Answer::Outcome::SilentByRequest;
-        if (taken && Protocol::Framing::commandBody(answer.sentFrame) == "KY0")
+        if (taken && ::Protocol::Framing::commandBody(answer.sentFrame) == "KY0")
             ++stops;
     });
 }

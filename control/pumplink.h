@@ -18,7 +18,8 @@ class Reply;
 
 namespace GUI {
 class PumpSearch;
-}
+class RunRecorder;
+} // namespace GUI
 
 namespace Control {
 
@@ -69,6 +70,9 @@ public:
     int address() const;
     bool keepsFoundAddress() const { return ownLine; }
     GUI::PumpSearch& search() const { return *pumpSearch; }
+    // The run record notes go to; none where no record is kept.
+    GUI::RunRecorder* recorder() const { return runRecorder; }
+    void setRecorder(GUI::RunRecorder* recorder) { runRecorder = recorder; }
     // Stops the pump acknowledged on this line so far, whoever sent them.
     int stopsAcknowledged() const { return stops; }
 
@@ -84,6 +88,7 @@ private:
     Communication* communication;
     GUI::PumpSearch* pumpSearch;
     bool ownLine;
+    GUI::RunRecorder* runRecorder = nullptr;
     int stops = 0;
 };
 

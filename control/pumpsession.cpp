@@ -6,6 +6,7 @@
 #include "pumpsearch.h"
 #include "readings.h"
 #include "runend.h"
+#include "runrecorder.h"
 #include "valuelimits.h"
 #include "weigheddelivery.h"
 
@@ -58,7 +59,7 @@ void PumpSession::run(const Request& next)
     request = next;
     done = false;
     standingReads = 0;
-    silentReads = 0;
+    silentSince.invalidate();
     // A request meant for another pump than the one on this line is not sent at all.
     if (next.pump && *next.pump != link->address()) {
         const QString error = QStringLiteral("meant for the pump at address %1; this line's "
@@ -138,10 +139,26 @@ void PumpSession::runVerb()
             });
     else if (verb == QLatin1String("search"))
         runSearch();
+    else if (verb == QLatin1String("note"))
+        runNote();
     else if (verb == QLatin1String("calibrate"))
         runCalibrate();
     else
         fail(QStringLiteral("unknown verb \"%1\"").arg(verb), UsageError);
+}
+
+void PumpSession::runNote()
+{
+    GUI::RunRecorder* recorder = link->recorder();
+    QMetaObject::invokeMethod(
+        this,
+        [this, recorder] {
+            if (!recorder)
+                return fail(QStringLiteral("no run record is kept here"));
+            recorder->noteEvent(request.word);
+            succeed();
+        },
+        Qt::QueuedConnection);
 }
 
 void PumpSession::runStatus()
@@ -418,9 +435,12 @@ void PumpSession::exchangeAll(std::vector<Exchange> exchanges,
     exchangeOne(next, [=](const Reply& reply) mutable {
         // A wait reads again after a reading went unanswered, as the panel's display bears a
         // few silent ticks: one late answer on a busy line is no lost line.
-        if (reply.outcome == Reply::Outcome::Silent && again
-            && ++silentReads <= SilentReadsTolerated)
-            return again();
+        if (reply.outcome == Reply::Outcome::Silent && again) {
+            if (!silentSince.isValid())
+                silentSince.start();
+            if (silentSince.elapsed() <= SilenceToleratedMs)
+                return again();
+        }
         if (reply.outcome != Reply::Outcome::Answered)
             return failOn(reply);
         replies.push_back(reply);
@@ -441,7 +461,7 @@ void PumpSession::poll(std::vector<Exchange> reads, std::function<bool(const Rep
     exchangeAll(
         reads,
         [=](const Replies& replies) {
-            silentReads = 0;
+            silentSince.invalidate();
             if (finished(replies))
                 return then();
             if (request.timeout && clock.elapsed() > *request.timeout * 1000)
@@ -461,7 +481,8 @@ void PumpSession::exchangeOne(const Exchange& exchange, std::function<void(const
             return;
         // The panel dropped its queue (its port changed) before this one's turn.
         if (reply.outcome == Reply::Outcome::Dropped)
-            return fail(QStringLiteral("the command was dropped before it was sent"));
+            return fail(QStringLiteral("the command was dropped before it was sent"), PumpFailure,
+                        {{QStringLiteral("silent"), true}});
         then(reply);
     });
 }
@@ -505,10 +526,13 @@ void PumpSession::failOn(const Reply& reply)
     const bool runUnheard =
         reply.outcome != Reply::Outcome::Refused
         && (request.verb == QLatin1String("dose") || request.word == QLatin1String("finished"));
-    fail(failureText(reply), PumpFailure,
-         runUnheard
-             ? QJsonObject{{QStringLiteral("ended"), Engine::runEndText(Engine::RunEnd::LineLost)}}
-             : QJsonObject());
+    QJsonObject values;
+    if (runUnheard)
+        values.insert(QStringLiteral("ended"), Engine::runEndText(Engine::RunEnd::LineLost));
+    // Nothing came back: the line or the pump is gone, which a protocol waits out.
+    if (reply.outcome != Reply::Outcome::Refused)
+        values.insert(QStringLiteral("silent"), true);
+    fail(failureText(reply), PumpFailure, values);
 }
 
 } // namespace Control

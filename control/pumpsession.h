@@ -30,8 +30,9 @@ class PumpSession : public QObject
   public:
     // Between two readings while waiting for the pump.
     static constexpr int PollIntervalMs = 200;
-    // Readings of a wait left unanswered in a row before the wait fails (about a second).
-    static constexpr int SilentReadsTolerated = 3;
+    // How long a wait's readings may go unanswered before the wait fails: longer than a busy
+    // line or a network bridge holds an answer back, short against a run.
+    static constexpr int SilenceToleratedMs = 3000;
 
     explicit PumpSession(PumpLink* link, QObject* parent = nullptr);
 
@@ -49,6 +50,7 @@ class PumpSession : public QObject
 
     void runVerb();
     void runStatus();
+    void runNote();
     void runWait(std::function<void()> then);
     void runDose();
     void runCalibrate();
@@ -67,7 +69,7 @@ class PumpSession : public QObject
     // Runs the exchanges in order; the first one the pump refuses or leaves unanswered ends the
     // request with its error.
     // again, when given, is called instead of failing when a reading goes unanswered, up to
-    // SilentReadsTolerated times in a row (a wait's polling).
+    // for up to SilenceToleratedMs since the first in a row (a wait's polling).
     void exchangeAll(std::vector<Exchange> exchanges, std::function<void(const Replies&)> then,
                      Replies replies = {}, std::function<void()> again = {});
     // Reads again every PollIntervalMs until done() says so or the request's time-out passes.
@@ -91,7 +93,7 @@ class PumpSession : public QObject
     QElapsedTimer clock;
     quint64 step = 0;
     int standingReads = 0;
-    int silentReads = 0;
+    QElapsedTimer silentSince; // the first of the unanswered readings in a row; invalid: none
     // The exchange asked for last.
     quint64 lastRequest = 0;
     // The session's search runs for this request; what it listens to meanwhile.

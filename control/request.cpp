@@ -2,6 +2,7 @@
 
 #include "balance.h"
 #include "calibration.h"
+#include "protocol.h"
 #include "pumpvalues.h"
 #include "readings.h"
 #include "valuelimits.h"
@@ -11,6 +12,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -54,6 +56,7 @@ const Verb Verbs[] = {
      "dose 1.0 --flow 60"},
     {"get", Takes::Word, "CODE", "read a value by its code (service)", "get TV"},
     {"send", Takes::Word, "RAW", "send a frame body as typed (service)", "send ?DV"},
+    {"note", Takes::Word, "TEXT", "write a line into the run record", "note \"bottle 2 in\""},
     {"search", Takes::Nothing, "", "find the pump's address on the bus (0 to 98)", "search"},
     {"calibrate", Takes::Calibration,
      "--target ML --deliveries N (--balance PATH [--balance-baud B] [--flow ML_PER_MIN] | "
@@ -212,6 +215,12 @@ bool checkWord(const QString& verb, const QString& text, Request& request, QStri
         *problem =
             QStringLiteral("\"%1\" is no code; accepted: 1 to 4 letters, digits or !").arg(text);
         return code.match(text).hasMatch();
+    }
+    if (verb == QLatin1String("note")) {
+        *problem = QStringLiteral("accepted: 1 to %1 characters on one line").arg(LongestNote);
+        return !text.isEmpty() && text.size() <= LongestNote
+               && std::none_of(text.begin(), text.end(),
+                               [](QChar c) { return c.category() == QChar::Other_Control; });
     }
     *problem = QStringLiteral("accepted: 1 to %1 printable ASCII characters").arg(LongestText);
     return printable.match(text).hasMatch();

@@ -16,6 +16,8 @@
 
 namespace GUI {
 
+class RunRecorder;
+
 // The objects below the window: the link, every pump command on it, the logging command stack,
 // the command table, the refresh cycle and the search. They are built in the order each needs the
 // one before and torn down in reverse. The table starts empty; whoever attaches the commands fills
@@ -51,6 +53,9 @@ public:
     // window's fields are.
     Engine::Model pumpModel() const { return model; }
     void setPumpModel(Engine::Model pumpModel) { model = pumpModel; }
+    // The run record the window keeps, for notes from scripts and protocols; none without one.
+    RunRecorder* runRecorder() const { return recorder; }
+    void setRunRecorder(RunRecorder* runRecorder) { recorder = runRecorder; }
 
     // Moves the line, its commands, the queue and the reopener to a thread of their own, so
     // that whoever waits for events here (the window) never waits for the pump: commands are
@@ -72,6 +77,7 @@ private:
     LineReopener lineReopener;
     QThread lineThread;
     Engine::Model model = Engine::Model::Unknown;
+    RunRecorder* recorder = nullptr;
 
     std::vector<QObject*> lineObjects();
 };

@@ -1,10 +1,16 @@
 #include "runrecorder.h"
 
+#include "commandstack.h"
 #include "commandtable.h"
+#include "communication.h"
+#include "constants.h"
+#include "framing.h"
 #include "operationitem.h"
 #include "runend.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
 
 namespace GUI {
 
@@ -73,6 +79,36 @@ RunRecorder::RunRecorder(const QString& folder, const QString& copyName, QObject
     : QObject(parent), file(folder, copyName, Columns), clock([this] { return steady.elapsed(); })
 {
     steady.start();
+}
+
+QString RunRecorder::standardFolder()
+{
+    // What the panel's application data folder is, for a program of another name too.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(Constants::OrganisationName + u'/' + Constants::ApplicationName
+                  + QStringLiteral("/runs"));
+}
+
+bool RunRecorder::pumpAnswered(const Answer& answer)
+{
+    return answer.outcome == Answer::Outcome::Answered && !answer.acknowledged;
+}
+
+QString RunRecorder::currentFile() const
+{
+    return file.pathFor(QDateTime::currentDateTimeUtc().date());
+}
+
+void RunRecorder::follow(BusinessLogic::CommandStack* stack, Communication* communication)
+{
+    connect(stack, &BusinessLogic::CommandStack::sendAnswer, this,
+            [this, communication](const Answer& answer) {
+                setPumpAddress(communication->address);
+                takeReading(answer, pumpAnswered(answer));
+                if (answer.acknowledged)
+                    noteAcknowledged(Protocol::Framing::commandBody(answer.sentFrame));
+            });
+    connect(communication, &Communication::lineLost, this, [this] { noteLineLost(); });
 }
 
 void RunRecorder::takeReading(const Answer& answer, bool fromPump)
@@ -332,7 +368,7 @@ void RunRecorder::write(const QString& event)
     if (failed)
         return;
     const QDateTime time = QDateTime::currentDateTimeUtc();
-    if (!file.append(time, row(event, time))) {
+    if (!file.append(time, row(eventPrefix + event, time))) {
         failed = true;
         emit recordFailed(file.errorText());
     }

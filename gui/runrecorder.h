@@ -10,6 +10,12 @@
 #include <QString>
 
 #include <deque>
+
+class Communication;
+
+namespace BusinessLogic {
+class CommandStack;
+}
 #include <functional>
 #include <optional>
 
@@ -39,6 +45,15 @@ public:
 
     RunRecorder(const QString& folder, const QString& copyName, QObject* parent = nullptr);
 
+    // Where the panel keeps its runs: the folder every copy and dosedeskctl write to.
+    static QString standardFolder();
+    // The pump really answered the exchange just finished: a frame with a good check byte, not
+    // an acknowledge and not the default a command reports for silence.
+    static bool pumpAnswered(const Answer& answer);
+
+    // Follows what the stack runs on the line: every answer, every acknowledged command and the
+    // line's loss, whoever sent them.
+    void follow(BusinessLogic::CommandStack* stack, Communication* communication);
     void takeReading(const Answer& answer, bool fromPump);
     void setPumpAddress(int address) { pumpAddress = address; }
     // The user asked for a stop or a pause: tells them from the end of a dispense.
@@ -49,11 +64,19 @@ public:
     void noteAcknowledged(const QByteArray& body);
     // The line is gone or the pump silent; it counts as back at the pump's next answer.
     void noteLineLost();
+    // A line of its own in the record (a protocol's step), stamped now.
+    void noteEvent(const QString& text) { write(text); }
+    // Put before every event of this recorder: "dry run: " for a protocol tried on the
+    // simulated pump.
+    void setEventPrefix(const QString& prefix) { eventPrefix = prefix; }
 
     // Milliseconds on a steady clock; the benchmark lets an hour pass in a moment.
     void setClock(std::function<qint64()> milliseconds) { clock = std::move(milliseconds); }
 
     QString folder() const { return file.folder(); }
+    QString copyName() const { return file.copyName(); }
+    // The file today's rows go to.
+    QString currentFile() const;
     bool isRunOpen() const { return state != State::Idle; }
 
 signals:
@@ -87,6 +110,7 @@ private:
     QStringList row(const QString& event, const QDateTime& time) const;
 
     RunRecordFile file;
+    QString eventPrefix;
     Readings now;
     State state = State::Idle;
     int pumpAddress = 0;

@@ -33,6 +33,7 @@ public:
 
     QString errorText() const { return lastError; }
     QString folder() const { return folderPath; }
+    QString copyName() const { return copy; }
     // Path of the file that rows stamped on this day go to.
     QString pathFor(const QDate& day) const;
 

@@ -2,6 +2,7 @@
 
 #include "commandtable.h"
 #include "loggingcommandstack.h"
+#include "protocolpanel.h"
 #include "pumpsearch.h"
 #include "runview.h"
 
@@ -13,6 +14,7 @@
 namespace Table = BusinessLogic::CommandTable;
 
 const QString mainForm::PumpRunningText = QStringLiteral("The pump is running.");
+const QString mainForm::ProtocolRunningText = QStringLiteral("A protocol is running.");
 const QString mainForm::SearchRunningText = QStringLiteral("The search for the pump is running.");
 const QString mainForm::StopItText = QStringLiteral("Stop it");
 const QString mainForm::LeaveItRunningText = QStringLiteral("Leave it running");
@@ -42,6 +44,8 @@ void mainForm::closeEvent(QCloseEvent* event)
 
 QString mainForm::workAtClose() const
 {
+    if (protocols->isRunning())
+        return ProtocolRunningText;
     if (run->recorder().isRunOpen())
         return PumpRunningText;
     if (search->isRunning())

@@ -12,6 +12,7 @@
 #include "loggingcommandstack.h"
 #include "panelsession.h"
 #include "programoptions.h"
+#include "protocolpanel.h"
 #include "pumpsearch.h"
 #include "readings.h"
 #include "refreshtimer.h"
@@ -108,6 +109,8 @@ mainForm::mainForm(GUI::PanelSession& session, QApplication* application,
     setupFieldLimits();
     setupHelp();
     run = new RunPanel(ui, commandStack, communication, instanceNumber, this);
+    session.setRunRecorder(&run->recorder());
+    protocols = new ProtocolPanel(ui, session, run->recorder(), this);
     repaint();
     toggleAdvancedScreen();
 }
@@ -558,6 +561,7 @@ void mainForm::triggerUpdateValues()
     display->tick();
     // The run record hears when the pump went silent.
     run->displayTick(display->isConnectionLost());
+    protocols->displayTick();
 }
 
 void mainForm::feedAnswer(const Answer& answer)

@@ -31,6 +31,7 @@ class Communication;
 class CommDialogue;
 class HelpBrowser;
 class LineReopener;
+class ProtocolPanel;
 class RunPanel;
 struct Answer;
 struct ProgramOptions;
@@ -81,6 +82,8 @@ public:
     void feedAnswer(const Answer& answer);
     // The run record, its chart and progress bar.
     RunPanel& runPanel() { return *run; }
+    // The protocol tab.
+    ProtocolPanel& protocolPanel() { return *protocols; }
 
 protected:
     // Escape does not close the window: the panel is no question to be dismissed.
@@ -242,6 +245,7 @@ private:
     QHelpContentWidget* helpContentWidget = nullptr;
     HelpBrowser* helpBrowser = nullptr;
     RunPanel* run = nullptr;
+    ProtocolPanel* protocols = nullptr;
     GUI::PumpSearch* search = nullptr;
     LineReopener* reopener = nullptr;
     QMessageBox* closeQuestion = nullptr;
@@ -255,6 +259,7 @@ public:
     // The question on closing: what still runs, and the answers besides Cancel.
     static const QString PumpRunningText;
     static const QString SearchRunningText;
+    static const QString ProtocolRunningText;
     static const QString StopItText;
     static const QString LeaveItRunningText;
 };

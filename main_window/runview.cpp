@@ -23,9 +23,6 @@
 
 const QString RunPanel::NotWrittenText = QStringLiteral("RUN RECORD NOT WRITTEN: ");
 
-namespace {
-
-// A push button of the window with its accessible name and description and its help page.
 QPushButton* helpedButton(QWidget* parent, const QString& objectName, const QString& name,
                           const QString& description, const QString& helpPage)
 {
@@ -36,6 +33,14 @@ QPushButton* helpedButton(QWidget* parent, const QString& objectName, const QStr
     button->setProperty(HelpFiles::pageProperty, helpPage);
     return button;
 }
+
+QString minutesAndSeconds(double seconds)
+{
+    const int whole = int(std::ceil(seconds));
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+namespace {
 
 const QColor VolumeColour(0, 149, 216);
 const QColor RateColour(255, 100, 0);
@@ -57,25 +62,6 @@ QValueAxis* makeAxis(const QString& title, double maximum)
     axis->setRange(0.0, maximum);
     axis->setLabelFormat(QStringLiteral("%.4g"));
     return axis;
-}
-
-// The pump really answered the exchange just finished: a frame with a good check byte, not an
-// acknowledge and not the default a command reports for silence.
-bool pumpAnswered(const Answer& answer)
-{
-    return answer.outcome == Answer::Outcome::Answered && !answer.acknowledged;
-}
-
-QString runsFolder()
-{
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
-        .filePath(QStringLiteral("runs"));
-}
-
-QString minutesAndSeconds(double seconds)
-{
-    const int whole = int(std::ceil(seconds));
-    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -163,8 +149,8 @@ void RunChart::grow(QValueAxis* axis, double value)
 
 RunPanel::RunPanel(Ui::mainScreen& ui, BusinessLogic::CommandStack* commandStack,
                    Communication* communication, int copyNumber, QWidget* window)
-    : QObject(window), ui(ui),
-      runRecorder(runsFolder(), QStringLiteral("copy") + QString::number(copyNumber))
+    : QObject(window), ui(ui), runRecorder(GUI::RunRecorder::standardFolder(),
+                                           QStringLiteral("copy") + QString::number(copyNumber))
 {
     buildRunTab(window);
     buildProgress();
@@ -232,17 +218,11 @@ void RunPanel::buildProgress()
 void RunPanel::connectWindow(BusinessLogic::CommandStack* commandStack,
                              Communication* communication)
 {
+    runRecorder.follow(commandStack, communication);
     connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
             [this](const Answer& answer) {
-                const bool fromPump = pumpAnswered(answer);
-                answeredSinceTick = answeredSinceTick || fromPump;
-                runRecorder.setPumpAddress(ui.comboCommAddress->currentIndex());
-                runRecorder.takeReading(answer, fromPump);
-                // Whoever sent it: a click, a script, a typed frame.
-                if (answer.acknowledged)
-                    runRecorder.noteAcknowledged(Protocol::Framing::commandBody(answer.sentFrame));
+                answeredSinceTick = answeredSinceTick || GUI::RunRecorder::pumpAnswered(answer);
             });
-    connect(communication, &Communication::lineLost, this, [this] { runRecorder.noteLineLost(); });
     connect(ui.buttonStop, &QPushButton::clicked, this, [this] { runRecorder.noteStopRequest(); });
     connect(ui.buttonPause, &QPushButton::clicked, this,
             [this] { runRecorder.notePauseRequest(); });

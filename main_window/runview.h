@@ -7,6 +7,7 @@
 
 class Communication;
 class QLabel;
+class QPushButton;
 class QLineSeries;
 class QProgressBar;
 class QValueAxis;
@@ -18,6 +19,13 @@ class CommandStack;
 namespace Ui {
 class mainScreen;
 } // namespace Ui
+
+// A push button of the window with its accessible name and description and its help page.
+QPushButton* helpedButton(QWidget* parent, const QString& objectName, const QString& name,
+                          const QString& description, const QString& helpPage);
+
+// A duration as minutes and seconds, rounded up: "1:05".
+QString minutesAndSeconds(double seconds);
 
 // The curve of the current run: delivered volume and the measured flow rate over time. The
 // axes grow with the run; the curve stays until the next run begins.

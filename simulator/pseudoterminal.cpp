@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include <fcntl.h>
@@ -13,14 +14,21 @@
 
 namespace Simulator {
 
-namespace {
-
 void closeFd(int& fd)
 {
     if (fd >= 0)
         ::close(fd);
     fd = -1;
 }
+
+qint64 steadyUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+namespace {
 
 // Removes the link only when it is a symbolic link: a real file of the same name stays.
 bool removeLink(const QString& path)

@@ -1,8 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 namespace Simulator {
+
+// Closes the descriptor when it is open and marks it closed.
+void closeFd(int& fd);
+// Microseconds on the steady clock: the simulators' time line.
+qint64 steadyUs();
 
 // The far end of a serial port: the master of a pseudo-terminal, raw at 9600 baud, its slave
 // held open so that the master sees no hang-up while nobody else has the port open, and a

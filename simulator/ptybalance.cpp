@@ -19,13 +19,6 @@ constexpr int LongestLine = 64;
 constexpr double StillG = 0.0002;
 constexpr qint64 UsPerMs = 1000;
 
-qint64 steadyUs()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 } // namespace
 
 PtyBalance::PtyBalance(std::function<double()> source, Options chosen)

@@ -34,20 +34,6 @@ constexpr qint64 lateAnswerUsLimit = 60000;
 // Scheduling priority of the pump's thread (a nice value; lower runs first).
 constexpr int PumpThreadNice = -10;
 
-qint64 steadyUs()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-void closeFd(int& fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
 QString faultNames(const Faults& faults)
 {
     QStringList names;

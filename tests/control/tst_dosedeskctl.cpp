@@ -3,6 +3,8 @@
 #include "ptybalance.h"
 #include "pumpsession.h"
 #include "readings.h"
+#include "runrecorder.h"
+#include "runview.h"
 #include "windowrig.h"
 
 #include <QFileInfo>
@@ -666,7 +668,7 @@ void TestDosedeskctl::protocol_data()
     // 2 × 1 ml at 100 ml/min, 0.1 ml at 60 ml/min, 0.2 s priming.
     const QString ran = "(?s)^t: 10 steps for the pump at address 0\nvolume: 2.100 ml\nexpected "
                         "duration: at least \\d+ s .*step 3 of 10 \\(line 9: \\(1 of 2\\) note: "
-                        "dosed\\)\nnote: dosed\n.*protocol done: 10 steps\n$";
+                        "dosed\\)\nnote: dosed\n.*protocol \"[^\n]*\" done: 10 steps\n$";
     const QByteArrayList everyFrame{"KY2", "...",        "KY0", "...", "KY1", "...", "KY1",
                                     "...", "RV00060000", "KY1", "...", "KY0", "..."};
     for (const bool panel : {false, true})
@@ -697,7 +699,7 @@ void TestDosedeskctl::protocol_data()
             QTest::newRow("example tried on the simulated pump")
                 << yaml << QStringList{"--dry-run", "--speed", "60"} << false << 0
                 << "(?s)dry run on the simulated pump, its clock 60 times as fast\n.*step 12 of "
-                   "12 .*protocol done: 12 steps\n$"
+                   "12 .*protocol \"[^\n]*\" done: 12 steps\n$"
                 << "Replace the bottle" << QByteArrayList{};
     }
     QTest::newRow("a wrong file says where, sends nothing")
@@ -744,6 +746,14 @@ void TestDosedeskctl::protocol()
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(yaml.toUtf8());
     file.close();
+    // The run record the steps go to: the panel's, or the tool's own for its own line.
+    const bool dry = arguments.contains("--dry-run");
+    const QString recordName = panel ? rig->window->runPanel().recorder().copyName()
+                               : dry ? QStringLiteral("dry-run")
+                                     : QStringLiteral("dosedeskctl");
+    QFile record(GUI::RunRecordFile(GUI::RunRecorder::standardFolder(), recordName, {})
+                     .pathFor(QDateTime::currentDateTimeUtc().date()));
+    record.remove();
     QProcess program;
     program.start(DOSEDESKCTL, (panel ? QStringList{"--panel", QString::number(instanceNumber())}
                                       : QStringList{"--port", target.devicePath()})
@@ -758,6 +768,18 @@ void TestDosedeskctl::protocol()
     QVERIFY2(QRegularExpression(message).match(err).hasMatch(), qPrintable(err));
     QCOMPARE(program.exitCode(), exitCode);
     QVERIFY(receivedInOrder(target, sent));
+    if (exitCode != 0 || arguments.contains("--check"))
+        return;
+    // Every step, its beginning and its end, is in the record; a dry run's rows say so.
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QString rows = QString::fromUtf8(record.readAll());
+    const QString mark = dry ? QStringLiteral("dry run: ") : QString();
+    const int steps =
+        int(rows.count(QRegularExpression(",\"?" + mark + "step \\d+ of \\d+ .* done")));
+    QVERIFY2(rows.contains(QRegularExpression(",\"?" + mark + "step 1 of (\\d+) .* begins[^$]*,\"?"
+                                              + mark + "step \\1 of \\1 .* done")),
+             qPrintable(rows));
+    QVERIFY2(rows.contains(mark + "protocol \"\"") && steps > 1, qPrintable(rows));
 }
 
 QTEST_MAIN(TestDosedeskctl)

@@ -32,14 +32,6 @@ namespace {
 constexpr double WaterAt20GramsPerMl = 0.9972; // as a balance in air shows it
 constexpr int DeliveryMs = 30000;
 
-template <typename Widget> Widget* child(QWidget* parent, const char* name)
-{
-    auto* found = parent->findChild<Widget*>(QLatin1String(name));
-    if (!found)
-        qFatal("no %s in the wizard", name);
-    return found;
-}
-
 void typeInto(QLineEdit* field, const QString& text)
 {
     field->selectAll();

@@ -23,6 +23,15 @@
 #include <memory>
 #include <vector>
 
+// The child of that name and type, which the test cannot do without.
+template <typename Widget> Widget* child(QObject* parent, const char* name)
+{
+    auto* found = parent->findChild<Widget*>(QLatin1String(name));
+    if (!found)
+        qFatal("no %s in %s", name, qPrintable(parent->objectName()));
+    return found;
+}
+
 // The logging command stack as the program builds it, noting every queue clear and every logged
 // command it ran, so that a test can account for each command the user queued.
 class RecordingStack : public BusinessLogic::LoggingCommandStack
