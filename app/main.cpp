@@ -124,6 +124,8 @@ int main(int argc, char* argv[])
     }
 
     GUI::PanelSession session;
+    // The window never waits for the pump: the exchanges run on the line's own thread.
+    session.startLineThread();
     const std::unique_ptr<mainForm> window = openPanelWindow(session, &application, windowOptions);
 
     // The window owns the filter; the application shows it every event of every object.

@@ -20,7 +20,16 @@ Communication::Communication() : transport(Transport::create(QString()))
 {
     // A child, so that it moves with the link to the link's thread.
     transport->setParent(this);
+    sinceMade.start();
     publish();
+}
+
+std::optional<qint64> Communication::msSinceLateBytes() const
+{
+    const qint64 at = lateBytesAtMs.load();
+    if (at < 0)
+        return std::nullopt;
+    return sinceMade.elapsed() - at;
 }
 
 Communication::~Communication()
@@ -156,6 +165,9 @@ bool Communication::sendFrame(QByteArray& frame)
     // that arrived after its wait had ended) belongs to no command. Kept, it would be taken as
     // this command's answer, and with only readings following every later answer would stay one
     // command late.
+    // What the device holds besides: the last answer's stragglers may not have been read yet.
+    if (transport->bytesAvailable() > 0 || transport->waitForReadyRead(0))
+        lateBytesAtMs = sinceMade.elapsed();
     transport->clearInput();
     receiveBuffer.clear();
     const qint64 written = transport->write(frame);

@@ -5,10 +5,12 @@
 #include "transport.h"
 
 #include <QByteArray>
-#include <QObject>
+#include <QElapsedTimer>
 #include <QMutex>
+#include <QObject>
 #include <QSerialPortInfo>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -47,6 +49,9 @@ public:
     // The path chosen last, kept after the device went away, and why the line is (not) open.
     QString chosenPath() const;
     PortStatus portStatus() const;
+    // Time since bytes were last thrown away that came in after their answer's wait had ended
+    // (an answer held back on its way, noise); none when never. From any thread.
+    std::optional<qint64> msSinceLateBytes() const;
     // Opens the chosen device again when its file is there; true when the line is open. A
     // network port is left to connect again by itself.
     bool reopen();
@@ -133,4 +138,6 @@ private:
     };
     mutable QMutex stateLock;
     State published;
+    QElapsedTimer sinceMade;
+    std::atomic<qint64> lateBytesAtMs{-1};
 };

@@ -35,8 +35,11 @@ struct UnheardPump
         if (rig.showsConnected())
             lasting = false;
         else
-            lasting = lasting || rig.pump.msSinceLastFrame() >= UnheardPumpMs
-                      || rig.pump.msSinceLateAnswer().value_or(SilentTicksMs) < SilentTicksMs;
+            lasting =
+                lasting || rig.pump.msSinceLastFrame() >= UnheardPumpMs
+                || rig.pump.msSinceLateAnswer().value_or(SilentTicksMs) < SilentTicksMs
+                // bytes the pump sent in time that reached the link after its wait
+                || rig.communication.msSinceLateBytes().value_or(SilentTicksMs) < SilentTicksMs;
         passes += lasting ? 1 : 0;
         return lasting;
     }

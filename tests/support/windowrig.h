@@ -78,9 +78,9 @@ public:
         QVariantMap storedSettings; // this copy's settings (keys below its prefix) at start
         Simulator::Faults pumpFaults; // in force from the pump's first frame on
         double pumpTrueFactor = 1.0;  // what the pump really delivers of what it meters
-        // The line on its own thread (bench_stall measures it); off, as the program runs it for
-        // now, the queue runs only when the test's thread turns its event loop.
-        bool lineThread = false;
+        // The line on its own thread, as the program runs it; off, the queue runs only when the
+        // test's thread turns its event loop.
+        bool lineThread = true;
     };
 
     explicit WindowRig(const Options& options);
