@@ -207,8 +207,9 @@ void PumpSession::runWait(std::function<void()> then)
     };
     if (request.word == QLatin1String("seconds")) {
         const quint64 mine = step;
-        QTimer::singleShot(std::chrono::milliseconds(qint64(request.number * 1000)), this,
-                           [this, mine, then] {
+        // A coarse timer may end a wait of 30 s half a second early.
+        QTimer::singleShot(std::chrono::milliseconds(qint64(request.number * 1000)),
+                           Qt::PreciseTimer, this, [this, mine, then] {
                                if (!done && step == mine)
                                    then();
                            });

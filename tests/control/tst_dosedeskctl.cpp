@@ -376,6 +376,8 @@ void TestDosedeskctl::verbs()
         rig->ui().buttonSearchPump->click();
     const QStringList historyBefore = historyLines();
     QProcess program;
+    QElapsedTimer ran;
+    ran.start();
     program.start(QStringLiteral(DOSEDESKCTL), arguments);
     bool upset = pump < Pump::MasterStopOnStart;
     // The panel serves the socket from this thread's event loop.
@@ -410,6 +412,10 @@ void TestDosedeskctl::verbs()
     QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out + err));
     QVERIFY2(QRegularExpression(message).match(err).hasMatch(), qPrintable(err));
     QCOMPARE(program.exitCode(), exitCode);
+    // A wait in seconds lasts at least as long as asked, never a little less.
+    if (const int wait = int(arguments.indexOf("seconds")); wait > 0)
+        QVERIFY2(ran.elapsed() >= qint64(arguments.at(wait + 1).toDouble() * 1000),
+                 qPrintable(QString::number(ran.elapsed())));
     // A calibration that reached the pump is kept in the history, with what became of it.
     const QStringList added = historyLines().mid(historyBefore.size());
     if (arguments.contains("calibrate") && !sent.isEmpty()) {
