@@ -11,6 +11,16 @@ cd "$(dirname "$0")"
 
 jobs=$(nproc)
 started=$(date +%s)
+quick=${DOSEDESK_QUICK:-0}
+if [ "$quick" != "1" ]; then
+    logs=$(mktemp -d)
+    trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$logs"' EXIT
+    # The sanitizer build starts at once, at a low priority: it takes what the normal build leaves
+    # (its code generation and link steps run one at a time), then what the suite's waits leave,
+    # so that the tests keep their pace.
+    nice -n 15 ./scripts/sanitize.sh build >"$logs/sanitizer-build" 2>&1 &
+    sanitizer_build=$!
+fi
 # Line tables instead of full debug information: backtraces keep their file and line, and the
 # build takes a third less time.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -18,17 +28,13 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build -j"$jobs"
 echo "test.sh: built in $(( $(date +%s) - started )) s"
 
-if [ "${DOSEDESK_QUICK:-0}" = "1" ]; then
+if [ "$quick" = "1" ]; then
     ctest --test-dir build --output-on-failure -j"$jobs"
 else
     # The suite spends most of its time waiting for the pump and the window's timers, so the
-    # sanitizer build (at a lower priority, so that the tests keep their pace) and the soak run
-    # beside it. The soak samples memory, descriptors, threads, timers and panes while polling;
-    # the long run is scripts/soak.sh 120 (docs/reliability.md).
-    logs=$(mktemp -d)
-    trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$logs"' EXIT
-    nice -n 15 ./scripts/sanitize.sh build >"$logs/sanitizer-build" 2>&1 &
-    sanitizer_build=$!
+    # sanitizer build goes on and the soak runs beside it. The soak samples memory, descriptors,
+    # threads, timers and panes while polling; the long run is scripts/soak.sh 120
+    # (docs/reliability.md).
     ./scripts/soak.sh 2 >"$logs/soak" 2>&1 &
     soak=$!
     suite=0
