@@ -11,8 +11,11 @@ if [ "$step" != test ]; then
     # Line tables are enough for the sanitizers' stack traces and keep the build short.
     # It runs beside the normal suite: without precompiled headers, whose hundreds of megabytes
     # mapped anew by every compile weigh on the machine the suite's timing needs.
+    # Each library and program is compiled as a few large units (a unity build), which reads the
+    # Qt headers a few times rather than once per file: a minute less on two cores.
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
-        -DDOSEDESK_SANITIZE=ON -DDOSEDESK_BENCH=OFF -DDOSEDESK_PRECOMPILE=OFF >/dev/null
+        -DDOSEDESK_SANITIZE=ON -DDOSEDESK_BENCH=OFF -DDOSEDESK_PRECOMPILE=OFF \
+        -DCMAKE_UNITY_BUILD=ON >/dev/null
     cmake --build "$build" -j"$(nproc)"
 fi
 if [ "$step" != build ]; then
