@@ -6,9 +6,9 @@
 #include "panelsession.h"
 #include "ptypump.h"
 #include "pumpsession.h"
+#include "readings.h"
 #include "runrecorder.h"
 #include "runview.h"
-#include "styles.h"
 #include "ui_mainscreen.h"
 
 #include <QDir>
@@ -144,7 +144,6 @@ QWidget* ProtocolPanel::buildButtons(QWidget* tab)
                            QStringLiteral("Holds the protocol at its step and pauses the pump."));
     abortButton = tabButton(row, "buttonProtocolAbort", QStringLiteral("Abort"),
                             QStringLiteral("Ends the protocol and stops the pump it started."));
-    abortButton->setStyleSheet(Styles::styleWidgetGrey);
     for (QPushButton* button : {runButton, holdButton, abortButton})
         layout->addWidget(button);
     connect(dryRunButton, &QPushButton::clicked, this, [this] { run(true); });
@@ -236,6 +235,9 @@ bool ProtocolPanel::openDryLine(QString* error)
     Simulator::PtyPump::Options options;
     options.address = protocol.pump.value_or(0);
     options.clockSpeed = speedBox->value();
+    // The panel's pump's model, so that the dry run meets the same limits.
+    if (session.pumpModel() == Engine::Model::Small)
+        options.modelCode = Engine::ModelCode02;
     dryPump = std::make_unique<Simulator::PtyPump>(options);
     if (!dryPump->start()) {
         *error = dryPump->errorString();

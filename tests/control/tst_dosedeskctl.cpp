@@ -37,11 +37,11 @@ class TestDosedeskctl : public QObject
         InputStopOnStart,
         ErrorOnStart,
         TermOnStart,
-        CtrlCTwice, // the second while the script stops the pump, whose stop goes unanswered
+        CtrlCTwice,      // the second while the script stops the pump, whose stop goes unanswered
         PanelStopOnStart // only through the panel
     };
 
-  private slots:
+private slots:
     void initTestCase();
     void sameValuesAsTheWindow_data();
     void sameValuesAsTheWindow();
@@ -73,13 +73,12 @@ void TestDosedeskctl::initTestCase()
     // The panel's socket and the program's search both look in this runtime folder only.
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     rig = std::make_unique<WindowRig>();
-    server =
-        std::make_unique<Control::ControlServer>(rig->session);
+    server = std::make_unique<Control::ControlServer>(rig->session);
     const QString path = Control::ControlServer::socketPath(instanceNumber());
     QVERIFY2(server->listen(path), qPrintable(server->errorString()));
     // Nobody but the user: read and write for the owner, nothing for group and others.
-    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
-                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
+                                      | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     QCOMPARE(QFileInfo(path).permissions() & (others | QFile::ReadOwner | QFile::WriteOwner),
              QFile::ReadOwner | QFile::WriteOwner);
     // A second panel under the same number must not take the socket away from the first.
@@ -325,8 +324,8 @@ void TestDosedeskctl::verbs_data()
                 continue;
             QTest::addRow("%s %s", panel ? "panel" : "direct", row.name)
                 << (QStringList{panel ? "--panel" : "--port",
-                                panel ? QString::number(instanceNumber()) : QString()} +
-                    row.arguments)
+                                panel ? QString::number(instanceNumber()) : QString()}
+                    + row.arguments)
                 << row.pump << row.exitCode << row.output << row.message << row.sent;
         }
     }
@@ -370,48 +369,72 @@ void TestDosedeskctl::verbs()
         // The frame that tells the panel's pump belongs to no row: it is let in first.
         QVERIFY(QTest::qWaitFor([&] { return bodies(rig->pump).join(' ').contains("SP"); }, 10000));
     }
-    target.clearLog();
-
-    if (pump == Pump::WindowSearching)
-        rig->ui().buttonSearchPump->click();
-    const QStringList historyBefore = historyLines();
-    QProcess program;
+    QString out;
+    QString err;
+    QString line;
+    QStringList historyBefore;
     QElapsedTimer ran;
-    ran.start();
-    program.start(QStringLiteral(DOSEDESKCTL), arguments);
-    bool upset = pump < Pump::MasterStopOnStart;
-    // The panel serves the socket from this thread's event loop.
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            const auto pid = pid_t(program.processId()); // 0 once it has ended: no kill then
-            if (!upset && pid > 0 && bodies(target).contains("KY1")) {
-                upset = true;
-                if (pump == Pump::MasterStopOnStart)
-                    target.setMasterStop(true);
-                else if (pump == Pump::PanelStopOnStart)
-                    rig->ui().buttonStop->click();
-                else if (pump >= Pump::TermOnStart)
-                    ::kill(pid, pump == Pump::TermOnStart ? SIGTERM : SIGINT);
-                else { // an input or errors, then the pump's own stop key
-                    const bool input = pump == Pump::InputStopOnStart;
-                    target.setValue(input ? "SS2" : "SS6", input ? 0x03 : 0x81);
-                    target.query("KY0");
-                }
-            } else if (pump == Pump::CtrlCTwice && pid > 0 && bodies(target).contains("KY0"))
-                ::kill(pid, SIGINT);
-            return program.state() == QProcess::NotRunning;
-        },
-        60000));
-    if (pump == Pump::WindowSearching)
-        rig->stack.clear(); // the window's search ends with its probes
-    target.setMasterStop(false);
-    target.setErrorBits(0);
-    target.setValue("SS2", 1); // motor adjusted, no input active
-    const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
-    QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out + err));
-    QVERIFY2(QRegularExpression(message).match(err).hasMatch(), qPrintable(err));
-    QCOMPARE(program.exitCode(), exitCode);
+    int exit = -1;
+    for (int attempt = 1;; ++attempt) {
+        target.clearLog();
+        if (pump == Pump::WindowSearching)
+            rig->ui().buttonSearchPump->click();
+        historyBefore = historyLines();
+        QProcess program;
+        ran.start();
+        program.start(QStringLiteral(DOSEDESKCTL), arguments);
+        bool upset = pump < Pump::MasterStopOnStart;
+        // The panel serves the socket from this thread's event loop.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const auto pid = pid_t(program.processId()); // 0 once it has ended: no kill then
+                if (!upset && pid > 0 && bodies(target).contains("KY1")) {
+                    upset = true;
+                    if (pump == Pump::MasterStopOnStart)
+                        target.setMasterStop(true);
+                    else if (pump == Pump::PanelStopOnStart)
+                        rig->ui().buttonStop->click();
+                    else if (pump >= Pump::TermOnStart)
+                        ::kill(pid, pump == Pump::TermOnStart ? SIGTERM : SIGINT);
+                    else { // an input or errors, then the pump's own stop key
+                        const bool input = pump == Pump::InputStopOnStart;
+                        target.setValue(input ? "SS2" : "SS6", input ? 0x03 : 0x81);
+                        target.query("KY0");
+                    }
+                } else if (pump == Pump::CtrlCTwice && pid > 0 && bodies(target).contains("KY0"))
+                    ::kill(pid, SIGINT);
+                return program.state() == QProcess::NotRunning;
+            },
+            60000));
+        if (pump == Pump::WindowSearching)
+            rig->stack.clear(); // the window's search ends with its probes
+        target.setMasterStop(false);
+        target.setErrorBits(0);
+        target.setValue("SS2", 1); // motor adjusted, no input active
+        out = QString::fromLocal8Bit(program.readAllStandardOutput());
+        err = QString::fromLocal8Bit(program.readAllStandardError());
+        exit = program.exitCode();
+        // What the line did, should the pump seem to have fallen silent.
+        line =
+            QStringLiteral("pump: last frame %1 ms ago, late answer bytes %2 ms ago, last "
+                           "frames: %3; panel: %4, late bytes at the link %5 ms ago")
+                .arg(target.msSinceLastFrame())
+                .arg(target.msSinceLateAnswer().value_or(-1))
+                .arg(QString::fromLatin1(bodies(target).mid(bodies(target).size() - 12).join(' ')),
+                     panel ? rig->connectionText() : QStringLiteral("-"))
+                .arg(panel ? rig->communication.msSinceLateBytes().value_or(-1) : -1);
+        // A row that expects no silent pump runs once more when its pump went unheard for
+        // seconds: the pseudo-terminals of a loaded machine are then on trial, not the verb. A
+        // pump that never answers, or a verb that misreads one, fails again.
+        if (attempt > 1 || !err.contains("no answer from the pump")
+            || QRegularExpression(message).match(err).hasMatch())
+            break;
+        qWarning("the pump went unheard, the row runs again: %s", qPrintable(err + line));
+        target.query("KY0");
+    }
+    QVERIFY2(QRegularExpression(output).match(out).hasMatch(), qPrintable(out + err + line));
+    QVERIFY2(QRegularExpression(message).match(err).hasMatch(), qPrintable(err + line));
+    QCOMPARE(exit, exitCode);
     // A wait in seconds lasts at least as long as asked, never a little less.
     if (const int wait = int(arguments.indexOf("seconds")); wait > 0)
         QVERIFY2(ran.elapsed() >= qint64(arguments.at(wait + 1).toDouble() * 1000),
@@ -503,8 +526,8 @@ void TestDosedeskctl::hostileLines()
     const QByteArray reply = request(socket, line);
     QVERIFY2(QRegularExpression(QStringLiteral("^\\{.*\"ok\":false.*\\}\n$"))
                      .match(QString::fromUtf8(reply))
-                     .hasMatch() &&
-                 QRegularExpression(answer).match(QString::fromUtf8(reply)).hasMatch(),
+                     .hasMatch()
+                 && QRegularExpression(answer).match(QString::fromUtf8(reply)).hasMatch(),
              reply.constData());
     QCOMPARE(rig->bodiesUntilMarker(), QList<QByteArray>());
     if (dropped) {
@@ -588,8 +611,8 @@ void TestDosedeskctl::withoutRuntimeFolder()
 
     QProcess program;
     program.start(QStringLiteral(DOSEDESKCTL),
-                  {QStringLiteral("--panel"), QString::number(instanceNumber()), QStringLiteral("mode"),
-                   QStringLiteral("flow")});
+                  {QStringLiteral("--panel"), QString::number(instanceNumber()),
+                   QStringLiteral("mode"), QStringLiteral("flow")});
     QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
     QCOMPARE(program.readAllStandardError(), QByteArray());
     QCOMPARE(program.exitCode(), 0);

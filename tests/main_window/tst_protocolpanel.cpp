@@ -149,6 +149,10 @@ void TestProtocolPanel::protocol()
         file.write(yaml.toUtf8());
     }
     QWidget* window = rig.window.get();
+    // The settings open beside the panel, and the tab is chosen.
+    QVERIFY(rig.waitUntil([&] { return window->isVisible(); }) >= 0);
+    click(rig.ui().buttonAdvanced);
+    QVERIFY(rig.ui().TabsExtendedSettings->isVisible());
     rig.ui().TabsExtendedSettings->setCurrentWidget(child<QWidget>(window, "TabProtocol"));
     auto* field = child<QLineEdit>(window, "editProtocolFile");
     QTest::keyClicks(field, path);
