@@ -50,22 +50,12 @@ using Runner = std::function<QJsonObject(const QJsonObject& request)>;
 // What the program does with the pump once it reaches it: the verbs, or a protocol's steps.
 using Script = std::function<int(const Runner& runner)>;
 
-QString verbOf(const QJsonObject& request)
-{
-    return request.value(QStringLiteral("verb")).toString();
-}
-
-// Longest time the motor may take to stand after a stop.
-constexpr int StopCheckSeconds = 5;
-
 // Stops the pump the script set going, and checks that its motor stands.
 void stopStarted(const Runner& runner)
 {
-    QJsonObject result = runner({{QStringLiteral("verb"), QStringLiteral("stop")}});
+    QJsonObject result = runner(Control::stopRequest());
     if (result.value(QStringLiteral("ok")).toBool())
-        result = runner({{QStringLiteral("verb"), QStringLiteral("wait")},
-                         {QStringLiteral("for"), QStringLiteral("finished")},
-                         {QStringLiteral("timeout"), StopCheckSeconds}});
+        result = runner(Control::standingRequest());
     if (result.value(QStringLiteral("ok")).toBool())
         print(stderr, QStringLiteral("dosedeskctl: stopped the pump the script had started\n"));
     else
@@ -80,7 +70,7 @@ int runAll(const std::vector<QJsonObject>& requests, const Runner& runner, bool 
 {
     bool started = false;
     for (const QJsonObject& request : requests) {
-        const QString verb = verbOf(request);
+        const QString verb = Control::verbOf(request);
         started = (started || Control::startsPump(request)) && verb != QLatin1String("stop");
         const QJsonObject result = runner(request);
         if (json)
@@ -131,7 +121,7 @@ void recordStep(const Runner& runner, const QString& text, bool* told)
 QJsonObject runStepRequest(const Control::Protocol& protocol, const QJsonObject& request,
                            const Runner& runner, bool json, bool mayAsk, double speed)
 {
-    const QString verb = verbOf(request);
+    const QString verb = Control::verbOf(request);
     const QString text = request.value(QStringLiteral("value")).toString();
     QString why;
     if (verb == QLatin1String("note")) {
@@ -168,7 +158,7 @@ int runProtocol(const Control::Protocol& protocol, const Runner& runner, bool js
             print(stdout, where + u'\n');
         recordStep(runner, where + QStringLiteral(" begins"), &told);
         for (const QJsonObject& request : protocol.steps[size_t(index)].requests) {
-            const QString verb = verbOf(request);
+            const QString verb = Control::verbOf(request);
             QJsonObject result = runStepRequest(protocol, request, runner, json, mayAsk, speed);
             // A verb refused before anything was sent started nothing.
             const bool sent = result.value(QStringLiteral("exit")).toInt() != Control::UsageError;
@@ -242,7 +232,7 @@ int takeSignal()
 // The result of a verb a signal ended.
 QJsonObject interrupted(const QJsonObject& request, int signal)
 {
-    return {{QStringLiteral("verb"), verbOf(request)},
+    return {{QStringLiteral("verb"), Control::verbOf(request)},
             {QStringLiteral("ok"), false},
             {QStringLiteral("error"), signal == SIGINT ? QStringLiteral("interrupted (SIGINT)")
                                                        : QStringLiteral("terminated (SIGTERM)")},

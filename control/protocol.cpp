@@ -489,9 +489,38 @@ QString recordLine(const QString& text)
     return line.left(LongestNote);
 }
 
+QString verbOf(const QJsonObject& request)
+{
+    return request.value(QStringLiteral("verb")).toString();
+}
+
+namespace {
+
+QJsonObject forPump(QJsonObject request, std::optional<int> pump)
+{
+    if (pump)
+        request.insert(QStringLiteral("pump"), *pump);
+    return request;
+}
+
+} // namespace
+
+QJsonObject stopRequest(std::optional<int> pump)
+{
+    return forPump({{QStringLiteral("verb"), QStringLiteral("stop")}}, pump);
+}
+
+QJsonObject standingRequest(std::optional<int> pump)
+{
+    return forPump({{QStringLiteral("verb"), QStringLiteral("wait")},
+                    {QStringLiteral("for"), QStringLiteral("finished")},
+                    {QStringLiteral("timeout"), StopCheckSeconds}},
+                   pump);
+}
+
 bool startsPump(const QJsonObject& request)
 {
-    const QString verb = request.value(QStringLiteral("verb")).toString();
+    const QString verb = verbOf(request);
     return verb == QLatin1String("start") || verb == QLatin1String("prime")
            || verb == QLatin1String("dose")
            || (verb == QLatin1String("calibrate") && request.contains(QLatin1String("balance")));

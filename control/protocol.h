@@ -41,6 +41,14 @@ struct Protocol
     QString summary() const;
 };
 
+// The verb a request object names.
+QString verbOf(const QJsonObject& request);
+// What stops a pump a failed script or protocol set going: a stop, then a wait until its motor
+// is seen standing (at most StopCheckSeconds), for the pump at the address when one is given.
+inline constexpr int StopCheckSeconds = 5;
+QJsonObject stopRequest(std::optional<int> pump = std::nullopt);
+QJsonObject standingRequest(std::optional<int> pump = std::nullopt);
+
 // The verbs that set the motor going (a calibration that doses what it weighs among them): a
 // pump a failed script or protocol started this way is stopped again.
 bool startsPump(const QJsonObject& request);

@@ -7,15 +7,6 @@
 
 namespace Control {
 
-namespace {
-
-QString verbOf(const QJsonObject& request)
-{
-    return request.value(QStringLiteral("verb")).toString();
-}
-
-} // namespace
-
 ProtocolRunner::ProtocolRunner(PumpLink* link, QObject* parent) : QObject(parent), link(link) {}
 
 ProtocolRunner::~ProtocolRunner()
@@ -188,17 +179,12 @@ void ProtocolRunner::fail(const QString& why, State how)
     if (!started)
         return end(how, why);
     now = State::Stopping;
-    send({{QStringLiteral("verb"), QStringLiteral("stop")},
-          {QStringLiteral("pump"), protocol.pump.value_or(0)}},
-         [this, why, how](const QJsonObject& result) {
-             if (!result.value(QStringLiteral("ok")).toBool())
-                 return stopped(result, why, how);
-             send({{QStringLiteral("verb"), QStringLiteral("wait")},
-                   {QStringLiteral("for"), QStringLiteral("finished")},
-                   {QStringLiteral("timeout"), StopCheckSeconds},
-                   {QStringLiteral("pump"), protocol.pump.value_or(0)}},
-                  [this, why, how](const QJsonObject& standing) { stopped(standing, why, how); });
-         });
+    send(stopRequest(protocol.pump.value_or(0)), [this, why, how](const QJsonObject& result) {
+        if (!result.value(QStringLiteral("ok")).toBool())
+            return stopped(result, why, how);
+        send(standingRequest(protocol.pump.value_or(0)),
+             [this, why, how](const QJsonObject& standing) { stopped(standing, why, how); });
+    });
 }
 
 void ProtocolRunner::stopped(const QJsonObject& result, const QString& why, State how)

@@ -25,9 +25,6 @@ class ProtocolRunner : public QObject
 public:
     enum class State { Idle, Running, Asking, Held, Stopping, Done, Failed, Aborted };
 
-    // Seconds the stop at the end of a failed or aborted protocol may take to stand the motor.
-    static constexpr int StopCheckSeconds = 5;
-
     explicit ProtocolRunner(PumpLink* link, QObject* parent = nullptr);
     ~ProtocolRunner() override;
 

@@ -66,7 +66,7 @@ ProtocolPanel::ProtocolPanel(Ui::mainScreen& ui, GUI::PanelSession& session,
     : QObject(window), ui(ui), session(session), recorder(recorder),
       panelLink(&session.stack(), &session.table(), &session.link(), &session.search(), false)
 {
-    buildTab(window);
+    buildTab();
     clock.setInterval(ClockTickMs);
     connect(&clock, &QTimer::timeout, this, &ProtocolPanel::showState);
     enableButtons();
@@ -78,7 +78,7 @@ ProtocolPanel::~ProtocolPanel()
     runner.reset();
 }
 
-void ProtocolPanel::buildTab(QWidget* window)
+void ProtocolPanel::buildTab()
 {
     auto* tab = new QWidget;
     tab->setObjectName(QStringLiteral("TabProtocol"));
@@ -119,7 +119,6 @@ void ProtocolPanel::buildTab(QWidget* window)
         checked = false;
         enableButtons();
     });
-    Q_UNUSED(window);
 }
 
 QWidget* ProtocolPanel::buildButtons(QWidget* tab)

@@ -63,7 +63,7 @@ signals:
     void finished(Control::ProtocolRunner::State how, const QString& text);
 
 private:
-    void buildTab(QWidget* window);
+    void buildTab();
     QWidget* buildButtons(QWidget* tab);
     void chooseFile();
     void listSteps();

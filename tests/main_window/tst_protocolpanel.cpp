@@ -44,16 +44,6 @@ QAbstractButton* answerButton(QMessageBox* box, const QString& text)
     qFatal("no answer \"%s\"", qPrintable(text));
 }
 
-// The frame bodies the pump received that set or move something (no readings).
-QList<QByteArray> writing(const WindowRig& rig)
-{
-    QList<QByteArray> found;
-    for (const QByteArray& body : rig.bodies())
-        if (!body.contains('?'))
-            found.append(body);
-    return found;
-}
-
 // The lines of the run record's file of today.
 QStringList recordLines(WindowRig& rig)
 {
@@ -164,7 +154,7 @@ void TestProtocolPanel::protocol()
                  qPrintable(summary));
         QVERIFY(!run->isEnabled());
         QVERIFY(!child<QPushButton>(window, "buttonProtocolDryRun")->isEnabled());
-        QCOMPARE(writing(rig), QList<QByteArray>());
+        QCOMPARE(rig.commandBodies(), QList<QByteArray>());
         return;
     }
     QVERIFY2(summary.contains("steps for the pump at address 0"), qPrintable(summary));
@@ -221,7 +211,7 @@ void TestProtocolPanel::protocol()
     QVERIFY2(recordHasInOrder(recordLines(rig), record, &missing),
              qPrintable(missing + " not in the record, which ends\n"
                         + recordLines(rig).mid(recordLines(rig).size() - 8).join(u'\n')));
-    const QList<QByteArray> wrote = writing(rig);
+    const QList<QByteArray> wrote = rig.commandBodies();
     int at = 0;
     for (const QByteArray& body : sent) {
         at = int(wrote.indexOf(body, at));

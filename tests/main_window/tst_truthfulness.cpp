@@ -49,16 +49,6 @@ void choose(QComboBox* combo, int index)
     emit combo->activated(index);
 }
 
-// Frames the user's commands put on the line: everything but the readings.
-QList<QByteArray> userBodies(const WindowRig& rig)
-{
-    QList<QByteArray> result;
-    for (const QByteArray& body : rig.bodies())
-        if (!body.startsWith("00?"))
-            result.append(body);
-    return result;
-}
-
 // The limit only stops a test that would otherwise wait for ever; a busy machine may be slow.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000)
 {
@@ -214,7 +204,7 @@ void TestTruthfulness::userCommands()
     if (!verdict.isEmpty())
         QVERIFY(waitFor([&] { return rig.ui().labelTransmissionState->text() == verdict; }));
     QVERIFY(settle(rig));
-    QCOMPARE(userBodies(rig), expected);
+    QCOMPARE(rig.commandBodies(), expected);
     if (verdict.isEmpty())
         QCOMPARE(rig.ui().labelTransmissionState->text(), QString());
 }

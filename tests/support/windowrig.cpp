@@ -139,6 +139,15 @@ QList<QByteArray> WindowRig::bodies() const
     return result;
 }
 
+QList<QByteArray> WindowRig::commandBodies() const
+{
+    QList<QByteArray> result;
+    for (const QByteArray& body : bodies())
+        if (body.mid(2, 1) != "?") // after the two digits of the address
+            result.append(body);
+    return result;
+}
+
 bool WindowRig::waitForBody(const QByteArray& body, int timeoutMs)
 {
     return waitUntil([&] { return bodies().contains(body); }, timeoutMs) >= 0;

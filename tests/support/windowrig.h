@@ -99,6 +99,8 @@ public:
 
     // The text between the STX and ETX of every frame the pump received.
     QList<QByteArray> bodies() const;
+    // Those of them that set or move something: everything but the readings.
+    QList<QByteArray> commandBodies() const;
     // Waits until the pump has received a frame with this body; true when it came in time.
     bool waitForBody(const QByteArray& body, int timeoutMs = 5000);
     // Everything the pump received up to a marker queued behind whatever is queued now, so that
