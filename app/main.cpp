@@ -1,6 +1,7 @@
 #include "console.h"
 #include "constants.h"
 #include "controlserver.h"
+#include "headless.h"
 #include "helpcontent.h"
 #include "instancenumber.h"
 #include "mainform.h"
@@ -61,6 +62,28 @@ QString chooseDisplay(int argc, char* argv[], const ProgramOptions& options)
 #endif
 }
 
+// The bridge's state goes to the window's status line, each command from the broker to its
+// verdict line.
+std::unique_ptr<Control::MqttBridge> startBridge(GUI::PanelSession& session, mainForm& window,
+                                                 const ProgramOptions& options)
+{
+    const Control::BridgeSettings settings = bridgeSettings(options, instanceNumber());
+    if (settings.broker.isEmpty())
+        return {};
+    auto bridge = std::make_unique<Control::MqttBridge>(session, settings);
+    QObject::connect(bridge.get(), &Control::MqttBridge::stateChanged, &window,
+                     [&window](const QString& text) { window.showBrokerState(text); });
+    QObject::connect(bridge.get(), &Control::MqttBridge::commandNoted, &window,
+                     [&window](const QString& text) { window.showRemoteVerdict(text); });
+    QString error;
+    if (!bridge->start(window.chosenAddress(), &error)) {
+        print(stderr, QStringLiteral("dosedesk: no broker bridge: %1\n").arg(error));
+        window.showBrokerState(error);
+        return {};
+    }
+    return bridge;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -79,6 +102,9 @@ int main(int argc, char* argv[])
         print(stdout, QStringLiteral("dosedesk %1\n").arg(Constants::ProgramVersion));
         return 0;
     }
+
+    if (early.headless)
+        return runHeadless(argc, argv);
 
     if (const QString missing = chooseDisplay(argc, argv, early); !missing.isEmpty()) {
         print(stderr, missing);
@@ -140,6 +166,8 @@ int main(int argc, char* argv[])
 
     if (!options.startTab.isEmpty() && !window->openTab(options.startTab))
         print(stderr, QStringLiteral("dosedesk: no tab \"%1\"\n").arg(options.startTab));
+    // The pump on the lab's broker, when the settings or the command line name one.
+    std::unique_ptr<Control::MqttBridge> bridge = startBridge(session, *window, options);
     window->startCommunication();
     window->restartDisplayTimer();
     if (!options.screenshotPath.isEmpty())

@@ -1,5 +1,5 @@
 # The program: builds the object graph, runs the window and tears everything down in order.
-qt_add_executable(dosedesk main.cpp screenshot.cpp screenshot.h)
+qt_add_executable(dosedesk main.cpp screenshot.cpp screenshot.h headless.cpp headless.h)
 set_target_properties(dosedesk PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin
     MACOSX_BUNDLE OFF

@@ -1,6 +1,30 @@
 #include "programoptions.h"
 
 #include "constants.h"
+#include "readings.h"
+
+#include <utility>
+
+namespace {
+
+// Where the value of a broker option goes; none for other arguments.
+QString* mqttTarget(const QString& argument, ProgramOptions& options)
+{
+    const std::pair<const char*, QString*> targets[] = {
+        {"--mqtt", &options.mqttBroker},
+        {"--mqtt-user", &options.mqttUser},
+        {"--mqtt-password-file", &options.mqttPasswordFile},
+        {"--mqtt-ca", &options.mqttCaFile},
+        {"--mqtt-node", &options.mqttNode},
+    };
+    for (const auto& [name, target] : targets) {
+        if (argument == QLatin1String(name))
+            return target;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 ProgramOptions ProgramOptions::parse(const QStringList& arguments)
 {
@@ -31,6 +55,26 @@ ProgramOptions ProgramOptions::parse(const QStringList& arguments)
             takeValue(&options.screenshotPath);
         } else if (argument == QLatin1String("--tab")) {
             takeValue(&options.startTab);
+        } else if (argument == QLatin1String("--headless")) {
+            options.headless = true;
+        } else if (argument == QLatin1String("--address")) {
+            QString text;
+            takeValue(&text);
+            bool isNumber = false;
+            options.address = text.toInt(&isNumber);
+            if (options.error.isEmpty()
+                && (!isNumber || options.address < 0
+                    || options.address >= Engine::SearchedAddresses))
+                options.error = QStringLiteral("--address takes 0 to %1, not \"%2\"")
+                                    .arg(Engine::SearchedAddresses - 1)
+                                    .arg(text);
+        } else if (QString* target = mqttTarget(argument, options)) {
+            takeValue(target);
+        } else if (argument == QLatin1String("--mqtt-commands")) {
+            options.mqttCommands = true;
+        } else if (argument.startsWith(QLatin1String("--mqtt-pass"))) {
+            options.error = QStringLiteral("a password is never taken on the command line (others "
+                                           "can read it there); use --mqtt-password-file FILE");
         } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             options.showHelp = true;
         } else if (argument == QLatin1String("--version")) {
@@ -61,6 +105,18 @@ QString ProgramOptions::helpText()
         "                     needs no display\n"
         "  --tab NAME         open the settings at the tab NAME (Settings, I/O, Cycle,\n"
         "                     Status, Run, Communication or Help) at start\n"
+        "  --address N        talk to the pump at address N (0 to 98) rather than the\n"
+        "                     stored one\n"
+        "  --headless         run without a window: poll the pump, keep the run record,\n"
+        "                     answer dosedeskctl and the broker; log to standard error\n"
+        "  --mqtt URL         publish the pump on an MQTT broker: mqtt://HOST:PORT or\n"
+        "                     mqtts://HOST:PORT (TLS)\n"
+        "  --mqtt-user NAME   the broker's user name\n"
+        "  --mqtt-password-file FILE\n"
+        "                     read the broker password from FILE (never given here)\n"
+        "  --mqtt-ca FILE     the certificate authority that vouches for the broker\n"
+        "  --mqtt-node NAME   the name in the topics (default: the host name)\n"
+        "  --mqtt-commands    take commands from the broker (off by default)\n"
         "  --version          print the version and exit\n"
         "  --help             print this text and exit\n");
 }

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QJsonParseError>
 #include <QLocalSocket>
 #include <QStandardPaths>
 
@@ -20,17 +19,6 @@
 #endif
 
 namespace Control {
-
-namespace {
-
-QJsonObject errorObject(const QString& error, ExitStatus status)
-{
-    return {{QStringLiteral("ok"), false},
-            {QStringLiteral("error"), error},
-            {QStringLiteral("exit"), int(status)}};
-}
-
-} // namespace
 
 ControlServer::ControlServer(GUI::PanelSession& session, QObject* parent)
     : QObject(parent),
@@ -97,9 +85,9 @@ void ControlServer::accept()
         socket->setParent(this);
         if (int(clients.size()) >= MostClients) {
             socket->write(
-                QJsonDocument(errorObject(QStringLiteral("too many clients"), PumpFailure))
-                    .toJson(QJsonDocument::Compact) +
-                '\n');
+                QJsonDocument(errorResult(QStringLiteral("too many clients"), PumpFailure))
+                    .toJson(QJsonDocument::Compact)
+                + '\n');
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             socket->disconnectFromServer();
             continue;
@@ -146,19 +134,15 @@ void ControlServer::runNext(Client* client)
         const QByteArray line = client->lines.takeFirst().trimmed();
         if (line.isEmpty())
             continue;
-        QJsonParseError parseError{};
-        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
-        if (!document.isObject()) {
-            answer(client,
-                   errorObject(QStringLiteral("malformed request: %1")
-                                   .arg(document.isNull() ? parseError.errorString()
-                                                          : QStringLiteral("not an object")),
-                               UsageError));
+        QString malformed;
+        const QJsonObject object = parseRequest(line, &malformed);
+        if (!malformed.isEmpty()) {
+            answer(client, errorResult(malformed, UsageError));
             continue;
         }
-        const Checked checked = checkRequest(document.object(), panel.pumpModel());
+        const Checked checked = checkRequest(object, panel.pumpModel());
         if (!checked.request) {
-            answer(client, errorObject(checked.error, UsageError));
+            answer(client, errorResult(checked.error, UsageError));
             continue;
         }
         client->busy = true;
@@ -180,7 +164,7 @@ void ControlServer::drop(Client* client, const QString& error)
     client->lines.clear();
     client->buffer.clear();
     client->session->abort();
-    answer(client, errorObject(error, UsageError));
+    answer(client, errorResult(error, UsageError));
     client->socket->disconnectFromServer();
 }
 

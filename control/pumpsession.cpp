@@ -29,8 +29,6 @@ Exchange rawFrame(const QString& text)
     return {&Table::setDiscreteCommand, 0, text.toLatin1(), true};
 }
 
-const QString ModeNames[] = {QStringLiteral("flow"), QStringLiteral("volume"),
-                             QStringLiteral("time")};
 constexpr int StandingReadsForFinished = 2;
 
 // The words that tell how a run ended: inputs, master stop, errors.
@@ -183,8 +181,7 @@ void PumpSession::runStatus()
             if (Engine::holds(flag.flag, parsed(Table::getPumpStatus, word)))
                 flags.append(QLatin1String(flag.name));
         }
-        succeed({{QStringLiteral("mode"),
-                  mode >= 0 && mode <= 2 ? ModeNames[mode] : QString::number(mode)},
+        succeed({{QStringLiteral("mode"), modeName(mode)},
                  {QStringLiteral("flow_ml_min"), fromThousandths(parsed(Table::getFlowRate, r[1]))},
                  {QStringLiteral("volume_ml"), fromThousandths(parsed(Table::getVolume, r[2]))},
                  {QStringLiteral("time_s"), parsed(Table::getDispenseTime, r[3])},

@@ -18,6 +18,14 @@
 
 namespace Control {
 
+const QString ModeNames[3] = {QStringLiteral("flow"), QStringLiteral("volume"),
+                              QStringLiteral("time")};
+
+QString modeName(qint32 mode)
+{
+    return mode >= 0 && mode < int(std::size(ModeNames)) ? ModeNames[mode] : QString::number(mode);
+}
+
 namespace {
 
 // What follows a verb on the command line.
@@ -208,8 +216,7 @@ bool checkWord(const QString& verb, const QString& text, Request& request, QStri
     }
     if (verb == QLatin1String("mode")) {
         *problem = QStringLiteral("\"%1\" is no mode; accepted: flow, volume, time").arg(text);
-        return QStringList{QStringLiteral("flow"), QStringLiteral("volume"), QStringLiteral("time")}
-            .contains(text);
+        return std::find(std::begin(ModeNames), std::end(ModeNames), text) != std::end(ModeNames);
     }
     if (verb == QLatin1String("get")) {
         *problem =
@@ -485,6 +492,30 @@ Checked checkRequest(const QJsonObject& object, Engine::Model model)
         checked.error = usage(*verb, problem);
     checked.problem = problem;
     return checked;
+}
+
+bool isVerb(const QString& word)
+{
+    return findVerb(word) != nullptr;
+}
+
+QJsonObject parseRequest(const QByteArray& text, QString* error)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
+    if (document.isObject())
+        return document.object();
+    *error =
+        QStringLiteral("malformed request: %1")
+            .arg(document.isNull() ? parseError.errorString() : QStringLiteral("not an object"));
+    return {};
+}
+
+QJsonObject errorResult(const QString& error, ExitStatus status)
+{
+    return {{QStringLiteral("ok"), false},
+            {QStringLiteral("error"), error},
+            {QStringLiteral("exit"), int(status)}};
 }
 
 QString verbHelp()

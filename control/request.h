@@ -12,6 +12,11 @@
 // The verbs a script gives the pump, the same on the command line and on the panel's socket.
 namespace Control {
 
+// The operating modes by their numbers, as the verbs take and report them.
+extern const QString ModeNames[3];
+// A mode's name; the number itself for one the pump should not have.
+QString modeName(qint32 mode);
+
 // Exit statuses of dosedeskctl; an error answer on the socket carries one of them as "exit".
 enum ExitStatus { Success = 0, PumpFailure = 1, UsageError = 2 };
 
@@ -51,6 +56,13 @@ std::vector<QJsonObject> requestsFromArguments(const QStringList& words, QString
 // Checks one request object as read from the socket or built from the command line; values are
 // judged by the limits of the pump model at hand (both models' when it is not known).
 Checked checkRequest(const QJsonObject& object, Engine::Model model = Engine::Model::Unknown);
+// Whether the word is one of the verbs.
+bool isVerb(const QString& word);
+// A request object from its JSON text; an empty one, with error saying why ("malformed
+// request: ..."), when the text is no JSON object.
+QJsonObject parseRequest(const QByteArray& text, QString* error);
+// The result object of a request that failed: {"ok":false,"error","exit"}.
+QJsonObject errorResult(const QString& error, ExitStatus status);
 // The verbs, one per line with what they take and an example, for --help.
 QString verbHelp();
 // A result object as a script reads it without --json; empty for verbs that report nothing.

@@ -302,7 +302,7 @@ void RunRecorder::volumeSeen()
     if (sample.seconds - first.seconds >= ShortestRateSpanS)
         sample.ratePerMinute = (sample.millilitres - first.millilitres)
                                / (sample.seconds - first.seconds) * SecondsPerMinute;
-    write("sample");
+    write(SampleEvent);
     emit sampleTaken(sample);
     if (state != State::Halted)
         return;
@@ -365,6 +365,8 @@ void RunRecorder::endRun()
 
 void RunRecorder::write(const QString& event)
 {
+    if (event != SampleEvent)
+        emit eventNoted(eventPrefix + event);
     if (failed)
         return;
     const QDateTime time = QDateTime::currentDateTimeUtc();

@@ -42,6 +42,8 @@ public:
     static const QStringList Columns;
     static constexpr int DispenseModeVolume = 1;
     static constexpr int DispenseModeTime = 2;
+    // The event of the rows taken while a run goes on, one per volume reading.
+    static inline const QString SampleEvent = QStringLiteral("sample");
 
     RunRecorder(const QString& folder, const QString& copyName, QObject* parent = nullptr);
 
@@ -81,6 +83,9 @@ public:
 
 signals:
     void runStarted();
+    // Every row's event but the samples, as written (with the prefix), also when the file
+    // cannot be written.
+    void eventNoted(const QString& event);
     void sampleTaken(const GUI::RunSample& sample);
     // The record could not be written; said once per run.
     void recordFailed(const QString& reason);

@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHelpEngine>
+#include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QPushButton>
@@ -47,6 +48,10 @@ struct mainForm::Launcher
 namespace {
 
 constexpr int ShowDelayMs = 1000;
+// The first sentence of the bridge's help page.
+const QString BrokerDescription =
+    QStringLiteral("DoseDesk can publish the pump on the lab's MQTT broker, for dashboards, Home "
+                   "Assistant and orchestrators.");
 constexpr int CalibrationSteps = 400; // 80.0 % to 120.0 % in tenths
 constexpr int ContrastMaximum = 100;
 
@@ -434,6 +439,30 @@ void mainForm::startCommunication()
     commandStack->clear();
     launchCmdSetCommAddress(ui.comboCommAddress->currentIndex());
     probeConnection();
+}
+
+int mainForm::chosenAddress() const
+{
+    return ui.comboCommAddress->currentIndex();
+}
+
+void mainForm::showBrokerState(const QString& text)
+{
+    if (!brokerState) {
+        brokerState = new QLabel(ui.TabCommunication);
+        brokerState->setObjectName(QStringLiteral("labelBrokerState"));
+        brokerState->setWordWrap(true);
+        brokerState->setAccessibleName(QStringLiteral("Broker bridge"));
+        brokerState->setAccessibleDescription(BrokerDescription);
+        brokerState->setProperty(HelpFiles::pageProperty, QStringLiteral("mqtt.html"));
+        ui.layoutTabCommunication->addWidget(brokerState);
+    }
+    brokerState->setText(QStringLiteral("MQTT broker: ") + text);
+}
+
+void mainForm::showRemoteVerdict(const QString& text)
+{
+    ui.labelUserAction->setText(text);
 }
 
 QString mainForm::storedPortName() const

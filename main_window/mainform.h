@@ -47,6 +47,8 @@ class RefreshTimer;
 } // namespace GUI
 
 // The program's only window: targets, run buttons, live values, settings, traffic and help.
+class QLabel;
+
 class mainForm : public QDialog, public HelpHost
 {
     Q_OBJECT
@@ -84,6 +86,12 @@ public:
     RunPanel& runPanel() { return *run; }
     // The protocol tab.
     ProtocolPanel& protocolPanel() { return *protocols; }
+    // The pump address chosen in the window.
+    int chosenAddress() const;
+    // The broker bridge's state, in a line of the Communication tab shown from the first call.
+    void showBrokerState(const QString& text);
+    // What became of a command that came from outside the window, in the verdict line.
+    void showRemoteVerdict(const QString& text);
 
 protected:
     // Escape does not close the window: the panel is no question to be dismissed.
@@ -246,6 +254,7 @@ private:
     HelpBrowser* helpBrowser = nullptr;
     RunPanel* run = nullptr;
     ProtocolPanel* protocols = nullptr;
+    QLabel* brokerState = nullptr;
     GUI::PumpSearch* search = nullptr;
     LineReopener* reopener = nullptr;
     QMessageBox* closeQuestion = nullptr;

@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-dev
     help2man desktop-file-utils appstream dpkg-dev file
     libtelnet-dev ser2net libyaml-cpp-dev
+    libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 
 missing=()

@@ -1,0 +1,75 @@
+#include "headless.h"
+
+#include "console.h"
+#include "headlesspanel.h"
+#include "instancenumber.h"
+#include "panelsettings.h"
+#include "simulatorprocess.h"
+#ifdef Q_OS_UNIX
+#include "terminationwatch.h"
+#endif
+
+#include <QCoreApplication>
+#include <QSettings>
+
+#include <cstdio>
+
+Control::BridgeSettings bridgeSettings(const ProgramOptions& options, int copyNumber)
+{
+    Control::BridgeSettings settings;
+    const QSettings stored;
+    settings.load(stored, copyNumber);
+    const std::pair<const QString&, QString&> given[] = {
+        {options.mqttBroker, settings.broker},
+        {options.mqttUser, settings.user},
+        {options.mqttPasswordFile, settings.passwordFile},
+        {options.mqttCaFile, settings.caFile},
+        {options.mqttNode, settings.node},
+    };
+    for (const auto& [option, setting] : given) {
+        if (!option.isEmpty())
+            setting = option;
+    }
+    settings.commands = settings.commands || options.mqttCommands;
+    return settings;
+}
+
+int runHeadless(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    const ProgramOptions options = ProgramOptions::parse(QCoreApplication::arguments());
+    for (const QString& argument : options.ignored)
+        print(stderr, QStringLiteral("dosedesk: ignoring unknown argument \"%1\"\n").arg(argument));
+    if (instanceNumber() == 0) {
+        print(
+            stderr,
+            QStringLiteral("dosedesk cannot number this copy: %1.\n").arg(instanceNumberProblem()));
+        return 1;
+    }
+#ifdef Q_OS_UNIX
+    TerminationWatch termination;
+#endif
+    GUI::PanelSettings stored;
+    stored.load(QSettings(), instanceNumber());
+    QString port = options.portPaths.isEmpty() ? stored.port : options.portPaths.first();
+    Simulator::SimulatorProcess simulator;
+    if (options.simulate) {
+        if (!simulator.start()) {
+            print(stderr, QStringLiteral("dosedesk: the simulated pump did not start: %1\n")
+                              .arg(simulator.errorString()));
+            return 1;
+        }
+        port = simulator.devicePath();
+    }
+    Control::HeadlessPanel panel(instanceNumber());
+    QObject::connect(
+        &panel, &Control::HeadlessPanel::logged, &application,
+        [](const QString& line) { print(stderr, QStringLiteral("dosedesk: %1\n").arg(line)); });
+    QString error;
+    if (!panel.start(port, options.address >= 0 ? options.address : stored.address,
+                     bridgeSettings(options, instanceNumber()), &error)) {
+        print(stderr, QStringLiteral("dosedesk: %1\n").arg(error));
+        return 2;
+    }
+    return application.exec();
+}

@@ -1,0 +1,474 @@
+#include "mqttbridge.h"
+
+#include "panelsession.h"
+#include "panelsettings.h"
+#include "pumpsession.h"
+#include "pumpstate.h"
+#include "request.h"
+#include "runrecorder.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <cmath>
+
+namespace Control {
+
+namespace {
+
+const QString BrokerKey = QStringLiteral("/MQTT/Broker");
+const QString UserKey = QStringLiteral("/MQTT/User");
+const QString PasswordKey = QStringLiteral("/MQTT/Password");
+const QString CaKey = QStringLiteral("/MQTT/CaFile");
+const QString NodeKey = QStringLiteral("/MQTT/Node");
+const QString CommandsKey = QStringLiteral("/MQTT/Commands");
+
+// The verbs the broker may give. Raw frames, calibration (it opens a balance's device and
+// writes the pump's calibration) and the address search stay with the people at the panel.
+const QStringList BrokerVerbs = {
+    QStringLiteral("status"),   QStringLiteral("set-flow"),   QStringLiteral("set-volume"),
+    QStringLiteral("set-time"), QStringLiteral("set-cycles"), QStringLiteral("set-break"),
+    QStringLiteral("mode"),     QStringLiteral("start"),      QStringLiteral("pause"),
+    QStringLiteral("stop"),     QStringLiteral("prime"),      QStringLiteral("wait"),
+    QStringLiteral("dose"),     QStringLiteral("note"),
+};
+const QString StopVerb = QStringLiteral("stop");
+// A topic level and a Home Assistant object id both take these.
+const QRegularExpression NodeRule(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+const QString Online = QStringLiteral("online");
+
+QByteArray compact(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// A command's verb as its text gives it, for the words of a refusal.
+QString verbOf(const QByteArray& payload)
+{
+    return QJsonDocument::fromJson(payload).object().value(QLatin1String("verb")).toString();
+}
+
+} // namespace
+
+void BridgeSettings::load(const QSettings& stored, qint32 instance)
+{
+    const QString group = GUI::PanelSettings::group(instance);
+    broker = stored.value(group + BrokerKey).toString();
+    user = stored.value(group + UserKey).toString();
+    password = stored.value(group + PasswordKey).toString();
+    caFile = stored.value(group + CaKey).toString();
+    node = stored.value(group + NodeKey).toString();
+    commands = stored.value(group + CommandsKey, false).toBool();
+}
+
+QString BridgeSettings::nodeName() const
+{
+    return node.isEmpty() ? QSysInfo::machineHostName() : node;
+}
+
+MqttClient::Options BridgeSettings::clientOptions(int address, QString* error) const
+{
+    MqttClient::Options options;
+    options.broker = BrokerAddress::parse(broker);
+    *error = options.broker.error;
+    if (error->isEmpty() && !NodeRule.match(nodeName()).hasMatch())
+        *error = QStringLiteral("the node name \"%1\" does not do for a topic; accepted: 1 to 64 "
+                                "letters, digits, _ and -")
+                     .arg(nodeName());
+    options.password = password;
+    if (error->isEmpty() && !passwordFile.isEmpty()) {
+        QFile file(passwordFile);
+        if (!file.open(QIODevice::ReadOnly))
+            *error = QStringLiteral("cannot read the password file %1: %2")
+                         .arg(passwordFile, file.errorString());
+        options.password = QString::fromUtf8(file.readLine().trimmed());
+    }
+    if (error->isEmpty() && !caFile.isEmpty() && !QFile::exists(caFile))
+        *error = QStringLiteral("no certificate authority file %1").arg(caFile);
+    options.caFile = caFile;
+    options.user = user;
+    options.clientId = QStringLiteral("dosedesk-%1-%2").arg(nodeName()).arg(address);
+    options.willTopic =
+        QStringLiteral("%1/%2/%3/availability").arg(MqttBridge::TopicRoot, nodeName()).arg(address);
+    return options;
+}
+
+MqttBridge::MqttBridge(GUI::PanelSession& session, const BridgeSettings& settings, QObject* parent)
+    : QObject(parent), panel(session), state(std::make_unique<PumpState>()), pump(*state),
+      settings(settings),
+      link(&session.stack(), &session.table(), &session.link(), &session.search(), false)
+{
+    pump.follow(&session.stack(), &session.link());
+    stateHoldoff.setSingleShot(true);
+    stateHoldoff.setInterval(StateIntervalMs);
+    connect(&stateHoldoff, &QTimer::timeout, this, [this] {
+        if (stateDirty)
+            publishState();
+    });
+    connect(&pump, &PumpState::changed, this, [this] {
+        publishAvailability();
+        if (stateHoldoff.isActive())
+            stateDirty = true;
+        else
+            publishState();
+    });
+    connect(&pump, &PumpState::identified, this, &MqttBridge::publishDiscovery);
+    if (GUI::RunRecorder* recorder = panel.runRecorder())
+        connect(recorder, &GUI::RunRecorder::eventNoted, this, &MqttBridge::publishEvent);
+}
+
+MqttBridge::~MqttBridge()
+{
+    stop();
+}
+
+bool MqttBridge::start(int pumpAddress, QString* error)
+{
+    address = pumpAddress;
+    const MqttClient::Options options = settings.clientOptions(address, error);
+    if (!error->isEmpty())
+        return false;
+    client = std::make_unique<MqttClient>(options);
+    connect(client.get(), &MqttClient::connected, this, &MqttBridge::onConnected);
+    connect(client.get(), &MqttClient::stateChanged, this, &MqttBridge::stateChanged);
+    connect(client.get(), &MqttClient::messageReceived, this, &MqttBridge::received);
+    client->start();
+    return true;
+}
+
+void MqttBridge::stop()
+{
+    if (session)
+        session->abort();
+    if (client)
+        client->leave();
+}
+
+QString MqttBridge::stateText() const
+{
+    return client ? client->stateText() : QString();
+}
+
+QString MqttBridge::topic(const QString& leaf) const
+{
+    return QStringLiteral("%1/%2/%3/%4").arg(TopicRoot, settings.nodeName()).arg(address).arg(leaf);
+}
+
+void MqttBridge::onConnected()
+{
+    client->subscribe(topic(QStringLiteral("cmd")));
+    client->subscribe(DiscoveryRoot + QStringLiteral("/status"));
+    lastAvailability.clear();
+    publishAvailability();
+    publishDiscovery();
+    publishState();
+}
+
+// Home Assistant's view of the pump: what it shows, and what it may press when commands are
+// taken. An entity that may not be pressed gets an empty config, which takes it away.
+void MqttBridge::publishDiscovery()
+{
+    if (!client || !client->isConnected())
+        return;
+    const QString id = QStringLiteral("%1_%2").arg(settings.nodeName()).arg(address);
+    QJsonObject device{
+        {QStringLiteral("identifiers"), QJsonArray{QString(QStringLiteral("dosedesk_") + id)}},
+        {QStringLiteral("name"),
+         QStringLiteral("Dosing pump %1 on %2").arg(address).arg(settings.nodeName())}};
+    if (!pump.modelName().isEmpty()) {
+        device.insert(QStringLiteral("model"), pump.modelName());
+        device.insert(QStringLiteral("sw_version"), pump.firmware());
+    }
+    const QString state = topic(QStringLiteral("state"));
+    const QString command = topic(QStringLiteral("cmd"));
+    const Engine::Limits flow = Engine::limitsOf(Engine::Quantity::FlowRate, panel.pumpModel());
+    const auto value = [](const char* key) {
+        return QStringLiteral("{{ value_json.%1 }}").arg(QLatin1String(key));
+    };
+    const auto onOff = [](const char* key) {
+        return QStringLiteral("{{ 'ON' if value_json.%1 else 'OFF' }}").arg(QLatin1String(key));
+    };
+    const auto press = [](const char* verb) {
+        return compact({{QStringLiteral("verb"), QLatin1String(verb)}});
+    };
+    struct Entity
+    {
+        const char* component;
+        const char* object;
+        const char* name;
+        QJsonObject fields;
+        bool pressable;
+    };
+    const Entity entities[] = {
+        {"sensor",
+         "delivered",
+         "Delivered volume",
+         {{"state_topic", state},
+          {"value_template", value("delivered_ml")},
+          {"unit_of_measurement", "mL"},
+          {"device_class", "volume"}},
+         false},
+        {"sensor",
+         "flow_rate",
+         "Flow rate",
+         {{"state_topic", state},
+          {"value_template", value("flow_ml_min")},
+          {"unit_of_measurement", "mL/min"},
+          {"state_class", "measurement"}},
+         false},
+        {"sensor",
+         "elapsed",
+         "Elapsed time",
+         {{"state_topic", state},
+          {"value_template", value("elapsed_s")},
+          {"unit_of_measurement", "s"},
+          {"device_class", "duration"}},
+         false},
+        {"binary_sensor",
+         "running",
+         "Running",
+         {{"state_topic", state},
+          {"value_template", onOff("running")},
+          {"device_class", "running"}},
+         false},
+        {"binary_sensor",
+         "error",
+         "Error",
+         {{"state_topic", state}, {"value_template", onOff("error")}, {"device_class", "problem"}},
+         false},
+        {"number",
+         "flow_setpoint",
+         "Flow rate setpoint",
+         {{"state_topic", state},
+          {"value_template", value("flow_ml_min")},
+          {"command_topic", command},
+          {"command_template", QStringLiteral("{\"verb\":\"set-flow\",\"value\":{{ value }}}")},
+          {"min", flow.minimum},
+          {"max", flow.maximum},
+          {"step", std::pow(10.0, -flow.decimals)},
+          {"mode", "box"},
+          {"unit_of_measurement", "mL/min"}},
+         true},
+        {"button",
+         "start",
+         "Start",
+         {{"command_topic", command}, {"payload_press", QString::fromUtf8(press("start"))}},
+         true},
+        {"button",
+         "stop",
+         "Stop",
+         {{"command_topic", command}, {"payload_press", QString::fromUtf8(press("stop"))}},
+         true},
+        {"button",
+         "prime",
+         "Prime",
+         {{"command_topic", command}, {"payload_press", QString::fromUtf8(press("prime"))}},
+         true},
+    };
+    for (const Entity& entity : entities) {
+        QJsonObject config = entity.fields;
+        config.insert(QStringLiteral("name"), QLatin1String(entity.name));
+        config.insert(QStringLiteral("unique_id"),
+                      QStringLiteral("dosedesk_%1_%2").arg(id, QLatin1String(entity.object)));
+        config.insert(QStringLiteral("availability_topic"), topic(QStringLiteral("availability")));
+        config.insert(QStringLiteral("device"), device);
+        const bool shown = !entity.pressable || settings.commands;
+        client->publish(QStringLiteral("%1/%2/%3/%4/config")
+                            .arg(DiscoveryRoot, QLatin1String(entity.component), id,
+                                 QLatin1String(entity.object)),
+                        shown ? compact(config) : QByteArray(), true);
+    }
+}
+
+void MqttBridge::publishAvailability()
+{
+    if (!client || !client->isConnected())
+        return;
+    const QByteArray now =
+        pump.connection() == PumpState::Online ? Online.toUtf8() : MqttClient::Offline;
+    if (now == lastAvailability)
+        return;
+    lastAvailability = now;
+    client->publish(topic(QStringLiteral("availability")), now, true);
+}
+
+void MqttBridge::publishState()
+{
+    stateDirty = false;
+    if (!client || !client->isConnected())
+        return;
+    client->publish(topic(QStringLiteral("state")), compact(pump.toJson()), true);
+    stateHoldoff.start();
+}
+
+void MqttBridge::publishEvent(const QString& event)
+{
+    if (!client || !client->isConnected())
+        return;
+    const QJsonObject state = pump.toJson();
+    QJsonObject object{
+        {QStringLiteral("event"), event},
+        {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("flags"), state.value(QLatin1String("flags"))},
+    };
+    if (state.contains(QLatin1String("delivered_ml")))
+        object.insert(QStringLiteral("delivered_ml"), state.value(QLatin1String("delivered_ml")));
+    client->publish(topic(QStringLiteral("event")), compact(object), false);
+}
+
+void MqttBridge::received(const MqttMessage& message)
+{
+    if (message.topic == DiscoveryRoot + QStringLiteral("/status")) {
+        // Home Assistant came back and forgot what it was told.
+        if (message.payload == Online.toUtf8())
+            publishDiscovery();
+        return;
+    }
+    if (message.topic == topic(QStringLiteral("cmd")))
+        take(message);
+}
+
+void MqttBridge::take(const MqttMessage& message)
+{
+    const QByteArray& correlation = message.correlationData;
+    const auto seen =
+        std::find_if(remembered.begin(), remembered.end(), [&correlation](const Remembered& r) {
+            return !correlation.isEmpty() && r.correlation == correlation;
+        });
+    // Delivered again: the first delivery's result stands; it runs once.
+    if (seen != remembered.end()) {
+        if (!seen->result.isEmpty())
+            answer(message, seen->result);
+        return;
+    }
+    Request request;
+    if (const QJsonObject refusal = judge(message, request); !refusal.isEmpty()) {
+        remember(correlation, refusal);
+        return answer(message, refusal);
+    }
+    remember(correlation, {});
+    if (request.verb == StopVerb)
+        return putStopFirst(request, message);
+    if (int(waiting.size()) >= MostWaiting) {
+        const QJsonObject busy = errorResult(
+            QStringLiteral("%1 commands are waiting already; this one is not run").arg(MostWaiting),
+            PumpFailure);
+        remember(correlation, busy);
+        return answer(message, busy);
+    }
+    waiting.push_back({std::make_shared<Request>(request), message});
+    runNext();
+}
+
+QJsonObject MqttBridge::judge(const MqttMessage& message, Request& request) const
+{
+    QString refusal;
+    QJsonObject object;
+    if (message.retained)
+        refusal = QStringLiteral("a retained command is not run: it would run again at every "
+                                 "connection");
+    else if (!settings.commands)
+        refusal = QStringLiteral("this bridge takes no commands (it was started without "
+                                 "--mqtt-commands)");
+    else if (message.payload.size() > LongestCommand)
+        refusal = QStringLiteral("command longer than %1 bytes").arg(LongestCommand);
+    else
+        object = parseRequest(message.payload, &refusal);
+    const QString verb = object.value(QLatin1String("verb")).toString();
+    if (refusal.isEmpty() && isVerb(verb) && !BrokerVerbs.contains(verb))
+        refusal = QStringLiteral("\"%1\" is not taken from the broker; accepted: %2")
+                      .arg(verb, BrokerVerbs.join(QStringLiteral(", ")));
+    if (refusal.isEmpty()) {
+        const Checked checked = checkRequest(object, panel.pumpModel());
+        if (checked.request)
+            request = *checked.request;
+        else
+            refusal = checked.error;
+    }
+    if (refusal.isEmpty())
+        return {};
+    QJsonObject result = errorResult(refusal, UsageError);
+    if (const QString said = verbOf(message.payload); !said.isEmpty())
+        result.insert(QStringLiteral("verb"), said);
+    return result;
+}
+
+void MqttBridge::putStopFirst(const Request& stop, const MqttMessage& message)
+{
+    if (session) {
+        session->abort();
+        session.reset();
+        const QJsonObject ended =
+            errorResult(QStringLiteral("ended by a stop from the broker"), PumpFailure);
+        remember(running.message.correlationData, ended);
+        answer(running.message, ended);
+    }
+    for (const Command& command : waiting) {
+        const QJsonObject dropped =
+            errorResult(QStringLiteral("not run: a stop came before its turn"), PumpFailure);
+        remember(command.message.correlationData, dropped);
+        answer(command.message, dropped);
+    }
+    waiting.clear();
+    waiting.push_back({std::make_shared<Request>(stop), message});
+    runNext();
+}
+
+void MqttBridge::runNext()
+{
+    if (session || waiting.empty())
+        return;
+    running = std::move(waiting.front());
+    waiting.pop_front();
+    session = std::make_unique<PumpSession>(&link);
+    connect(session.get(), &PumpSession::finished, this, [this](const QJsonObject& result) {
+        remember(running.message.correlationData, result);
+        answer(running.message, result);
+        // Not from inside its own signal.
+        session.release()->deleteLater();
+        QMetaObject::invokeMethod(this, &MqttBridge::runNext, Qt::QueuedConnection);
+    });
+    link.setRecorder(panel.runRecorder());
+    emit commandNoted(QStringLiteral("MQTT: %1 sent").arg(running.request->verb));
+    session->run(*running.request);
+}
+
+void MqttBridge::answer(const MqttMessage& message, const QJsonObject& result)
+{
+    const bool ok = result.value(QLatin1String("ok")).toBool();
+    const QString verb = result.value(QLatin1String("verb")).toString();
+    if (!ok)
+        emit commandNoted(QStringLiteral("MQTT: %1 refused: %2")
+                              .arg(verb.isEmpty() ? QStringLiteral("command") : verb,
+                                   result.value(QLatin1String("error")).toString()));
+    if (!client)
+        return;
+    // A response topic with wildcards cannot be published to; the usual one is used then.
+    const bool ownTopic = message.responseTopic.isEmpty() || message.responseTopic.contains(u'#')
+                          || message.responseTopic.contains(u'+');
+    client->publish(ownTopic ? topic(QStringLiteral("result")) : message.responseTopic,
+                    compact(result), false, message.correlationData);
+}
+
+void MqttBridge::remember(const QByteArray& correlation, const QJsonObject& result)
+{
+    if (correlation.isEmpty())
+        return;
+    for (Remembered& r : remembered) {
+        if (r.correlation == correlation) {
+            r.result = result;
+            return;
+        }
+    }
+    remembered.push_back({correlation, result});
+    if (int(remembered.size()) > RememberedCommands)
+        remembered.pop_front();
+}
+
+} // namespace Control

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "pumpvalues.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+struct Answer;
+class Communication;
+
+namespace BusinessLogic {
+class CommandStack;
+}
+
+namespace Control {
+
+// What the pump last told about itself, from the answers to whatever asked (the panel's
+// polling, a script), in the words of `dosedeskctl --json status` plus whether it runs and how
+// the line stands. Nothing is asked here: it only listens.
+class PumpState : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Readings that go unanswered this long make the pump "not answering".
+    static constexpr int SilenceMs = 3000;
+    static inline const QString Online = QStringLiteral("online");
+    static inline const QString NotAnswering = QStringLiteral("not answering");
+    static inline const QString LineLost = QStringLiteral("line lost");
+    static inline const QString Connecting = QStringLiteral("connecting");
+
+    explicit PumpState(QObject* parent = nullptr);
+
+    void follow(BusinessLogic::CommandStack* stack, Communication* communication);
+    void take(const Answer& answer);
+    void noteLineLost();
+
+    // mode, flow_ml_min, volume_ml, time_s, cycles, break_s, delivered_ml, elapsed_s, flags,
+    // running, error, connection; a value the pump has not told yet is left out.
+    QJsonObject toJson() const;
+    QString connection() const { return link; }
+    bool isRunning() const;
+    bool hasError() const;
+    Engine::Model model() const { return Engine::modelOf(modelCode); }
+    QString modelName() const;
+    QString firmware() const { return firmwareText; }
+
+signals:
+    // A value, the flags or the connection changed.
+    void changed();
+    // The model version answer came, or changed.
+    void identified();
+
+private:
+    void setConnection(const QString& state);
+    void takeValue(const Answer& answer, const QString& text);
+
+    static constexpr int StatusPages = 7;
+    std::optional<qint32> mode, flow, volume, seconds, cycles, pause, delivered, elapsed;
+    std::array<std::optional<qint32>, StatusPages> words;
+    int modelCode = 0;
+    QString firmwareText;
+    QString link = Connecting;
+    QElapsedTimer lastAnswer;
+};
+
+} // namespace Control
