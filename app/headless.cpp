@@ -10,6 +10,8 @@
 #endif
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 
 #include <cstdio>
@@ -31,6 +33,11 @@ Control::BridgeSettings bridgeSettings(const ProgramOptions& options, int copyNu
             setting = option;
     }
     settings.commands = settings.commands || options.mqttCommands;
+    // A service manager hands the password over as a credential (systemd's LoadCredential).
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    const QString credential = QDir(credentials).filePath(QStringLiteral("mqtt-password"));
+    if (settings.passwordFile.isEmpty() && !credentials.isEmpty() && QFile::exists(credential))
+        settings.passwordFile = credential;
     return settings;
 }
 

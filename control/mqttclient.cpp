@@ -148,7 +148,10 @@ void MqttClient::lost(const QString& why)
     mosquitto_disconnect(client);
     if (wasOnline)
         pauseMs = FirstPauseMs;
-    setState(QStringLiteral("%1; trying again in %2 s").arg(why).arg(pauseMs / 1000));
+    QString reason = why;
+    if (reason.endsWith(u'.'))
+        reason.chop(1);
+    setState(QStringLiteral("%1; trying again in %2 s").arg(reason).arg(pauseMs / 1000));
     retry.start(pauseMs);
     pauseMs = std::min(pauseMs * 2, LongestPauseMs);
 }

@@ -33,6 +33,9 @@ expected=(
     usr/share/man/man1/dosedeskctl.1.gz
     usr/share/doc/dosedesk/copyright
     usr/share/doc/dosedesk/changelog.gz
+    usr/share/doc/dosedesk/mqtt.md
+    usr/share/doc/dosedesk/examples/dosedesk-bridge.default
+    usr/lib/systemd/system/dosedesk-bridge@.service
 )
 for edge in 16 22 24 32 48 64 128 256; do
     expected+=("usr/share/icons/hicolor/${edge}x${edge}/apps/dosedesk.png")
@@ -51,12 +54,18 @@ sim_help=$("$root/usr/bin/velor-pump-sim" --help)
 [[ $(zcat "$root/usr/share/man/man1/velor-pump-sim.1.gz") == *"$version"* ]] ||
     fail "velor-pump-sim.1 lacks the version"
 
+# The service starts the program as installed, with the options the example file gives.
+unit=$root/usr/lib/systemd/system/dosedesk-bridge@.service
+grep -q '^ExecStart=/usr/bin/dosedesk --headless --port /dev/%I \$DOSEDESK_BRIDGE_OPTIONS$' "$unit" ||
+    fail "dosedesk-bridge@.service does not start the headless panel"
+[[ $(zcat "$root/usr/share/man/man1/dosedesk.1.gz") == *mqtt-commands* ]] || fail "dosedesk.1 lacks --mqtt"
+
 desktop-file-validate "$root/usr/share/applications/dosedesk.desktop"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 
 # Computed from the binaries, plus what Qt loads by name at run time.
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6widgets6 libqt6serialport6 libqt6help6 libqt6sql6-sqlite qt6-qpa-plugins \
+for package in libmosquitto1 libqt6widgets6 libqt6serialport6 libqt6help6 libqt6sql6-sqlite qt6-qpa-plugins \
     fonts-liberation2; do
     [[ ", $depends," == *", $package"[\ ,]* ]] || fail "Depends lacks $package: $depends"
 done
