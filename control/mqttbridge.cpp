@@ -274,8 +274,12 @@ void MqttBridge::publishDiscovery()
     for (const Entity& entity : entities) {
         QJsonObject config = entity.fields;
         config.insert(QStringLiteral("name"), QLatin1String(entity.name));
-        config.insert(QStringLiteral("unique_id"),
-                      QStringLiteral("dosedesk_%1_%2").arg(id, QLatin1String(entity.object)));
+        // The entity's id in Home Assistant follows from the object id:
+        // sensor.dosedesk_N_A_delivered.
+        const QString unique =
+            QStringLiteral("dosedesk_%1_%2").arg(id, QLatin1String(entity.object));
+        config.insert(QStringLiteral("unique_id"), unique);
+        config.insert(QStringLiteral("object_id"), unique);
         config.insert(QStringLiteral("availability_topic"), topic(QStringLiteral("availability")));
         config.insert(QStringLiteral("device"), device);
         const bool shown = !entity.pressable || settings.commands;

@@ -162,6 +162,8 @@ QString MqttClient::reasonOf(int code) const
         return QStringLiteral("the broker refused the connection: %1").arg(refusal);
     if (code == MOSQ_ERR_TLS && !lastError.isEmpty())
         return QStringLiteral("TLS failed: %1").arg(lastError);
+    if (code == MOSQ_ERR_EAI)
+        return QStringLiteral("no host %1 is known").arg(options.broker.host);
     if (code == MOSQ_ERR_ERRNO && errno != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     if (code == MOSQ_ERR_CONN_LOST && !lastError.isEmpty())

@@ -116,6 +116,15 @@ mainForm::mainForm(GUI::PanelSession& session, QApplication* application,
     run = new RunPanel(ui, commandStack, communication, instanceNumber, this);
     session.setRunRecorder(&run->recorder());
     protocols = new ProtocolPanel(ui, session, run->recorder(), this);
+    // Hidden until a bridge to the broker reports.
+    brokerState = new QLabel(ui.TabCommunication);
+    brokerState->setObjectName(QStringLiteral("labelBrokerState"));
+    brokerState->setWordWrap(true);
+    brokerState->setAccessibleName(QStringLiteral("Broker bridge"));
+    brokerState->setAccessibleDescription(BrokerDescription);
+    brokerState->setProperty(HelpFiles::pageProperty, QStringLiteral("mqtt.html"));
+    ui.layoutTabCommunication->addWidget(brokerState);
+    brokerState->hide();
     repaint();
     toggleAdvancedScreen();
 }
@@ -448,16 +457,8 @@ int mainForm::chosenAddress() const
 
 void mainForm::showBrokerState(const QString& text)
 {
-    if (!brokerState) {
-        brokerState = new QLabel(ui.TabCommunication);
-        brokerState->setObjectName(QStringLiteral("labelBrokerState"));
-        brokerState->setWordWrap(true);
-        brokerState->setAccessibleName(QStringLiteral("Broker bridge"));
-        brokerState->setAccessibleDescription(BrokerDescription);
-        brokerState->setProperty(HelpFiles::pageProperty, QStringLiteral("mqtt.html"));
-        ui.layoutTabCommunication->addWidget(brokerState);
-    }
     brokerState->setText(QStringLiteral("MQTT broker: ") + text);
+    brokerState->show();
 }
 
 void mainForm::showRemoteVerdict(const QString& text)

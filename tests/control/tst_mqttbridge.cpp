@@ -218,6 +218,11 @@ void TestMqttBridge::bridge_data()
                        stateOnline, "^reply/N \\{\"ok\":true,\"verb\":\"set-flow\"\\}",
                        "^dosedesk/N/0/state .*\"flow_ml_min\":2.5"}
         << "MQTT: set-flow sent" << QByteArrayList{"RV00002500"} << QByteArrayList{};
+    QTest::newRow("beside the window: set-flow reaches the pump")
+        << QStringList{"WINDOW", "--mqtt-commands"} << Publish
+        << QStringList{"{\"verb\":\"set-flow\",\"value\":4.25}"}
+        << QStringList{stateOnline, "^reply/N \\{\"ok\":true,\"verb\":\"set-flow\"\\}"} << ""
+        << QByteArrayList{"RV00004250"} << QByteArrayList{};
     QTest::newRow("commands refused when not enabled")
         << QStringList{} << Publish << QStringList{"{\"verb\":\"start\"}"}
         << QStringList{stateOnline,
@@ -291,6 +296,8 @@ void TestMqttBridge::bridge()
     watch(watcher, node);
 
     const bool tls = options.removeAll(QStringLiteral("TLS")) > 0;
+    // Beside the window, drawn offscreen, or without one.
+    const bool window = options.removeAll(QStringLiteral("WINDOW")) > 0;
     QStringList arguments{"--headless",
                           "--port",
                           pump.devicePath(),
@@ -302,6 +309,8 @@ void TestMqttBridge::bridge()
                           User,
                           "--mqtt-node",
                           node};
+    if (window)
+        arguments.removeFirst();
     if (!options.contains(QStringLiteral("--mqtt-password-file")))
         arguments << "--mqtt-password-file"
                   << "password";

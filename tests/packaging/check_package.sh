@@ -58,7 +58,7 @@ sim_help=$("$root/usr/bin/velor-pump-sim" --help)
 unit=$root/usr/lib/systemd/system/dosedesk-bridge@.service
 grep -q '^ExecStart=/usr/bin/dosedesk --headless --port /dev/%I \$DOSEDESK_BRIDGE_OPTIONS$' "$unit" ||
     fail "dosedesk-bridge@.service does not start the headless panel"
-[[ $(zcat "$root/usr/share/man/man1/dosedesk.1.gz") == *mqtt-commands* ]] || fail "dosedesk.1 lacks --mqtt"
+[[ $(zcat "$root/usr/share/man/man1/dosedesk.1.gz") == *'mqtt\-commands'* ]] || fail "dosedesk.1 lacks --mqtt"
 
 desktop-file-validate "$root/usr/share/applications/dosedesk.desktop"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
