@@ -166,6 +166,9 @@ int main(int argc, char* argv[])
 
     if (!options.startTab.isEmpty() && !window->openTab(options.startTab))
         print(stderr, QStringLiteral("dosedesk: no tab \"%1\"\n").arg(options.startTab));
+    // The address asked for replaces the stored one once the window talks to the pump.
+    if (options.address >= 0)
+        window->form().comboCommAddress->setCurrentIndex(options.address);
     // The pump on the lab's broker, when the settings or the command line name one.
     std::unique_ptr<Control::MqttBridge> bridge = startBridge(session, *window, options);
     window->startCommunication();

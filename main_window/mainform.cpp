@@ -464,6 +464,8 @@ void mainForm::showBrokerState(const QString& text)
 void mainForm::showRemoteVerdict(const QString& text)
 {
     ui.labelUserAction->setText(text);
+    // The frames that follow in the panes are marked by where they came from.
+    ui.messagesGroup->noteLineEvent(text, Qt::darkMagenta);
 }
 
 QString mainForm::storedPortName() const

@@ -90,7 +90,8 @@ public:
     int chosenAddress() const;
     // The broker bridge's state, in a line of the Communication tab shown from the first call.
     void showBrokerState(const QString& text);
-    // What became of a command that came from outside the window, in the verdict line.
+    // What became of a command that came from outside the window, in the verdict line and,
+    // before its frames, in the message panes.
     void showRemoteVerdict(const QString& text);
 
 protected:

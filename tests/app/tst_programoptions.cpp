@@ -34,6 +34,19 @@ void TestProgramOptions::parse_data()
         << QStringList{"dosedesk", key, "--simulate"} << true << QStringList{} << true << false;
     QTest::newRow("port without value")
         << QStringList{"dosedesk", "--port"} << false << QStringList{} << false << true;
+    QTest::newRow("headless on a broker")
+        << QStringList{"dosedesk",     "--headless",          "--port",
+                       "/dev/ttyUSB0", "--address",           "98",
+                       "--mqtt",       "mqtts://broker:8883", "--mqtt-password-file",
+                       "pw",           "--mqtt-commands"}
+        << false << QStringList{"/dev/ttyUSB0"} << false << false;
+    // An address the frames cannot carry, and a password where every user can read it.
+    for (const char* refused : {"99", "-1", "7x"})
+        QTest::addRow("address %s", refused) << QStringList{"dosedesk", "--address", refused}
+                                             << false << QStringList{} << false << true;
+    QTest::newRow("password on the command line")
+        << QStringList{"dosedesk", "--mqtt-password", "secret"} << false << QStringList{} << false
+        << true;
 }
 
 void TestProgramOptions::parse()
