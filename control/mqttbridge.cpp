@@ -48,6 +48,68 @@ QByteArray compact(const QJsonObject& object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// One entity of Home Assistant's discovery.
+struct Entity
+{
+    const char* component;
+    const char* object;
+    const char* name;
+    QJsonObject fields;
+    bool withdrawn = false;
+};
+
+QString valueOf(const char* key)
+{
+    return QStringLiteral("{{ value_json.%1 }}").arg(QLatin1String(key));
+}
+
+QString onOff(const char* key)
+{
+    return QStringLiteral("{{ 'ON' if value_json.%1 else 'OFF' }}").arg(QLatin1String(key));
+}
+
+// What the pump's state shows: volume, rate, time, whether it runs, whether it is in error.
+std::vector<Entity> shownEntities(const QString& state)
+{
+    const auto sensor = [&state](const char* object, const char* name, const char* key,
+                                 const char* unit, const char* kind, const char* kindValue) {
+        return Entity{"sensor", object, name,
+                      {{"state_topic", state}, {"value_template", valueOf(key)},
+                       {"unit_of_measurement", unit}, {kind, kindValue}}};
+    };
+    const auto flag = [&state](const char* object, const char* name, const char* kind) {
+        return Entity{"binary_sensor", object, name,
+                      {{"state_topic", state}, {"value_template", onOff(object)},
+                       {"device_class", kind}}};
+    };
+    return {sensor("delivered", "Delivered volume", "delivered_ml", "mL", "device_class",
+                   "volume"),
+            sensor("flow_rate", "Flow rate", "flow_ml_min", "mL/min", "state_class",
+                   "measurement"),
+            sensor("elapsed", "Elapsed time", "elapsed_s", "s", "device_class", "duration"),
+            flag("running", "Running", "running"), flag("error", "Error", "problem")};
+}
+
+// What Home Assistant may press: the flow rate setpoint within the model's limits, the keys.
+std::vector<Entity> pressedEntities(const QString& state, const QString& command,
+                                    const Engine::Limits& flow)
+{
+    const auto key = [&command](const char* verb, const char* name) {
+        return Entity{"button", verb, name,
+                      {{"command_topic", command},
+                       {"payload_press",
+                        QString::fromUtf8(compact({{QStringLiteral("verb"), QLatin1String(verb)}}))}}};
+    };
+    const Entity setpoint{
+        "number", "flow_setpoint", "Flow rate setpoint",
+        {{"state_topic", state}, {"value_template", valueOf("flow_ml_min")},
+         {"command_topic", command},
+         {"command_template", QStringLiteral("{\"verb\":\"set-flow\",\"value\":{{ value }}}")},
+         {"min", flow.minimum}, {"max", flow.maximum}, {"step", std::pow(10.0, -flow.decimals)},
+         {"mode", "box"}, {"unit_of_measurement", "mL/min"}}};
+    return {setpoint, key("start", "Start"), key("stop", "Stop"), key("prime", "Prime")};
+}
+
 // A command's verb as its text gives it, for the words of a refusal.
 QString verbOf(const QByteArray& payload)
 {
@@ -177,6 +239,33 @@ void MqttBridge::publishDiscovery()
     if (!client || !client->isConnected())
         return;
     const QString id = QStringLiteral("%1_%2").arg(settings.nodeName()).arg(address);
+    std::vector<Entity> entities = shownEntities(topic(QStringLiteral("state")));
+    for (Entity& control :
+         pressedEntities(topic(QStringLiteral("state")), topic(QStringLiteral("cmd")),
+                         Engine::limitsOf(Engine::Quantity::FlowRate, panel.pumpModel()))) {
+        control.withdrawn = !settings.commands;
+        entities.push_back(std::move(control));
+    }
+    for (const Entity& entity : entities) {
+        QJsonObject config = entity.fields;
+        // The entity's id in Home Assistant follows from the object id:
+        // sensor.dosedesk_N_A_delivered.
+        const QString unique =
+            QStringLiteral("dosedesk_%1_%2").arg(id, QLatin1String(entity.object));
+        config.insert(QStringLiteral("name"), QLatin1String(entity.name));
+        config.insert(QStringLiteral("unique_id"), unique);
+        config.insert(QStringLiteral("object_id"), unique);
+        config.insert(QStringLiteral("availability_topic"), topic(QStringLiteral("availability")));
+        config.insert(QStringLiteral("device"), device(id));
+        client->publish(QStringLiteral("%1/%2/%3/%4/config")
+                            .arg(DiscoveryRoot, QLatin1String(entity.component), id,
+                                 QLatin1String(entity.object)),
+                        entity.withdrawn ? QByteArray() : compact(config), true);
+    }
+}
+
+QJsonObject MqttBridge::device(const QString& id) const
+{
     QJsonObject device{
         {QStringLiteral("identifiers"), QJsonArray{QString(QStringLiteral("dosedesk_") + id)}},
         {QStringLiteral("name"),
@@ -185,109 +274,7 @@ void MqttBridge::publishDiscovery()
         device.insert(QStringLiteral("model"), pump.modelName());
         device.insert(QStringLiteral("sw_version"), pump.firmware());
     }
-    const QString state = topic(QStringLiteral("state"));
-    const QString command = topic(QStringLiteral("cmd"));
-    const Engine::Limits flow = Engine::limitsOf(Engine::Quantity::FlowRate, panel.pumpModel());
-    const auto value = [](const char* key) {
-        return QStringLiteral("{{ value_json.%1 }}").arg(QLatin1String(key));
-    };
-    const auto onOff = [](const char* key) {
-        return QStringLiteral("{{ 'ON' if value_json.%1 else 'OFF' }}").arg(QLatin1String(key));
-    };
-    const auto press = [](const char* verb) {
-        return compact({{QStringLiteral("verb"), QLatin1String(verb)}});
-    };
-    struct Entity
-    {
-        const char* component;
-        const char* object;
-        const char* name;
-        QJsonObject fields;
-        bool pressable;
-    };
-    const Entity entities[] = {
-        {"sensor",
-         "delivered",
-         "Delivered volume",
-         {{"state_topic", state},
-          {"value_template", value("delivered_ml")},
-          {"unit_of_measurement", "mL"},
-          {"device_class", "volume"}},
-         false},
-        {"sensor",
-         "flow_rate",
-         "Flow rate",
-         {{"state_topic", state},
-          {"value_template", value("flow_ml_min")},
-          {"unit_of_measurement", "mL/min"},
-          {"state_class", "measurement"}},
-         false},
-        {"sensor",
-         "elapsed",
-         "Elapsed time",
-         {{"state_topic", state},
-          {"value_template", value("elapsed_s")},
-          {"unit_of_measurement", "s"},
-          {"device_class", "duration"}},
-         false},
-        {"binary_sensor",
-         "running",
-         "Running",
-         {{"state_topic", state},
-          {"value_template", onOff("running")},
-          {"device_class", "running"}},
-         false},
-        {"binary_sensor",
-         "error",
-         "Error",
-         {{"state_topic", state}, {"value_template", onOff("error")}, {"device_class", "problem"}},
-         false},
-        {"number",
-         "flow_setpoint",
-         "Flow rate setpoint",
-         {{"state_topic", state},
-          {"value_template", value("flow_ml_min")},
-          {"command_topic", command},
-          {"command_template", QStringLiteral("{\"verb\":\"set-flow\",\"value\":{{ value }}}")},
-          {"min", flow.minimum},
-          {"max", flow.maximum},
-          {"step", std::pow(10.0, -flow.decimals)},
-          {"mode", "box"},
-          {"unit_of_measurement", "mL/min"}},
-         true},
-        {"button",
-         "start",
-         "Start",
-         {{"command_topic", command}, {"payload_press", QString::fromUtf8(press("start"))}},
-         true},
-        {"button",
-         "stop",
-         "Stop",
-         {{"command_topic", command}, {"payload_press", QString::fromUtf8(press("stop"))}},
-         true},
-        {"button",
-         "prime",
-         "Prime",
-         {{"command_topic", command}, {"payload_press", QString::fromUtf8(press("prime"))}},
-         true},
-    };
-    for (const Entity& entity : entities) {
-        QJsonObject config = entity.fields;
-        config.insert(QStringLiteral("name"), QLatin1String(entity.name));
-        // The entity's id in Home Assistant follows from the object id:
-        // sensor.dosedesk_N_A_delivered.
-        const QString unique =
-            QStringLiteral("dosedesk_%1_%2").arg(id, QLatin1String(entity.object));
-        config.insert(QStringLiteral("unique_id"), unique);
-        config.insert(QStringLiteral("object_id"), unique);
-        config.insert(QStringLiteral("availability_topic"), topic(QStringLiteral("availability")));
-        config.insert(QStringLiteral("device"), device);
-        const bool shown = !entity.pressable || settings.commands;
-        client->publish(QStringLiteral("%1/%2/%3/%4/config")
-                            .arg(DiscoveryRoot, QLatin1String(entity.component), id,
-                                 QLatin1String(entity.object)),
-                        shown ? compact(config) : QByteArray(), true);
-    }
+    return device;
 }
 
 void MqttBridge::publishAvailability()

@@ -90,6 +90,7 @@ private:
 
     void onConnected();
     void publishDiscovery();
+    QJsonObject device(const QString& id) const;
     void publishState();
     void publishAvailability();
     void publishEvent(const QString& event);
