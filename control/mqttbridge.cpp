@@ -198,9 +198,13 @@ bool MqttBridge::start(int pumpAddress, QString* error)
         return false;
     client = std::make_unique<MqttClient>(options);
     connect(client.get(), &MqttClient::connected, this, &MqttBridge::onConnected);
+    connect(client.get(), &MqttClient::disconnected, this, [this] { brokerOnline = false; });
     connect(client.get(), &MqttClient::stateChanged, this, &MqttBridge::stateChanged);
     connect(client.get(), &MqttClient::messageReceived, this, &MqttBridge::received);
-    client->start();
+    brokerThread.setObjectName(QStringLiteral("broker"));
+    client->moveToThread(&brokerThread);
+    brokerThread.start();
+    toClient([](MqttClient* c) { c->start(); });
     return true;
 }
 
@@ -208,13 +212,34 @@ void MqttBridge::stop()
 {
     if (session)
         session->abort();
-    if (client)
-        client->leave();
+    if (!client || !brokerThread.isRunning())
+        return;
+    // "offline" goes out first; then the client comes back here to be torn down.
+    QThread* home = thread();
+    QMetaObject::invokeMethod(
+        client.get(),
+        [c = client.get(), home] {
+            c->leave();
+            c->moveHome(home);
+        },
+        Qt::BlockingQueuedConnection);
+    brokerThread.quit();
+    brokerThread.wait();
+    brokerOnline = false;
 }
 
-QString MqttBridge::stateText() const
+void MqttBridge::publish(const QString& topic, const QByteArray& payload, bool retain,
+                         const QByteArray& correlation)
 {
-    return client ? client->stateText() : QString();
+    toClient([topic, payload, retain, correlation](MqttClient* c) {
+        c->publish(topic, payload, retain, correlation);
+    });
+}
+
+void MqttBridge::toClient(std::function<void(MqttClient*)> work)
+{
+    if (client)
+        QMetaObject::invokeMethod(client.get(), [c = client.get(), work] { work(c); });
 }
 
 QString MqttBridge::topic(const QString& leaf) const
@@ -224,8 +249,13 @@ QString MqttBridge::topic(const QString& leaf) const
 
 void MqttBridge::onConnected()
 {
-    client->subscribe(topic(QStringLiteral("cmd")));
-    client->subscribe(DiscoveryRoot + QStringLiteral("/status"));
+    brokerOnline = true;
+    const QStringList filters{topic(QStringLiteral("cmd")),
+                              DiscoveryRoot + QStringLiteral("/status")};
+    toClient([filters](MqttClient* c) {
+        for (const QString& filter : filters)
+            c->subscribe(filter);
+    });
     lastAvailability.clear();
     publishAvailability();
     publishDiscovery();
@@ -236,7 +266,7 @@ void MqttBridge::onConnected()
 // taken. An entity that may not be pressed gets an empty config, which takes it away.
 void MqttBridge::publishDiscovery()
 {
-    if (!client || !client->isConnected())
+    if (!brokerOnline)
         return;
     const QString id = QStringLiteral("%1_%2").arg(settings.nodeName()).arg(address);
     std::vector<Entity> entities = shownEntities(topic(QStringLiteral("state")));
@@ -257,10 +287,10 @@ void MqttBridge::publishDiscovery()
         config.insert(QStringLiteral("object_id"), unique);
         config.insert(QStringLiteral("availability_topic"), topic(QStringLiteral("availability")));
         config.insert(QStringLiteral("device"), device(id));
-        client->publish(QStringLiteral("%1/%2/%3/%4/config")
-                            .arg(DiscoveryRoot, QLatin1String(entity.component), id,
-                                 QLatin1String(entity.object)),
-                        entity.withdrawn ? QByteArray() : compact(config), true);
+        publish(QStringLiteral("%1/%2/%3/%4/config")
+                    .arg(DiscoveryRoot, QLatin1String(entity.component), id,
+                         QLatin1String(entity.object)),
+                entity.withdrawn ? QByteArray() : compact(config), true);
     }
 }
 
@@ -279,28 +309,28 @@ QJsonObject MqttBridge::device(const QString& id) const
 
 void MqttBridge::publishAvailability()
 {
-    if (!client || !client->isConnected())
+    if (!brokerOnline)
         return;
     const QByteArray now =
         pump.connection() == PumpState::Online ? Online.toUtf8() : MqttClient::Offline;
     if (now == lastAvailability)
         return;
     lastAvailability = now;
-    client->publish(topic(QStringLiteral("availability")), now, true);
+    publish(topic(QStringLiteral("availability")), now, true);
 }
 
 void MqttBridge::publishState()
 {
     stateDirty = false;
-    if (!client || !client->isConnected())
+    if (!brokerOnline)
         return;
-    client->publish(topic(QStringLiteral("state")), compact(pump.toJson()), true);
+    publish(topic(QStringLiteral("state")), compact(pump.toJson()), true);
     stateHoldoff.start();
 }
 
 void MqttBridge::publishEvent(const QString& event)
 {
-    if (!client || !client->isConnected())
+    if (!brokerOnline)
         return;
     const QJsonObject state = pump.toJson();
     QJsonObject object{
@@ -310,7 +340,7 @@ void MqttBridge::publishEvent(const QString& event)
     };
     if (state.contains(QLatin1String("delivered_ml")))
         object.insert(QStringLiteral("delivered_ml"), state.value(QLatin1String("delivered_ml")));
-    client->publish(topic(QStringLiteral("event")), compact(object), false);
+    publish(topic(QStringLiteral("event")), compact(object), false);
 }
 
 void MqttBridge::received(const MqttMessage& message)
@@ -443,8 +473,8 @@ void MqttBridge::answer(const MqttMessage& message, const QJsonObject& result)
     // A response topic with wildcards cannot be published to; the usual one is used then.
     const bool ownTopic = message.responseTopic.isEmpty() || message.responseTopic.contains(u'#')
                           || message.responseTopic.contains(u'+');
-    client->publish(ownTopic ? topic(QStringLiteral("result")) : message.responseTopic,
-                    compact(result), false, message.correlationData);
+    publish(ownTopic ? topic(QStringLiteral("result")) : message.responseTopic, compact(result),
+            false, message.correlationData);
 }
 
 void MqttBridge::remember(const QByteArray& correlation, const QJsonObject& result)

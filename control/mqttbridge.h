@@ -8,9 +8,11 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QThread>
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 class QSettings;
@@ -73,7 +75,6 @@ public:
     bool start(int pumpAddress, QString* error);
     // Says "offline" and leaves the broker in order.
     void stop();
-    QString stateText() const;
     QString topic(const QString& leaf) const;
 
 signals:
@@ -89,6 +90,10 @@ private:
     };
 
     void onConnected();
+    // Hands the work to the client on its thread.
+    void toClient(std::function<void(MqttClient*)> work);
+    void publish(const QString& topic, const QByteArray& payload, bool retain,
+                 const QByteArray& correlation = {});
     void publishDiscovery();
     QJsonObject device(const QString& id) const;
     void publishState();
@@ -120,6 +125,9 @@ private:
     Command running;
     std::deque<Command> waiting;
     std::deque<Remembered> remembered;
+    // The client's own: a broker whose name takes long to look up never holds up the window.
+    QThread brokerThread;
+    bool brokerOnline = false;
     QTimer stateHoldoff;
     bool stateDirty = false;
     QByteArray lastAvailability;

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QUrl>
 
 #include <mosquitto.h>
@@ -140,6 +141,8 @@ void MqttClient::lost(const QString& why)
 {
     const bool wasOnline = online;
     online = false;
+    if (wasOnline)
+        emit disconnected();
     readable.reset();
     writable.reset();
     tick.stop();
@@ -206,6 +209,15 @@ void MqttClient::leave()
     mosquitto_disconnect(client);
     mosquitto_loop(client, LeaveRoundMs, 1);
     online = false;
+}
+
+void MqttClient::moveHome(QThread* home)
+{
+    tick.stop();
+    retry.stop();
+    readable.reset();
+    writable.reset();
+    moveToThread(home);
 }
 
 void MqttClient::setState(const QString& text)

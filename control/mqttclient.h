@@ -11,6 +11,7 @@ struct mosquitto;
 struct mosquitto_message;
 typedef struct mqtt5__property mosquitto_property;
 class QSocketNotifier;
+class QThread;
 
 namespace Control {
 
@@ -37,9 +38,11 @@ struct MqttMessage
     QByteArray correlationData;
 };
 
-// A connection to an MQTT 5 broker over libmosquitto, run on this thread's event loop: the
-// socket is watched for readiness, nothing ever blocks. A lost or refused connection is tried
-// again after a pause that doubles each time, up to a minute; stateText() says why meanwhile.
+// A connection to an MQTT 5 broker over libmosquitto, run on the event loop of the thread it
+// lives on: the socket is watched for readiness. Only looking up the broker's host name blocks,
+// which is why the bridge gives the client a thread of its own. A lost or refused connection is
+// tried again after a pause that doubles each time, up to a minute; stateChanged() says why
+// meanwhile.
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -77,9 +80,12 @@ public:
     void subscribe(const QString& filter);
     // Publishes the will's "offline" itself, then leaves in order.
     void leave();
+    // Stops watching and moves to the thread given, where it is to be destroyed.
+    void moveHome(QThread* home);
 
 signals:
     void connected();
+    void disconnected();
     void stateChanged(const QString& text);
     void messageReceived(const Control::MqttMessage& message);
 
@@ -100,8 +106,9 @@ private:
     mosquitto* client = nullptr;
     std::unique_ptr<QSocketNotifier> readable;
     std::unique_ptr<QSocketNotifier> writable;
-    QTimer tick;
-    QTimer retry;
+    // Children, so that they move with the client.
+    QTimer tick{this};
+    QTimer retry{this};
     int pauseMs = FirstPauseMs;
     bool online = false;
     bool leaving = false;
