@@ -377,9 +377,10 @@ void MqttBridge::take(const MqttMessage& message)
     if (request.verb == StopVerb)
         return putStopFirst(request, message);
     if (int(waiting.size()) >= MostWaiting) {
-        const QJsonObject busy = errorResult(
+        QJsonObject busy = errorResult(
             QStringLiteral("%1 commands are waiting already; this one is not run").arg(MostWaiting),
             PumpFailure);
+        busy.insert(QStringLiteral("verb"), request.verb);
         remember(correlation, busy);
         return answer(message, busy);
     }
@@ -425,14 +426,16 @@ void MqttBridge::putStopFirst(const Request& stop, const MqttMessage& message)
     if (session) {
         session->abort();
         session.reset();
-        const QJsonObject ended =
+        QJsonObject ended =
             errorResult(QStringLiteral("ended by a stop from the broker"), PumpFailure);
+        ended.insert(QStringLiteral("verb"), running.request->verb);
         remember(running.message.correlationData, ended);
         answer(running.message, ended);
     }
     for (const Command& command : waiting) {
-        const QJsonObject dropped =
+        QJsonObject dropped =
             errorResult(QStringLiteral("not run: a stop came before its turn"), PumpFailure);
+        dropped.insert(QStringLiteral("verb"), command.request->verb);
         remember(command.message.correlationData, dropped);
         answer(command.message, dropped);
     }
@@ -465,7 +468,7 @@ void MqttBridge::answer(const MqttMessage& message, const QJsonObject& result)
     const bool ok = result.value(QLatin1String("ok")).toBool();
     const QString verb = result.value(QLatin1String("verb")).toString();
     if (!ok)
-        emit commandNoted(QStringLiteral("MQTT: %1 refused: %2")
+        emit commandNoted(QStringLiteral("MQTT: %1: %2")
                               .arg(verb.isEmpty() ? QStringLiteral("command") : verb,
                                    result.value(QLatin1String("error")).toString()));
     if (!client)

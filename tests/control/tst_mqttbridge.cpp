@@ -223,11 +223,21 @@ void TestMqttBridge::bridge_data()
         << QStringList{"{\"verb\":\"set-flow\",\"value\":4.25}"}
         << QStringList{stateOnline, "^reply/N \\{\"ok\":true,\"verb\":\"set-flow\"\\}"} << ""
         << QByteArrayList{"RV00004250"} << QByteArrayList{};
+    QTest::newRow("a stop ends the wait that runs and refuses what waits")
+        << QStringList{"--mqtt-commands"} << Publish
+        << QStringList{"{\"verb\":\"start\"}",
+                       "{\"verb\":\"wait\",\"for\":\"seconds\",\"value\":600}",
+                       "{\"verb\":\"prime\"}", "{\"verb\":\"stop\"}"}
+        << QStringList{stateOnline, "^reply/N .*ended by a stop from the broker.*\"verb\":\"wait\"",
+                       "^reply/N .*a stop came before its turn",
+                       "^reply/N \\{\"ok\":true,\"verb\":\"stop\"\\}"}
+        << "" << QByteArrayList{"KY1", "KY0"} << QByteArrayList{"KY2"};
     QTest::newRow("commands refused when not enabled")
         << QStringList{} << Publish << QStringList{"{\"verb\":\"start\"}"}
         << QStringList{stateOnline,
                        "^reply/N \\{.*takes no commands.*\"ok\":false,\"verb\":\"start\""}
-        << "MQTT: start refused" << QByteArrayList{} << QByteArrayList{"KY1"};
+        << "MQTT: start: this bridge takes no commands" << QByteArrayList{}
+        << QByteArrayList{"KY1"};
     QTest::newRow("hostile commands refused, nothing sent")
         << QStringList{"--mqtt-commands"} << Publish
         << QStringList{"not json", "{\"verb\":\"fly\"}", "{\"verb\":\"set-flow\",\"value\":900}",
@@ -258,6 +268,10 @@ void TestMqttBridge::bridge_data()
         << QStringList{"TLS", "--mqtt-ca", "ca.pem"} << Watch << QStringList{}
         << QStringList{stateOnline} << "broker: connected to 127.0.0.1" << QByteArrayList{}
         << QByteArrayList{};
+    QTest::newRow("no broker at start: said, tried again, the pump polled")
+        << QStringList{"NOBROKER"} << Watch << QStringList{} << QStringList{}
+        << "(?s)(?=.*broker: Connection refused; trying again in 1 s)(?=.*pump: online)"
+        << QByteArrayList{"?TV", "?SS1"} << QByteArrayList{};
     QTest::newRow("TLS with the wrong authority")
         << QStringList{"TLS", "--mqtt-ca", "other-ca.pem"} << Watch << QStringList{}
         << QStringList{} << "broker: TLS failed: .*certificate verify failed; trying again in 1 s"
@@ -296,6 +310,7 @@ void TestMqttBridge::bridge()
     watch(watcher, node);
 
     const bool tls = options.removeAll(QStringLiteral("TLS")) > 0;
+    const bool noBroker = options.removeAll(QStringLiteral("NOBROKER")) > 0;
     // Beside the window, drawn offscreen, or without one.
     const bool window = options.removeAll(QStringLiteral("WINDOW")) > 0;
     QStringList arguments{"--headless",
@@ -304,7 +319,9 @@ void TestMqttBridge::bridge()
                           "--mqtt",
                           QStringLiteral("%1://127.0.0.1:%2")
                               .arg(tls ? "mqtts" : "mqtt")
-                              .arg(tls ? tlsPort : plainPort),
+                              .arg(noBroker ? freePort()
+                                   : tls    ? tlsPort
+                                            : plainPort),
                           "--mqtt-user",
                           User,
                           "--mqtt-node",
@@ -373,6 +390,9 @@ void TestMqttBridge::bridge()
                                   output.count("accepted: 0.03 to 100 ml/min") >= 1000),
                                  30000);
         QCOMPARE(bodies(pump).count("RV00003000"), 1);
+        // And the polling goes on.
+        const qsizetype readings = bodies(pump).count("?TV");
+        QTRY_VERIFY_WITH_TIMEOUT(bodies(pump).count("?TV") > readings + 2, 10000);
     }
     if (!logged.isEmpty())
         QTRY_VERIFY2_WITH_TIMEOUT(inLog(logged), qPrintable(logged + "\nnot in:\n" + log), 20000);
