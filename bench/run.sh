@@ -2,7 +2,8 @@
 # Builds the benchmarks (RelWithDebInfo, in their own build folder) and prints one table of
 # results: exchange overhead per command kind (on a quiet machine and with every processor taken
 # by busy threads), polling, user-command latency, start-up, CPU use of the program, the cost
-# of the display update and how late the window's thread gets to its events while it polls.
+# of the display update, how late the window's thread gets to its events while it polls, and
+# the broker bridge (a stop from the broker, state publications, a flood of commands).
 #
 #   bench/run.sh [--quick] [--build-dir DIR]
 #
@@ -30,7 +31,7 @@ else
 fi
 turnaround=5
 
-targets="bench_exchange bench_polling bench_program bench_network bench_display bench_stall"
+targets="bench_exchange bench_polling bench_program bench_network bench_display bench_stall bench_mqtt"
 
 echo "Building $targets in $build (RelWithDebInfo) ..." >&2
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOSEDESK_BENCH=ON >/dev/null
@@ -67,6 +68,9 @@ else
 fi
 echo "Window thread while polling ($silent s each: answering, silent, behind ser2net) ..." >&2
 "$bin/bench_stall" --seconds "$silent" >"$out/stall" || echo "| Window thread lateness | bench_stall failed | p99 <= 16 ms | MISSED |" >"$out/stall"
+echo "Broker bridge: stops from the broker, state while running, a flood ..." >&2
+"$bin/bench_mqtt" --stops "$starts"0 --seconds "$seconds" >"$out/mqtt" 2>/dev/null \
+    || echo "| Broker bridge | bench_mqtt failed | stop < 100 ms | MISSED |" >"$out/mqtt"
 load_after=$(load)
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
@@ -77,12 +81,12 @@ echo "Machine: $(nproc) cores, $cpu; load average (1/5/15 min) $load_before befo
 echo
 echo "| Measure | Result | Target | Status |"
 echo "|---|---|---|---|"
-for part in exchange exchange-busy network polling stop program display stall; do
+for part in exchange exchange-busy network polling stop program display stall mqtt; do
     grep '^| ' "$out/$part" || true
 done
 echo
 echo "Details:"
-for part in exchange exchange-busy network polling stop program display stall; do
+for part in exchange exchange-busy network polling stop program display stall mqtt; do
     grep -v '^| ' "$out/$part" || true
 done
 exit 0
