@@ -110,12 +110,6 @@ std::vector<Entity> pressedEntities(const QString& state, const QString& command
     return {setpoint, key("start", "Start"), key("stop", "Stop"), key("prime", "Prime")};
 }
 
-// A command's verb as its text gives it, for the words of a refusal.
-QString verbOf(const QByteArray& payload)
-{
-    return QJsonDocument::fromJson(payload).object().value(QLatin1String("verb")).toString();
-}
-
 } // namespace
 
 void BridgeSettings::load(const QSettings& stored, qint32 instance)
@@ -390,34 +384,34 @@ void MqttBridge::take(const MqttMessage& message)
 
 QJsonObject MqttBridge::judge(const MqttMessage& message, Request& request) const
 {
+    // A large payload is not even read.
+    const bool small = message.payload.size() <= LongestCommand;
+    QString malformed;
+    const QJsonObject object = small ? parseRequest(message.payload, &malformed) : QJsonObject();
+    const QString verb = object.value(QLatin1String("verb")).toString();
     QString refusal;
-    QJsonObject object;
     if (message.retained)
         refusal = QStringLiteral("a retained command is not run: it would run again at every "
                                  "connection");
     else if (!settings.commands)
         refusal = QStringLiteral("this bridge takes no commands (it was started without "
                                  "--mqtt-commands)");
-    else if (message.payload.size() > LongestCommand)
+    else if (!small)
         refusal = QStringLiteral("command longer than %1 bytes").arg(LongestCommand);
-    else
-        object = parseRequest(message.payload, &refusal);
-    const QString verb = object.value(QLatin1String("verb")).toString();
-    if (refusal.isEmpty() && isVerb(verb) && !BrokerVerbs.contains(verb))
+    else if (!malformed.isEmpty())
+        refusal = malformed;
+    else if (isVerb(verb) && !BrokerVerbs.contains(verb))
         refusal = QStringLiteral("\"%1\" is not taken from the broker; accepted: %2")
                       .arg(verb, BrokerVerbs.join(QStringLiteral(", ")));
-    if (refusal.isEmpty()) {
-        const Checked checked = checkRequest(object, panel.pumpModel());
-        if (checked.request)
-            request = *checked.request;
-        else
-            refusal = checked.error;
-    }
+    else if (const Checked checked = checkRequest(object, panel.pumpModel()); checked.request)
+        request = *checked.request;
+    else
+        refusal = checked.error;
     if (refusal.isEmpty())
         return {};
     QJsonObject result = errorResult(refusal, UsageError);
-    if (const QString said = verbOf(message.payload); !said.isEmpty())
-        result.insert(QStringLiteral("verb"), said);
+    if (!verb.isEmpty())
+        result.insert(QStringLiteral("verb"), verb);
     return result;
 }
 

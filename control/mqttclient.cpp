@@ -193,7 +193,10 @@ void MqttClient::publish(const QString& topic, const QByteArray& payload, bool r
 
 void MqttClient::subscribe(const QString& filter)
 {
-    mosquitto_subscribe_v5(client, nullptr, utf8(filter).constData(), AtLeastOnce, 0, nullptr);
+    // A message keeps its retain flag also when it comes as it is published, so that whoever
+    // subscribes can tell a retained one every time.
+    mosquitto_subscribe_v5(client, nullptr, utf8(filter).constData(), AtLeastOnce,
+                           MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
     if (writable)
         writable->setEnabled(mosquitto_want_write(client));
 }

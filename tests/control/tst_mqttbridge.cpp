@@ -240,14 +240,19 @@ void TestMqttBridge::bridge_data()
         << QByteArrayList{"KY1"};
     QTest::newRow("hostile commands refused, nothing sent")
         << QStringList{"--mqtt-commands"} << Publish
-        << QStringList{"not json", "{\"verb\":\"fly\"}", "{\"verb\":\"set-flow\",\"value\":900}",
-                       "{\"verb\":\"send\",\"value\":\"KY1\"}", QString(5000, u'x')}
+        << QStringList{"not json",
+                       "{\"verb\":\"fly\"}",
+                       "{\"verb\":\"set-flow\",\"value\":900}",
+                       "{\"verb\":\"send\",\"value\":\"KY1\"}",
+                       QString(5000, u'x'),
+                       "RETAINED {\"verb\":\"start\"}"}
         << QStringList{stateOnline,
                        "malformed request",
                        "unknown verb \\\\\"fly\\\\\"",
                        "accepted: 0.03 to 100 ml/min",
                        "not taken from the broker",
-                       "longer than 4096 bytes"}
+                       "longer than 4096 bytes",
+                       "a retained command is not run"}
         << "" << QByteArrayList{} << QByteArrayList{"RV09000000", "KY1"};
     QTest::newRow("a flood of 1000: refused ones answered, a repeated one run once")
         << QStringList{"--mqtt-commands"} << Flood
@@ -380,6 +385,10 @@ void TestMqttBridge::bridge()
                             << "publish"
                             << "correlation-data"
                             << "c1";
+                if (lines.startsWith("RETAINED ")) {
+                    lines.remove(0, 9);
+                    publish << "-r";
+                }
                 QVERIFY(run(QStringLiteral("mosquitto_pub"), publish + QStringList{"-l"}, lines));
             }
         }
