@@ -1,6 +1,7 @@
 #include "headless.h"
 
 #include "console.h"
+#include "constants.h"
 #include "headlesspanel.h"
 #include "instancenumber.h"
 #include "panelsettings.h"
@@ -44,6 +45,10 @@ Control::BridgeSettings bridgeSettings(const ProgramOptions& options, int copyNu
 int runHeadless(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
+    // The window's stored settings: its port, its address, its broker.
+    QCoreApplication::setOrganizationName(Constants::OrganisationName);
+    QCoreApplication::setOrganizationDomain(Constants::OrganisationDomain);
+    QCoreApplication::setApplicationName(Constants::ApplicationName);
     const ProgramOptions options = ProgramOptions::parse(QCoreApplication::arguments());
     for (const QString& argument : options.ignored)
         print(stderr, QStringLiteral("dosedesk: ignoring unknown argument \"%1\"\n").arg(argument));

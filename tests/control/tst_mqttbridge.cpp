@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -232,6 +234,11 @@ void TestMqttBridge::bridge_data()
                        "^reply/N .*a stop came before its turn",
                        "^reply/N \\{\"ok\":true,\"verb\":\"stop\"\\}"}
         << "" << QByteArrayList{"KY1", "KY0"} << QByteArrayList{"KY2"};
+    QTest::newRow("all from the stored settings")
+        << QStringList{"STORED"} << Publish << QStringList{"{\"verb\":\"set-flow\",\"value\":5}"}
+        << QStringList{"^homeassistant/number/N_0/flow_setpoint/config \\{", stateOnline,
+                       "^reply/N \\{\"ok\":true,\"verb\":\"set-flow\"\\}"}
+        << "" << QByteArrayList{"RV00005000"} << QByteArrayList{};
     QTest::newRow("commands refused when not enabled")
         << QStringList{} << Publish << QStringList{"{\"verb\":\"start\"}"}
         << QStringList{stateOnline,
@@ -336,6 +343,23 @@ void TestMqttBridge::bridge()
     if (!options.contains(QStringLiteral("--mqtt-password-file")))
         arguments << "--mqtt-password-file"
                   << "password";
+    // Everything from the settings the window keeps, nothing on the command line.
+    const QString stored = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                           + QStringLiteral("/ZUL Vantor/Velor Remote Control.conf");
+    const auto forget = qScopeGuard([&stored] { QFile::remove(stored); });
+    if (options.removeAll(QStringLiteral("STORED")) > 0) {
+        QSettings settings(stored, QSettings::IniFormat);
+        // Whichever copy number the program gets beside the other tests' copies.
+        for (int copy = 1; copy <= 16; ++copy) {
+            const QString group = QStringLiteral("DOSEDESK_INSTANCE_%1/MQTT/").arg(copy);
+            settings.setValue(group + "Broker", arguments.at(4));
+            settings.setValue(group + "User", User);
+            settings.setValue(group + "Password", Password);
+            settings.setValue(group + "Node", node);
+            settings.setValue(group + "Commands", true);
+        }
+        arguments = arguments.mid(0, 3);
+    }
     program.setWorkingDirectory(folder.path());
     program.start(QStringLiteral(DOSEDESK_PROGRAM), arguments + options);
     QVERIFY(program.waitForStarted());
