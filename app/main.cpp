@@ -62,28 +62,6 @@ QString chooseDisplay(int argc, char* argv[], const ProgramOptions& options)
 #endif
 }
 
-// The bridge's state goes to the window's status line, each command from the broker to its
-// verdict line.
-std::unique_ptr<Control::MqttBridge> startBridge(GUI::PanelSession& session, mainForm& window,
-                                                 const ProgramOptions& options)
-{
-    const Control::BridgeSettings settings = bridgeSettings(options, instanceNumber());
-    if (settings.broker.isEmpty())
-        return {};
-    auto bridge = std::make_unique<Control::MqttBridge>(session, settings);
-    QObject::connect(bridge.get(), &Control::MqttBridge::stateChanged, &window,
-                     [&window](const QString& text) { window.showBrokerState(text); });
-    QObject::connect(bridge.get(), &Control::MqttBridge::commandNoted, &window,
-                     [&window](const QString& text) { window.showRemoteVerdict(text); });
-    QString error;
-    if (!bridge->start(window.chosenAddress(), &error)) {
-        print(stderr, QStringLiteral("dosedesk: no broker bridge: %1\n").arg(error));
-        window.showBrokerState(error);
-        return {};
-    }
-    return bridge;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -170,7 +148,7 @@ int main(int argc, char* argv[])
     if (options.address >= 0)
         window->form().comboCommAddress->setCurrentIndex(options.address);
     // The pump on the lab's broker, when the settings or the command line name one.
-    std::unique_ptr<Control::MqttBridge> bridge = startBridge(session, *window, options);
+    window->startBridge(bridgeSettings(options, instanceNumber()));
     window->startCommunication();
     window->restartDisplayTimer();
     if (!options.screenshotPath.isEmpty())

@@ -123,9 +123,25 @@ void BridgeSettings::load(const QSettings& stored, qint32 instance)
     commands = stored.value(group + CommandsKey, false).toBool();
 }
 
+void BridgeSettings::save(QSettings& stored, qint32 instance) const
+{
+    const QString group = GUI::PanelSettings::group(instance);
+    stored.setValue(group + BrokerKey, broker);
+    stored.setValue(group + UserKey, user);
+    stored.setValue(group + PasswordKey, password);
+    stored.setValue(group + CaKey, caFile);
+    stored.setValue(group + NodeKey, node);
+    stored.setValue(group + CommandsKey, commands);
+}
+
 QString BridgeSettings::nodeName() const
 {
-    return node.isEmpty() ? QSysInfo::machineHostName() : node;
+    if (!node.isEmpty())
+        return node;
+    // A host name with its domain ("box.lab") or odd letters still makes a node name.
+    QString host = QSysInfo::machineHostName().left(64);
+    host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-"));
+    return host.isEmpty() ? QStringLiteral("dosedesk") : host;
 }
 
 MqttClient::Options BridgeSettings::clientOptions(int address, QString* error) const

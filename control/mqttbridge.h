@@ -41,6 +41,8 @@ struct BridgeSettings
     bool commands = false;
 
     void load(const QSettings& settings, qint32 instance);
+    // Stores what the user set; a password file given on the command line is not stored.
+    void save(QSettings& settings, qint32 instance) const;
     // The client's options, or the reason there are none (a wrong address, a password file
     // that cannot be read, a node name the topics cannot carry).
     MqttClient::Options clientOptions(int address, QString* error) const;

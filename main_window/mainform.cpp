@@ -1,5 +1,6 @@
 #include "mainform.h"
 
+#include "brokerdialog.h"
 #include "buttonstyles.h"
 #include "calibrationwizard.h"
 #include "commandtable.h"
@@ -116,21 +117,15 @@ mainForm::mainForm(GUI::PanelSession& session, QApplication* application,
     run = new RunPanel(ui, commandStack, communication, instanceNumber, this);
     session.setRunRecorder(&run->recorder());
     protocols = new ProtocolPanel(ui, session, run->recorder(), this);
-    // Hidden until a bridge to the broker reports.
-    brokerState = new QLabel(ui.TabCommunication);
-    brokerState->setObjectName(QStringLiteral("labelBrokerState"));
-    brokerState->setWordWrap(true);
-    brokerState->setAccessibleName(QStringLiteral("Broker bridge"));
-    brokerState->setAccessibleDescription(BrokerDescription);
-    brokerState->setProperty(HelpFiles::pageProperty, QStringLiteral("mqtt.html"));
-    ui.layoutTabCommunication->addWidget(brokerState);
-    brokerState->hide();
+    buildBrokerLine();
     repaint();
     toggleAdvancedScreen();
 }
 
 mainForm::~mainForm()
 {
+    // "offline" goes to the broker while the window still stands.
+    bridge.reset();
     // The widgets outlive this body: a field losing the focus while they are torn down would
     // otherwise report its edit to a window whose items are already gone.
     for (QObject* child : findChildren<QObject*>())
@@ -167,6 +162,8 @@ void mainForm::setupSettings()
     application->setApplicationName(Constants::ApplicationName);
     settings = new QSettings();
     stored.load(*settings, instanceNumber);
+    // Shown in the broker's settings; the bridge starts once the program says so.
+    brokerSettings.load(*settings, instanceNumber);
 }
 
 void mainForm::setupDisplay()
@@ -455,10 +452,57 @@ int mainForm::chosenAddress() const
     return ui.comboCommAddress->currentIndex();
 }
 
+// The button that opens the broker's settings, and the bridge's state beside it.
+void mainForm::buildBrokerLine()
+{
+    const QString page = QStringLiteral("mqtt.html");
+    brokerButton = helpedButton(ui.TabCommunication, QStringLiteral("buttonBroker"),
+                                QStringLiteral("MQTT broker…"), BrokerDescription, page);
+    brokerState = new QLabel(QStringLiteral("MQTT broker: off"), ui.TabCommunication);
+    brokerState->setObjectName(QStringLiteral("labelBrokerState"));
+    brokerState->setWordWrap(true);
+    brokerState->setAccessibleName(QStringLiteral("Broker bridge"));
+    brokerState->setAccessibleDescription(BrokerDescription);
+    brokerState->setProperty(HelpFiles::pageProperty, page);
+    auto* line = new QHBoxLayout;
+    line->addWidget(brokerButton);
+    line->addWidget(brokerState, 1);
+    ui.layoutTabCommunication->addLayout(line);
+    connect(brokerButton, &QPushButton::clicked, this, &mainForm::editBroker);
+}
+
+void mainForm::startBridge(const Control::BridgeSettings& settings)
+{
+    bridge.reset();
+    brokerSettings = settings;
+    if (settings.broker.isEmpty())
+        return showBrokerState(QStringLiteral("off"));
+    bridge = std::make_unique<Control::MqttBridge>(*panelSession, settings);
+    connect(bridge.get(), &Control::MqttBridge::stateChanged, this, &mainForm::showBrokerState);
+    connect(bridge.get(), &Control::MqttBridge::commandNoted, this, &mainForm::showRemoteVerdict);
+    QString error;
+    if (!bridge->start(chosenAddress(), &error)) {
+        bridge.reset();
+        showBrokerState(error);
+    }
+}
+
+// What the user sets is stored for this copy and takes effect at once.
+void mainForm::editBroker()
+{
+    auto* dialog = new BrokerDialog(brokerSettings, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const Control::BridgeSettings edited = dialog->settings();
+        edited.save(*settings, instanceNumber);
+        startBridge(edited);
+    });
+    dialog->open();
+}
+
 void mainForm::showBrokerState(const QString& text)
 {
     brokerState->setText(QStringLiteral("MQTT broker: ") + text);
-    brokerState->show();
 }
 
 void mainForm::showRemoteVerdict(const QString& text)

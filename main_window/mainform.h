@@ -3,6 +3,7 @@
 #include "commandstack.h"
 #include "displayupdate.h"
 #include "helphost.h"
+#include "mqttbridge.h"
 #include "operationitems.h"
 #include "panelsettings.h"
 #include "pumpvalues.h"
@@ -88,7 +89,10 @@ public:
     ProtocolPanel& protocolPanel() { return *protocols; }
     // The pump address chosen in the window.
     int chosenAddress() const;
-    // The broker bridge's state, in a line of the Communication tab shown from the first call.
+    // Publishes the pump on the broker the settings name (none: the bridge is off), replacing
+    // the bridge there was.
+    void startBridge(const Control::BridgeSettings& settings);
+    // The broker bridge's state, in a line of the Communication tab.
     void showBrokerState(const QString& text);
     // What became of a command that came from outside the window, in the verdict line and,
     // before its frames, in the message panes.
@@ -256,6 +260,11 @@ private:
     RunPanel* run = nullptr;
     ProtocolPanel* protocols = nullptr;
     QLabel* brokerState = nullptr;
+    QPushButton* brokerButton = nullptr;
+    Control::BridgeSettings brokerSettings;
+    std::unique_ptr<Control::MqttBridge> bridge;
+    void buildBrokerLine();
+    void editBroker();
     GUI::PumpSearch* search = nullptr;
     LineReopener* reopener = nullptr;
     QMessageBox* closeQuestion = nullptr;

@@ -1,8 +1,10 @@
 #include "runview.h"
 #include "windowrig.h"
 
+#include <QDialogButtonBox>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSettings>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -58,6 +60,8 @@ private slots:
     void storedSettingsLoad_data();
     void storedSettingsLoad();
     void storedAddressIsSelected();
+    void brokerSetInTheWindow_data();
+    void brokerSetInTheWindow();
     void closingAsksWhileThePumpRuns_data();
     void closingAsksWhileThePumpRuns();
 };
@@ -294,6 +298,58 @@ void TestMainForm::storedAddressIsSelected()
     WindowRig::Options options = WindowRig::withoutPump();
     options.storedSettings = {{QStringLiteral("Communication/Address"), 99}};
     QCOMPARE(WindowRig(options).ui().comboCommAddress->currentIndex(), 99);
+}
+
+void TestMainForm::brokerSetInTheWindow_data()
+{
+    QTest::addColumn<QString>("broker");
+    QTest::addColumn<QString>("stateLine"); // empty: the dialogue stays open with the reason
+    QTest::addColumn<QString>("reason");
+    // Nothing listens on port 1: the bridge says so and tries again.
+    QTest::newRow("a broker that does not answer")
+        << "mqtt://127.0.0.1:1"
+        << "MQTT broker: Connection refused; trying again in 1 s"
+        << "";
+    QTest::newRow("no broker address") << "ftp://lab"
+                                       << ""
+                                       << "\"ftp://lab\" is no broker address";
+    QTest::newRow("emptied: off") << ""
+                                  << "MQTT broker: off"
+                                  << "";
+}
+
+// The user opens the broker's settings, types and confirms: the bridge starts at once and the
+// settings are stored for this copy; a wrong address keeps the dialogue open and stores nothing.
+void TestMainForm::brokerSetInTheWindow()
+{
+    QFETCH(QString, broker);
+    QFETCH(QString, stateLine);
+    WindowRig::Options options = WindowRig::withoutPump();
+    options.storedSettings = {{QStringLiteral("MQTT/Broker"), QStringLiteral("mqtt://old:1883")}};
+    WindowRig rig(options);
+    QTest::mouseClick(child<QPushButton>(rig.window.get(), "buttonBroker"), Qt::LeftButton);
+    auto* dialog = child<QDialog>(rig.window.get(), "brokerDialog");
+    QVERIFY(dialog && dialog->isVisible());
+    auto* field = child<QLineEdit>(dialog, "editBroker");
+    QCOMPARE(field->text(), QStringLiteral("mqtt://old:1883"));
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Delete);
+    QTest::keyClicks(field, broker);
+    QTest::keyClicks(child<QLineEdit>(dialog, "editBrokerNode"), QStringLiteral("rig"));
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                      Qt::LeftButton);
+    const QString stored = QSettings(Constants::OrganisationName, Constants::ApplicationName)
+                               .value(rig.window->settingsPrefix() + "/MQTT/Broker")
+                               .toString();
+    if (stateLine.isEmpty()) {
+        QVERIFY(dialog->isVisible());
+        QFETCH(QString, reason);
+        QVERIFY(child<QLabel>(dialog, "labelBrokerProblem")->text().contains(reason));
+        QCOMPARE(stored, QStringLiteral("mqtt://old:1883"));
+        return;
+    }
+    QCOMPARE(stored, broker);
+    QTRY_COMPARE(child<QLabel>(rig.window.get(), "labelBrokerState")->text(), stateLine);
 }
 
 void TestMainForm::closingAsksWhileThePumpRuns_data()
