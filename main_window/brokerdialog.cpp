@@ -10,17 +10,11 @@
 
 namespace {
 
-const QString HelpPage = QStringLiteral("mqtt.html");
-// The first sentence of the help page.
-const QString Description =
-    QStringLiteral("DoseDesk can publish the pump on the lab's MQTT broker, for dashboards, Home "
-                   "Assistant and orchestrators.");
-
 void describe(QWidget* widget, const QString& name)
 {
     widget->setAccessibleName(name);
-    widget->setAccessibleDescription(Description);
-    widget->setProperty(HelpFiles::pageProperty, HelpPage);
+    widget->setAccessibleDescription(BrokerDialog::Description);
+    widget->setProperty(HelpFiles::pageProperty, BrokerDialog::HelpPage);
 }
 
 } // namespace

@@ -16,6 +16,12 @@ class BrokerDialog : public QDialog
     Q_OBJECT
 
 public:
+    // The help page of the bridge, and its first sentence: every control's description.
+    static inline const QString HelpPage = QStringLiteral("mqtt.html");
+    static inline const QString Description =
+        QStringLiteral("DoseDesk can publish the pump on the lab's MQTT broker, for dashboards, "
+                       "Home Assistant and orchestrators.");
+
     BrokerDialog(const Control::BridgeSettings& settings, QWidget* parent);
 
     Control::BridgeSettings settings() const;

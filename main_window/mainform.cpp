@@ -49,10 +49,6 @@ struct mainForm::Launcher
 namespace {
 
 constexpr int ShowDelayMs = 1000;
-// The first sentence of the bridge's help page.
-const QString BrokerDescription =
-    QStringLiteral("DoseDesk can publish the pump on the lab's MQTT broker, for dashboards, Home "
-                   "Assistant and orchestrators.");
 constexpr int CalibrationSteps = 400; // 80.0 % to 120.0 % in tenths
 constexpr int ContrastMaximum = 100;
 
@@ -455,14 +451,14 @@ int mainForm::chosenAddress() const
 // The button that opens the broker's settings, and the bridge's state beside it.
 void mainForm::buildBrokerLine()
 {
-    const QString page = QStringLiteral("mqtt.html");
+    const QString& page = BrokerDialog::HelpPage;
     brokerButton = helpedButton(ui.TabCommunication, QStringLiteral("buttonBroker"),
-                                QStringLiteral("MQTT broker…"), BrokerDescription, page);
+                                QStringLiteral("MQTT broker…"), BrokerDialog::Description, page);
     brokerState = new QLabel(QStringLiteral("MQTT broker: off"), ui.TabCommunication);
     brokerState->setObjectName(QStringLiteral("labelBrokerState"));
     brokerState->setWordWrap(true);
     brokerState->setAccessibleName(QStringLiteral("Broker bridge"));
-    brokerState->setAccessibleDescription(BrokerDescription);
+    brokerState->setAccessibleDescription(BrokerDialog::Description);
     brokerState->setProperty(HelpFiles::pageProperty, page);
     auto* line = new QHBoxLayout;
     line->addWidget(brokerButton);
