@@ -30,7 +30,6 @@ public:
     // Opens the port for the pump at the address and starts polling, the socket and the bridge
     // (none when settings name no broker); false with the reason when it cannot begin.
     bool start(const QString& port, int address, const BridgeSettings& settings, QString* error);
-    PumpState& pumpState() { return state; }
 
 signals:
     // A line for the log: the pump's connection, its runs' events, the bridge's state.

@@ -16,7 +16,6 @@ namespace Control {
 
 namespace {
 
-constexpr int AtMostOnce = 0;
 constexpr int AtLeastOnce = 1;
 // A clean leave writes what is queued first, but never waits long for a broker that is gone.
 constexpr int LeaveRounds = 10;

@@ -73,7 +73,6 @@ public:
     // Connects in the background; connected() or stateChanged() follow.
     void start();
     bool isConnected() const { return online; }
-    QString stateText() const { return state; }
     // Queued while not connected is not kept: whoever publishes republishes on connected().
     void publish(const QString& topic, const QByteArray& payload, bool retain,
                  const QByteArray& correlationData = {});
