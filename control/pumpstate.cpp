@@ -52,53 +52,49 @@ void PumpState::take(const Answer& answer)
         takeValue(answer, QString::fromLatin1(answer.data));
 }
 
+// Each answer changes one value at most: only that one is compared, on the window's thread.
 void PumpState::takeValue(const Answer& answer, const QString& text)
 {
-    const auto value = [&text](const BusinessLogic::CommandTraits& reading) {
-        return std::optional<qint32>(Engine::readingValue(reading.body, text));
+    if (answer.spezifier == Table::getModelVersion.spezifier)
+        return takeIdentity(text);
+    using Slot = std::optional<qint32> PumpState::*;
+    const std::pair<const BusinessLogic::CommandTraits*, Slot> readings[] = {
+        {&Table::getRunMode, &PumpState::mode},
+        {&Table::getFlowRate, &PumpState::flow},
+        {&Table::getVolume, &PumpState::volume},
+        {&Table::getDispenseTime, &PumpState::seconds},
+        {&Table::getDispenseVolumeNumber, &PumpState::cycles},
+        {&Table::getDispenseVolumeBreakTime, &PumpState::pause},
+        {&Table::getActualVolume, &PumpState::delivered},
+        {&Table::getTimeActual, &PumpState::elapsed},
     };
-    const QJsonObject before = toJson();
-    switch (answer.spezifier) {
-    case Table::getRunMode.spezifier:
-        mode = value(Table::getRunMode);
-        break;
-    case Table::getFlowRate.spezifier:
-        flow = value(Table::getFlowRate);
-        break;
-    case Table::getVolume.spezifier:
-        volume = value(Table::getVolume);
-        break;
-    case Table::getDispenseTime.spezifier:
-        seconds = value(Table::getDispenseTime);
-        break;
-    case Table::getDispenseVolumeNumber.spezifier:
-        cycles = value(Table::getDispenseVolumeNumber);
-        break;
-    case Table::getDispenseVolumeBreakTime.spezifier:
-        pause = value(Table::getDispenseVolumeBreakTime);
-        break;
-    case Table::getActualVolume.spezifier:
-        delivered = value(Table::getActualVolume);
-        break;
-    case Table::getTimeActual.spezifier:
-        elapsed = value(Table::getTimeActual);
-        break;
-    case Table::getPumpStatus.spezifier:
-        if (const int page = Engine::statusPageOf(text); page > 0 && page < StatusPages)
-            words[std::size_t(page)] = value(Table::getPumpStatus);
-        break;
-    case Table::getModelVersion.spezifier:
-        if (Engine::firmwareText(text) != firmwareText || Engine::modelCodeOf(text) != modelCode) {
-            modelCode = Engine::modelCodeOf(text);
-            firmwareText = Engine::firmwareText(text);
-            emit identified();
-        }
-        break;
-    default:
-        break;
+    std::optional<qint32>* slot = nullptr;
+    const BusinessLogic::CommandTraits* reading = &Table::getPumpStatus;
+    if (answer.spezifier == Table::getPumpStatus.spezifier) {
+        const int page = Engine::statusPageOf(text);
+        if (page > 0 && page < StatusPages)
+            slot = &words[std::size_t(page)];
     }
-    if (toJson() != before)
-        emit changed();
+    for (const auto& [traits, member] : readings) {
+        if (traits->spezifier == answer.spezifier) {
+            slot = &(this->*member);
+            reading = traits;
+        }
+    }
+    const qint32 value = Engine::readingValue(reading->body, text);
+    if (!slot || *slot == value)
+        return;
+    *slot = value;
+    emit changed();
+}
+
+void PumpState::takeIdentity(const QString& text)
+{
+    if (Engine::firmwareText(text) == firmwareText && Engine::modelCodeOf(text) == modelCode)
+        return;
+    modelCode = Engine::modelCodeOf(text);
+    firmwareText = Engine::firmwareText(text);
+    emit identified();
 }
 
 void PumpState::noteLineLost()

@@ -59,6 +59,7 @@ signals:
 private:
     void setConnection(const QString& state);
     void takeValue(const Answer& answer, const QString& text);
+    void takeIdentity(const QString& text);
 
     static constexpr int StatusPages = 7;
     std::optional<qint32> mode, flow, volume, seconds, cycles, pause, delivered, elapsed;
