@@ -66,7 +66,7 @@ int runHeadless(int argc, char* argv[])
     QString port = options.portPaths.isEmpty() ? stored.port : options.portPaths.first();
     Simulator::SimulatorProcess simulator;
     if (options.simulate) {
-        if (!simulator.start()) {
+        if (!simulator.start(options.simulatorArguments())) {
             print(stderr, QStringLiteral("dosedesk: the simulated pump did not start: %1\n")
                               .arg(simulator.errorString()));
             return 1;

@@ -51,6 +51,17 @@ ProgramOptions ProgramOptions::parse(const QStringList& arguments)
                 options.portPaths.append(path);
         } else if (argument == QLatin1String("--simulate")) {
             options.simulate = true;
+            // A count may follow: that many pumps on one bus.
+            bool isNumber = false;
+            const int count = i + 1 < arguments.size() ? arguments.at(i + 1).toInt(&isNumber) : 0;
+            if (isNumber) {
+                ++i;
+                options.simulatedPumps = count;
+                if (count < 1 || count > Engine::SearchedAddresses)
+                    options.error = QStringLiteral("--simulate takes 1 to %1 pumps, not %2")
+                                        .arg(Engine::SearchedAddresses)
+                                        .arg(count);
+            }
         } else if (argument == QLatin1String("--screenshot")) {
             takeValue(&options.screenshotPath);
         } else if (argument == QLatin1String("--tab")) {
@@ -61,13 +72,17 @@ ProgramOptions ProgramOptions::parse(const QStringList& arguments)
             QString text;
             takeValue(&text);
             bool isNumber = false;
-            options.address = text.toInt(&isNumber);
+            const int address = text.toInt(&isNumber);
+            // The panel shows the first pump asked for.
+            if (options.pumps.isEmpty())
+                options.address = address;
             if (options.error.isEmpty()
-                && (!isNumber || options.address < 0
-                    || options.address >= Engine::SearchedAddresses))
+                && (!isNumber || address < 0 || address >= Engine::SearchedAddresses))
                 options.error = QStringLiteral("--address takes 0 to %1, not \"%2\"")
                                     .arg(Engine::SearchedAddresses - 1)
                                     .arg(text);
+            options.pumps.append(
+                {options.portPaths.isEmpty() ? QString() : options.portPaths.last(), address});
         } else if (QString* target = mqttTarget(argument, options)) {
             takeValue(target);
         } else if (argument == QLatin1String("--mqtt-commands")) {
@@ -86,7 +101,23 @@ ProgramOptions ProgramOptions::parse(const QStringList& arguments)
         if (!options.error.isEmpty())
             break;
     }
+    // The panel shows the simulated bus's first pump, whatever address it was set to before.
+    if (options.simulate && options.simulatedPumps > 1 && options.address < 0)
+        options.address = 0;
     return options;
+}
+
+QStringList ProgramOptions::simulatorArguments() const
+{
+    if (simulatedPumps < 2)
+        return {};
+    QStringList arguments;
+    for (int address = 0; address < simulatedPumps; ++address) {
+        const int model = address % 2 ? Engine::ModelCode02 : Engine::ModelCode10;
+        arguments << QStringLiteral("--address") << QString::number(address)
+                  << QStringLiteral("--model") << QString::number(model);
+    }
+    return arguments;
 }
 
 QString ProgramOptions::helpText()
@@ -100,13 +131,15 @@ QString ProgramOptions::helpText()
         "                     /dev/serial/by-id/...) or a pump behind a network serial\n"
         "                     server: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT\n"
         "                     (telnet with COM port control)\n"
-        "  --simulate         start the simulated pump on a fresh pseudo-terminal and use it\n"
+        "  --simulate [N]     start the simulated pump on a fresh pseudo-terminal and use it;\n"
+        "                     with N, that many pumps on its bus at addresses 0 to N-1\n"
         "  --screenshot FILE  once the pump answers, save a picture of the window and exit;\n"
         "                     needs no display\n"
         "  --tab NAME         open the settings at the tab NAME (Settings, I/O, Cycle,\n"
         "                     Status, Run, Communication or Help) at start\n"
         "  --address N        talk to the pump at address N (0 to 98) rather than the\n"
-        "                     stored one\n"
+        "                     stored one. Given more than once, each --address adds the\n"
+        "                     pump at N on the --port given before it to the pumps list\n"
         "  --headless         run without a window: poll the pump, keep the run record,\n"
         "                     answer dosedeskctl and the broker; log to standard error\n"
         "  --mqtt URL         publish the pump on an MQTT broker: mqtt://HOST:PORT or\n"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -9,10 +10,19 @@ struct ProgramOptions
     bool factoryMode = false;   // first argument is the factory-mode key
     QStringList portPaths;      // --port PATH, in order; the first becomes the chosen port
     bool simulate = false;      // --simulate: start the simulated pump on a fresh pseudo-terminal
+    int simulatedPumps = 1;     // --simulate N: that many pumps on its bus, at 0 to N-1
     QString screenshotPath;     // --screenshot PATH: save the connected window there and exit
     QString startTab;           // --tab NAME: the settings open at this tab at start
     bool headless = false;      // --headless: the engine and the broker bridge, no window
     int address = -1;           // --address N: the pump's address; -1: the stored one
+    // Every --address with the --port given last before it (empty: before any): the pumps of
+    // the panel when there is more than one.
+    struct PumpAt
+    {
+        QString port;
+        int address = 0;
+    };
+    QList<PumpAt> pumps;
     // The broker bridge: --mqtt URL, --mqtt-user, --mqtt-password-file, --mqtt-ca,
     // --mqtt-node, --mqtt-commands. A password is never taken on the command line.
     QString mqttBroker;
@@ -27,5 +37,8 @@ struct ProgramOptions
     QString error;              // set when an option lacks its value
 
     static ProgramOptions parse(const QStringList& arguments);
+    // What the simulated pump is started with: one pump, or the bus --simulate N asks for, its
+    // pumps of either model in turn.
+    QStringList simulatorArguments() const;
     static QString helpText();
 };

@@ -84,6 +84,9 @@ struct Answer
     // The answer was the address alone: the pump at this address named itself.
     bool named = false;
     qint32 address = 0;
+    // The frame went to another pump than the link's own (a search's probe, a reading of another
+    // pump on the bus): whoever follows the link's own pump leaves it alone.
+    bool aside = false;
     QByteArray sentFrame;
     QByteArray rawAnswer;
 

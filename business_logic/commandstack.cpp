@@ -119,6 +119,10 @@ void CommandStack::record(const Entry& entry, const Answer& answer)
     using Outcome = Answer::Outcome;
     if (answer.outcome == Outcome::Local || !entry.command->link())
         return;
+    // What the other pumps on the bus make of their readings says nothing about the link's own;
+    // a probe that finds a pump does.
+    if (answer.aside && !answer.named)
+        return;
     std::optional<Verdict> verdict;
     // A pump told to acknowledge nothing gives no verdict, whatever became of the frame.
     const bool silentByRequest = answer.outcome == Outcome::SilentByRequest
@@ -148,6 +152,7 @@ Answer CommandStack::resultOf(const Entry& entry, quint64 exchangesBefore) const
         return answer;
     }
     answer.address = entry.address.value_or(link->address);
+    answer.aside = answer.address != link->address;
     answer.fromPump = link->dataFromPump;
     if (!currentReachedLine) {
         answer.outcome = Outcome::LineLost;

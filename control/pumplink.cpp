@@ -68,7 +68,8 @@ PumpLink::PumpLink(BusinessLogic::CommandStack* stack, std::vector<BusinessLogic
     connect(stack, &BusinessLogic::CommandStack::sendAnswer, this, [this](const Answer& answer) {
         const bool taken =
             answer.acknowledged || answer.outcome == Answer::Outcome::SilentByRequest;
-        if (taken && ::Protocol::Framing::commandBody(answer.sentFrame) == "KY0")
+        if (taken && answer.address == address()
+            && ::Protocol::Framing::commandBody(answer.sentFrame) == "KY0")
             ++stops;
     });
 }
@@ -81,6 +82,7 @@ BusinessLogic::Reply* PumpLink::submit(const BusinessLogic::CommandTraits& trait
     request.parameter = parameter;
     request.logFlag = isUserCommand(traits);
     request.origin = originOf(traits);
+    request.address = target;
     return stack->submit(request, context);
 }
 
@@ -114,6 +116,7 @@ quint64 PumpLink::exchange(const Exchange& exchange, QObject* context, ReplyHand
     request.parameter = exchange.parameter;
     request.logFlag = exchange.hasText || isUserCommand(*exchange.traits);
     request.origin = exchange.hasText ? Origin::User : originOf(*exchange.traits);
+    request.address = target;
     BusinessLogic::Reply* reply = stack->submit(request, context);
     const BusinessLogic::CommandTraits& traits = *exchange.traits;
     const bool mayAsk = ownLine && isUserCommand(traits) && communication->protocolAnswer
@@ -135,7 +138,7 @@ void PumpLink::withdraw(quint64 request)
 
 int PumpLink::address() const
 {
-    return communication->address;
+    return target.value_or(communication->address);
 }
 
 } // namespace Control

@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class Communication;
@@ -66,8 +67,11 @@ public:
     quint64 exchange(const Exchange& exchange, QObject* context, ReplyHandler done);
     // Takes a request back that is still waiting for its turn; its handler is not called.
     void withdraw(quint64 request);
-    // The address the frames go to now.
+    // The address the frames go to now: the pump picked for this link, else the line's own.
     int address() const;
+    // Sends to this pump of the bus rather than to the one the line is set to; the line keeps
+    // its address for everyone else.
+    void setTarget(std::optional<int> address) { target = address; }
     bool keepsFoundAddress() const { return ownLine; }
     GUI::PumpSearch& search() const { return *pumpSearch; }
     // The run record notes go to; none where no record is kept.
@@ -90,6 +94,7 @@ private:
     bool ownLine;
     GUI::RunRecorder* runRecorder = nullptr;
     int stops = 0;
+    std::optional<int> target;
 };
 
 } // namespace Control

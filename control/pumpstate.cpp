@@ -3,10 +3,12 @@
 #include "commandstack.h"
 #include "commandtable.h"
 #include "communication.h"
+#include "framing.h"
 #include "readings.h"
 #include "request.h"
 
 #include <QJsonArray>
+#include <QtGlobal>
 
 namespace Control {
 
@@ -39,11 +41,18 @@ void PumpState::follow(BusinessLogic::CommandStack* stack, Communication* commun
 
 void PumpState::take(const Answer& answer)
 {
+    if (address ? answer.address != *address : answer.aside)
+        return;
     const bool heardPump =
         answer.outcome == Answer::Outcome::Answered || answer.outcome == Answer::Outcome::Refused;
+    if (answer.outcome != Answer::Outcome::Local && answer.outcome != Answer::Outcome::Dropped)
+        weighGarbled(answer.outcome == Answer::Outcome::Silent && answer.heard);
     if (heardPump) {
         lastAnswer.restart();
-        setConnection(Online);
+        if (answer.acknowledged)
+            noteRunKey(::Protocol::Framing::commandBody(answer.sentFrame));
+        const int garbled = qPopulationCount(garbledBits & ((1u << AnswersWeighed) - 1));
+        setConnection(garbled >= GarbledForConflict ? Conflict : Online);
     } else if (answer.outcome == Answer::Outcome::Silent && link != LineLost
                && lastAnswer.elapsed() > SilenceMs) {
         setConnection(NotAnswering);
@@ -97,6 +106,20 @@ void PumpState::takeIdentity(const QString& text)
     emit identified();
 }
 
+void PumpState::weighGarbled(bool garbled)
+{
+    garbledBits = (garbledBits << 1) | (garbled ? 1u : 0u);
+}
+
+void PumpState::noteRunKey(const QByteArray& body)
+{
+    const bool paused = body.endsWith(Table::pause.body);
+    if (body.endsWith(Table::start.body) || body.endsWith(Table::stop.body) || paused) {
+        pausedByKey = paused;
+        emit changed();
+    }
+}
+
 void PumpState::noteLineLost()
 {
     setConnection(LineLost);
@@ -145,6 +168,18 @@ bool PumpState::hasError() const
 {
     const auto& word = words[std::size_t(Engine::ErrorWord)];
     return word && (*word & Engine::ErrorBits) != 0;
+}
+
+QString PumpState::runState() const
+{
+    if (hasError()) {
+        const qint32 errorWord = *words[std::size_t(Engine::ErrorWord)];
+        return QStringLiteral("error: %1")
+            .arg(Engine::errorNames(errorWord).join(QLatin1String(", ")));
+    }
+    if (isRunning())
+        return QStringLiteral("running");
+    return pausedByKey ? QStringLiteral("paused") : QStringLiteral("stopped");
 }
 
 QString PumpState::modelName() const

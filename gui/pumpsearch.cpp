@@ -23,11 +23,14 @@ PumpSearch::PumpSearch(BusinessLogic::CommandStack* commandStack,
     });
 }
 
-bool PumpSearch::start(int addressCount)
+bool PumpSearch::start(int addressCount, Scope scope)
 {
     if (isRunning())
         return false;
     this->addressCount = addressCount;
+    this->scope = scope;
+    ++searches;
+    foundSoFar.clear();
     emit started();
     probe(0);
     return true;
@@ -61,16 +64,25 @@ void PumpSearch::take(BusinessLogic::Reply* reply, int address)
     const std::optional<int> named =
         Engine::probeFound(answer.fromPump, QString::fromLatin1(answer.data));
     // Only an address the caller can select counts as found.
-    if (named && *named < addressCount)
+    if (named && *named < addressCount && !foundSoFar.contains(*named)) {
+        foundSoFar.append(*named);
+        const quint64 thisSearch = searches;
         emit found(*named);
-    else if (address + 1 < Engine::SearchedAddresses)
-        probe(address + 1);
-    else
+        if (scope == Scope::FirstPump)
+            return emit finished(foundSoFar);
+        if (searches != thisSearch)
+            return; // a slot of found() ended the search or started another
+    }
+    if (address + 1 < Engine::SearchedAddresses)
+        return probe(address + 1);
+    if (foundSoFar.isEmpty())
         emit notFound();
+    emit finished(foundSoFar);
 }
 
 void PumpSearch::end()
 {
+    ++searches;
     // A probe still queued is taken back; one on the line runs to its end, unlistened to.
     if (pending) {
         commandStack->withdraw({pending->request()});

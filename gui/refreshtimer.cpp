@@ -61,6 +61,8 @@ void RefreshTimer::clearPending()
 
 void RefreshTimer::notify(Answer data)
 {
+    if (data.aside)
+        return;
     // Answers come in queuing order, so only the oldest waiting item can be the one answered.
     if (!pending.empty() && pending.front()->getCommandSpezifier() == data.spezifier) {
         // A reading the pump did not really answer keeps what it showed.

@@ -103,6 +103,8 @@ void RunRecorder::follow(BusinessLogic::CommandStack* stack, Communication* comm
 {
     connect(stack, &BusinessLogic::CommandStack::sendAnswer, this,
             [this, communication](const Answer& answer) {
+                if (answer.aside)
+                    return;
                 setPumpAddress(communication->address);
                 takeReading(answer, pumpAnswered(answer));
                 if (answer.acknowledged)

@@ -221,7 +221,9 @@ void DisplayUpdate::tick()
 
 void DisplayUpdate::showTitle()
 {
+    const QString name = parts.pumpName();
     const QString title = QStringLiteral("ZUL DOSEDESK  V") + QStringLiteral(DOSEDESK_VERSION)
+                          + (name.isEmpty() ? QString() : QStringLiteral("  ") + name)
                           + QStringLiteral("  (ADDR ")
                           + QString::number(ui.comboCommAddress->currentIndex())
                           + QStringLiteral(", ") + parts.settings->port + QStringLiteral(")");

@@ -55,6 +55,8 @@ public:
         // Told the model of the pump at hand as the window shows it; the target field and the
         // socket's verbs take its limits.
         GUI::PanelSession* session;
+        // The name of the pump the panel shows, when it has one; the title gives it.
+        std::function<QString()> pumpName;
         // Asks the pump who it is, stopping the display while the request is queued.
         std::function<void()> probeConnection;
         // Asks it behind whatever is queued, leaving the queue and the display alone.

@@ -114,6 +114,7 @@ mainForm::mainForm(GUI::PanelSession& session, QApplication* application,
     session.setRunRecorder(&run->recorder());
     protocols = new ProtocolPanel(ui, session, run->recorder(), this);
     buildBrokerLine();
+    setupPumps();
     repaint();
     toggleAdvancedScreen();
 }
@@ -171,9 +172,10 @@ void mainForm::setupDisplay()
     state->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     state->setFixedHeight(2 * state->fontMetrics().lineSpacing());
     state->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-    display = std::make_unique<DisplayUpdate>(DisplayUpdate::Parts{
-        this, &ui, &items, &choices, commandStack, communication, &stored, panelSession,
-        [this] { probeConnection(); }, [this] { queueProbe(); }});
+    display = std::make_unique<DisplayUpdate>(
+        DisplayUpdate::Parts{this, &ui, &items, &choices, commandStack, communication, &stored,
+                             panelSession, [this] { return shownPumpName(); },
+                             [this] { probeConnection(); }, [this] { queueProbe(); }});
 }
 
 // The list reports every choice twice: as a system port and as a device path. Only the path
@@ -261,7 +263,7 @@ void mainForm::readIdentityAfterCheck()
 {
     connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
             [this](const Answer& answer) {
-                if (!answer.fromPump || search->isRunning())
+                if (!answer.fromPump || answer.aside || search->isRunning())
                     return;
                 if (answer.spezifier == Table::getModelVersion.spezifier)
                     items.modelVersion.setAnswer(answer);

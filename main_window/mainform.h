@@ -6,6 +6,7 @@
 #include "mqttbridge.h"
 #include "operationitems.h"
 #include "panelsettings.h"
+#include "pumpfleet.h"
 #include "pumpvalues.h"
 #include "ui_mainscreen.h"
 
@@ -33,6 +34,7 @@ class CommDialogue;
 class HelpBrowser;
 class LineReopener;
 class ProtocolPanel;
+class PumpsPanel;
 class RunPanel;
 struct Answer;
 struct ProgramOptions;
@@ -97,6 +99,17 @@ public:
     // What became of a command that came from outside the window, in the verdict line and,
     // before its frames, in the message panes.
     void showRemoteVerdict(const QString& text);
+    // The pumps of this panel and what each last told; the list beside the panel shows them.
+    Control::PumpFleet& pumpFleet() { return *fleet; }
+    // Adds the pump at this address of the line, the panel's own first; a refusal is noted
+    // under the list and returned (empty: added).
+    QString addPump(const QString& port, int address, const QString& name = {});
+    // Makes the panel show and control the pump of this row of the list.
+    void showPump(int row);
+    // The name of the pump the panel shows, when it is in the list.
+    QString shownPumpName() const;
+    // Stop to every pump of the panel, its own first.
+    void stopAllPumps();
 
 protected:
     // Escape does not close the window: the panel is no question to be dismissed.
@@ -265,10 +278,16 @@ private:
     std::unique_ptr<Control::MqttBridge> bridge;
     void buildBrokerLine();
     void editBroker();
+    std::unique_ptr<Control::PumpFleet> fleet;
+    PumpsPanel* pumps = nullptr;
+    void setupPumps();
+    void addPumpByHand();
+    void offerFoundPumps(const QList<int>& addresses);
     GUI::PumpSearch* search = nullptr;
     LineReopener* reopener = nullptr;
     QMessageBox* closeQuestion = nullptr;
     bool closeAgreed = false;
+    bool foundInThisSearch = false;
 
     // Shown in labelUserAction, before the reason, when the pump's rules refuse a typed value;
     // nothing is sent then.

@@ -5,6 +5,7 @@
 #include "loggingcommandstack.h"
 #include "panelsession.h"
 #include "pumpsearch.h"
+#include "pumpspanel.h"
 #include "refreshtimer.h"
 #include "reply.h"
 #include "styles.h"
@@ -306,6 +307,11 @@ void mainForm::launchCmdSetCommAddress(int index)
     queue(Table::setCommAddress.spezifier, index);
     stored.address = index;
     saveSettings();
+    // Built after the controls are wired, which set the address once on their own.
+    if (fleet) {
+        fleet->setPanelAddress(index);
+        pumps->markShown(fleet->panelPump());
+    }
 }
 
 void mainForm::setDiscreteCommand()
@@ -355,6 +361,9 @@ void mainForm::launchCmdSetUnusedLRC(int state)
 void mainForm::setDataUpdate()
 {
     restartDisplayTimer();
+    // The other pumps' readings stop with the panel's own.
+    if (fleet)
+        fleet->setPolling(ui.checkboNoDataUpdate->checkState() == Qt::Unchecked);
 }
 
 void mainForm::launchCmdToggleStressTest()
@@ -437,11 +446,14 @@ void mainForm::modeReleased()
 
 void mainForm::launchCmdSearchPump()
 {
-    search->start(ui.comboCommAddress->count());
+    // The panel takes the first pump that answers, as ever; the others are offered for the
+    // list once every address has been asked.
+    search->start(ui.comboCommAddress->count(), GUI::PumpSearch::Scope::EveryPump);
 }
 
 void mainForm::showSearchStarted()
 {
+    foundInThisSearch = false;
     // Polling pauses while the probes have the line; the readings queued before them still run.
     displayTimer.stop();
     updateDetachAll();
@@ -449,17 +461,22 @@ void mainForm::showSearchStarted()
 
 void mainForm::showFoundPump(int address)
 {
+    // The panel shows the first pump found; later ones are named beside it.
+    if (foundInThisSearch) {
+        ui.labelLocatedAddressIndicator->setText(ui.labelLocatedAddressIndicator->text() + u','
+                                                 + QString::number(address));
+        return;
+    }
+    foundInThisSearch = true;
     items.commCheck.setValue(address);
     ui.labelLocatedAddressIndicator->setText(items.commCheck.getText());
     ui.comboCommAddress->setCurrentIndex(address);
     launchCmdSetCommAddress(address);
-    endSearch();
 }
 
 void mainForm::showNoPump()
 {
     ui.labelLocatedAddressIndicator->setText(QStringLiteral("NONE"));
-    endSearch();
 }
 
 void mainForm::endSearch()

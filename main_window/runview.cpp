@@ -221,7 +221,8 @@ void RunPanel::connectWindow(BusinessLogic::CommandStack* commandStack,
     runRecorder.follow(commandStack, communication);
     connect(commandStack, &BusinessLogic::CommandStack::sendAnswer, this,
             [this](const Answer& answer) {
-                answeredSinceTick = answeredSinceTick || GUI::RunRecorder::pumpAnswered(answer);
+                answeredSinceTick =
+                    answeredSinceTick || (!answer.aside && GUI::RunRecorder::pumpAnswered(answer));
             });
     connect(ui.buttonStop, &QPushButton::clicked, this, [this] { runRecorder.noteStopRequest(); });
     connect(ui.buttonPause, &QPushButton::clicked, this,

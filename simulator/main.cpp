@@ -108,17 +108,24 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "A simulated Velor dosing pump on a pseudo-terminal. Prints the device path as its first\n"
-        "line, then serves until killed or until \"quit\" is read on standard input."));
+        "A simulated Velor dosing pump (or several on one line) on a pseudo-terminal. Prints the\n"
+        "device path as its first line, then serves until killed or until \"quit\" is read on\n"
+        "standard input."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help."));
     const QCommandLineOption linkOption(QStringLiteral("link"),
         QStringLiteral("Keep a symbolic link PATH pointing at the device."), QStringLiteral("PATH"));
-    const QCommandLineOption addressOption(QStringLiteral("address"),
-        QStringLiteral("Pump address 0 to 99 (default 0)."), QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption modelOption(QStringLiteral("model"),
-        QStringLiteral("Pump model code 102 or 110 (default 110)."), QStringLiteral("CODE"),
-        QStringLiteral("110"));
+    const QCommandLineOption addressOption(
+        QStringLiteral("address"),
+        QStringLiteral("Pump address 0 to 99 (default 0). Repeat it for more pumps on the same "
+                       "line, each with a model and state of its own; the same address twice "
+                       "makes an address conflict, their answers colliding on the line."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption modelOption(
+        QStringLiteral("model"),
+        QStringLiteral("Pump model code 102 or 110 (default 110). Repeated: the models of the "
+                       "pumps in the order of their --address, 110 for those left out."),
+        QStringLiteral("CODE"), QStringLiteral("110"));
     const QCommandLineOption noPacingOption(QStringLiteral("no-pacing"),
         QStringLiteral("Send answers at once instead of at 9600 baud."));
     const QCommandLineOption turnaroundOption(QStringLiteral("turnaround"),
@@ -167,10 +174,9 @@ int main(int argc, char* argv[])
     }
 
     Simulator::PtyPump::Options options;
-    bool addressOk = false;
+    const bool pumpsOk = Simulator::PumpControl::choosePumps(parser.values(addressOption),
+                                                             parser.values(modelOption), options);
     bool turnaroundOk = false;
-    options.address = parser.value(addressOption).toInt(&addressOk);
-    options.modelCode = parser.value(modelOption).toInt();
     options.turnaroundMs = parser.value(turnaroundOption).toInt(&turnaroundOk);
     options.pacing = !parser.isSet(noPacingOption);
     options.linkPath = parser.value(linkOption);
@@ -178,10 +184,9 @@ int main(int argc, char* argv[])
     bool densityOk = false;
     options.trueFactor = parser.value(trueFactorOption).toDouble(&factorOk);
     const double density = parser.value(densityOption).toDouble(&densityOk);
-    if (!addressOk || options.address < 0 || options.address > 99
-        || (options.modelCode != 102 && options.modelCode != 110) || !turnaroundOk
-        || options.turnaroundMs < 0 || !factorOk || options.trueFactor < 0.5
-        || options.trueFactor > 1.5 || !densityOk || density <= 0 || density > 3) {
+    if (!pumpsOk || !turnaroundOk || options.turnaroundMs < 0 || !factorOk
+        || options.trueFactor < 0.5 || options.trueFactor > 1.5 || !densityOk || density <= 0
+        || density > 3) {
         std::fprintf(stderr, "invalid --address, --model, --turnaround, --true-factor or --density "
                              "(see --help)\n");
         return 2;
@@ -240,11 +245,15 @@ int main(int argc, char* argv[])
                      .arg(options.trueFactor));
     }
     std::fflush(stdout);
-    writeLog(QStringLiteral("# pump %1 at address %2 on %3%4")
-                 .arg(options.modelCode)
-                 .arg(options.address)
-                 .arg(pump.devicePath(),
-                      options.linkPath.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(options.linkPath)));
+    for (const Simulator::PtyPump::BusPump& each : options.pumps()) {
+        writeLog(
+            QStringLiteral("# pump %1 at address %2 on %3%4")
+                .arg(each.modelCode)
+                .arg(each.address)
+                .arg(pump.devicePath(), options.linkPath.isEmpty()
+                                            ? QString()
+                                            : QStringLiteral(" (link %1)").arg(options.linkPath)));
+    }
 
     serve(control, signalFd, parser.isSet(quitOnEofOption));
     balance.stop();

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -52,6 +54,45 @@ QString faultNames(const Faults& faults)
     return names.isEmpty() ? QString() : QStringLiteral("  [%1]").arg(names.join(QLatin1String(", ")));
 }
 
+// What the line carries when several pumps answer one frame at once: each answer's bytes run
+// together (their pauses are lost in the clash), and a byte where any driver pulls a bit low has
+// it low: the bytewise AND of the answers aligned at their start, the rest of the longest as it
+// is. Noise the first answer was sent with stays in front. Answers that differ never make a
+// sound frame: the clash upsets the bits' timing as well, so where the AND alone happens to
+// leave a frame whose check byte fits, that check byte is falsified.
+QList<Segment> collide(const QList<QList<Segment>>& answers, int garbageCount)
+{
+    QList<Segment> line;
+    QByteArray combined;
+    QByteArray first;
+    bool differing = false;
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        QByteArray bytes;
+        for (const Segment& segment : answers[i])
+            bytes += segment.bytes;
+        if (i == 0 && garbageCount > 0) {
+            line.append({0, bytes.left(garbageCount)});
+            bytes.remove(0, garbageCount);
+        }
+        if (i == 0)
+            first = bytes;
+        differing = differing || bytes != first;
+        for (qsizetype at = 0; at < bytes.size(); ++at) {
+            if (at < combined.size())
+                combined[at] = char(quint8(combined[at]) & quint8(bytes[at]));
+            else
+                combined += bytes[at];
+        }
+    }
+    const qsizetype stx = combined.indexOf(Protocol::STX);
+    const qsizetype etx = stx < 0 ? -1 : combined.indexOf(Protocol::ETX, stx);
+    if (differing && etx >= 0 && etx + 1 < combined.size()
+        && Protocol::Framing::checkByte(combined.mid(stx, etx - stx + 2)) == 0)
+        combined[etx + 1] = char(quint8(combined[etx + 1]) ^ Protocol::InvalidLrcMask);
+    line.append({0, combined});
+    return line;
+}
+
 } // namespace
 
 PtyPump::PtyPump()
@@ -60,12 +101,13 @@ PtyPump::PtyPump()
 }
 
 PtyPump::PtyPump(const Options& chosen)
-    : options(chosen)
-    , startUs(steadyUs())
-    , engine(std::make_unique<PumpEngine>(chosen.modelCode, chosen.address))
-    , shaper(chosen.randomSeed)
+    : options(chosen), startUs(steadyUs()), shaper(chosen.randomSeed)
 {
-    engine->model().setTrueFactor(chosen.trueFactor);
+    for (const BusPump& pump : chosen.pumps()) {
+        Station station{std::make_unique<PumpEngine>(pump.modelCode, pump.address), true};
+        station.engine->model().setTrueFactor(chosen.trueFactor);
+        stations.push_back(std::move(station));
+    }
 }
 
 PtyPump::~PtyPump()
@@ -165,7 +207,7 @@ void PtyPump::closeTerminal()
     hangupUntilUs = 0;
     std::lock_guard lock(mutex);
     device.clear();
-    engine->dropPartialFrame();
+    pending.clear();
 }
 
 void PtyPump::wake()
@@ -267,24 +309,47 @@ void PtyPump::handleInput(const QByteArray& bytes)
     std::function<void(const QString&)> sink;
     {
         std::lock_guard lock(mutex);
-        engine->setRefuseAll(currentFaults.nakAll);
-        engine->setRefusedCode(currentFaults.refusedCode);
-        const QList<ReceivedFrame> frames =
-            engine->receive(bytes, qint64(double(receivedUs) * options.clockSpeed / 1000.0));
-        for (const ReceivedFrame& received : frames) {
-            const QByteArray body = Protocol::Framing::commandBody(received.frame);
-            const QList<Segment> shaped =
-                shaper.shape(body, received.reply, currentFaults, garbageBeforeAnswer);
-            QByteArray answer;
-            for (const Segment& segment : shaped)
-                answer += segment.bytes;
-            if (!shaped.isEmpty()) {
-                answer.remove(0, garbageBeforeAnswer);
-                garbageBeforeAnswer = 0;
+        const qint64 receivedMs = qint64(double(receivedUs) * options.clockSpeed / 1000.0);
+        // The line is cut into frames once; every pump switched on judges each whole frame.
+        pending += bytes;
+        while (const auto frame = Protocol::Framing::takeCommand(pending)) {
+            const QByteArray body = Protocol::Framing::commandBody(*frame);
+            // The first addressed pump's view of the frame, for the log.
+            ReceivedFrame received{*frame, ReceivedFrame::Outcome::OtherAddress, {}, false};
+            bool addressed = false;
+            QList<QList<Segment>> answers;
+            int garbageSent = 0;
+            for (Station& station : stations) {
+                if (!station.powered)
+                    continue;
+                station.engine->setRefuseAll(currentFaults.nakAll);
+                station.engine->setRefusedCode(currentFaults.refusedCode);
+                for (const ReceivedFrame& judged : station.engine->receive(*frame, receivedMs)) {
+                    if (judged.outcome == ReceivedFrame::Outcome::OtherAddress)
+                        continue;
+                    if (!addressed)
+                        received = judged;
+                    addressed = true;
+                    const QList<Segment> shaped =
+                        shaper.shape(body, judged.reply, currentFaults, garbageBeforeAnswer);
+                    if (shaped.isEmpty())
+                        continue;
+                    if (answers.isEmpty())
+                        garbageSent = garbageBeforeAnswer;
+                    garbageBeforeAnswer = 0;
+                    answers.append(shaped);
+                }
             }
-            segments += shaped;
+            const QList<Segment> sent = answers.size() > 1  ? collide(answers, garbageSent)
+                                        : answers.isEmpty() ? QList<Segment>()
+                                                            : answers.first();
+            QByteArray answer;
+            for (const Segment& segment : sent)
+                answer += segment.bytes;
+            answer.remove(0, garbageSent);
+            segments += sent;
             ExchangeRecord record{receivedUs / 1000, received.frame, answer, {}};
-            record.text = describe(received, answer);
+            record.text = describe(received, answer, int(answers.size()));
             records.append(record);
             if (records.size() > maxRecords)
                 records.removeFirst();
@@ -345,12 +410,15 @@ void PtyPump::writeDueOutput()
         const auto written = ::write(terminal.master(), due.constData(), size_t(due.size()));
 }
 
-QString PtyPump::describe(const ReceivedFrame& received, const QByteArray& answer) const
+QString PtyPump::describe(const ReceivedFrame& received, const QByteArray& answer,
+                          int answering) const
 {
     using Outcome = ReceivedFrame::Outcome;
     QString what;
     if (received.outcome == Outcome::OtherAddress) {
-        what = QStringLiteral("(not for this pump, ignored)");
+        what = stations.size() == 1 && stations.front().powered
+                   ? QStringLiteral("(not for this pump, ignored)")
+                   : QStringLiteral("(no pump switched on at this address, ignored)");
     } else if (currentFaults.silent) {
         what = QStringLiteral("nothing (silent)");
     } else if (answer.isEmpty()) {
@@ -361,6 +429,8 @@ QString PtyPump::describe(const ReceivedFrame& received, const QByteArray& answe
     } else {
         what = PumpEngine::readable(answer);
     }
+    if (answering > 1)
+        what = QStringLiteral("collision of %1 answers: %2").arg(answering).arg(what);
     if (received.outcome == Outcome::BadCheckByte)
         what += QStringLiteral(" (wrong check byte)");
     if (received.outcome == Outcome::Refused)
@@ -473,9 +543,27 @@ template<typename Result>
 Result PtyPump::withModel(const std::function<Result(PumpModel&)>& use) const
 {
     std::lock_guard lock(mutex);
-    PumpModel& model = engine->model();
+    PumpModel& model = stations.front().engine->model();
     model.advanceTo(modelMs());
     return use(model);
+}
+
+template <typename Result>
+Result PtyPump::withModels(int address, const std::function<Result(PumpModel&)>& use,
+                           Result missing) const
+{
+    std::lock_guard lock(mutex);
+    std::optional<Result> result;
+    for (const Station& station : stations) {
+        PumpModel& model = station.engine->model();
+        if (model.address() != address)
+            continue;
+        model.advanceTo(modelMs());
+        Result each = use(model);
+        if (!result)
+            result = std::move(each);
+    }
+    return result ? *result : missing;
 }
 
 bool PtyPump::setValue(const QByteArray& code, qint64 value)
@@ -524,6 +612,91 @@ double PtyPump::outflowMl() const
 int PtyPump::address() const
 {
     return withModel<int>([](PumpModel& model) { return model.address(); });
+}
+
+bool PtyPump::setValue(int address, const QByteArray& code, qint64 value)
+{
+    return withModels<bool>(address, [&](PumpModel& model) { return model.setValue(code, value); });
+}
+
+std::optional<qint64> PtyPump::value(int address, const QByteArray& code) const
+{
+    return withModels<std::optional<qint64>>(address,
+                                             [&](PumpModel& model) { return model.value(code); });
+}
+
+QByteArray PtyPump::query(int address, const QByteArray& body)
+{
+    return withModels<QByteArray>(address, [&](PumpModel& model) {
+        const Reply reply = model.handle(body, modelMs());
+        return reply.kind == Reply::Kind::Data ? reply.data : QByteArray();
+    });
+}
+
+bool PtyPump::raiseErrorBits(int address, quint8 bits)
+{
+    return withModels<bool>(address, [bits](PumpModel& model) {
+        model.raiseErrorBits(bits);
+        return true;
+    });
+}
+
+bool PtyPump::clearErrorBits(int address, quint8 bits)
+{
+    return withModels<bool>(address, [bits](PumpModel& model) {
+        model.clearErrorBits(bits);
+        return true;
+    });
+}
+
+bool PtyPump::setErrorBits(int address, quint8 bits)
+{
+    return withModels<bool>(address,
+                            [bits](PumpModel& model) { return model.setValue("SS6", bits); });
+}
+
+bool PtyPump::setMasterStop(int address, bool active)
+{
+    return withModels<bool>(address, [active](PumpModel& model) {
+        model.setMasterStop(active);
+        return true;
+    });
+}
+
+double PtyPump::outflowMl(int address) const
+{
+    return withModels<double>(address, [](PumpModel& model) { return model.outflowMl(); });
+}
+
+QList<int> PtyPump::addresses() const
+{
+    std::lock_guard lock(mutex);
+    QList<int> all;
+    for (const Station& station : stations)
+        all << station.engine->model().address();
+    return all;
+}
+
+bool PtyPump::setPowered(int address, bool on)
+{
+    std::lock_guard lock(mutex);
+    bool found = false;
+    for (Station& station : stations) {
+        if (station.engine->model().address() != address)
+            continue;
+        found = true;
+        station.powered = on;
+        station.engine->dropPartialFrame();
+    }
+    return found;
+}
+
+bool PtyPump::isPowered(int address) const
+{
+    std::lock_guard lock(mutex);
+    return std::any_of(stations.begin(), stations.end(), [address](const Station& station) {
+        return station.powered && station.engine->model().address() == address;
+    });
 }
 
 QList<QByteArray> PtyPump::receivedFrames() const

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace Simulator {
 
@@ -28,14 +29,27 @@ struct ExchangeRecord
 };
 
 // A simulated pump on a pseudo-terminal, served by its own thread so that it answers even while
-// the thread using the port is blocked waiting for it.
+// the thread using the port is blocked waiting for it. Further pumps can share the line as on an
+// RS-485 bus: each hears every frame and keeps to its own address. Pumps configured at the same
+// address all answer the frame at once, and the line carries the collision of their answers:
+// the bytewise AND of them, aligned at their start (a driver pulling the line low wins), the
+// longer one's rest as it is. The faults below act on the whole line, every pump alike.
 class PtyPump
 {
 public:
-    struct Options
+    // One more pump on the line.
+    struct BusPump
     {
         int address = 0;
+        int modelCode = 110;
+    };
+
+    struct Options
+    {
+        // The first pump, the one the methods without an address act on.
+        int address = 0;
         int modelCode = 110;        // 110 or 102
+        QList<BusPump> furtherPumps;
         bool pacing = true;         // answer bytes paced at 9600 baud 8N1
         int turnaroundMs = 2;       // silence between a received frame and its answer
         QString linkPath;           // when set: a symbolic link to the device, kept up to date
@@ -44,6 +58,9 @@ public:
         // How fast the pump's own clock runs against the real one: at 60 an hour's run takes a
         // minute. The line keeps real time.
         double clockSpeed = 1.0;
+
+        // The first pump and the further ones, in order.
+        QList<BusPump> pumps() const { return QList<BusPump>{{address, modelCode}} + furtherPumps; }
     };
 
     static constexpr int byteTimeUs = 1042; // 10 bits at 9600 baud
@@ -83,7 +100,8 @@ public:
     // Noise bytes: written at once, or sent once in front of the next answer.
     void injectGarbage(int count, bool beforeNextAnswer = false);
 
-    // The model, thread-safe; values by code as PumpModel::setValue / value take them.
+    // The model of the first pump, thread-safe; values by code as PumpModel::setValue / value
+    // take them.
     bool setValue(const QByteArray& code, qint64 value);
     std::optional<qint64> value(const QByteArray& code) const;
     // The answer data the pump gives to a reading command body such as "?DV" (no line traffic).
@@ -95,6 +113,28 @@ public:
     int address() const;
     // The volume that has really left the pump, in ml (see PumpModel::outflowMl).
     double outflowMl() const;
+
+    // The same for the pump at an address (as it holds it now, switched on or off). A change
+    // goes to every pump at that address, as a frame for it would; a reading comes from the
+    // first of them. False, nothing or 0 when no pump is at the address.
+    bool setValue(int address, const QByteArray& code, qint64 value);
+    std::optional<qint64> value(int address, const QByteArray& code) const;
+    QByteArray query(int address, const QByteArray& body);
+    bool raiseErrorBits(int address, quint8 bits);
+    bool clearErrorBits(int address, quint8 bits);
+    bool setErrorBits(int address, quint8 bits);
+    bool setMasterStop(int address, bool active);
+    double outflowMl(int address) const;
+    // The addresses of all pumps on the line, the first pump's first, in the order configured.
+    QList<int> addresses() const;
+
+    // Power of the pumps at an address; false when there is none. A pump switched off hears
+    // nothing and never answers; the line is cut into frames for all pumps alike, so a frame
+    // under way when it is switched is heard whole or not at all. Switched on again it carries
+    // on with the state it had: settings, volumes, error bits and a run in progress are kept, as
+    // if only its line interface had been away.
+    bool setPowered(int address, bool on);
+    bool isPowered(int address) const; // whether a pump at the address is switched on
 
     // The log of received frames (the latest 100000) and the number received since the last
     // clearLog.
@@ -130,9 +170,14 @@ private:
     void schedule(const QList<Segment>& segments, qint64 startUs);
     void writeDueOutput();
     void changePlugsDue();
-    QString describe(const ReceivedFrame& received, const QByteArray& answer) const;
+    QString describe(const ReceivedFrame& received, const QByteArray& answer, int answering) const;
+    // Uses the first pump's model, or with an address every model at that address in turn
+    // (the result is the first one's); missing when there is none.
     template<typename Result>
     Result withModel(const std::function<Result(PumpModel&)>& use) const;
+    template <typename Result>
+    Result withModels(int address, const std::function<Result(PumpModel&)>& use,
+                      Result missing = Result()) const;
 
     Options options;
     qint64 startUs = 0;
@@ -152,7 +197,13 @@ private:
     // Guards everything below and the task queue above.
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
-    std::unique_ptr<PumpEngine> engine;
+    struct Station
+    {
+        std::unique_ptr<PumpEngine> engine;
+        bool powered = true;
+    };
+    std::vector<Station> stations; // the first pump first; their number never changes
+    QByteArray pending;            // received bytes of a frame not yet complete
     AnswerShaper shaper;
     Faults currentFaults;
     int garbageBeforeAnswer = 0;

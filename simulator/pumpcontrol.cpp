@@ -75,6 +75,10 @@ const PumpNumber pumpNumbers[] = {
     {"turnaround", 0, 60000, [](PtyPump& pump, qint64 ms) { pump.setTurnaroundMs(int(ms)); }},
 };
 
+constexpr int lowestAddress = 0;
+constexpr int highestAddress = 99;
+constexpr int defaultModel = 110;
+
 } // namespace
 
 PumpControl::PumpControl(PtyPump& controlled)
@@ -94,7 +98,60 @@ PumpControl::Result PumpControl::apply(const QString& line)
     const QStringList words = line.trimmed().split(blanks, Qt::SkipEmptyParts);
     if (words.isEmpty())
         return failure(QStringLiteral("empty command"));
-    return applyWords(words);
+    if (words[0] != QLatin1String("pump"))
+        return applyWords(words);
+    const auto address =
+        words.size() >= 3 ? readNumber(words[1], lowestAddress, highestAddress) : std::nullopt;
+    if (!address)
+        return failure(QStringLiteral("usage: pump N COMMAND (N: address %1 to %2)")
+                           .arg(lowestAddress)
+                           .arg(highestAddress));
+    if (!pump.addresses().contains(int(*address)))
+        return failure(QStringLiteral("no pump at address %1").arg(*address));
+    return applyToPump(int(*address), words.mid(2));
+}
+
+PumpControl::Result PumpControl::applyToPump(int address, const QStringList& words)
+{
+    const QString& command = words[0];
+    const int arguments = int(words.size()) - 1;
+    // The pump may have taken another address since it was looked up.
+    const Result gone = failure(QStringLiteral("no pump at address %1").arg(address));
+
+    if (command == QLatin1String("on") || command == QLatin1String("off")) {
+        if (arguments != 0)
+            return failure(QStringLiteral("usage: pump N on|off"));
+        return pump.setPowered(address, command == QLatin1String("on")) ? success() : gone;
+    }
+    if (command == QLatin1String("set")) {
+        const auto number = arguments == 2 ? readNumber(words[2], 0, 999999999) : std::nullopt;
+        if (!number)
+            return failure(QStringLiteral("usage: pump N set CODE VALUE"));
+        if (!pump.setValue(address, words[1].toLatin1(), *number))
+            return failure(QStringLiteral("unknown code %1").arg(words[1]));
+        return success();
+    }
+    if (command == QLatin1String("get")) {
+        const auto number =
+            arguments == 1 ? pump.value(address, words[1].toLatin1()) : std::nullopt;
+        if (!number)
+            return failure(QStringLiteral("usage: pump N get CODE (a known code)"));
+        return success(QString::number(*number));
+    }
+    if (command == QLatin1String("error-bits")) {
+        const auto bits = arguments == 1 ? readNumber(words[1], 0, 255) : std::nullopt;
+        if (!bits)
+            return failure(QStringLiteral("usage: pump N error-bits N (0 to 255)"));
+        return pump.setErrorBits(address, quint8(*bits)) ? success() : gone;
+    }
+    if (command == QLatin1String("master-stop")) {
+        const auto on = readSwitch(words);
+        if (!on)
+            return failure(QStringLiteral("usage: pump N master-stop on|off"));
+        return pump.setMasterStop(address, *on) ? success() : gone;
+    }
+    return failure(QStringLiteral("only set, get, error-bits, master-stop, on and off act on one "
+                                  "pump"));
 }
 
 PumpControl::Result PumpControl::applyWords(const QStringList& words)
@@ -227,7 +284,31 @@ QString PumpControl::help()
         "unplug | replug        close the pseudo-terminal | open a new one (prints its path)\n"
         "frames                 number of frames received\n"
         "quit                   stop the simulator\n"
+        "pump N COMMAND         set, get, error-bits or master-stop for the pumps at address N\n"
+        "                       (without it they act on the first pump; the rest on the line)\n"
+        "pump N off|on          switch the pumps at address N off (deaf and silent) or on again\n"
+        "                       (they keep their state)\n"
         "Every line is answered on standard output with \"ok [value]\" or \"error <reason>\".\n");
+}
+
+bool PumpControl::choosePumps(const QStringList& addresses, const QStringList& models,
+                              PtyPump::Options& options)
+{
+    if (addresses.isEmpty() || models.size() > addresses.size())
+        return false;
+    QList<PtyPump::BusPump> pumps;
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
+        const auto address = readNumber(addresses[i], lowestAddress, highestAddress);
+        const auto model =
+            i < models.size() ? readNumber(models[i], 0, 999) : std::optional<qint64>(defaultModel);
+        if (!address || !model || (*model != 102 && *model != 110))
+            return false;
+        pumps.append({int(*address), int(*model)});
+    }
+    options.address = pumps.first().address;
+    options.modelCode = pumps.first().modelCode;
+    options.furtherPumps = pumps.mid(1);
+    return true;
 }
 
 } // namespace Simulator

@@ -240,10 +240,12 @@ void TestMainForm::addressSearchFindsThePump()
     const QSettings stored(Constants::OrganisationName, Constants::ApplicationName);
     QCOMPARE(stored.value(rig.window->settingsPrefix() + "/Communication/Address").toInt(), 7);
 
-    // The search stopped at the first answer: nothing was sent to address 8.
+    // The panel took the first pump that answered; the search went on to the last address,
+    // to list every pump on the bus.
+    QVERIFY(rig.waitUntil([&] { return !rig.session.search().isRunning(); }, 30000) >= 0);
     const QList<QByteArray> sent = rig.bodiesUntilMarker();
     QVERIFY(sent.contains("07?SI"));
-    QVERIFY(!sent.contains("08?SI"));
+    QVERIFY(sent.contains("98?SI"));
     QVERIFY(sent.indexOf("00KY0") >= 0 && sent.indexOf("00KY0") < sent.indexOf("07?SI"));
     const auto stops = [](const QByteArray& body) { return body.endsWith("KY0"); };
     QCOMPARE(std::count_if(sent.begin(), sent.end(), stops), 1);

@@ -30,6 +30,7 @@ Simulator::PtyPump::Options pumpOptions(const WindowRig::Options& options, const
 {
     Simulator::PtyPump::Options pump;
     pump.address = options.pumpAddress;
+    pump.furtherPumps = options.furtherPumps;
     pump.pacing = options.realLine;
     pump.turnaroundMs = options.realLine ? 2 : 0;
     pump.trueFactor = options.pumpTrueFactor;

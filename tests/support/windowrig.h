@@ -67,6 +67,7 @@ public:
     struct Options
     {
         int pumpAddress = 0;
+        QList<Simulator::PtyPump::BusPump> furtherPumps; // on the same line
         bool withPump = true;
         bool polling = false; // off: only what the window's controls send reaches the pump
         QStringList extraPorts;
