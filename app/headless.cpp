@@ -42,6 +42,18 @@ Control::BridgeSettings bridgeSettings(const ProgramOptions& options, int copyNu
     return settings;
 }
 
+void addListedPumps(const ProgramOptions& options, const QString& simulatedLine,
+                    const std::function<QString(const QString& port, int address)>& add)
+{
+    for (const ProgramOptions::PumpAt& pump : options.listedPumps(simulatedLine)) {
+        const QString refusal = add(pump.port, pump.address);
+        if (!refusal.isEmpty())
+            print(
+                stderr,
+                QStringLiteral("dosedesk: pump %1 not added: %2\n").arg(pump.address).arg(refusal));
+    }
+}
+
 int runHeadless(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
@@ -83,5 +95,8 @@ int runHeadless(int argc, char* argv[])
         print(stderr, QStringLiteral("dosedesk: %1\n").arg(error));
         return 2;
     }
+    addListedPumps(options, port, [&panel](const QString& line, int address) {
+        return panel.pumps().add(line, address);
+    });
     return application.exec();
 }

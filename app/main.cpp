@@ -62,21 +62,6 @@ QString chooseDisplay(int argc, char* argv[], const ProgramOptions& options)
 #endif
 }
 
-// The pumps the command line lists, or the simulated bus's; one alone needs no list.
-void listPumps(mainForm& window, const ProgramOptions& options, const QString& simulatedLine)
-{
-    QList<ProgramOptions::PumpAt> pumps = options.pumps;
-    for (int address = 0; options.simulate && address < options.simulatedPumps; ++address)
-        pumps.append({simulatedLine, address});
-    for (int i = 0; pumps.size() > 1 && i < pumps.size(); ++i) {
-        const QString refusal = window.addPump(pumps.at(i).port, pumps.at(i).address);
-        if (!refusal.isEmpty())
-            print(stderr, QStringLiteral("dosedesk: pump %1 not added: %2\n")
-                              .arg(pumps.at(i).address)
-                              .arg(refusal));
-    }
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -153,6 +138,7 @@ int main(int argc, char* argv[])
 
     // Scripts reach the pump through this copy's command stack, beside the user's clicks.
     Control::ControlServer controlServer(session);
+    controlServer.setFleet(&window->pumpFleet());
     if (!controlServer.listen(Control::ControlServer::socketPath(instanceNumber())))
         print(stderr, QStringLiteral("dosedesk: no control socket for scripts: %1\n")
                           .arg(controlServer.errorString()));
@@ -162,7 +148,9 @@ int main(int argc, char* argv[])
     // The address asked for replaces the stored one once the window talks to the pump.
     if (options.address >= 0)
         window->form().comboCommAddress->setCurrentIndex(options.address);
-    listPumps(*window, options, simulator.devicePath());
+    addListedPumps(options, simulator.devicePath(), [&window](const QString& port, int address) {
+        return window->addPump(port, address);
+    });
     // The pump on the lab's broker, when the settings or the command line name one.
     window->startBridge(bridgeSettings(options, instanceNumber()));
     window->startCommunication();

@@ -120,6 +120,14 @@ QStringList ProgramOptions::simulatorArguments() const
     return arguments;
 }
 
+QList<ProgramOptions::PumpAt> ProgramOptions::listedPumps(const QString& simulatedLine) const
+{
+    QList<PumpAt> listed = pumps;
+    for (int address = 0; simulate && address < simulatedPumps; ++address)
+        listed.append({simulatedLine, address});
+    return listed.size() > 1 ? listed : QList<PumpAt>{};
+}
+
 QString ProgramOptions::helpText()
 {
     return QStringLiteral(

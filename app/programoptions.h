@@ -40,5 +40,8 @@ struct ProgramOptions
     // What the simulated pump is started with: one pump, or the bus --simulate N asks for, its
     // pumps of either model in turn.
     QStringList simulatorArguments() const;
+    // The pumps for the panel's list: the --address pairs, or the simulated bus's pumps on its
+    // line; none when that makes one pump alone.
+    QList<PumpAt> listedPumps(const QString& simulatedLine) const;
     static QString helpText();
 };

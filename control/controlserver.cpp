@@ -2,6 +2,7 @@
 
 #include "panelsession.h"
 
+#include "pumpfleet.h"
 #include "pumpsession.h"
 #include "request.h"
 
@@ -21,9 +22,7 @@
 namespace Control {
 
 ControlServer::ControlServer(GUI::PanelSession& session, QObject* parent)
-    : QObject(parent),
-      panel(session),
-      link(&session.stack(), &session.table(), &session.link(), &session.search(), false)
+    : QObject(parent), panel(session)
 {
     server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server, &QLocalServer::newConnection, this, &ControlServer::accept);
@@ -95,7 +94,9 @@ void ControlServer::accept()
         clients.push_back(std::make_unique<Client>());
         Client* client = clients.back().get();
         client->socket = socket;
-        client->session = new PumpSession(&link, socket);
+        client->link = new PumpLink(&panel.stack(), &panel.table(), &panel.link(), &panel.search(),
+                                    false, socket);
+        client->session = new PumpSession(client->link, socket);
         connect(client->session, &PumpSession::finished, this,
                 [this, client](const QJsonObject& result) {
                     client->busy = false;
@@ -140,16 +141,64 @@ void ControlServer::runNext(Client* client)
             answer(client, errorResult(malformed, UsageError));
             continue;
         }
-        const Checked checked = checkRequest(object, panel.pumpModel());
+        QJsonObject aimed = object;
+        QString unknownPump;
+        Engine::Model model = panel.pumpModel();
+        if (!aimAt(client, aimed, &model, &unknownPump)) {
+            answer(client, errorResult(unknownPump, UsageError));
+            continue;
+        }
+        const Checked checked = checkRequest(aimed, model);
         if (!checked.request) {
             answer(client, errorResult(checked.error, UsageError));
             continue;
         }
+        if (answerForAll(client, aimed))
+            continue;
         client->busy = true;
         // The window may have begun its record after the socket was opened.
-        link.setRecorder(panel.runRecorder());
+        client->link->setRecorder(panel.runRecorder());
         client->session->run(*checked.request);
     }
+}
+
+bool ControlServer::aimAt(Client* client, QJsonObject& object, Engine::Model* model,
+                          QString* error) const
+{
+    client->link->setTarget(std::nullopt);
+    const QJsonValue named = object.value(QLatin1String("pump"));
+    if (named.isUndefined() || !fleet)
+        return true;
+    const QString name = named.isDouble() ? QString::number(named.toDouble()) : named.toString();
+    const std::optional<int> row = fleet->roster().find(name);
+    if (!row) {
+        // An address the list does not hold is judged as ever: the line's own pump or none.
+        if (named.isDouble())
+            return true;
+        *error = QStringLiteral("no pump \"%1\" in the panel's list").arg(name);
+        return false;
+    }
+    const GUI::PumpEntry& pump = fleet->roster().at(*row);
+    object.insert(QLatin1String("pump"), pump.address);
+    client->link->setTarget(pump.address);
+    // Judged by the model the pump itself named, as soon as it has.
+    if (fleet->state(*row).model() != Engine::Model::Unknown)
+        *model = fleet->state(*row).model();
+    return true;
+}
+
+bool ControlServer::answerForAll(Client* client, const QJsonObject& object)
+{
+    const QString verb = object.value(QLatin1String("verb")).toString();
+    if (!fleet || (verb != QLatin1String("pumps") && verb != QLatin1String("stop-all")))
+        return false;
+    QJsonObject result{{QStringLiteral("verb"), verb}, {QStringLiteral("ok"), true}};
+    if (verb == QLatin1String("pumps"))
+        result.insert(QStringLiteral("pumps"), fleet->toJson());
+    else
+        result.insert(QStringLiteral("stopped"), fleet->stopAll());
+    answer(client, result);
+    return true;
 }
 
 void ControlServer::answer(Client* client, const QJsonObject& result)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pumplink.h"
+#include "pumpvalues.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -24,6 +25,7 @@ class PanelSession;
 
 namespace Control {
 
+class PumpFleet;
 class PumpSession;
 
 // The panel's local socket for scripts: one JSON request per line in, one JSON result per line
@@ -55,11 +57,17 @@ class ControlServer : public QObject
     QString errorString() const { return error; }
     // Clients connected now; one that left is forgotten once its going has been noticed.
     int clientCount() const { return int(clients.size()); }
+    // The panel's pumps: a request may name one by its name or address, `pumps` lists them
+    // and `stop-all` stops them. Without it the line's one pump is all there is.
+    void setFleet(PumpFleet* pumps) { fleet = pumps; }
 
 private:
     struct Client
     {
         QLocalSocket* socket = nullptr;
+        // Each client's own way to the line, so that each can send to the pump it names; it
+        // goes with the socket, as the session does.
+        PumpLink* link = nullptr;
         PumpSession* session = nullptr;
         QByteArray buffer;
         QList<QByteArray> lines;
@@ -73,11 +81,17 @@ private:
     void answer(Client* client, const QJsonObject& result);
     void drop(Client* client, const QString& error);
     void forget(QLocalSocket* socket);
+    // Answers the verbs about every pump at once; false for the others.
+    bool answerForAll(Client* client, const QJsonObject& object);
+    // Sets the link to the pump the request names (by name or address), turns the name into
+    // the address and tells the pump's model; false, with the error, when the panel has no
+    // such pump.
+    bool aimAt(Client* client, QJsonObject& object, Engine::Model* model, QString* error) const;
 
     QLocalServer server;
     QString error;
-    const GUI::PanelSession& panel;
-    PumpLink link;
+    GUI::PanelSession& panel;
+    PumpFleet* fleet = nullptr;
     std::vector<std::unique_ptr<Client>> clients;
 };
 

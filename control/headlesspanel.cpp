@@ -12,7 +12,7 @@ namespace Table = BusinessLogic::CommandTable;
 HeadlessPanel::HeadlessPanel(int copyNumber, QObject* parent)
     : QObject(parent), record(GUI::RunRecorder::standardFolder(),
                               QStringLiteral("headless") + QString::number(copyNumber)),
-      controlServer(session), copy(copyNumber)
+      fleet(session), controlServer(session), copy(copyNumber)
 {
     session.fillTable();
     for (const auto& [item, list] : items.pollingPlan())
@@ -63,6 +63,9 @@ bool HeadlessPanel::start(const QString& port, int address, const BridgeSettings
     Communication* line = &session.link();
     QMetaObject::invokeMethod(line, [line, port] { line->setCommPortPath(port); });
     record.setPumpAddress(address);
+    fleet.setLine(port);
+    fleet.setPanelAddress(address);
+    controlServer.setFleet(&fleet);
     session.stack().addCommand(session.table().at(std::size_t(Table::setCommAddress.spezifier)),
                                address, false);
     silenceWatch.start();

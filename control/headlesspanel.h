@@ -4,6 +4,7 @@
 #include "mqttbridge.h"
 #include "operationitems.h"
 #include "panelsession.h"
+#include "pumpfleet.h"
 #include "pumpstate.h"
 #include "runrecorder.h"
 
@@ -30,6 +31,8 @@ public:
     // Opens the port for the pump at the address and starts polling, the socket and the bridge
     // (none when settings name no broker); false with the reason when it cannot begin.
     bool start(const QString& port, int address, const BridgeSettings& settings, QString* error);
+    // The pumps of the line beside the one polled above, for dosedeskctl --pump and stop-all.
+    PumpFleet& pumps() { return fleet; }
 
 signals:
     // A line for the log: the pump's connection, its runs' events, the bridge's state.
@@ -42,6 +45,7 @@ private:
     OperationItems items;
     GUI::RunRecorder record;
     PumpState state;
+    PumpFleet fleet;
     ControlServer controlServer;
     std::unique_ptr<MqttBridge> bridge;
     QTimer silenceWatch;

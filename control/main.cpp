@@ -372,6 +372,10 @@ struct Options
         QStringLiteral("panel"),
         QStringLiteral("Use running panel copy N (default: the first one found)."),
         QStringLiteral("N")};
+    QCommandLineOption pump{
+        QStringLiteral("pump"),
+        QStringLiteral("Send to the running panel's pump of this name or address (see: pumps)."),
+        QStringLiteral("NAME|ADDRESS")};
     QCommandLineOption json{QStringLiteral("json"),
                             QStringLiteral("Print one JSON object per verb instead of text.")};
 };
@@ -381,7 +385,7 @@ void setUp(QCommandLineParser& parser, const Options& options)
     parser.setApplicationDescription(description());
     // Everything from the first verb on belongs to the verbs (dose 1 --flow 60).
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    parser.addOptions({options.port, options.address, options.panel, options.json});
+    parser.addOptions({options.port, options.address, options.panel, options.pump, options.json});
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("verbs"), QStringLiteral("What to do, in order."),
@@ -409,7 +413,9 @@ QString optionProblem(const QCommandLineParser& parser, const Options& options, 
     bool ok = true;
     *address = parser.value(options.address).toInt(&ok);
     if (parser.isSet(options.address) && !parser.isSet(options.port))
-        return QStringLiteral("--address goes with --port; a panel sends to its own address");
+        return QStringLiteral("--address goes with --port; a panel's pump is picked by --pump");
+    if (parser.isSet(options.pump) && parser.isSet(options.port))
+        return QStringLiteral("--pump picks a pump of a running panel; with --port, use --address");
     if (!ok || *address < 0 || *address > LargestAddress)
         return QStringLiteral("--address: accepted: 0 to %1").arg(LargestAddress);
     if (!parser.isSet(options.panel))
@@ -427,7 +433,22 @@ int runScript(const Script& script, const QCommandLineParser& parser, const Opti
 {
     if (parser.isSet(options.port))
         return runDirect(script, parser.value(options.port), address);
-    return runThroughPanel(script, copy);
+    if (!parser.isSet(options.pump))
+        return runThroughPanel(script, copy);
+    // Every request goes to the pump picked, unless it names its own (a protocol's steps).
+    const QString picked = parser.value(options.pump);
+    bool isAddress = false;
+    const int pickedAddress = picked.toInt(&isAddress);
+    const QJsonValue pump = isAddress ? QJsonValue(pickedAddress) : QJsonValue(picked);
+    const Script aimed = [&script, &pump](const Runner& runner) {
+        return script([&runner, &pump](const QJsonObject& request) {
+            QJsonObject forPump = request;
+            if (!forPump.contains(QLatin1String("pump")))
+                forPump.insert(QStringLiteral("pump"), pump);
+            return runner(forPump);
+        });
+    };
+    return runThroughPanel(aimed, copy);
 }
 
 // What follows "run": the file and how to run it.

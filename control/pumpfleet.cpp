@@ -57,14 +57,19 @@ void PumpFleet::addState(int row)
     states.insert(states.begin() + row, std::move(state));
 }
 
+QString PumpFleet::linePath() const
+{
+    return line.isEmpty() ? session.link().chosenPath() : line;
+}
+
 QString PumpFleet::add(const QString& port, int address, const QString& name)
 {
-    const QString line = session.link().chosenPath();
-    if (!port.isEmpty() && port != line)
-        return QStringLiteral("%1 is another line than this window's (%2): a second copy of "
+    const QString own = linePath();
+    if (!port.isEmpty() && port != own)
+        return QStringLiteral("%1 is another line than this panel's (%2): a second copy of "
                               "the panel can work with it")
-            .arg(port, line);
-    return pumps.add({name, line, address});
+            .arg(port, own);
+    return pumps.add({name, own, address});
 }
 
 std::optional<int> PumpFleet::panelPump() const
@@ -78,7 +83,7 @@ std::optional<int> PumpFleet::panelPump() const
 
 bool PumpFleet::onLine(int row) const
 {
-    return pumps.at(row).port == session.link().chosenPath();
+    return pumps.at(row).port == linePath();
 }
 
 QString PumpFleet::connection(int row) const

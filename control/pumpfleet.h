@@ -44,6 +44,9 @@ public:
 
     // Adds the pump at this address of the line; the reason when refused (empty: added).
     QString add(const QString& port, int address, const QString& name = {});
+    // The line's path as it was chosen (the line opens on its own thread, later).
+    void setLine(const QString& path) { line = path; }
+    QString linePath() const;
     // The pump the panel's own readings are about; it is not read here besides.
     void setPanelAddress(std::optional<int> address) { panelAddress = address; }
     std::optional<int> panelPump() const;
@@ -75,6 +78,7 @@ private:
     GUI::PumpRoster pumps;
     std::vector<std::unique_ptr<PumpState>> states;
     std::optional<int> panelAddress;
+    QString line;
     bool polling = true;
     QTimer round;
     // Per address: readings queued and not answered yet, the turn of the rotating reading, and

@@ -116,8 +116,16 @@ void PumpSession::runVerb()
         one(command(Table::start));
     else if (verb == QLatin1String("pause"))
         one(command(Table::pause));
-    else if (verb == QLatin1String("stop"))
+    // On a line of its own, the tool's one pump is all there is to stop.
+    else if (verb == QLatin1String("stop") || verb == QLatin1String("stop-all"))
         one(command(Table::stop));
+    else if (verb == QLatin1String("pumps"))
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                fail(QStringLiteral("only a running panel keeps a list of pumps"), UsageError);
+            },
+            Qt::QueuedConnection);
     else if (verb == QLatin1String("prime"))
         one(command(Table::prime));
     else if (verb == QLatin1String("wait"))

@@ -66,6 +66,9 @@ const Verb Verbs[] = {
     {"send", Takes::Word, "RAW", "send a frame body as typed (service)", "send ?DV"},
     {"note", Takes::Word, "TEXT", "write a line into the run record", "note \"bottle 2 in\""},
     {"search", Takes::Nothing, "", "find the pump's address on the bus (0 to 98)", "search"},
+    {"pumps", Takes::Nothing, "", "list the panel's pumps and what each last told", "pumps"},
+    {"stop-all", Takes::Nothing, "", "stop every pump of the panel, ahead of all readings",
+     "stop-all"},
     {"calibrate", Takes::Calibration,
      "--target ML --deliveries N (--balance PATH [--balance-baud B] [--flow ML_PER_MIN] | "
      "--mass G ...) "
@@ -542,6 +545,37 @@ QString verbHelp()
     return text + Engine::valueRulesText();
 }
 
+namespace {
+
+// One line per pump of a panel's list: "Media: 0 on /dev/ttyUSB0, VP110 V1.100, online,
+// running, 2.500 ml/min, 1.250 ml delivered"; what it has not told yet is left out.
+QString describePump(const QJsonObject& pump)
+{
+    QStringList parts{QStringLiteral("%1 on %2")
+                          .arg(pump.value(QLatin1String("address")).toInt())
+                          .arg(pump.value(QLatin1String("port")).toString())};
+    const QString model =
+        QStringLiteral("%1 %2").arg(pump.value(QLatin1String("model")).toString(),
+                                    pump.value(QLatin1String("firmware")).toString());
+    if (!model.trimmed().isEmpty())
+        parts.append(model.trimmed());
+    parts.append(pump.value(QLatin1String("connection")).toString());
+    parts.append(pump.value(QLatin1String("state")).toString());
+    for (const auto& [key, unit] :
+         {std::pair{"flow_ml_min", "ml/min"}, {"delivered_ml", "ml delivered"}}) {
+        if (pump.contains(QLatin1String(key)))
+            parts.append(QStringLiteral("%1 %2")
+                             .arg(pump.value(QLatin1String(key)).toDouble(), 0, 'f', 3)
+                             .arg(QLatin1String(unit)));
+    }
+    const QString shown =
+        pump.value(QLatin1String("selected")).toBool() ? QStringLiteral(" (shown)") : QString();
+    return QStringLiteral("%1%2: %3\n")
+        .arg(pump.value(QLatin1String("name")).toString(), shown, parts.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
 QString describe(const QJsonObject& result)
 {
     QString text;
@@ -564,7 +598,8 @@ QString describe(const QJsonObject& result)
                                                        {"cv_percent", 2},
                                                        {"calibration_now", 0},
                                                        {"calibration_new", 0},
-                                                       {"written", 0}};
+                                                       {"written", 0},
+                                                       {"stopped", 0}};
     for (const auto& [key, decimals] : keys) {
         const QJsonValue value = result.value(QLatin1String(key));
         if (value.isUndefined())
@@ -573,6 +608,8 @@ QString describe(const QJsonObject& result)
                                                : value.toVariant().toString();
         text += QStringLiteral("%1: %2\n").arg(QLatin1String(key), shown);
     }
+    for (const QJsonValue& listed : result.value(QLatin1String("pumps")).toArray())
+        text += describePump(listed.toObject());
     if (result.contains(QLatin1String("volumes_ml"))) {
         QStringList volumes;
         for (const QJsonValue& volume : result.value(QLatin1String("volumes_ml")).toArray())

@@ -624,6 +624,9 @@ void mainForm::setComPortPath(const QString& path)
     }
     // A device known only by its path is listed by that path, so that is the name to store; it
     // follows comPortChange, which stored an empty name for it.
+    chosenLine = path;
+    if (fleet)
+        fleet->setLine(path);
     if (ui.listWidgetComPorts->extraPorts().contains(path)) {
         stored.port = path;
         saveSettings();

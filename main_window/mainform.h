@@ -279,6 +279,7 @@ private:
     void buildBrokerLine();
     void editBroker();
     std::unique_ptr<Control::PumpFleet> fleet;
+    QString chosenLine; // the port's path as last chosen in the list
     PumpsPanel* pumps = nullptr;
     void setupPumps();
     void addPumpByHand();

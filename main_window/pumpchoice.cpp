@@ -25,6 +25,7 @@ namespace Table = BusinessLogic::CommandTable;
 void mainForm::setupPumps()
 {
     fleet = std::make_unique<Control::PumpFleet>(*panelSession);
+    fleet->setLine(chosenLine);
     GUI::PumpRoster& roster = fleet->roster();
     roster.load(*settings, settingsPrefix());
     const auto store = [this] { fleet->roster().save(*settings, settingsPrefix()); };
@@ -64,7 +65,7 @@ QString mainForm::shownPumpName() const
 void mainForm::showPump(int row)
 {
     const GUI::PumpEntry& pump = fleet->roster().at(row);
-    if (pump.port != communication->chosenPath()) {
+    if (pump.port != fleet->linePath()) {
         pumps->markShown(fleet->panelPump());
         return pumps->note(
             QStringLiteral("%1 is on %2, not on this window's line.").arg(pump.name, pump.port));
@@ -93,7 +94,7 @@ void mainForm::addPumpByHand()
     dialog.setWindowTitle(QStringLiteral("Add a pump"));
     auto* name = new QLineEdit(&dialog);
     name->setObjectName(QStringLiteral("lineEditPumpName"));
-    auto* port = new QLineEdit(communication->chosenPath(), &dialog);
+    auto* port = new QLineEdit(fleet->linePath(), &dialog);
     port->setObjectName(QStringLiteral("lineEditPumpPort"));
     auto* address = new QSpinBox(&dialog);
     address->setObjectName(QStringLiteral("spinPumpAddress"));
@@ -116,7 +117,7 @@ QString mainForm::addPump(const QString& port, int address, const QString& name)
 {
     // The pump the panel shows comes first, so that the list holds it whatever is added.
     if (fleet->roster().count() == 0 && address != chosenAddress())
-        fleet->add(communication->chosenPath(), chosenAddress());
+        fleet->add(fleet->linePath(), chosenAddress());
     const QString refusal = fleet->add(port, address, name);
     pumps->note(refusal.isEmpty() ? QString() : QStringLiteral("Not added: %1.").arg(refusal));
     pumps->markShown(fleet->panelPump());
@@ -127,7 +128,7 @@ void mainForm::offerFoundPumps(const QList<int>& addresses)
 {
     // Polling and the display come back once every address has been asked.
     endSearch();
-    const QString line = communication->chosenPath();
+    const QString line = fleet->linePath();
     QList<int> fresh;
     for (int address : addresses) {
         if (!fleet->roster().indexOf(line, address))

@@ -1,5 +1,7 @@
 // Several pumps on one bus under the real window: found by the search, listed beside the
 // panel, each row steering its own pump, Stop all reaching every one.
+#include "controlserver.h"
+#include "instancenumber.h"
 #include "pumpfleet.h"
 #include "pumpspanel.h"
 #include "pumpstate.h"
@@ -7,6 +9,8 @@
 
 #include <QDialogButtonBox>
 #include <QListWidget>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -16,8 +20,14 @@ class TestPumps : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void bus_data();
     void bus();
+    void script_data();
+    void script();
+
+private:
+    QTemporaryDir runtime;
 };
 
 namespace {
@@ -57,7 +67,33 @@ void acceptWhenShown(const QString& name, QStringList* listed)
     watch->start(20);
 }
 
+// A shown window on a line with the pumps at 0 and further, every one of them listed.
+std::unique_ptr<WindowRig> busRig(const QString& pumps, bool listed)
+{
+    WindowRig::Options options;
+    options.polling = true;
+    options.furtherPumps = further(pumps);
+    auto rig = std::make_unique<WindowRig>(options);
+    rig->window->show();
+    rig->window->activateWindow();
+    if (!QTest::qWaitForWindowActive(rig->window.get()) || !listed)
+        return rig;
+    QList<int> addresses{0};
+    for (const auto& pump : options.furtherPumps)
+        if (!addresses.contains(pump.address))
+            addresses.append(pump.address);
+    for (int address : addresses)
+        rig->window->addPump(QString(), address);
+    return rig;
+}
+
 } // namespace
+
+void TestPumps::initTestCase()
+{
+    // The panel's socket and dosedeskctl's search for it both look in this folder only.
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+}
 
 using Control::PumpState;
 
@@ -98,15 +134,11 @@ void TestPumps::bus()
     QFETCH(QString, pumps);
     QFETCH(Act, act);
     QFETCH(int, row);
-    WindowRig::Options options;
-    options.polling = true;
-    options.furtherPumps = further(pumps);
-    WindowRig rig(options);
+    const std::unique_ptr<WindowRig> made = busRig(pumps, act != Act::Search);
+    WindowRig& rig = *made;
     QVERIFY(rig.pump.isRunning());
     mainForm& window = *rig.window;
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(window.isActiveWindow());
     auto* table = child<QTableWidget>(&window, "tablePumps");
     auto* list = child<PumpsPanel>(&window, "groupPumps");
 
@@ -119,13 +151,6 @@ void TestPumps::bus()
             qPrintable(listed.join(u',') + " / " + rig.ui().labelLocatedAddressIndicator->text()));
         QCOMPARE(listed, (QStringList{"Address 0", "Address 5", "Address 7"}));
         QCOMPARE(rig.ui().labelLocatedAddressIndicator->text(), QStringLiteral("0,5,7"));
-    } else {
-        QList<int> addresses{0};
-        for (const auto& pump : options.furtherPumps)
-            if (!addresses.contains(pump.address))
-                addresses.append(pump.address);
-        for (int address : addresses)
-            QCOMPARE(window.addPump(QString(), address), QString());
     }
     QCOMPARE(list->isVisibleTo(&window), table->rowCount() > 1);
 
@@ -171,6 +196,91 @@ void TestPumps::bus()
     if (act == Act::RowStart)
         QVERIFY(rig.waitUntil([&] { return cell(table, row, PumpsPanel::State) == "running"; })
                 >= 0);
+}
+
+void TestPumps::script_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("out"); // a pattern
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QStringList>("unsent");
+
+    QTest::newRow("pumps") << QStringList{"pumps"} << 0
+                           << "^Pump 0: 0 on [^\n]*, online, stopped.*\n"
+                              "Media \\(shown\\): 5 on [^\n]*, online, .*\nPump 7: 7 on .*\n$"
+                           << "^$" << QStringList{} << QStringList{};
+    QTest::newRow("a pump by its name")
+        << QStringList{"--pump", "Media", "start"} << 0 << "^$"
+        << "^$" << QStringList{"05KY1"} << QStringList{"00KY1", "07KY1"};
+    // 50 ml/min is within the large model's range (at 7), beyond the small one's (at 5).
+    QTest::newRow("a pump by its address, judged by its model")
+        << QStringList{"--pump", "7", "set-flow", "50"} << 0 << "^$"
+        << "^$" << QStringList{"07RV00050000"} << QStringList{"00RV00050000", "05RV00050000"};
+    QTest::newRow("the small model's range for the small pump")
+        << QStringList{"--pump", "Media", "set-flow", "50"} << 2 << "^$"
+        << "set-flow: 50 is out of range; accepted: 0.03 to 20 ml/min" << QStringList{}
+        << QStringList{"RV00050000"};
+    QTest::newRow("stop-all") << QStringList{"stop-all"} << 0 << "^stopped: 3\n$"
+                              << "^$" << QStringList{"00KY0", "05KY0", "07KY0"} << QStringList{};
+    QTest::newRow("a name the list does not hold")
+        << QStringList{"--pump", "Waste", "start"} << 2 << "^$"
+        << "no pump \"Waste\" in the panel's list" << QStringList{} << QStringList{"KY1"};
+    QTest::newRow("--pump with a line of the tool's own")
+        << QStringList{"--port", "/dev/null", "--pump", "5", "status"} << 2 << "^$"
+        << "--pump picks a pump of a running panel" << QStringList{} << QStringList{};
+}
+
+void TestPumps::script()
+{
+    const std::unique_ptr<WindowRig> rig = busRig("5:102,7:110", true);
+    mainForm& window = *rig->window;
+    // The user chooses the pump at 5 and names it in its row.
+    auto* table = child<QTableWidget>(&window, "tablePumps");
+    const QRect name = table->visualItemRect(table->item(1, PumpsPanel::Name));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, name.center());
+    QTest::keyClick(table, Qt::Key_F2);
+    QTRY_VERIFY(QApplication::focusWidget() && QApplication::focusWidget() != table);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "Media");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_COMPARE(window.pumpFleet().roster().at(1).name, QStringLiteral("Media"));
+    // Every pump has answered and told its model.
+    const auto told = [&] {
+        const QJsonArray pumps = window.pumpFleet().toJson();
+        return std::all_of(pumps.begin(), pumps.end(), [](const QJsonValue& pump) {
+            return pump["connection"] == "online" && !pump["model"].toString().isEmpty();
+        });
+    };
+    QVERIFY(rig->waitUntil(told, 15000) >= 0);
+
+    Control::ControlServer server(rig->session);
+    server.setFleet(&window.pumpFleet());
+    QVERIFY(server.listen(Control::ControlServer::socketPath(instanceNumber())));
+    rig->pump.clearLog();
+    QFETCH(QStringList, arguments);
+    QProcess program;
+    program.start(QStringLiteral(DOSEDESKCTL), arguments);
+    QVERIFY(rig->waitUntil([&] { return program.state() == QProcess::NotRunning; }, 30000) >= 0);
+    const QString printed = QString::fromLocal8Bit(program.readAllStandardOutput());
+    const QString complained = QString::fromLocal8Bit(program.readAllStandardError());
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QVERIFY2(QRegularExpression(out).match(printed).hasMatch(), qPrintable(printed));
+    QVERIFY2(QRegularExpression(err).match(complained).hasMatch(), qPrintable(complained));
+    QTEST(program.exitCode(), "exit");
+    QFETCH(QStringList, sent);
+    for (const QString& body : sent)
+        QVERIFY2(rig->waitForBody(body.toLatin1()), qPrintable(body));
+    const QList<QByteArray> bodies = rig->bodiesUntilMarker();
+    QFETCH(QStringList, unsent);
+    for (const QString& body : unsent)
+        QVERIFY2(std::none_of(bodies.begin(), bodies.end(),
+                              [&](const QByteArray& sentBody) {
+                                  return sentBody.endsWith(body.toLatin1());
+                              }),
+                 qPrintable(body));
 }
 
 QTEST_MAIN(TestPumps)
