@@ -3,7 +3,8 @@
 # results: exchange overhead per command kind (on a quiet machine and with every processor taken
 # by busy threads), polling, user-command latency, start-up, CPU use of the program, the cost
 # of the display update, how late the window's thread gets to its events while it polls, and
-# the broker bridge (a stop from the broker, state publications, a flood of commands).
+# four pumps on one line (how often each is read, Stop all) and the broker bridge (a stop from
+# the broker, state publications, a flood of commands).
 #
 #   bench/run.sh [--quick] [--build-dir DIR]
 #
@@ -31,7 +32,7 @@ else
 fi
 turnaround=5
 
-targets="bench_exchange bench_polling bench_program bench_network bench_display bench_stall bench_mqtt"
+targets="bench_exchange bench_polling bench_program bench_network bench_display bench_stall bench_bus bench_mqtt"
 
 echo "Building $targets in $build (RelWithDebInfo) ..." >&2
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOSEDESK_BENCH=ON >/dev/null
@@ -68,6 +69,8 @@ else
 fi
 echo "Window thread while polling ($silent s each: answering, silent, behind ser2net) ..." >&2
 "$bin/bench_stall" --seconds "$silent" >"$out/stall" || echo "| Window thread lateness | bench_stall failed | p99 <= 16 ms | MISSED |" >"$out/stall"
+echo "Four pumps on one line ($silent s, 50 clicks on Stop all) ..." >&2
+"$bin/bench_bus" --seconds "$silent" --clicks 50 >"$out/bus" || echo "| Four pumps on one line | bench_bus failed | | MISSED |" >"$out/bus"
 echo "Broker bridge: stops from the broker, state while running, a flood ..." >&2
 "$bin/bench_mqtt" --stops "$starts"0 --seconds "$seconds" >"$out/mqtt" 2>/dev/null \
     || echo "| Broker bridge | bench_mqtt failed | stop < 100 ms | MISSED |" >"$out/mqtt"
@@ -81,12 +84,12 @@ echo "Machine: $(nproc) cores, $cpu; load average (1/5/15 min) $load_before befo
 echo
 echo "| Measure | Result | Target | Status |"
 echo "|---|---|---|---|"
-for part in exchange exchange-busy network polling stop program display stall mqtt; do
+for part in exchange exchange-busy network polling stop program display stall bus mqtt; do
     grep '^| ' "$out/$part" || true
 done
 echo
 echo "Details:"
-for part in exchange exchange-busy network polling stop program display stall mqtt; do
+for part in exchange exchange-busy network polling stop program display stall bus mqtt; do
     grep -v '^| ' "$out/$part" || true
 done
 exit 0

@@ -29,7 +29,8 @@ class PumpFleet : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int RoundMs = 1000;
+    // Short enough that a reading delayed by the queue still comes within a second.
+    static constexpr int RoundMs = 750;
     // Rows whose pump is on another line than the panel's show this and are not read.
     static inline const QString OtherLine = QStringLiteral("on another line");
 
