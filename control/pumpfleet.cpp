@@ -1,9 +1,13 @@
 #include "pumpfleet.h"
 
+#include "communication.h"
+#include "linereopener.h"
 #include "panelsession.h"
 #include "reply.h"
 
 #include <QJsonObject>
+
+#include <algorithm>
 
 namespace Control {
 
@@ -39,13 +43,20 @@ PumpFleet::PumpFleet(GUI::PanelSession& session, QObject* parent)
     round.start(RoundMs);
 }
 
-PumpFleet::~PumpFleet() = default;
+// The states go before the sessions they follow.
+PumpFleet::~PumpFleet()
+{
+    states.clear();
+}
 
 void PumpFleet::addState(int row)
 {
     auto state = std::make_unique<PumpState>();
     state->setAddress(pumps.at(row).address);
-    state->follow(&session.stack(), &session.link());
+    GUI::PanelSession& line = sessionOf(row);
+    state->follow(&line.stack(), &line.link());
+    if (!line.link().isOpen() && &line != &session)
+        state->noteLineLost();
     PumpState* watched = state.get();
     connect(watched, &PumpState::changed, this, [this, watched] {
         for (std::size_t row = 0; row < states.size(); ++row) {
@@ -57,84 +68,136 @@ void PumpFleet::addState(int row)
     states.insert(states.begin() + row, std::move(state));
 }
 
+void PumpFleet::followLines()
+{
+    // The panel's line is the panel's alone; a line none of the pumps is on any more is let go.
+    for (auto line = otherLines.begin(); line != otherLines.end();) {
+        const bool used =
+            std::any_of(pumps.pumps().begin(), pumps.pumps().end(),
+                        [&line](const GUI::PumpEntry& pump) { return pump.port == line->first; });
+        line = used && line->first != linePath() ? std::next(line) : otherLines.erase(line);
+    }
+    for (int row = 0; row < pumps.count(); ++row) {
+        states.erase(states.begin() + row);
+        addState(row);
+        emit rowChanged(row);
+    }
+}
+
 QString PumpFleet::linePath() const
 {
     return line.isEmpty() ? session.link().chosenPath() : line;
 }
 
+void PumpFleet::setLine(const QString& path)
+{
+    if (path == line)
+        return;
+    line = path;
+    followLines();
+}
+
+void PumpFleet::releaseLine(const QString& path)
+{
+    setLine(path);
+}
+
 QString PumpFleet::add(const QString& port, int address, const QString& name)
 {
-    const QString own = linePath();
-    if (!port.isEmpty() && port != own)
-        return QStringLiteral("%1 is another line than this panel's (%2): a second copy of "
-                              "the panel can work with it")
-            .arg(port, own);
-    return pumps.add({name, own, address});
+    const QString where = port.isEmpty() ? linePath() : port;
+    if (where != linePath() && !otherLines.count(where)) {
+        GUI::PanelSession& line = lineSession(where);
+        if (!line.link().isOpen()) {
+            const QString why = line.link().portStatus().text();
+            otherLines.erase(where);
+            return why;
+        }
+    }
+    return pumps.add({name, where, address});
+}
+
+GUI::PanelSession& PumpFleet::lineSession(const QString& path)
+{
+    std::unique_ptr<GUI::PanelSession>& line = otherLines[path];
+    if (line)
+        return *line;
+    line = std::make_unique<GUI::PanelSession>();
+    line->fillTable();
+    // Opened here, before it has a thread: whether it opened is known at once.
+    line->link().setCommPortPath(path);
+    Communication* link = &line->link();
+    LineReopener* reopener = &line->reopener();
+    connect(link, &Communication::lineLost, reopener, &LineReopener::lookOut);
+    reopener->followChoice();
+    line->startLineThread();
+    return *line;
 }
 
 std::optional<int> PumpFleet::panelPump() const
 {
     for (int row = 0; panelAddress && row < pumps.count(); ++row) {
-        if (onLine(row) && pumps.at(row).address == *panelAddress)
+        if (onPanelLine(row) && pumps.at(row).address == *panelAddress)
             return row;
     }
     return std::nullopt;
 }
 
-bool PumpFleet::onLine(int row) const
+bool PumpFleet::onPanelLine(int row) const
 {
     return pumps.at(row).port == linePath();
 }
 
-QString PumpFleet::connection(int row) const
+GUI::PanelSession& PumpFleet::sessionOf(int row)
 {
-    return onLine(row) ? state(row).connection() : OtherLine;
+    return onPanelLine(row) ? session : lineSession(pumps.at(row).port);
 }
 
 void PumpFleet::readRound()
 {
-    if (!polling || !session.link().isOpen())
-        return;
-    for (int row = 0; row < pumps.count(); ++row) {
-        const int address = pumps.at(row).address;
+    for (int row = 0; polling && row < pumps.count(); ++row) {
+        const GUI::PumpEntry& pump = pumps.at(row);
+        const PumpKey key{pump.port, pump.address};
+        GUI::PanelSession& line = sessionOf(row);
         // The panel reads its own pump; one whose last readings are still queued waits.
-        if (!onLine(row) || address == panelAddress || waiting[address] > 0)
+        if (!line.link().isOpen() || (onPanelLine(row) && pump.address == panelAddress)
+            || waiting[key] > 0)
             continue;
-        if (silent[address]) {
-            read(address, Table::getPumpStatus, RunPage);
+        if (silent[key]) {
+            read(line, key, Table::getPumpStatus, RunPage);
             continue;
         }
         for (const auto& [reading, parameter] : EveryRound)
-            read(address, *reading, parameter);
-        const auto& [reading, parameter] = InTurn[std::size_t(turn[address]++) % std::size(InTurn)];
-        read(address, *reading, parameter);
+            read(line, key, *reading, parameter);
+        const auto& [reading, parameter] = InTurn[std::size_t(turn[key]++) % std::size(InTurn)];
+        read(line, key, *reading, parameter);
     }
 }
 
-void PumpFleet::read(int address, const BusinessLogic::CommandTraits& reading, qint32 parameter)
+void PumpFleet::read(GUI::PanelSession& line, const PumpKey& key,
+                     const BusinessLogic::CommandTraits& reading, qint32 parameter)
 {
     BusinessLogic::CommandStack::Request request;
-    request.command = session.table().at(std::size_t(reading.spezifier));
+    request.command = line.table().at(std::size_t(reading.spezifier));
     request.parameter = parameter;
-    request.address = address;
-    BusinessLogic::Reply* reply = session.stack().submit(request, this);
-    ++waiting[address];
-    connect(reply, &BusinessLogic::Reply::finished, this, [this, reply, address] {
+    request.address = key.second;
+    BusinessLogic::Reply* reply = line.stack().submit(request, this);
+    ++waiting[key];
+    connect(reply, &BusinessLogic::Reply::finished, this, [this, reply, key] {
         reply->deleteLater();
-        --waiting[address];
+        --waiting[key];
         // An answer that came garbled still shows a pump there (or two: a conflict).
-        silent[address] = !reply->answer().heard;
+        silent[key] = !reply->answer().heard;
     });
 }
 
-void PumpFleet::send(int address, const BusinessLogic::CommandTraits& key)
+void PumpFleet::send(GUI::PanelSession& line, int address, const BusinessLogic::CommandTraits& key)
 {
     BusinessLogic::CommandStack::Request request;
-    request.command = session.table().at(std::size_t(key.spezifier));
+    request.command = line.table().at(std::size_t(key.spezifier));
     request.address = address;
     request.logFlag = true;
     request.origin = Origin::UrgentUser;
-    BusinessLogic::Reply* reply = session.stack().submit(request, this);
+    BusinessLogic::Reply* reply = line.stack().submit(request, this);
     connect(reply, &BusinessLogic::Reply::finished, reply, &QObject::deleteLater);
 }
 
@@ -143,13 +206,13 @@ int PumpFleet::stopAll(bool panelPump)
     int stops = 0;
     for (int row = 0; row < pumps.count(); ++row) {
         const int address = pumps.at(row).address;
-        if (onLine(row) && (panelPump || address != panelAddress)) {
-            send(address, Table::stop);
+        if (panelPump || !onPanelLine(row) || address != panelAddress) {
+            send(sessionOf(row), address, Table::stop);
             ++stops;
         }
     }
     if (panelPump && pumps.count() == 0 && panelAddress) {
-        send(*panelAddress, Table::stop);
+        send(session, *panelAddress, Table::stop);
         ++stops;
     }
     return stops;
@@ -157,8 +220,7 @@ int PumpFleet::stopAll(bool panelPump)
 
 void PumpFleet::runKey(int row, const BusinessLogic::CommandTraits& key)
 {
-    if (onLine(row))
-        send(pumps.at(row).address, key);
+    send(sessionOf(row), pumps.at(row).address, key);
 }
 
 QJsonArray PumpFleet::toJson() const

@@ -19,10 +19,11 @@ class PanelSession;
 
 namespace Control {
 
-// The pumps on the panel's line, each at its own address of the bus, and what each last told.
-// The pump the panel is set to is read by the panel's own refresh cycle; every other pump is
-// read here once a round, between the panel's readings on the one queue of the line, so that
-// one exchange at a time is on the bus. A pump that does not answer is asked one reading a
+// The pumps of the panel, each an address on a line, and what each last told. The pump the
+// panel is set to is read by the panel's own refresh cycle; every other pump is read here once
+// a round, between the panel's readings on the one queue of its line, so that one exchange at a
+// time is on a bus. A line other than the panel's has a session of its own, with its own thread
+// and queue, so that lines run side by side. A pump that does not answer is asked one reading a
 // round, so that its silence costs the others little.
 class PumpFleet : public QObject
 {
@@ -31,8 +32,6 @@ class PumpFleet : public QObject
 public:
     // Short enough that a reading delayed by the queue still comes within a second.
     static constexpr int RoundMs = 750;
-    // Rows whose pump is on another line than the panel's show this and are not read.
-    static inline const QString OtherLine = QStringLiteral("on another line");
 
     explicit PumpFleet(GUI::PanelSession& session, QObject* parent = nullptr);
     ~PumpFleet() override;
@@ -40,14 +39,17 @@ public:
     GUI::PumpRoster& roster() { return pumps; }
     const GUI::PumpRoster& roster() const { return pumps; }
     const PumpState& state(int row) const { return *states.at(std::size_t(row)); }
-    // The connection as the row shows it: the pump's, or that it is on another line.
-    QString connection(int row) const;
+    QString connection(int row) const { return state(row).connection(); }
 
-    // Adds the pump at this address of the line; the reason when refused (empty: added).
+    // Adds the pump at this address of the line (empty: the panel's); the reason when refused
+    // (empty: added). Another line is opened at once: one that cannot be opened is refused.
     QString add(const QString& port, int address, const QString& name = {});
-    // The line's path as it was chosen (the line opens on its own thread, later).
-    void setLine(const QString& path) { line = path; }
+    // The panel's line as it was chosen (the line opens on its own thread, later). The pumps of
+    // the line the panel had before are read on a line of their own from now on.
+    void setLine(const QString& path);
     QString linePath() const;
+    // The panel takes this line over: the fleet's own session of it is closed first.
+    void releaseLine(const QString& path);
     // The pump the panel's own readings are about; it is not read here besides.
     void setPanelAddress(std::optional<int> address) { panelAddress = address; }
     std::optional<int> panelPump() const;
@@ -70,23 +72,33 @@ signals:
 
 private:
     void addState(int row);
+    // Makes each row's state follow the session of its line, after the lines changed.
+    void followLines();
     void readRound();
-    void read(int address, const BusinessLogic::CommandTraits& reading, qint32 parameter = 0);
-    bool onLine(int row) const;
-    void send(int address, const BusinessLogic::CommandTraits& key);
+    using PumpKey = std::pair<QString, int>;
+    void read(GUI::PanelSession& line, const PumpKey& key,
+              const BusinessLogic::CommandTraits& reading, qint32 parameter = 0);
+    bool onPanelLine(int row) const;
+    // The session a row's pump is reached through: the panel's, or its line's own.
+    GUI::PanelSession& sessionOf(int row);
+    // The fleet's own session of a line other than the panel's, opened on first use; one that
+    // cannot be opened looks out for its device as a lost line does.
+    GUI::PanelSession& lineSession(const QString& path);
+    void send(GUI::PanelSession& line, int address, const BusinessLogic::CommandTraits& key);
 
     GUI::PanelSession& session;
+    std::map<QString, std::unique_ptr<GUI::PanelSession>> otherLines;
     GUI::PumpRoster pumps;
     std::vector<std::unique_ptr<PumpState>> states;
     std::optional<int> panelAddress;
     QString line;
     bool polling = true;
     QTimer round;
-    // Per address: readings queued and not answered yet, the turn of the rotating reading, and
-    // whether the last reading went unanswered.
-    std::map<int, int> waiting;
-    std::map<int, int> turn;
-    std::map<int, bool> silent;
+    // Per pump (line, address): readings queued and not answered yet, the turn of the rotating
+    // reading, and whether the last reading went unanswered.
+    std::map<PumpKey, int> waiting;
+    std::map<PumpKey, int> turn;
+    std::map<PumpKey, bool> silent;
 };
 
 } // namespace Control

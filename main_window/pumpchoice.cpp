@@ -65,13 +65,14 @@ QString mainForm::shownPumpName() const
 void mainForm::showPump(int row)
 {
     const GUI::PumpEntry& pump = fleet->roster().at(row);
+    // A pump on another line: the panel takes that line over, the fleet the panel's old one.
     if (pump.port != fleet->linePath()) {
-        pumps->markShown(fleet->panelPump());
-        return pumps->note(
-            QStringLiteral("%1 is on %2, not on this window's line.").arg(pump.name, pump.port));
-    }
-    if (pump.address == chosenAddress())
+        fleet->releaseLine(pump.port);
+        ui.listWidgetComPorts->addExtraPort(pump.port);
+        ui.listWidgetComPorts->selectPort(pump.port);
+    } else if (pump.address == chosenAddress()) {
         return;
+    }
     ui.comboCommAddress->setCurrentIndex(pump.address);
     launchCmdSetCommAddress(pump.address);
     // What the panel showed was the other pump's: its identity is asked for anew.

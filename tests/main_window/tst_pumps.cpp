@@ -25,6 +25,8 @@ private slots:
     void bus();
     void script_data();
     void script();
+    void lines_data();
+    void lines();
 
 private:
     QTemporaryDir runtime;
@@ -281,6 +283,99 @@ void TestPumps::script()
                                   return sentBody.endsWith(body.toLatin1());
                               }),
                  qPrintable(body));
+}
+
+void TestPumps::lines_data()
+{
+    QTest::addColumn<Act>("act");
+    QTest::addColumn<QStringList>("sentA"); // bodies the pumps on the panel's line must receive
+    QTest::addColumn<QStringList>("sentB"); // those on the second line
+    QTest::addColumn<QStringList>("connections");
+
+    const QStringList online{"online", "online", "online"};
+    QTest::newRow("Stop all reaches both lines")
+        << Act::StopAllKeys << QStringList{"00KY0", "05KY0"} << QStringList{"03KY0"} << online;
+    QTest::newRow("a row's Start on the second line")
+        << Act::RowStart << QStringList{} << QStringList{"03KY1"} << online;
+    QTest::newRow("the second line lost, the first unaffected")
+        << Act::SwitchOff << QStringList{"05?TV"} << QStringList{}
+        << QStringList{"online", "online", PumpState::LineLost};
+    QTest::newRow("choosing a pump on the second line moves the panel there")
+        << Act::ChooseRow << QStringList{"05?TV"} << QStringList{"03?SV", "03?RV"} << online;
+}
+
+void TestPumps::lines()
+{
+    QFETCH(Act, act);
+    const std::unique_ptr<WindowRig> rig = busRig("5:102", true);
+    mainForm& window = *rig->window;
+    Simulator::PtyPump::Options second;
+    second.address = 3;
+    second.pacing = false;
+    second.turnaroundMs = 0;
+    Simulator::PtyPump other(second);
+    QVERIFY(other.start());
+    QCOMPARE(window.addPump(other.devicePath(), 3), QString());
+    auto* table = child<QTableWidget>(&window, "tablePumps");
+    QCOMPARE(table->rowCount(), 3);
+    // A pump listed twice, an address no frame carries and a line that cannot be opened.
+    const QString missing = rig->folder.filePath("missing");
+    QCOMPARE(window.addPump(other.devicePath(), 3),
+             QStringLiteral("the pump at address 3 on %1 is in the list already")
+                 .arg(other.devicePath()));
+    QCOMPARE(window.addPump(QString(), 99), QStringLiteral("address 99 is not one of 0 to 98"));
+    QVERIFY(window.addPump(missing, 1).contains("missing"));
+    QCOMPARE(table->rowCount(), 3);
+    const auto settled = [&](const QStringList& connections) {
+        for (int i = 0; i < connections.size(); ++i)
+            if (cell(table, i, PumpsPanel::Connection) != connections.at(i))
+                return false;
+        return true;
+    };
+    QVERIFY(rig->waitUntil([&] { return settled({"online", "online", "online"}); }, 15000) >= 0);
+    rig->pump.clearLog();
+    other.clearLog();
+
+    if (act == Act::StopAllKeys)
+        QTest::keySequence(&window, PumpsPanel::StopAllKeys);
+    else if (act == Act::RowStart)
+        QTest::mouseClick(child<QToolButton>(table, "buttonStartRow2"), Qt::LeftButton);
+    else if (act == Act::SwitchOff)
+        other.unplug();
+    else if (act == Act::ChooseRow)
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualItemRect(table->item(2, PumpsPanel::Name)).center());
+
+    QFETCH(QStringList, sentA);
+    for (const QString& body : sentA)
+        QVERIFY2(rig->waitForBody(body.toLatin1(), 15000), qPrintable(body));
+    QFETCH(QStringList, sentB);
+    for (const QString& body : sentB)
+        QVERIFY2(other.waitForFrames(1, 15000) && rig->waitUntil([&] {
+            const QList<QByteArray> frames = other.receivedFrames();
+            return std::any_of(frames.begin(), frames.end(),
+                               [&](const QByteArray& f) { return f.contains(body.toLatin1()); });
+        }) >= 0,
+                 qPrintable(body));
+    if (act == Act::RowStart)
+        QVERIFY(!rig->bodiesUntilMarker().join(' ').contains("KY1"));
+    QFETCH(QStringList, connections);
+    QVERIFY2(rig->waitUntil([&] { return settled(connections); }, 15000) >= 0,
+             qPrintable(cell(table, 0, PumpsPanel::Connection) + " | "
+                        + cell(table, 1, PumpsPanel::Connection) + " | "
+                        + cell(table, 2, PumpsPanel::Connection)));
+    if (act == Act::ChooseRow) {
+        QCOMPARE(rig->ui().comboCommAddress->currentIndex(), 3);
+        QVERIFY(rig->waitUntil([&] {
+            return rig->communication.chosenPath() == other.devicePath()
+                   && rig->communication.isOpen();
+        }) >= 0);
+        QVERIFY(window.windowTitle().contains(QStringLiteral("Pump 3  (ADDR 3")));
+        // The panel's old line is read on a line of the list's own now: both its pumps.
+        rig->pump.clearLog();
+        QVERIFY(rig->waitForBody("00?TV", 15000));
+        QVERIFY(rig->waitForBody("05?TV", 15000));
+    }
 }
 
 QTEST_MAIN(TestPumps)
