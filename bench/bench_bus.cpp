@@ -1,9 +1,10 @@
-// bench_bus: four pumps on one line at 9600 baud under the real window, all of them listed.
-// How often each pump's delivered volume and run status reach the panel (the readings the pump
-// received, by address), how long after a click on Stop all every one of the four has received
-// its KY0, and how late the window's thread gets to its events meanwhile.
+// bench_bus: four pumps at 9600 baud under the real window, all of them listed: on one line
+// (a bus), or with --lines 4 each on a line of its own. How often each pump's delivered volume
+// and run status reach the panel (the readings the pump received, by address), how long after a
+// click on Stop all every one of the four has received its KY0, and how late the window's
+// thread gets to its events meanwhile.
 //
-//   bench_bus [--seconds S] [--clicks N]
+//   bench_bus [--seconds S] [--clicks N] [--lines 1|4]
 
 #include "benchtools.h"
 #include "mainform.h"
@@ -134,28 +135,47 @@ int main(int argc, char* argv[])
     const int seconds = Bench::intOption(arguments, QStringLiteral("--seconds"), 30);
     const int clicks = Bench::intOption(arguments, QStringLiteral("--clicks"), 50);
 
-    Simulator::PtyPump::Options paced;
-    paced.pacing = true;
-    paced.turnaroundMs = TurnaroundMs;
-    for (int address = 1; address < Pumps; ++address)
-        paced.furtherPumps.append({address, address % 2 ? 102 : 110});
-    Simulator::PtyPump bus(paced);
-    if (!bus.start()) {
-        std::fprintf(stderr, "bench_bus: the simulated pumps did not start\n");
-        return 1;
+    const bool ownLines = Bench::intOption(arguments, QStringLiteral("--lines"), 1) > 1;
+    const QString where = ownLines ? QStringLiteral("four lines") : QStringLiteral("one line");
+
+    // Addresses 0 to 3 either way, so that a frame's address names its pump.
+    const auto pacedAt = [](int address) {
+        Simulator::PtyPump::Options paced;
+        paced.pacing = true;
+        paced.turnaroundMs = TurnaroundMs;
+        paced.address = address;
+        paced.modelCode = address % 2 ? 102 : 110;
+        return paced;
+    };
+    std::vector<std::unique_ptr<Simulator::PtyPump>> lines;
+    Simulator::PtyPump::Options bus = pacedAt(0);
+    for (int address = 1; address < Pumps; ++address) {
+        if (ownLines)
+            lines.push_back(std::make_unique<Simulator::PtyPump>(pacedAt(address)));
+        else
+            bus.furtherPumps.append({address, pacedAt(address).modelCode});
+    }
+    lines.insert(lines.begin(), std::make_unique<Simulator::PtyPump>(bus));
+    for (const auto& line : lines) {
+        if (!line->start()) {
+            std::fprintf(stderr, "bench_bus: the simulated pumps did not start\n");
+            return 1;
+        }
     }
     GUI::PanelSession session;
     session.startLineThread();
     ProgramOptions options;
-    options.portPaths = {bus.devicePath()};
+    options.portPaths = {lines.front()->devicePath()};
     const std::unique_ptr<mainForm> window = openPanelWindow(session, qApp, options);
     window->form().comboCommAddress->setCurrentIndex(0);
     window->startCommunication();
     window->restartDisplayTimer();
     settle(SettleMs / 5);
     for (int address = 0; address < Pumps; ++address)
-        window->addPump(QString(), address);
-    FrameLog log(bus);
+        window->addPump(lines.at(ownLines ? std::size_t(address) : 0)->devicePath(), address);
+    std::vector<std::unique_ptr<FrameLog>> logs;
+    for (const auto& line : lines)
+        logs.push_back(std::make_unique<FrameLog>(*line));
     settle(SettleMs);
 
     // Polling alone, the window's thread watched by a 1 ms timer.
@@ -190,14 +210,19 @@ int main(int argc, char* argv[])
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     settle(ClickIntervalMs);
 
-    const std::vector<FrameLog::Frame> frames = log.taken();
+    std::vector<FrameLog::Frame> frames;
+    for (const auto& log : logs) {
+        const std::vector<FrameLog::Frame> taken = log->taken();
+        frames.insert(frames.end(), taken.begin(), taken.end());
+    }
     for (int address = 0; address < Pumps; ++address) {
         const double volume =
             longestGapMs(frames, address, QStringLiteral("?TV"), pollFromUs, pollUntilUs);
         const double status =
             longestGapMs(frames, address, QStringLiteral("?SS1"), pollFromUs, pollUntilUs);
-        Bench::printRow(QStringLiteral("Four pumps on one 9600-baud line, pump %1%2: longest "
+        Bench::printRow(QStringLiteral("Four pumps on %1 at 9600 baud, pump %2%3: longest "
                                        "gap between readings")
+                            .arg(where)
                             .arg(address)
                             .arg(address == 0 ? QStringLiteral(" (shown)") : QString()),
                         QStringLiteral("delivered volume %1, run status %2 (%3 s)")
@@ -208,7 +233,7 @@ int main(int argc, char* argv[])
     }
     int incomplete = 0;
     const Bench::Summary stops = Bench::summarise(stopAllTimes(frames, dueUs, &incomplete));
-    Bench::printRow(QStringLiteral("Stop all click to the last of four KY0 on the line"),
+    Bench::printRow(QStringLiteral("Stop all click to the last of four KY0, %1").arg(where),
                     QStringLiteral("median %1, worst %2 (n=%3, %4 incomplete)")
                         .arg(Bench::ms(stops.median, 1), Bench::ms(stops.worst, 1))
                         .arg(stops.count)
@@ -217,7 +242,7 @@ int main(int argc, char* argv[])
                     stops.worst <= TargetStopAllMs && incomplete == 0);
     const Bench::Summary late = Bench::summarise(lateMs);
     Bench::printRow(
-        QStringLiteral("Window thread lateness, four pumps on one line"),
+        QStringLiteral("Window thread lateness, four pumps on %1").arg(where),
         QStringLiteral("median %1, p95 %2, worst %3")
             .arg(Bench::ms(late.median, 2), Bench::ms(late.p95, 1), Bench::ms(late.worst, 1)),
         QStringLiteral("worst <= 30 ms"), late.worst <= 30.0);

@@ -37,8 +37,10 @@ PumpFleet::PumpFleet(GUI::PanelSession& session, QObject* parent)
 {
     connect(&pumps, &GUI::PumpRoster::added, this, &PumpFleet::addState);
     connect(&pumps, &GUI::PumpRoster::renamed, this, &PumpFleet::rowChanged);
-    connect(&pumps, &GUI::PumpRoster::removed, this,
-            [this](int row) { states.erase(states.begin() + row); });
+    connect(&pumps, &GUI::PumpRoster::removed, this, [this](int row) {
+        states.erase(states.begin() + row);
+        followLines();
+    });
     connect(&round, &QTimer::timeout, this, &PumpFleet::readRound);
     round.start(RoundMs);
 }

@@ -59,8 +59,11 @@ PumpsPanel::PumpsPanel(Control::PumpFleet& fleet, QWidget* parent)
     QPushButton* stopAll = helpedButton(this, QStringLiteral("buttonStopAll"),
                                         QStringLiteral("Stop all"), Description, HelpPage);
     stopAll->setToolTip(StopAllKeys.toString(QKeySequence::NativeText));
+    QPushButton* remove = helpedButton(this, QStringLiteral("buttonRemovePump"),
+                                       QStringLiteral("Remove"), Description, HelpPage);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(add);
+    buttons->addWidget(remove);
     buttons->addStretch();
     buttons->addWidget(stopAll);
     auto* layout = new QVBoxLayout(this);
@@ -69,6 +72,12 @@ PumpsPanel::PumpsPanel(Control::PumpFleet& fleet, QWidget* parent)
     layout->addLayout(buttons);
 
     connect(add, &QPushButton::clicked, this, &PumpsPanel::addWanted);
+    // The chosen row leaves the list; the pump itself is not touched.
+    connect(remove, &QPushButton::clicked, this, [this] {
+        const QModelIndexList chosen = rows->selectionModel()->selectedRows();
+        if (!chosen.isEmpty())
+            this->fleet.roster().remove(chosen.first().row());
+    });
     connect(stopAll, &QPushButton::clicked, this, &PumpsPanel::stopAllWanted);
     connect(rows, &QTableWidget::cellClicked, this, [this](int row) { emit pumpChosen(row); });
     connect(rows, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {

@@ -376,6 +376,19 @@ void TestPumps::lines()
         QVERIFY(rig->waitForBody("00?TV", 15000));
         QVERIFY(rig->waitForBody("05?TV", 15000));
     }
+    if (act != Act::StopAllKeys)
+        return;
+    // The pump at 5 leaves the list, and the list this copy keeps.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualItemRect(table->item(1, PumpsPanel::Name)).center());
+    QTest::mouseClick(child<QPushButton>(&window, "buttonRemovePump"), Qt::LeftButton);
+    QCOMPARE(table->rowCount(), 2);
+    QSettings stored(Constants::OrganisationName, Constants::ApplicationName);
+    GUI::PumpRoster kept;
+    kept.load(stored, window.settingsPrefix());
+    QCOMPARE(kept.count(), 2);
+    QCOMPARE(kept.at(1).port, other.devicePath());
+    QCOMPARE(kept.at(1).address, 3);
 }
 
 QTEST_MAIN(TestPumps)
