@@ -167,7 +167,7 @@ Answer CommandStack::resultOf(const Entry& entry, quint64 exchangesBefore) const
         answer.outcome = Outcome::Refused;
     else if (link->ackReceived || link->dataFromPump)
         answer.outcome = Outcome::Answered;
-    else if (!link->protocolAnswer && link->noAnswer && !entry.address)
+    else if (!link->protocolAnswer && link->noAnswer && !answer.aside)
         answer.outcome = Outcome::SilentByRequest;
     else
         answer.outcome = Outcome::Silent;
@@ -247,7 +247,8 @@ Platform::SystemTime CommandStack::currentTime()
 void CommandStack::run(const Entry& entry)
 {
     Communication* link = entry.command->link();
-    if (!entry.address || !link) {
+    // The link's own pump keeps the link's options, whoever named it.
+    if (!entry.address || !link || *entry.address == link->address) {
         current->execute();
         return;
     }

@@ -203,6 +203,9 @@ MqttBridge::~MqttBridge()
 bool MqttBridge::start(int pumpAddress, QString* error)
 {
     address = pumpAddress;
+    // The topics name this pump: they keep to it whichever pump the window shows later.
+    pump.setAddress(address);
+    link.setTarget(address);
     const MqttClient::Options options = settings.clientOptions(address, error);
     if (!error->isEmpty())
         return false;

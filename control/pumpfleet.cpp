@@ -77,7 +77,16 @@ void PumpFleet::followLines()
         const bool used =
             std::any_of(pumps.pumps().begin(), pumps.pumps().end(),
                         [&line](const GUI::PumpEntry& pump) { return pump.port == line->first; });
-        line = used && line->first != linePath() ? std::next(line) : otherLines.erase(line);
+        if (used && line->first != linePath()) {
+            ++line;
+            continue;
+        }
+        // Readings still queued there are never answered now.
+        for (auto& [key, count] : waiting) {
+            if (key.first == line->first)
+                count = 0;
+        }
+        line = otherLines.erase(line);
     }
     for (int row = 0; row < pumps.count(); ++row) {
         states.erase(states.begin() + row);
@@ -111,7 +120,7 @@ QString PumpFleet::add(const QString& port, int address, const QString& name)
         GUI::PanelSession& line = lineSession(where);
         if (!line.link().isOpen()) {
             const QString why = line.link().portStatus().text();
-            otherLines.erase(where);
+            otherLines.erase(where); // nothing was queued there yet
             return why;
         }
     }
