@@ -1,8 +1,8 @@
 // bench_bus: four pumps at 9600 baud under the real window, all of them listed: on one line
 // (a bus), or with --lines 4 each on a line of its own. How often each pump's delivered volume
 // and run status reach the panel (the readings the pump received, by address), how long after a
-// click on Stop all every one of the four has received its KY0, and how late the window's
-// thread gets to its events meanwhile.
+// click on Stop all every one of the four has received its KY0, how late the window's thread
+// gets to its events meanwhile, and whether the others keep their rate while one is switched off.
 //
 //   bench_bus [--seconds S] [--clicks N] [--lines 1|4]
 
@@ -35,6 +35,9 @@ constexpr int SettleMs = 5000;
 constexpr int ClickIntervalMs = 500;
 constexpr double TargetStopAllMs = 100.0;
 constexpr double TargetGapMs = 1000.0;
+// The pump switched off for a while, and how long until its silence has been noticed.
+constexpr int OffPump = 2;
+constexpr int SilenceNoticedMs = 4000;
 
 // Every frame the pumps received: when, for which address, with which body.
 class FrameLog
@@ -194,6 +197,16 @@ int main(int argc, char* argv[])
     const qint64 pollUntilUs = Bench::nowUs();
     tick.stop();
 
+    // One pump switched off: the others should keep their rate.
+    Simulator::PtyPump& offLine = *lines.at(ownLines ? std::size_t(OffPump) : 0);
+    offLine.setPowered(OffPump, false);
+    settle(SilenceNoticedMs);
+    const qint64 offFromUs = Bench::nowUs();
+    settle(seconds * 1000 / 2);
+    const qint64 offUntilUs = Bench::nowUs();
+    offLine.setPowered(OffPump, true);
+    settle(SilenceNoticedMs);
+
     // Stop all, clicked as a user clicks it.
     auto* stopAll = window->findChild<QPushButton*>(QStringLiteral("buttonStopAll"));
     std::vector<qint64> dueUs;
@@ -231,6 +244,20 @@ int main(int argc, char* argv[])
                         QStringLiteral("<= %1").arg(Bench::ms(TargetGapMs, 0)),
                         volume <= TargetGapMs && status <= TargetGapMs);
     }
+    double longestOther = 0;
+    for (int address = 0; address < Pumps; ++address) {
+        if (address != OffPump)
+            longestOther =
+                std::max(longestOther, longestGapMs(frames, address, QStringLiteral("?TV"),
+                                                    offFromUs, offUntilUs));
+    }
+    Bench::printRow(QStringLiteral("Pump %1 switched off (%2): longest gap between the others' "
+                                   "delivered-volume readings")
+                        .arg(OffPump)
+                        .arg(where),
+                    QStringLiteral("%1 (%2 s)").arg(Bench::ms(longestOther, 0)).arg(seconds / 2),
+                    QStringLiteral("<= %1").arg(Bench::ms(TargetGapMs, 0)),
+                    longestOther <= TargetGapMs);
     int incomplete = 0;
     const Bench::Summary stops = Bench::summarise(stopAllTimes(frames, dueUs, &incomplete));
     Bench::printRow(QStringLiteral("Stop all click to the last of four KY0, %1").arg(where),

@@ -201,15 +201,36 @@ void PumpFleet::read(GUI::PanelSession& line, const PumpKey& key,
     });
 }
 
-void PumpFleet::send(GUI::PanelSession& line, int address, const BusinessLogic::CommandTraits& key)
+void PumpFleet::send(GUI::PanelSession& line, const PumpKey& pump,
+                     const BusinessLogic::CommandTraits& key)
 {
     BusinessLogic::CommandStack::Request request;
     request.command = line.table().at(std::size_t(key.spezifier));
-    request.address = address;
+    request.address = pump.second;
     request.logFlag = true;
     request.origin = Origin::UrgentUser;
     BusinessLogic::Reply* reply = line.stack().submit(request, this);
-    connect(reply, &BusinessLogic::Reply::finished, reply, &QObject::deleteLater);
+    connect(reply, &BusinessLogic::Reply::finished, this, [this, reply, pump, &key] {
+        reply->deleteLater();
+        // Said of the row the pump has now: rows above it may have gone meanwhile.
+        if (const std::optional<int> row = pumps.indexOf(pump.first, pump.second))
+            emit verdict(*row, verdictText(pumps.at(*row).name, key, reply->outcome()));
+    });
+}
+
+QString PumpFleet::verdictText(const QString& pump, const BusinessLogic::CommandTraits& key,
+                               Answer::Outcome outcome)
+{
+    const std::pair<const BusinessLogic::CommandTraits*, const char*> names[] = {
+        {&Table::start, "Start"}, {&Table::pause, "Pause"}, {&Table::stop, "Stop"}};
+    QString name = QLatin1String(key.body);
+    for (const auto& [traits, word] : names) {
+        if (traits == &key)
+            name = QLatin1String(word);
+    }
+    const QString result =
+        outcome == Answer::Outcome::Answered ? QStringLiteral("taken") : Answer::describe(outcome);
+    return QStringLiteral("%1: %2 %3").arg(pump, name, result);
 }
 
 int PumpFleet::stopAll(bool panelPump)
@@ -218,12 +239,12 @@ int PumpFleet::stopAll(bool panelPump)
     for (int row = 0; row < pumps.count(); ++row) {
         const int address = pumps.at(row).address;
         if (panelPump || !onPanelLine(row) || address != panelAddress) {
-            send(sessionOf(row), address, Table::stop);
+            send(sessionOf(row), {pumps.at(row).port, address}, Table::stop);
             ++stops;
         }
     }
     if (panelPump && pumps.count() == 0 && panelAddress) {
-        send(session, *panelAddress, Table::stop);
+        send(session, {linePath(), *panelAddress}, Table::stop);
         ++stops;
     }
     return stops;
@@ -231,7 +252,7 @@ int PumpFleet::stopAll(bool panelPump)
 
 void PumpFleet::runKey(int row, const BusinessLogic::CommandTraits& key)
 {
-    send(sessionOf(row), pumps.at(row).address, key);
+    send(sessionOf(row), {pumps.at(row).port, pumps.at(row).address}, key);
 }
 
 QJsonArray PumpFleet::toJson() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "command.h"
 #include "commandtable.h"
 #include "pumproster.h"
 #include "pumpstate.h"
@@ -69,13 +70,16 @@ public:
 
 signals:
     void rowChanged(int row);
+    // What became of a run key sent to the pump of this row: "Media: KY1 answered".
+    void verdict(int row, const QString& text);
 
 private:
+    using PumpKey = std::pair<QString, int>;
+
     void addState(int row);
     // Makes each row's state follow the session of its line, after the lines changed.
     void followLines();
     void readRound();
-    using PumpKey = std::pair<QString, int>;
     void read(GUI::PanelSession& line, const PumpKey& key,
               const BusinessLogic::CommandTraits& reading, qint32 parameter = 0);
     bool onPanelLine(int row) const;
@@ -84,7 +88,11 @@ private:
     // The fleet's own session of a line other than the panel's, opened on first use; one that
     // cannot be opened looks out for its device as a lost line does.
     GUI::PanelSession& lineSession(const QString& path);
-    void send(GUI::PanelSession& line, int address, const BusinessLogic::CommandTraits& key);
+    void send(GUI::PanelSession& line, const PumpKey& pump,
+              const BusinessLogic::CommandTraits& key);
+    // "Media: Start taken", "Pump 5: Stop refused by the pump".
+    static QString verdictText(const QString& pump, const BusinessLogic::CommandTraits& key,
+                               Answer::Outcome outcome);
 
     GUI::PanelSession& session;
     std::map<QString, std::unique_ptr<GUI::PanelSession>> otherLines;

@@ -91,6 +91,8 @@ PumpsPanel::PumpsPanel(Control::PumpFleet& fleet, QWidget* parent)
         showOrHide();
     });
     connect(&fleet, &Control::PumpFleet::rowChanged, this, &PumpsPanel::showRow);
+    connect(&fleet, &Control::PumpFleet::verdict, this,
+            [this](int, const QString& text) { note(text); });
     for (int row = 0; row < roster.count(); ++row)
         addRow(row);
     showOrHide();

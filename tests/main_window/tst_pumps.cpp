@@ -8,6 +8,7 @@
 #include "windowrig.h"
 
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QRegularExpression>
@@ -195,9 +196,16 @@ void TestPumps::bus()
                 >= 0);
         QCOMPARE(table->selectionModel()->selectedRows().value(0).row(), row);
     }
-    if (act == Act::RowStart)
-        QVERIFY(rig.waitUntil([&] { return cell(table, row, PumpsPanel::State) == "running"; })
-                >= 0);
+    if (act != Act::RowStart)
+        return;
+    QVERIFY(rig.waitUntil([&] { return cell(table, row, PumpsPanel::State) == "running"; }) >= 0);
+    // Each row's command has its verdict under the list, a refusal included.
+    auto* note = child<QLabel>(&window, "labelPumpsNote");
+    QCOMPARE(note->text(), QStringLiteral("Pump 5: Start taken"));
+    rig.pump.modifyFaults([](Simulator::Faults& faults) { faults.refusedCode = "KY3"; });
+    QTest::mouseClick(rowButton("Pause"), Qt::LeftButton);
+    QVERIFY(rig.waitUntil([&] { return note->text() == "Pump 5: Pause refused by the pump"; })
+            >= 0);
 }
 
 void TestPumps::script_data()
