@@ -4,6 +4,7 @@
 #include "linereopener.h"
 #include "panelsession.h"
 #include "reply.h"
+#include "runrecorder.h"
 
 #include <QJsonObject>
 
@@ -35,20 +36,46 @@ constexpr std::pair<const BusinessLogic::CommandTraits*, qint32> InTurn[] = {
 PumpFleet::PumpFleet(GUI::PanelSession& session, QObject* parent)
     : QObject(parent), session(session)
 {
-    connect(&pumps, &GUI::PumpRoster::added, this, &PumpFleet::addState);
+    connect(&pumps, &GUI::PumpRoster::added, this, [this](int row) {
+        addState(row);
+        addRecorder(row);
+    });
     connect(&pumps, &GUI::PumpRoster::renamed, this, &PumpFleet::rowChanged);
     connect(&pumps, &GUI::PumpRoster::removed, this, [this](int row) {
         states.erase(states.begin() + row);
+        if (!recorders.empty())
+            recorders.erase(recorders.begin() + row);
         followLines();
     });
     connect(&round, &QTimer::timeout, this, &PumpFleet::readRound);
     round.start(RoundMs);
 }
 
-// The states go before the sessions they follow.
+// The states and records go before the sessions they follow.
 PumpFleet::~PumpFleet()
 {
     states.clear();
+    recorders.clear();
+}
+
+void PumpFleet::keepRecords(const QString& folder, const QString& copyName)
+{
+    recordFolder = folder;
+    recordCopy = copyName;
+    recorders.clear();
+    for (int row = 0; row < pumps.count(); ++row)
+        addRecorder(row);
+}
+
+void PumpFleet::addRecorder(int row)
+{
+    if (recordFolder.isEmpty())
+        return;
+    auto recorder = std::make_unique<GUI::RunRecorder>(recordFolder, recordCopy);
+    recorder->setAddressFilter(pumps.at(row).address);
+    GUI::PanelSession& line = sessionOf(row);
+    recorder->follow(&line.stack(), &line.link());
+    recorders.insert(recorders.begin() + row, std::move(recorder));
 }
 
 void PumpFleet::addState(int row)
@@ -92,6 +119,11 @@ void PumpFleet::followLines()
         states.erase(states.begin() + row);
         addState(row);
         emit rowChanged(row);
+    }
+    // A record goes on with its run, on whichever session its pump is reached now.
+    for (std::size_t row = 0; row < recorders.size(); ++row) {
+        GUI::PanelSession& line = sessionOf(int(row));
+        recorders[row]->follow(&line.stack(), &line.link());
     }
 }
 

@@ -16,7 +16,8 @@
 
 namespace GUI {
 class PanelSession;
-}
+class RunRecorder;
+} // namespace GUI
 
 namespace Control {
 
@@ -64,6 +65,11 @@ public:
     // A run key (start, pause, stop) for the pump of this row, as urgent as a click on it.
     void runKey(int row, const BusinessLogic::CommandTraits& key);
 
+    // Keeps the run record of every listed pump in this folder under this copy name (the
+    // window's record): each pump's runs in rows with its address, whichever pump the window
+    // shows meanwhile.
+    void keepRecords(const QString& folder, const QString& copyName);
+
     // One object per pump: name, port, address, model, firmware, connection, state, flow,
     // delivered, and whether the panel shows it.
     QJsonArray toJson() const;
@@ -77,6 +83,7 @@ private:
     using PumpKey = std::pair<QString, int>;
 
     void addState(int row);
+    void addRecorder(int row);
     // Makes each row's state follow the session of its line, after the lines changed.
     void followLines();
     void readRound();
@@ -98,6 +105,10 @@ private:
     std::map<QString, std::unique_ptr<GUI::PanelSession>> otherLines;
     GUI::PumpRoster pumps;
     std::vector<std::unique_ptr<PumpState>> states;
+    // One per row once records are kept; each follows its pump across changes of the lines.
+    std::vector<std::unique_ptr<GUI::RunRecorder>> recorders;
+    QString recordFolder;
+    QString recordCopy;
     std::optional<int> panelAddress;
     QString line;
     bool polling = true;

@@ -8,10 +8,10 @@ namespace GUI {
 
 namespace {
 
-const QString ListKey = QStringLiteral("/Pumps");
-const QString NameKey = QStringLiteral("Name");
-const QString PortKey = QStringLiteral("Port");
-const QString AddressKey = QStringLiteral("Address");
+const QString PumpListKey = QStringLiteral("/Pumps");
+const QString PumpNameKey = QStringLiteral("Name");
+const QString PumpPortKey = QStringLiteral("Port");
+const QString PumpAddressKey = QStringLiteral("Address");
 
 } // namespace
 
@@ -87,13 +87,13 @@ void PumpRoster::remove(int row)
 
 void PumpRoster::load(QSettings& reader, const QString& group)
 {
-    const int size = reader.beginReadArray(group + ListKey);
+    const int size = reader.beginReadArray(group + PumpListKey);
     std::vector<PumpEntry> stored;
     for (int i = 0; i < size; ++i) {
         reader.setArrayIndex(i);
         bool isNumber = false;
-        PumpEntry entry{reader.value(NameKey).toString(), reader.value(PortKey).toString(),
-                        reader.value(AddressKey).toInt(&isNumber)};
+        PumpEntry entry{reader.value(PumpNameKey).toString(), reader.value(PumpPortKey).toString(),
+                        reader.value(PumpAddressKey).toInt(&isNumber)};
         if (isNumber)
             stored.push_back(entry);
     }
@@ -104,13 +104,13 @@ void PumpRoster::load(QSettings& reader, const QString& group)
 
 void PumpRoster::save(QSettings& settings, const QString& group) const
 {
-    settings.remove(group + ListKey);
-    settings.beginWriteArray(group + ListKey, count());
+    settings.remove(group + PumpListKey);
+    settings.beginWriteArray(group + PumpListKey, count());
     for (int i = 0; i < count(); ++i) {
         settings.setArrayIndex(i);
-        settings.setValue(NameKey, at(i).name);
-        settings.setValue(PortKey, at(i).port);
-        settings.setValue(AddressKey, at(i).address);
+        settings.setValue(PumpNameKey, at(i).name);
+        settings.setValue(PumpPortKey, at(i).port);
+        settings.setValue(PumpAddressKey, at(i).address);
     }
     settings.endArray();
 }

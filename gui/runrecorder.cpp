@@ -101,16 +101,27 @@ QString RunRecorder::currentFile() const
 
 void RunRecorder::follow(BusinessLogic::CommandStack* stack, Communication* communication)
 {
-    connect(stack, &BusinessLogic::CommandStack::sendAnswer, this,
-            [this, communication](const Answer& answer) {
-                if (answer.aside)
-                    return;
-                setPumpAddress(communication->address);
-                takeReading(answer, pumpAnswered(answer));
-                if (answer.acknowledged)
-                    noteAcknowledged(Protocol::Framing::commandBody(answer.sentFrame));
-            });
-    connect(communication, &Communication::lineLost, this, [this] { noteLineLost(); });
+    for (const QMetaObject::Connection& connection : following)
+        disconnect(connection);
+    following = {
+        connect(stack, &BusinessLogic::CommandStack::sendAnswer, this,
+                [this, communication](const Answer& answer) {
+                    if (addressFilter ? answer.address != *addressFilter : answer.aside)
+                        return;
+                    if (!addressFilter)
+                        setPumpAddress(communication->address);
+                    takeReading(answer, pumpAnswered(answer));
+                    if (answer.acknowledged)
+                        noteAcknowledged(Protocol::Framing::commandBody(answer.sentFrame));
+                }),
+        connect(communication, &Communication::lineLost, this, [this] { noteLineLost(); })};
+}
+
+void RunRecorder::setAddressFilter(std::optional<int> address)
+{
+    addressFilter = address;
+    if (address)
+        pumpAddress = *address;
 }
 
 void RunRecorder::takeReading(const Answer& answer, bool fromPump)
@@ -365,11 +376,11 @@ void RunRecorder::endRun()
     pauseRequested = false;
 }
 
-void RunRecorder::write(const QString& event)
+void RunRecorder::write(const QString& event, bool note)
 {
     if (event != SampleEvent)
         emit eventNoted(eventPrefix + event);
-    if (failed)
+    if (failed || (rowsElsewhere && !note))
         return;
     const QDateTime time = QDateTime::currentDateTimeUtc();
     if (!file.append(time, row(eventPrefix + event, time))) {

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <deque>
+#include <vector>
 
 class Communication;
 
@@ -55,7 +56,14 @@ public:
 
     // Follows what the stack runs on the line: every answer, every acknowledged command and the
     // line's loss, whoever sent them.
+    // Following another stack ends following the one before.
     void follow(BusinessLogic::CommandStack* stack, Communication* communication);
+    // Records the pump at this address whichever pump the line is set to (a pump of the
+    // panel's list); without one, the pump the line is set to.
+    void setAddressFilter(std::optional<int> address);
+    // The rows of runs are written by the list's own recorders, one per pump: this one only
+    // tells its events and samples, and writes the notes it is given.
+    void setRowsElsewhere(bool elsewhere) { rowsElsewhere = elsewhere; }
     void takeReading(const Answer& answer, bool fromPump);
     void setPumpAddress(int address) { pumpAddress = address; }
     // The user asked for a stop or a pause: tells them from the end of a dispense.
@@ -67,7 +75,7 @@ public:
     // The line is gone or the pump silent; it counts as back at the pump's next answer.
     void noteLineLost();
     // A line of its own in the record (a protocol's step), stamped now.
-    void noteEvent(const QString& text) { write(text); }
+    void noteEvent(const QString& text) { write(text, true); }
     // Put before every event of this recorder: "dry run: " for a protocol tried on the
     // simulated pump.
     void setEventPrefix(const QString& prefix) { eventPrefix = prefix; }
@@ -111,7 +119,8 @@ private:
     void beginRun();
     // Ends the run with a row that says how it ended.
     void endRun();
-    void write(const QString& event);
+    // A note is written even where the rows of runs are written elsewhere.
+    void write(const QString& event, bool note = false);
     QStringList row(const QString& event, const QDateTime& time) const;
 
     RunRecordFile file;
@@ -119,6 +128,9 @@ private:
     Readings now;
     State state = State::Idle;
     int pumpAddress = 0;
+    std::optional<int> addressFilter;
+    bool rowsElsewhere = false;
+    std::vector<QMetaObject::Connection> following;
     bool stopRequested = false;
     bool pauseRequested = false;
     bool lineLost = false;

@@ -8,6 +8,7 @@
 #include "pumpsearch.h"
 #include "pumpspanel.h"
 #include "readings.h"
+#include "runrecorder.h"
 #include "runview.h"
 
 #include <QDialogButtonBox>
@@ -26,7 +27,15 @@ void mainForm::setupPumps()
 {
     fleet = std::make_unique<Control::PumpFleet>(*panelSession);
     fleet->setLine(chosenLine);
+    // With a list, every pump keeps its own rows in the window's record; the window's own
+    // recorder then only draws the shown pump's run and writes the notes.
+    fleet->keepRecords(run->recorder().folder(), run->recorder().copyName());
     GUI::PumpRoster& roster = fleet->roster();
+    const auto recordsElsewhere = [this] {
+        run->recorder().setRowsElsewhere(fleet->roster().count() > 0);
+    };
+    connect(&roster, &GUI::PumpRoster::added, this, recordsElsewhere);
+    connect(&roster, &GUI::PumpRoster::removed, this, recordsElsewhere);
     roster.load(*settings, settingsPrefix());
     const auto store = [this] { fleet->roster().save(*settings, settingsPrefix()); };
     connect(&roster, &GUI::PumpRoster::added, this, store);

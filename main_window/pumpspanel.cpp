@@ -29,7 +29,7 @@ const QStringList Headers = {QStringLiteral("Name"),         QStringLiteral("Lin
                              QStringLiteral("State"),        QStringLiteral("Flow ml/min"),
                              QStringLiteral("Delivered ml"), QStringLiteral("Run")};
 
-QString number(const QJsonValue& value)
+QString shownNumber(const QJsonValue& value)
 {
     return value.isUndefined() ? QString() : QLocale::c().toString(value.toDouble(), 'f', 3);
 }
@@ -168,8 +168,8 @@ void PumpsPanel::showRow(int row)
                                  model,
                                  fleet.connection(row),
                                  state.runState(),
-                                 number(values.value(QStringLiteral("flow_ml_min"))),
-                                 number(values.value(QStringLiteral("delivered_ml")))};
+                                 shownNumber(values.value(QStringLiteral("flow_ml_min"))),
+                                 shownNumber(values.value(QStringLiteral("delivered_ml")))};
     filling = true;
     for (int column = 0; column < Keys; ++column) {
         QTableWidgetItem* item = rows->item(row, column);

@@ -5,11 +5,15 @@
 #include "pumpfleet.h"
 #include "pumpspanel.h"
 #include "pumpstate.h"
+#include "runrecorder.h"
+#include "runview.h"
 #include "windowrig.h"
 
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTableWidget>
@@ -28,6 +32,7 @@ private slots:
     void script();
     void lines_data();
     void lines();
+    void record();
 
 private:
     QTemporaryDir runtime;
@@ -397,6 +402,52 @@ void TestPumps::lines()
     QCOMPARE(kept.count(), 2);
     QCOMPARE(kept.at(1).port, other.devicePath());
     QCOMPARE(kept.at(1).address, 3);
+}
+
+// The events of the record's rows for each pump address, samples left out.
+QMap<QString, QStringList> recordedEvents(const QString& path)
+{
+    QFile file(path);
+    QMap<QString, QStringList> events;
+    if (!file.open(QIODevice::ReadOnly))
+        return events;
+    const int event = GUI::RunRecorder::Columns.indexOf("event");
+    const int address = GUI::RunRecorder::Columns.indexOf("pump address");
+    for (const QString& line :
+         QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(u',');
+        if (fields.size() > event && fields.at(event) != GUI::RunRecorder::SampleEvent)
+            events[fields.at(address)].append(fields.at(event));
+    }
+    return events;
+}
+
+void TestPumps::record()
+{
+    const std::unique_ptr<WindowRig> rig = busRig("5:102,7:110", true);
+    mainForm& window = *rig->window;
+    auto* table = child<QTableWidget>(&window, "tablePumps");
+    const auto running = [&](int row) { return cell(table, row, PumpsPanel::State) == "running"; };
+    // Only the rows from here on count: the file of the day holds earlier tests' rows.
+    const QString path = window.runPanel().recorder().currentFile();
+    const QMap<QString, QStringList> before = recordedEvents(path);
+    const auto since = [&](const QString& address) {
+        return recordedEvents(path).value(address).mid(before.value(address).size());
+    };
+    // The pump at 5 runs from its row, the shown one from the window's own Start.
+    QTest::mouseClick(child<QToolButton>(table, "buttonStartRow1"), Qt::LeftButton);
+    QTest::mouseClick(rig->ui().buttonStart, Qt::LeftButton);
+    QVERIFY(rig->waitUntil([&] { return running(0) && running(1); }, 15000) >= 0);
+    // The window turns to the pump at 5 while both run; Stop all ends both runs.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualItemRect(table->item(1, PumpsPanel::Name)).center());
+    QVERIFY(rig->waitUntil([&] { return rig->ui().comboCommAddress->currentIndex() == 5; }) >= 0);
+    QTest::keySequence(&window, PumpsPanel::StopAllKeys);
+    const QStringList run{"start", "stopped from the panel or a script"};
+    QVERIFY2(rig->waitUntil([&] { return since("0") == run && since("5") == run; }, 15000) >= 0,
+             qPrintable(since("0").join('|') + " / " + since("5").join('|')));
+    // The pump that did not run has no run in the record.
+    QVERIFY(since("7").isEmpty());
 }
 
 QTEST_MAIN(TestPumps)
