@@ -192,7 +192,12 @@ MqttBridge::MqttBridge(GUI::PanelSession& session, const BridgeSettings& setting
     });
     connect(&pump, &PumpState::identified, this, &MqttBridge::publishDiscovery);
     if (GUI::RunRecorder* recorder = panel.runRecorder())
-        connect(recorder, &GUI::RunRecorder::eventNoted, this, &MqttBridge::publishEvent);
+        // Only the events of this bridge's pump: the window may show another one.
+        connect(recorder, &GUI::RunRecorder::eventNoted, this,
+                [this, recorder](const QString& event) {
+                    if (recorder->address() == address)
+                        publishEvent(event);
+                });
 }
 
 MqttBridge::~MqttBridge()

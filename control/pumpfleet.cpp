@@ -51,11 +51,13 @@ PumpFleet::PumpFleet(GUI::PanelSession& session, QObject* parent)
     round.start(RoundMs);
 }
 
-// The states and records go before the sessions they follow.
+// The states and records go before the sessions they follow, and the sessions before the
+// counts that their dropped readings still report to.
 PumpFleet::~PumpFleet()
 {
     states.clear();
     recorders.clear();
+    otherLines.clear();
 }
 
 void PumpFleet::keepRecords(const QString& folder, const QString& copyName)
@@ -108,12 +110,13 @@ void PumpFleet::followLines()
             ++line;
             continue;
         }
-        // Readings still queued there are never answered now.
+        // Readings queued there are dropped with it; the one on the line is never answered.
+        const QString path = line->first;
+        line = otherLines.erase(line);
         for (auto& [key, count] : waiting) {
-            if (key.first == line->first)
+            if (key.first == path)
                 count = 0;
         }
-        line = otherLines.erase(line);
     }
     for (int row = 0; row < pumps.count(); ++row) {
         states.erase(states.begin() + row);

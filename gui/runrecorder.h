@@ -66,6 +66,8 @@ public:
     void setRowsElsewhere(bool elsewhere) { rowsElsewhere = elsewhere; }
     void takeReading(const Answer& answer, bool fromPump);
     void setPumpAddress(int address) { pumpAddress = address; }
+    // The address of the pump the rows are about now.
+    int address() const { return pumpAddress; }
     // The user asked for a stop or a pause: tells them from the end of a dispense.
     void noteStopRequest() { stopRequested = true; }
     void notePauseRequest() { pauseRequested = true; }

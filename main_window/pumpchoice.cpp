@@ -82,6 +82,8 @@ void mainForm::showPump(int row)
     } else if (pump.address == chosenAddress()) {
         return;
     }
+    // The curve drawn so far was the other pump's.
+    run->chart().clear();
     ui.comboCommAddress->setCurrentIndex(pump.address);
     launchCmdSetCommAddress(pump.address);
     // What the panel showed was the other pump's: its identity is asked for anew.

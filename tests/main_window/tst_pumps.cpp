@@ -438,10 +438,15 @@ void TestPumps::record()
     QTest::mouseClick(child<QToolButton>(table, "buttonStartRow1"), Qt::LeftButton);
     QTest::mouseClick(rig->ui().buttonStart, Qt::LeftButton);
     QVERIFY(rig->waitUntil([&] { return running(0) && running(1); }, 15000) >= 0);
-    // The window turns to the pump at 5 while both run; Stop all ends both runs.
+    // The window turns to the pump at 5 while both run; the chart starts anew with it.
+    const RunChart& chart = window.runPanel().chart();
+    QVERIFY(rig->waitUntil([&] { return chart.pointCount() > 0; }) >= 0);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
                       table->visualItemRect(table->item(1, PumpsPanel::Name)).center());
+    QCOMPARE(chart.pointCount(), 0);
     QVERIFY(rig->waitUntil([&] { return rig->ui().comboCommAddress->currentIndex() == 5; }) >= 0);
+    QVERIFY(rig->waitUntil([&] { return chart.pointCount() > 0; }) >= 0);
+    // Stop all ends both runs.
     QTest::keySequence(&window, PumpsPanel::StopAllKeys);
     const QStringList run{"start", "stopped from the panel or a script"};
     QVERIFY2(rig->waitUntil([&] { return since("0") == run && since("5") == run; }, 15000) >= 0,
