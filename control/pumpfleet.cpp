@@ -33,6 +33,9 @@ constexpr std::pair<const BusinessLogic::CommandTraits*, qint32> InTurn[] = {
 
 } // namespace
 
+const PumpFleet::RunKey PumpFleet::RunKeys[3] = {
+    {&Table::start, "Start"}, {&Table::pause, "Pause"}, {&Table::stop, "Stop"}};
+
 PumpFleet::PumpFleet(GUI::PanelSession& session, QObject* parent)
     : QObject(parent), session(session)
 {
@@ -143,11 +146,6 @@ void PumpFleet::setLine(const QString& path)
     followLines();
 }
 
-void PumpFleet::releaseLine(const QString& path)
-{
-    setLine(path);
-}
-
 QString PumpFleet::add(const QString& port, int address, const QString& name)
 {
     const QString where = port.isEmpty() ? linePath() : port;
@@ -256,10 +254,8 @@ void PumpFleet::send(GUI::PanelSession& line, const PumpKey& pump,
 QString PumpFleet::verdictText(const QString& pump, const BusinessLogic::CommandTraits& key,
                                Answer::Outcome outcome)
 {
-    const std::pair<const BusinessLogic::CommandTraits*, const char*> names[] = {
-        {&Table::start, "Start"}, {&Table::pause, "Pause"}, {&Table::stop, "Stop"}};
     QString name = QLatin1String(key.body);
-    for (const auto& [traits, word] : names) {
+    for (const auto& [traits, word] : RunKeys) {
         if (traits == &key)
             name = QLatin1String(word);
     }

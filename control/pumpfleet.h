@@ -34,6 +34,13 @@ class PumpFleet : public QObject
 public:
     // Short enough that a reading delayed by the queue still comes within a second.
     static constexpr int RoundMs = 750;
+    // The run keys a row has, and their names as the row and its verdicts show them.
+    struct RunKey
+    {
+        const BusinessLogic::CommandTraits* traits;
+        const char* name;
+    };
+    static const RunKey RunKeys[3];
 
     explicit PumpFleet(GUI::PanelSession& session, QObject* parent = nullptr);
     ~PumpFleet() override;
@@ -50,8 +57,7 @@ public:
     // the line the panel had before are read on a line of their own from now on.
     void setLine(const QString& path);
     QString linePath() const;
-    // The panel takes this line over: the fleet's own session of it is closed first.
-    void releaseLine(const QString& path);
+
     // The pump the panel's own readings are about; it is not read here besides.
     void setPanelAddress(std::optional<int> address) { panelAddress = address; }
     std::optional<int> panelPump() const;

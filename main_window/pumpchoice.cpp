@@ -76,7 +76,8 @@ void mainForm::showPump(int row)
     const GUI::PumpEntry& pump = fleet->roster().at(row);
     // A pump on another line: the panel takes that line over, the fleet the panel's old one.
     if (pump.port != fleet->linePath()) {
-        fleet->releaseLine(pump.port);
+        // The list lets go of the line before the panel opens it.
+        fleet->setLine(pump.port);
         ui.listWidgetComPorts->addExtraPort(pump.port);
         ui.listWidgetComPorts->selectPort(pump.port);
     } else if (pump.address == chosenAddress()) {

@@ -131,11 +131,8 @@ QWidget* PumpsPanel::keysFor(int row)
     auto* keys = new QWidget(rows);
     auto* layout = new QHBoxLayout(keys);
     layout->setContentsMargins(0, 0, 0, 0);
-    const std::pair<const BusinessLogic::CommandTraits*, QString> runKeys[] = {
-        {&Table::start, QStringLiteral("Start")},
-        {&Table::pause, QStringLiteral("Pause")},
-        {&Table::stop, QStringLiteral("Stop")}};
-    for (const auto& [key, text] : runKeys) {
+    for (const auto& [key, name] : Control::PumpFleet::RunKeys) {
+        const QString text = QLatin1String(name);
         auto* button = new QToolButton(keys);
         button->setText(text);
         button->setObjectName(QStringLiteral("button%1Row%2").arg(text).arg(row));
